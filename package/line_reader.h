@@ -1,0 +1,45 @@
+#pragma once
+// Reads a script-style text file line by line: comments after ';', single
+// spaces between tokens, numbers by the rules of strtol with base 0.
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+namespace quorvane {
+
+inline constexpr std::size_t LINE_CAPACITY = 500;    // 499 characters and the terminator
+inline constexpr std::size_t MAX_TOKEN_LENGTH = 99;  // what a keyword, key or file name may hold
+
+class LineReader {
+public:
+    LineReader() = default;
+    ~LineReader() { Close(); }
+    LineReader(const LineReader&) = delete;
+    LineReader& operator=(const LineReader&) = delete;
+
+    bool Open(const std::filesystem::path& file);
+    // Reads and cleans the next line (at most 499 characters of it).
+    bool NextLine();
+    uint8_t TokenCount() const;
+    // Token n, counting from 1, possibly empty. False (and an empty `out`)
+    // when there is no such token.
+    bool Token(uint8_t n, std::string& out) const;
+    void TokenUpper(uint8_t n, std::string& out) const;
+    bool Number16(uint8_t n, uint16_t& out) const;
+    // The parsed value, clamped to the signed 32-bit range, as its bit pattern.
+    bool Number32(uint8_t n, uint32_t& out) const;
+    // Token n split at its first ':' into two 16-bit numbers.
+    bool Pair(uint8_t n, uint16_t& first, uint16_t& second) const;
+    void Close();
+
+    bool IsOpen() const { return stream_ != nullptr; }
+    const std::string& Line() const { return line_; }
+
+private:
+    std::FILE* stream_ = nullptr;
+    std::string line_;
+};
+
+}  // namespace quorvane

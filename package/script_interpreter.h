@@ -1,0 +1,37 @@
+#pragma once
+// Runs a package's upgrade script against one device.
+
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string_view>
+
+#include "protocol/device_protocol.h"
+
+namespace quorvane {
+
+class UpgradePackage;
+
+inline constexpr std::size_t LOAD_BUFFER = 512;
+inline constexpr std::size_t READ_CHUNK = 128;
+
+// Told what the interpreter is doing, so front ends can draw progress.
+class ScriptObserver {
+public:
+    virtual ~ScriptObserver() = default;
+    // A non-empty script line (as cleaned) is about to run; numbered from 1.
+    virtual void OnLine(int lineNumber, std::string_view line) = 0;
+    // Bytes done of a LOAD or READ transfer of `total` bytes.
+    virtual void OnTransfer(std::string_view fileName, uint64_t done, uint64_t total) = 0;
+};
+
+bool RunUpgradeScript(UpgradePackage& package, DeviceProtocol& protocol, const DeviceRecord& record,
+                      ScriptObserver* observer = nullptr);
+bool DownloadFile(DeviceProtocol& protocol, const DeviceRecord& record, uint16_t a, uint16_t b,
+                  const std::filesystem::path& file, ScriptObserver* observer = nullptr);
+bool ReadBackToFile(DeviceProtocol& protocol, const DeviceRecord& record, uint16_t a, uint16_t b,
+                    uint32_t length, const std::filesystem::path& file,
+                    ScriptObserver* observer = nullptr);
+uint32_t ByteSum(std::span<const uint8_t> bytes);
+
+}  // namespace quorvane

@@ -1,0 +1,49 @@
+#pragma once
+// Discovery, the information query and the nine command exchanges. Every
+// request goes to the limited broadcast address; the device is named by the
+// MAC inside the packet. Out-values are written only on success.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "device_chain.h"
+#include "device_record.h"
+#include "packet.h"
+#include "transport.h"
+
+namespace quorvane {
+
+class DeviceProtocol {
+public:
+    DeviceProtocol(Transport& transport, DeviceChain& chain) : transport_(transport), chain_(chain) {}
+
+    // Clears the chain, broadcasts one discovery request and turns every
+    // discovery reply into a record. True when at least one record was added.
+    bool Discover(uint16_t first, uint16_t second);
+    // Asks one device for its information block and stores a copy in `record`.
+    bool QueryInfo(DeviceRecord& record);
+
+    bool SetProgramMode(const DeviceRecord& record);
+    bool Lock(const DeviceRecord& record);
+    bool Unlock(const DeviceRecord& record);
+    bool Reset(const DeviceRecord& record);
+    bool Erase(const DeviceRecord& record, uint16_t value);
+    bool LoadBegin(const DeviceRecord& record, uint16_t a, uint16_t b, uint32_t totalLength,
+                   uint16_t& blockSize);
+    // `data` holds at most REQUEST_CAPACITY - 16 bytes.
+    bool LoadBlock(const DeviceRecord& record, uint16_t index, std::span<const uint8_t> data);
+    bool LoadVerify(const DeviceRecord& record, uint8_t& checksum);
+    // Reads `length` bytes at a:b into `out`, which holds at least `length` bytes.
+    bool Read(const DeviceRecord& record, uint16_t length, uint16_t a, uint16_t b,
+              std::span<uint8_t> out);
+
+    DeviceChain& Chain() { return chain_; }
+    Transport& Link() { return transport_; }
+
+private:
+    Transport& transport_;
+    DeviceChain& chain_;
+};
+
+}  // namespace quorvane

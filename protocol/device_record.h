@@ -1,0 +1,37 @@
+#pragma once
+// One device found by discovery, and the accessors that tolerate a missing
+// record.
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "packet.h"
+
+namespace quorvane {
+
+struct DeviceRecord {
+    uint16_t discoveryWord1 = 0;       // bytes 14-15 of the discovery reply
+    uint16_t discoveryWord2 = 0;       // bytes 16-17 of the discovery reply
+    MacAddress mac{};                  // as the device reported it
+    uint32_t ipAddress = 0;            // host order; the information reply's source replaces discovery's
+    std::vector<uint8_t> infoBlock;    // copy of the information block; empty: no usable block
+    std::vector<uint8_t> summary;      // copy of the summary attached by the admission pass
+    uint8_t infoFlag = 0;              // payload byte 0 of the information reply
+    std::unique_ptr<DeviceRecord> next;
+
+    // Accessors; each yields 0 / nothing / an empty span for a null record.
+    static void Mac(const DeviceRecord* record, uint8_t* destination);
+    static uint32_t IpAddress(const DeviceRecord* record);
+    static std::span<const uint8_t> InfoBlock(const DeviceRecord* record);
+    static uint16_t InfoLength(const DeviceRecord* record);
+    static uint8_t InfoFlag(const DeviceRecord* record);
+    static std::span<const uint8_t> Summary(const DeviceRecord* record);
+
+    // Replaces the record's summary with a copy of `bytes`. False only for a
+    // null record; a copy that cannot be allocated leaves no summary.
+    static bool AttachSummary(DeviceRecord* record, std::span<const uint8_t> bytes);
+};
+
+}  // namespace quorvane
