@@ -1,0 +1,49 @@
+#pragma once
+// The Upgrade button: compatibility checks on every selected device, the
+// configuration warning, one script run per device with the retry prompt,
+// and the completion message.
+
+#include <cstddef>
+#include <vector>
+
+#include "app/prompter.h"
+#include "package/restrictions.h"
+#include "package/script_interpreter.h"
+#include "package/upgrade_package.h"
+#include "protocol/device_protocol.h"
+
+namespace quorvane {
+
+inline constexpr int REFRESH_RESULT = 1004;
+
+// Progress of a whole upgrade command; the script's own lines and transfers
+// arrive through the ScriptObserver part.
+class UpgradeProgress : public ScriptObserver {
+public:
+    // Device `index` (from 0) of `count` is about to run (again, on a retry).
+    virtual void OnDeviceStart(std::size_t index, std::size_t count, const DeviceRecord& record) = 0;
+    // The device is done with: succeeded, or given up after the last prompt.
+    virtual void OnDeviceEnd(std::size_t index, bool succeeded) = 0;
+};
+
+struct UpgradeOutcome {
+    enum class Stop {
+        None,             // the scripts ran
+        NothingSelected,  // no device selected: nothing shown, nothing done
+        MacRefused,       // message 153
+        FirmwareRefused,  // message 152 (product or revision)
+        WarningDeclined,  // No to message 149
+    };
+    Stop stop = Stop::None;
+    std::size_t succeeded = 0;
+    std::size_t failed = 0;
+    // REFRESH_RESULT when at least one device was upgraded, else 0 (the list stays open).
+    int dialogResult = 0;
+};
+
+// `selected` holds the selected devices in list order.
+UpgradeOutcome RunUpgradeCommand(const std::vector<DeviceRecord*>& selected, UpgradePackage& package,
+                                 const Restrictions& restrictions, DeviceProtocol& protocol,
+                                 Prompter& prompter, UpgradeProgress* progress = nullptr);
+
+}  // namespace quorvane
