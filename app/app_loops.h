@@ -1,0 +1,59 @@
+#pragma once
+// Start-up, the package loop and the dialog loop, with every window behind a
+// small interface so that both front ends and the tests can drive them.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/prompter.h"
+#include "package/restrictions.h"
+#include "package/upgrade_package.h"
+#include "protocol/device_protocol.h"
+#include "protocol/udp_endpoint.h"
+
+namespace quorvane {
+
+inline constexpr int DIALOG_OK = 1;      // Enter on the list
+inline constexpr int DIALOG_CANCEL = 2;  // Done, Escape, the close box
+
+// The file-open prompt; nothing for Cancel.
+class PackageChooser {
+public:
+    virtual ~PackageChooser() = default;
+    virtual std::optional<std::filesystem::path> Choose() = 0;
+};
+
+// The device list dialog as the loop sees it: shown modally over the
+// admitted devices, it returns its result code.
+class DeviceListScreen {
+public:
+    virtual ~DeviceListScreen() = default;
+    virtual int Show(const std::string& packageName, UpgradePackage& package,
+                     std::vector<DeviceRecord*>& devices) = 0;
+};
+
+// Told while an admission pass searches for devices (a busy window).
+class SearchIndicator {
+public:
+    virtual ~SearchIndicator() = default;
+    virtual void SearchStarted() = 0;
+    virtual void SearchEnded() = 0;
+};
+
+// Starts the endpoint; on failure closes it, shows message 103 and returns false.
+bool StartEndpoint(UdpEndpoint& endpoint, Prompter& prompter);
+
+// Asks for a package until one opens (message 126 after each failure) or the
+// user cancels. The working directory becomes the chosen file's folder.
+// Returns the package's file name (no folder), or nothing for Cancel.
+std::optional<std::string> RunPackageLoop(PackageChooser& chooser, UpgradePackage& package,
+                                          Prompter& prompter);
+
+// Admission pass, dialog, array emptied, chain cleared - until the dialog
+// ends with DIALOG_CANCEL. Closes the package at the end.
+void RunDialogLoop(const std::string& packageName, UpgradePackage& package, DeviceProtocol& protocol,
+                   Restrictions& restrictions, DeviceListScreen& screen, SearchIndicator* search = nullptr);
+
+}  // namespace quorvane

@@ -1,0 +1,1 @@
+// implemented below

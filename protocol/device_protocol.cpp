@@ -1,0 +1,1 @@
+#include "protocol/device_protocol.h"

@@ -1,0 +1,1 @@
+#include "protocol/info_block.h"

@@ -1,0 +1,1 @@
+#include "protocol/udp_endpoint.h"
