@@ -1,1 +1,141 @@
-// implemented below
+#include "package/line_reader.h"
+
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "package/text.h"
+
+namespace quorvane {
+
+namespace {
+
+// strtol with base 0, limited to what a 32-bit signed value can hold: a
+// script written for 32-bit numbers must read the same on a 64-bit long.
+int32_t ParseNumber(std::string_view token) {
+    const std::string text(token);
+    const long value = std::strtol(text.c_str(), nullptr, 0);
+    if (value > INT32_MAX) return INT32_MAX;
+    if (value < INT32_MIN) return INT32_MIN;
+    return static_cast<int32_t>(value);
+}
+
+uint16_t Low16(int32_t value) {
+    return static_cast<uint16_t>(static_cast<uint32_t>(value) & 0xFFFFu);
+}
+
+void RemoveLast(std::string& text, char c) {
+    if (!text.empty() && text.back() == c) text.pop_back();
+}
+
+// Finds piece n (from 1) of a line cut at every single space; the view
+// points into `line`.
+bool FindToken(const std::string& line, uint8_t n, std::string_view& out) {
+    if (line.empty() || n == 0) return false;
+    std::size_t start = 0;
+    std::size_t piece = 1;
+    for (;;) {
+        const std::size_t space = line.find(' ', start);
+        if (space == std::string::npos) break;
+        if (piece == n) {
+            out = std::string_view(line).substr(start, space - start);
+            return true;
+        }
+        start = space + 1;
+        ++piece;
+    }
+    if (start >= line.size() || piece != n) return false;
+    out = std::string_view(line).substr(start);
+    return true;
+}
+
+}  // namespace
+
+bool LineReader::Open(const std::filesystem::path& file) {
+    Close();
+    line_.clear();
+    stream_ = std::fopen(file.c_str(), "r");
+    return stream_ != nullptr;
+}
+
+bool LineReader::NextLine() {
+    line_.clear();
+    // Testing the end before the read (not after it) is what makes a final
+    // line feed produce one more, empty, line; callers skip empty lines.
+    if (stream_ == nullptr || std::feof(stream_) || std::ferror(stream_)) return false;
+    char buffer[LINE_CAPACITY];
+    buffer[0] = '\0';
+    if (std::fgets(buffer, static_cast<int>(LINE_CAPACITY), stream_) == nullptr) {
+        // On a read error the buffer contents are not defined; keep nothing.
+        buffer[0] = '\0';
+    }
+    line_.assign(buffer, std::strlen(buffer));
+    RemoveLast(line_, '\n');
+    RemoveLast(line_, '\r');
+    const auto comment = line_.find(';');
+    if (comment != std::string::npos) line_.resize(comment);
+    TrimSpaces(line_);
+    return true;
+}
+
+uint8_t LineReader::TokenCount() const {
+    if (line_.empty()) return 0;
+    std::size_t count = 1;
+    for (char c : line_) {
+        if (c == ' ') ++count;
+    }
+    // Saturate: a line of 257 tokens must not look like a line of 1.
+    return count > UINT8_MAX ? UINT8_MAX : static_cast<uint8_t>(count);
+}
+
+bool LineReader::Token(uint8_t n, std::string& out) const {
+    std::string_view token;
+    if (!FindToken(line_, n, token)) {
+        out.clear();
+        return false;
+    }
+    out.assign(token);
+    return true;
+}
+
+void LineReader::TokenUpper(uint8_t n, std::string& out) const {
+    Token(n, out);
+    UpperAscii(out);
+}
+
+bool LineReader::Number16(uint8_t n, uint16_t& out) const {
+    out = 0;
+    std::string_view token;
+    if (!FindToken(line_, n, token)) return false;
+    out = Low16(ParseNumber(token));
+    return true;
+}
+
+bool LineReader::Number32(uint8_t n, uint32_t& out) const {
+    out = 0;
+    std::string_view token;
+    if (!FindToken(line_, n, token)) return false;
+    out = static_cast<uint32_t>(ParseNumber(token));
+    return true;
+}
+
+bool LineReader::Pair(uint8_t n, uint16_t& first, uint16_t& second) const {
+    first = 0;
+    second = 0;
+    std::string_view token;
+    if (!FindToken(line_, n, token)) return false;
+    const auto colon = token.find(':');
+    first = Low16(ParseNumber(token.substr(0, colon)));
+    if (colon != std::string_view::npos) second = Low16(ParseNumber(token.substr(colon + 1)));
+    return true;
+}
+
+void LineReader::Close() {
+    if (stream_ != nullptr) std::fclose(stream_);
+    stream_ = nullptr;
+    line_.clear();
+}
+
+}  // namespace quorvane

@@ -4,7 +4,9 @@ namespace quorvane {
 
 namespace {
 
-char UpperByte(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - ('a' - 'A')) : c; }
+char UpperByte(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - ('a' - 'A')) : c;
+}
 
 }  // namespace
 

@@ -1,1 +1,203 @@
-// implemented below
+#include "package/upgrade_package.h"
+
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <system_error>
+
+#include "package/text.h"
+
+namespace quorvane {
+
+namespace {
+
+// One member header as found in the container.
+struct MemberEntry {
+    std::string name;  // the stored bytes, all of them
+    uint32_t size = 0;
+    int64_t dataOffset = 0;
+};
+
+enum class Step { Member, End, Fault };
+
+bool ReadLength(std::istream& in, uint32_t& value) {
+    uint8_t bytes[4];
+    in.read(reinterpret_cast<char*>(bytes), sizeof bytes);
+    if (in.gcount() != static_cast<std::streamsize>(sizeof bytes)) return false;
+    value = static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+            static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+    return true;
+}
+
+int64_t StreamSize(std::istream& in) {
+    in.clear();
+    in.seekg(0, std::ios::end);
+    const auto end = static_cast<int64_t>(in.tellg());
+    in.clear();
+    return end;
+}
+
+// Reads the member header at `offset`. Anything outside the format's limits,
+// and a container that ends without its end marker, is a fault: nothing at or
+// after that point is trusted.
+Step ReadMember(std::istream& in, int64_t offset, int64_t fileSize, MemberEntry& out) {
+    in.clear();
+    if (!in.seekg(offset)) return Step::Fault;
+    uint32_t nameLength = 0;
+    if (!ReadLength(in, nameLength)) return Step::Fault;
+    if (nameLength == END_MARKER) return Step::End;
+    if (nameLength > MAX_MEMBER_NAME) return Step::Fault;
+    char name[MAX_MEMBER_NAME];
+    in.read(name, nameLength);
+    if (in.gcount() != static_cast<std::streamsize>(nameLength)) return Step::Fault;
+    uint32_t dataLength = 0;
+    if (!ReadLength(in, dataLength) || dataLength >= MEMBER_DATA_LIMIT) return Step::Fault;
+    out.name.assign(name, nameLength);
+    out.size = dataLength;
+    out.dataOffset = offset + 8 + nameLength;
+    if (out.dataOffset + dataLength > fileSize) return Step::Fault;
+    return Step::Member;
+}
+
+int64_t NextMemberOffset(const MemberEntry& entry) {
+    return entry.dataOffset + entry.size + (entry.size % 2);
+}
+
+// Names compare as zero-terminated texts after upper-casing both sides.
+bool NamesMatch(std::string stored, const std::string& wanted) {
+    stored.resize(std::strlen(stored.c_str()));
+    UpperAscii(stored);
+    return stored == std::string_view(wanted.c_str());
+}
+
+void Unscramble(uint8_t* chunk, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) chunk[i] ^= MEMBER_KEY[i % MEMBER_KEY.size()];
+}
+
+// Streams `size` bytes from the current position of `in` to `out` through
+// one chunk buffer. A short read fails rather than write bytes never read.
+bool CopyMember(std::istream& in, std::ofstream& out, uint32_t size, bool unscramble) {
+    std::array<uint8_t, EXTRACT_CHUNK> chunk{};
+    uint32_t left = size;
+    while (left > 0) {
+        const std::size_t count = std::min<std::size_t>(left, EXTRACT_CHUNK);
+        in.read(reinterpret_cast<char*>(chunk.data()), static_cast<std::streamsize>(count));
+        if (in.gcount() != static_cast<std::streamsize>(count)) return false;
+        // The key phase restarts with every chunk, the last short one included.
+        if (unscramble) Unscramble(chunk.data(), count);
+        out.write(reinterpret_cast<const char*>(chunk.data()), static_cast<std::streamsize>(count));
+        if (!out) return false;
+        left -= static_cast<uint32_t>(count);
+    }
+    return true;
+}
+
+std::filesystem::path MakePrivateFolder() {
+    std::error_code error;
+    const auto base = std::filesystem::temp_directory_path(error);
+    if (error) return {};
+    std::string pattern = (base / "quorvane-upk-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) return {};
+    // mkdtemp already asks for 0700, but a strange umask could take more.
+    std::filesystem::permissions(pattern, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::replace, error);
+    return pattern;
+}
+
+}  // namespace
+
+bool IsSafeFileName(const std::string& name) {
+    if (name.empty() || name == "." || name == "..") return false;
+    return std::none_of(name.begin(), name.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return c == '/' || c == '\\' || byte < 0x20 || byte == 0x7F;
+    });
+}
+
+bool UpgradePackage::Open(const std::filesystem::path& path) {
+    Close();
+    std::error_code error;
+    const auto absolute = std::filesystem::absolute(path, error);
+    if (error) return false;
+    container_.open(path, std::ios::in | std::ios::binary);
+    if (!container_.is_open()) return false;
+    packageFolder_ = absolute.parent_path();
+    workFolder_ = MakePrivateFolder();
+    std::string script = SCRIPT_MEMBER;
+    std::string restrictions = RESTRICTION_MEMBER;
+    UpperAscii(script);
+    UpperAscii(restrictions);
+    const bool extracted = !workFolder_.empty() && Extract(script, WorkFile(script), false) &&
+                           Extract(restrictions, WorkFile(restrictions), true);
+    if (!extracted) Close();
+    return extracted;
+}
+
+bool UpgradePackage::Extract(std::string& memberName, const std::filesystem::path& outputPath,
+                             bool unscramble) {
+    UpperAscii(memberName);
+    if (!IsOpen()) return false;
+    const int64_t fileSize = StreamSize(container_);
+    MemberEntry entry;
+    int64_t offset = 0;
+    // Every lookup starts at the first member, so the first of two members of
+    // the same name always wins.
+    for (;;) {
+        if (ReadMember(container_, offset, fileSize, entry) != Step::Member) return false;
+        if (NamesMatch(entry.name, memberName)) break;
+        offset = NextMemberOffset(entry);
+    }
+    memberLength_ = entry.size;
+    position_ = entry.dataOffset - 4;
+    container_.clear();
+    if (!container_.seekg(entry.dataOffset)) return false;
+    std::ofstream output(outputPath, std::ios::out | std::ios::binary | std::ios::trunc);
+    if (!output.is_open()) return false;
+    const bool copied = CopyMember(container_, output, entry.size, unscramble);
+    output.close();
+    if (copied && output) return true;
+    std::error_code error;
+    std::filesystem::remove(outputPath, error);
+    return false;
+}
+
+bool UpgradePackage::Close() {
+    reader.Close();
+    if (container_.is_open()) container_.close();
+    container_.clear();
+    memberLength_ = 0;
+    position_ = 0;
+    if (!workFolder_.empty()) {
+        // Everything extracted lives in this folder: the two text members and
+        // any data member a failed transfer left behind.
+        std::error_code error;
+        std::filesystem::remove_all(workFolder_, error);
+    }
+    workFolder_.clear();
+    packageFolder_.clear();
+    return true;
+}
+
+std::filesystem::path UpgradePackage::WorkFile(const std::string& upperName) const {
+    if (workFolder_.empty() || !IsSafeFileName(upperName)) return {};
+    return workFolder_ / upperName;
+}
+
+std::vector<MemberInfo> UpgradePackage::Members() {
+    // A malformed container yields the members in front of the fault, so a
+    // listing still shows what could be read.
+    std::vector<MemberInfo> members;
+    if (!IsOpen()) return members;
+    const int64_t fileSize = StreamSize(container_);
+    MemberEntry entry;
+    int64_t offset = 0;
+    while (ReadMember(container_, offset, fileSize, entry) == Step::Member) {
+        members.push_back({entry.name, entry.size});
+        offset = NextMemberOffset(entry);
+    }
+    container_.clear();
+    return members;
+}
+
+}  // namespace quorvane
