@@ -48,7 +48,8 @@ public:
     std::filesystem::path WorkFile(const std::string& upperName) const;
     // The folder that holds the package file: READ output goes there.
     const std::filesystem::path& PackageFolder() const { return packageFolder_; }
-    // Every member in file order, for listing; empty for a broken container.
+    // Every member in file order, for listing; a malformed container lists
+    // the members in front of the fault.
     std::vector<MemberInfo> Members();
 
     LineReader reader;
