@@ -1,0 +1,148 @@
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "package/device_summary.h"
+#include "package/restrictions.h"
+#include "package/upgrade_package.h"
+#include "protocol/info_block.h"
+
+namespace quorvane {
+
+namespace {
+
+// Longest DEVICEID and MAC values the restriction record has room for;
+// longer values are ignored as if the key were missing.
+constexpr std::size_t DEVICEID_TEXT_LIMIT = 98;
+constexpr std::size_t MAC_TEXT_LIMIT = SUMMARY_TEXT_ROOM - 1;
+
+// Only bits 2-7 of the low byte are compared: they select the port
+// configuration, while bits 0-1 vary between otherwise equal devices.
+constexpr uint8_t DEVICEID_COMPARED_BITS = 0xFC;
+
+// strtol with base 0 as a 32-bit long would give it, low 16 bits kept.
+uint16_t ItemNumber(const std::string& item) {
+    long value = std::strtol(item.c_str(), nullptr, 0);
+    if (value > INT32_MAX) value = INT32_MAX;
+    if (value < INT32_MIN) value = INT32_MIN;
+    return static_cast<uint16_t>(static_cast<uint32_t>(static_cast<int32_t>(value)) & 0xFFFFu);
+}
+
+// Every item before a comma becomes an entry, an empty item the entry 0;
+// items beyond the list's capacity are ignored.
+void ReadDeviceIds(UpgradePackage& package, Restrictions& restrictions) {
+    restrictions.deviceIdList.fill(0);
+    restrictions.deviceIdCount = 0;
+    std::string text;
+    if (!Restrictions::LookupText(package, "DEVICEID", text) || text.size() > DEVICEID_TEXT_LIMIT) return;
+    text += ',';
+    std::size_t start = 0;
+    for (std::size_t comma = text.find(','); comma != std::string::npos; comma = text.find(',', start)) {
+        if (restrictions.deviceIdCount == DEVICEID_CAPACITY) break;
+        restrictions.deviceIdList[restrictions.deviceIdCount++] =
+            ItemNumber(text.substr(start, comma - start));
+        start = comma + 1;
+    }
+}
+
+void ReadMac(UpgradePackage& package, Restrictions& restrictions) {
+    std::string text;
+    if (!Restrictions::LookupText(package, "MAC", text) || text.size() > MAC_TEXT_LIMIT) return;
+    restrictions.macText = text;
+    restrictions.macRestricted = true;
+    Restrictions::ParseMac(text, restrictions.wantedMac);
+}
+
+// Reads every key; false when a required one is missing, which ends the pass.
+bool ReadRestrictions(UpgradePackage& package, Restrictions& restrictions) {
+    restrictions.macRestricted = false;
+    if (!Restrictions::LookupNumber(package, "PRODUCTID", restrictions.wantedProductId)) return false;
+    ReadDeviceIds(package, restrictions);
+    if (!Restrictions::LookupNumber(package, "VENDORID", restrictions.wantedVendorId)) return false;
+    if (!Restrictions::LookupNumber(package, "REVISIONID", restrictions.wantedRevisionId)) return false;
+    if (!Restrictions::LookupNumber(package, "DEFAULT", restrictions.defaultsWarning)) return false;
+    ReadMac(package, restrictions);
+    return true;
+}
+
+bool VendorAdmitted(const Restrictions& restrictions, uint16_t vendor) {
+    if (vendor == restrictions.wantedVendorId) return true;
+    return restrictions.wantedVendorId == PRIMARY_VENDOR && vendor == ALTERNATE_VENDOR;
+}
+
+bool DeviceIdAdmitted(const Restrictions& restrictions, uint16_t deviceId) {
+    if (restrictions.deviceIdCount == 0) return true;
+    for (std::size_t i = 0; i < restrictions.deviceIdCount; ++i) {
+        const auto differing = static_cast<uint8_t>((deviceId ^ restrictions.deviceIdList[i]) & 0xFF);
+        if ((differing & DEVICEID_COMPARED_BITS) == 0) return true;
+    }
+    return false;
+}
+
+// Copies at most 19 characters, always leaving the terminator.
+void CopyText(char (&destination)[SUMMARY_TEXT_ROOM], const std::string& text) {
+    std::memset(destination, 0, sizeof destination);
+    std::memcpy(destination, text.data(), std::min(text.size(), sizeof destination - 1));
+}
+
+DeviceSummary BuildSummary(const DeviceRecord& record, uint16_t vendor, uint16_t deviceId) {
+    DeviceSummary summary;
+    // Zero the padding too: the summary is stored and compared as bytes.
+    std::memset(static_cast<void*>(&summary), 0, sizeof summary);
+    const auto block = DeviceRecord::InfoBlock(&record);
+    FirmwareFields firmware;
+    InfoBlock::Firmware(block, firmware);
+    std::string name;
+    std::string workgroup;
+    InfoBlock::Name(block, name);
+    InfoBlock::Workgroup(block, workgroup);
+
+    summary.vendorId = vendor;
+    summary.deviceId = deviceId;
+    summary.ipAddress = DeviceRecord::IpAddress(&record);
+    summary.infoFlag = DeviceRecord::InfoFlag(&record);
+    summary.productId = firmware.productId;
+    summary.revisionId = firmware.revisionId;
+    summary.versionSecond = firmware.versionSecond;
+    summary.versionThird = firmware.versionThird;
+    summary.dateThird = firmware.dateThird;
+    summary.dateSecond = firmware.dateSecond;
+    summary.dateFirst = firmware.dateFirst;
+    std::memcpy(summary.firmwareLetters, firmware.firmwareLetters.data(), sizeof summary.firmwareLetters);
+    CopyText(summary.name, name);
+    CopyText(summary.workgroup, workgroup);
+    DeviceRecord::Mac(&record, summary.mac);
+    return summary;
+}
+
+void ConsiderDevice(DeviceProtocol& protocol, const Restrictions& restrictions, DeviceRecord& record,
+                    std::vector<DeviceRecord*>& devices) {
+    if (!protocol.QueryInfo(record)) return;
+    const auto block = DeviceRecord::InfoBlock(&record);
+    uint16_t vendor = 0;
+    InfoBlock::VendorId(block, vendor);
+    if (!VendorAdmitted(restrictions, vendor)) return;
+    uint16_t deviceId = 0;
+    InfoBlock::DeviceId(block, deviceId);
+    if (!DeviceIdAdmitted(restrictions, deviceId)) return;
+    const DeviceSummary summary = BuildSummary(record, vendor, deviceId);
+    // A summary that cannot be stored still leaves the device listed.
+    DeviceRecord::AttachSummary(&record, SummaryBytes(summary));
+    devices.push_back(&record);
+}
+
+}  // namespace
+
+void AdmitDevices(UpgradePackage& package, DeviceProtocol& protocol, Restrictions& restrictions,
+                  std::vector<DeviceRecord*>& devices) {
+    if (!ReadRestrictions(package, restrictions)) return;
+    if (!protocol.Discover(0xFFFF, 0xFFFF)) return;
+    DeviceChain& chain = protocol.Chain();
+    chain.Rewind();
+    while (DeviceRecord* record = chain.Next()) ConsiderDevice(protocol, restrictions, *record, devices);
+}
+
+}  // namespace quorvane

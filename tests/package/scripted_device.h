@@ -1,0 +1,79 @@
+#pragma once
+// Simulated device servers behind a FakeTransport: each answers discovery,
+// the information query and the script commands the way a real device would,
+// can be told to stay silent on one opcode or block, and the network keeps
+// every request so tests can check the exact exchange sequence.
+
+#include <cstdint>
+#include <deque>
+#include <initializer_list>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "protocol/device_chain.h"
+#include "protocol/device_protocol.h"
+#include "protocol/packet.h"
+#include "support/fake_transport.h"
+
+namespace quorvane::testing {
+
+struct SimulatedDevice {
+    MacAddress mac{};
+    uint32_t ip = 0;
+    uint8_t infoFlag = 0;
+    std::vector<uint8_t> infoBlock;  // sent behind the flag byte of the information reply
+    bool answersInfo = true;
+    uint16_t blockSize = 64;                          // what LoadBegin announces
+    int silentOpcode = -1;                            // requests with this opcode go unanswered...
+    int answersBeforeSilence = 0;                     // ...once this many of them have been answered
+    int silentBlock = -1;                             // the block with this index is never answered
+    int reportedChecksum = -1;                        // what verify reports; -1: the sum of the loaded bytes
+    std::map<uint16_t, std::vector<uint8_t>> blocks;  // data of every answered block since LoadBegin
+
+    // The loaded bytes, blocks in index order.
+    std::vector<uint8_t> Loaded() const;
+};
+
+// What the simulated memory holds at a:address, so READ output can be checked.
+uint8_t MemoryByte(uint16_t a, uint16_t address);
+
+// Information block records.
+std::vector<uint8_t> IdentityRecord(uint16_t vendor, uint16_t deviceId);
+std::vector<uint8_t> NamingRecord(const std::string& name, const std::string& workgroup);
+// Tag-32 record with a kind-8 entry (revision, date) and a kind-11 entry
+// (product, second and third version numbers, date) and kind-12 letters.
+std::vector<uint8_t> FirmwareRecord(uint8_t revision, uint16_t product, uint8_t second, uint8_t third,
+                                    uint16_t dateFirst, uint8_t dateSecond, uint8_t dateThird,
+                                    const std::string& letters);
+std::vector<uint8_t> Join(std::initializer_list<std::vector<uint8_t>> parts);
+
+class ScriptedNetwork {
+public:
+    ScriptedNetwork();
+    ScriptedNetwork(const ScriptedNetwork&) = delete;
+    ScriptedNetwork& operator=(const ScriptedNetwork&) = delete;
+
+    // Devices answer discovery in the order they were added.
+    SimulatedDevice& Add(const MacAddress& mac, uint32_t ip = LOCALHOST);
+
+    // One text per request sent, a resend of the same bytes folded into the
+    // first: "DISCOVER", "INFO 02:..:01", "PROGRAMMODE", "LOCK", "UNLOCK",
+    // "RESET", "ERASE 3", "BEGIN 0x10:0x2000 300", "BLOCK 0 64", "VERIFY",
+    // "READ 128 0x10:0x80".
+    std::vector<std::string> Trace() const;
+    // Requests sent with `opcode`, resends included.
+    int Sends(uint8_t opcode) const;
+
+    FakeTransport link;
+    DeviceChain chain;
+    DeviceProtocol protocol{link, chain};
+
+private:
+    void Respond(std::span<const uint8_t> request);
+    SimulatedDevice* Find(std::span<const uint8_t> request);
+
+    std::deque<SimulatedDevice> devices_;
+};
+
+}  // namespace quorvane::testing
