@@ -1,0 +1,173 @@
+// The endpoint over real UDP on 127.0.0.1, against a responder socket owned
+// by the test.
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "protocol/device_protocol.h"
+#include "protocol/udp_endpoint.h"
+#include "protocol_test_util.h"
+
+namespace quorvane::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A plain socket on 127.0.0.1 standing in for a device.
+class Responder {
+public:
+    Responder() {
+        socket_ = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bound_ = socket_ >= 0 && ::bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0;
+        socklen_t length = sizeof local;
+        if (bound_) ::getsockname(socket_, reinterpret_cast<sockaddr*>(&local), &length);
+        port_ = ntohs(local.sin_port);
+    }
+    ~Responder() {
+        if (socket_ >= 0) ::close(socket_);
+    }
+    bool Bound() const { return bound_; }
+    uint16_t Port() const { return port_; }
+
+    // Waits up to two seconds for one datagram; remembers who sent it.
+    std::optional<std::vector<uint8_t>> Take() {
+        pollfd ready{socket_, POLLIN, 0};
+        if (::poll(&ready, 1, 2000) != 1) return std::nullopt;
+        std::vector<uint8_t> bytes(2048);
+        socklen_t length = sizeof peer_;
+        const ssize_t n =
+            ::recvfrom(socket_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&peer_), &length);
+        if (n < 0) return std::nullopt;
+        bytes.resize(static_cast<std::size_t>(n));
+        return bytes;
+    }
+    void SendTo(uint16_t port, std::span<const uint8_t> bytes) {
+        sockaddr_in target{};
+        target.sin_family = AF_INET;
+        target.sin_port = htons(port);
+        target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::sendto(socket_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&target), sizeof target);
+    }
+    void Answer(std::span<const uint8_t> bytes) { SendTo(ntohs(peer_.sin_port), bytes); }
+
+private:
+    int socket_ = -1;
+    bool bound_ = false;
+    uint16_t port_ = 0;
+    sockaddr_in peer_{};
+};
+
+class Loopback : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(responder.Bound());
+        EndpointOptions options;
+        options.broadcastAddress = LOCALHOST;
+        options.port = responder.Port();
+        options.receiveWait = 100ms;
+        endpoint = std::make_unique<UdpEndpoint>(options, &sink);
+        ASSERT_TRUE(endpoint->Start());
+        ASSERT_NE(endpoint->LocalPort(), 0);
+    }
+    int ReceiveInto(std::vector<uint8_t>& buffer, uint32_t& sender) {
+        return endpoint->Receive(sender, buffer);
+    }
+
+    Responder responder;
+    CollectingSink sink;
+    std::unique_ptr<UdpEndpoint> endpoint;
+};
+
+TEST_F(Loopback, BroadcastSendReachesTheConfiguredAddressAndTheAnswerComesBack) {
+    const auto request = Hex("00 02 72 19 01 13 02 00 00 00 00 01 00 00");
+    ASSERT_TRUE(endpoint->Send(LIMITED_BROADCAST, request));
+    EXPECT_EQ(responder.Take(), request);
+    responder.Answer(Hex("01 02 03 04 05"));
+
+    std::vector<uint8_t> buffer(16, 0xEE);
+    uint32_t sender = 0;
+    ASSERT_EQ(ReceiveInto(buffer, sender), 5);
+    EXPECT_EQ(sender, LOCALHOST);
+    EXPECT_EQ(buffer, Hex("01 02 03 04 05 EE EE EE EE EE EE EE EE EE EE EE"));
+    EXPECT_TRUE(sink.texts.empty());
+}
+
+TEST_F(Loopback, SendToAnOrdinaryAddressGoesThereUnchanged) {
+    ASSERT_TRUE(endpoint->Send(LOCALHOST, Hex("AB")));
+    EXPECT_EQ(responder.Take(), Hex("AB"));
+}
+
+TEST_F(Loopback, NothingArrivingGivesMinusOneAfterTheWait) {
+    std::vector<uint8_t> buffer(16);
+    uint32_t sender = 0x12345678;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ReceiveInto(buffer, sender), -1);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 90ms);
+    EXPECT_EQ(sender, 0x12345678u);
+}
+
+TEST_F(Loopback, EmptyAndOversizedDatagramsAreReportedAndConsumed) {
+    std::vector<uint8_t> buffer(8, 0xEE);
+    uint32_t sender = 0x12345678;
+    responder.SendTo(endpoint->LocalPort(), {});
+    EXPECT_EQ(ReceiveInto(buffer, sender), 0);
+    responder.SendTo(endpoint->LocalPort(), std::vector<uint8_t>(9, 0x11));
+    EXPECT_EQ(ReceiveInto(buffer, sender), -1);
+    EXPECT_EQ(sender, 0x12345678u);
+    responder.SendTo(endpoint->LocalPort(), std::vector<uint8_t>(8, 0x22));  // exactly fits
+    EXPECT_EQ(ReceiveInto(buffer, sender), 8);
+    EXPECT_EQ(buffer, std::vector<uint8_t>(8, 0x22));
+    EXPECT_EQ(ReceiveInto(buffer, sender), -1);  // nothing left over from the oversized one
+}
+
+TEST_F(Loopback, ExchangeRunsOverRealUdp) {
+    DeviceChain chain;
+    DeviceProtocol protocol(*endpoint, chain);
+    std::thread device([&] {
+        // A silent first attempt, then the echo.
+        if (!responder.Take()) return;
+        const auto request = responder.Take();
+        if (!request) return;
+        responder.Answer(MakeReplyWords(OP_ERASE, EXAMPLE_MAC, {ReadU16(*request, OFFSET_PAYLOAD)}));
+    });
+    EXPECT_TRUE(protocol.Erase(ExampleDevice(), 0x0102));
+    device.join();
+}
+
+TEST_F(Loopback, DiscoveryCollectsEveryAnswer) {
+    DeviceChain chain;
+    DeviceProtocol protocol(*endpoint, chain);
+    std::thread devices([&] {
+        if (!responder.Take()) return;
+        responder.Answer(MakeReplyWords(OP_DISCOVER_REPLY, EXAMPLE_MAC, {1, 2}));
+        responder.Answer(MakeReplyWords(OP_DISCOVER_REPLY, OTHER_MAC, {3, 4}));
+    });
+    EXPECT_TRUE(protocol.Discover(0xFFFF, 0xFFFF));
+    devices.join();
+    const DeviceRecord* newest = chain.Next();
+    ASSERT_NE(newest, nullptr);
+    EXPECT_EQ(newest->mac, OTHER_MAC);
+    EXPECT_EQ(newest->ipAddress, LOCALHOST);
+    ASSERT_NE(chain.Next(), nullptr);
+    EXPECT_EQ(chain.Next(), nullptr);
+}
+
+TEST_F(Loopback, CloseEndsTheSocket) {
+    endpoint->Close();
+    EXPECT_FALSE(endpoint->IsOpen());
+    EXPECT_FALSE(endpoint->Send(LIMITED_BROADCAST, Hex("00")));
+    endpoint->Close();
+}
+
+}  // namespace
+}  // namespace quorvane::testing
