@@ -77,8 +77,11 @@ bool RunRead(const Command& command) {
     reader.Pair(3, a, b);
     uint32_t length = 0;
     reader.Number32(4, length);
-    return ReadBackToFile(command.protocol, command.record, a, b, length,
-                          command.package.PackageFolder() / name, command.observer);
+    const auto output = command.package.PackageFolder() / name;
+    // Reading back onto the open package would destroy the technician's only copy of it.
+    std::error_code ignored;
+    if (std::filesystem::equivalent(output, command.package.PackagePath(), ignored)) return false;
+    return ReadBackToFile(command.protocol, command.record, a, b, length, output, command.observer);
 }
 
 // Runs the command of `keyword`; an unknown keyword is skipped as success.

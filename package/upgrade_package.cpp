@@ -122,6 +122,7 @@ bool UpgradePackage::Open(const std::filesystem::path& path) {
     if (error) return false;
     container_.open(path, std::ios::in | std::ios::binary);
     if (!container_.is_open()) return false;
+    packagePath_ = absolute;
     packageFolder_ = absolute.parent_path();
     workFolder_ = MakePrivateFolder();
     std::string script = SCRIPT_MEMBER;
@@ -176,6 +177,7 @@ bool UpgradePackage::Close() {
     }
     workFolder_.clear();
     packageFolder_.clear();
+    packagePath_.clear();
     return true;
 }
 

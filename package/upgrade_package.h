@@ -48,6 +48,8 @@ public:
     std::filesystem::path WorkFile(const std::string& upperName) const;
     // The folder that holds the package file: READ output goes there.
     const std::filesystem::path& PackageFolder() const { return packageFolder_; }
+    // The package file itself, absolute; empty while closed.
+    const std::filesystem::path& PackagePath() const { return packagePath_; }
     // Every member in file order, for listing; a malformed container lists
     // the members in front of the fault.
     std::vector<MemberInfo> Members();
@@ -60,6 +62,7 @@ private:
     int64_t position_ = 0;
     std::filesystem::path workFolder_;
     std::filesystem::path packageFolder_;
+    std::filesystem::path packagePath_;
 };
 
 // False for names that could leave their folder: empty, "." or "..", or

@@ -332,6 +332,20 @@ TEST_F(Interpreter, ReadNameIsUpperCasedBesideThePackage) {
     EXPECT_FALSE(fs::exists(package.WorkFile("DUMP.BIN")));
 }
 
+TEST_F(Interpreter, ReadNeverOverwritesTheOpenPackage) {
+    // The package file is test.upk; a READ of that name upper-cases to TEST.UPK,
+    // so the package is written under that name to make the two meet.
+    package.Close();
+    const auto path = PackageFolder() / "TEST.UPK";
+    ASSERT_TRUE(WritePackage(path, StandardMembers("READ test.upk 0:0 4\n", "PRODUCTID 1\n")));
+    const auto before = test::ReadBytes(path);
+    ASSERT_TRUE(package.Open(path));
+    net.link.sent.clear();
+    EXPECT_FALSE(Run());
+    EXPECT_TRUE(net.link.sent.empty());
+    EXPECT_EQ(test::ReadBytes(path), before);
+}
+
 TEST_F(Interpreter, FailedReadKeepsWhatWasRead) {
     device.silentOpcode = OP_READ;
     device.answersBeforeSilence = 1;
