@@ -42,8 +42,17 @@ public:
     virtual void SearchEnded() = 0;
 };
 
+// What start-up needs of the endpoint, so that a test can make it fail.
+class StartableEndpoint {
+public:
+    virtual ~StartableEndpoint() = default;
+    virtual bool Start() = 0;
+    virtual void Close() = 0;
+};
+
 // Starts the endpoint; on failure closes it, shows message 103 and returns false.
 bool StartEndpoint(UdpEndpoint& endpoint, Prompter& prompter);
+bool StartEndpoint(StartableEndpoint& endpoint, Prompter& prompter);
 
 // Asks for a package until one opens (message 126 after each failure) or the
 // user cancels. The working directory becomes the chosen file's folder.

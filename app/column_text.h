@@ -19,7 +19,9 @@ enum ColumnKey : int {
 inline constexpr std::size_t NAME_TEXT_LIMIT = 16;
 
 // Sets `out` for keys 0, 1, 4 and 5 and returns true; any other key gives
-// false and an empty text.
+// false and an empty text. A record without a summary (its copy could not be
+// stored) still shows its MAC; its other columns are empty. A null record
+// gives empty texts.
 bool DeviceColumnText(const DeviceRecord* record, std::string& out, int key);
 
 }  // namespace quorvane

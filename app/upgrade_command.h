@@ -41,7 +41,10 @@ struct UpgradeOutcome {
     int dialogResult = 0;
 };
 
-// `selected` holds the selected devices in list order.
+// `selected` holds the selected devices in list order (null entries are
+// skipped). Every one of them must pass the MAC, product and revision checks
+// before any is touched; the first that fails has its message shown.
+// `progress`, when given, is also the observer of every script run.
 UpgradeOutcome RunUpgradeCommand(const std::vector<DeviceRecord*>& selected, UpgradePackage& package,
                                  const Restrictions& restrictions, DeviceProtocol& protocol,
                                  Prompter& prompter, UpgradeProgress* progress = nullptr);

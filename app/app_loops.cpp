@@ -1,0 +1,75 @@
+#include "app/app_loops.h"
+
+#include <system_error>
+
+#include "res/string_table.h"
+
+namespace quorvane {
+namespace {
+
+class UdpStartable final : public StartableEndpoint {
+public:
+    explicit UdpStartable(UdpEndpoint& endpoint) : endpoint_(endpoint) {}
+    bool Start() override { return endpoint_.Start(); }
+    void Close() override { endpoint_.Close(); }
+
+private:
+    UdpEndpoint& endpoint_;
+};
+
+// The chosen file as an absolute path; the path as given if that fails.
+std::filesystem::path Absolute(const std::filesystem::path& chosen) {
+    std::error_code error;
+    std::filesystem::path path = std::filesystem::absolute(chosen, error);
+    return error ? chosen : path.lexically_normal();
+}
+
+}  // namespace
+
+bool StartEndpoint(UdpEndpoint& endpoint, Prompter& prompter) {
+    UdpStartable startable(endpoint);
+    return StartEndpoint(startable, prompter);
+}
+
+bool StartEndpoint(StartableEndpoint& endpoint, Prompter& prompter) {
+    if (endpoint.Start()) return true;
+    endpoint.Close();
+    prompter.Tell(IDS_SOCKETS_FAILED, LoadString(IDS_SOCKETS_FAILED), BOX_OK);
+    return false;
+}
+
+std::optional<std::string> RunPackageLoop(PackageChooser& chooser, UpgradePackage& package,
+                                          Prompter& prompter) {
+    for (;;) {
+        const std::optional<std::filesystem::path> choice = chooser.Choose();
+        if (!choice) return std::nullopt;
+        const std::filesystem::path path = Absolute(*choice);
+        // Script READ output and relative names belong next to the package;
+        // a folder that cannot be entered still leaves the package readable
+        // by its absolute path, so that failure is not the user's concern.
+        std::error_code ignored;
+        std::filesystem::current_path(path.parent_path(), ignored);
+        if (package.Open(path)) return path.filename().string();
+        prompter.Tell(IDS_INVALID_PACKAGE, LoadString(IDS_INVALID_PACKAGE), BOX_OK);
+    }
+}
+
+void RunDialogLoop(const std::string& packageName, UpgradePackage& package, DeviceProtocol& protocol,
+                   Restrictions& restrictions, DeviceListScreen& screen, SearchIndicator* search) {
+    std::vector<DeviceRecord*> devices;
+    int result = DIALOG_CANCEL;
+    do {
+        if (search) search->SearchStarted();
+        AdmitDevices(package, protocol, restrictions, devices);
+        if (search) search->SearchEnded();
+        result = screen.Show(packageName, package, devices);
+        // The array refers to records of the chain: it must be empty before
+        // the chain frees them.
+        devices.clear();
+        devices.shrink_to_fit();
+        protocol.Chain().Clear();
+    } while (result != DIALOG_CANCEL);
+    package.Close();
+}
+
+}  // namespace quorvane

@@ -1,0 +1,98 @@
+#include "app/column_text.h"
+
+#include <cstring>
+
+#include "package/device_summary.h"
+#include "res/string_format.h"
+#include "res/string_table.h"
+
+namespace quorvane {
+namespace {
+
+constexpr int LOWEST_TYPE_BITS = 0xD8;   // "8-Port USIA"
+constexpr int HIGHEST_TYPE_BITS = 0xFC;  // "Single Serial"
+
+std::string NameText(const DeviceSummary& summary, const MacAddress& mac) {
+    const std::size_t length = strnlen(summary.name, SUMMARY_TEXT_ROOM);
+    if (length > 0) return std::string(summary.name, length < NAME_TEXT_LIMIT ? length : NAME_TEXT_LIMIT);
+    return FormatStringId(IDS_NAME_FROM_MAC, {mac[3], mac[4], mac[5]});
+}
+
+std::string MacText(const MacAddress& mac) {
+    return FormatStringId(IDS_MAC_TEXT, {mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]});
+}
+
+// A zero letter byte would end the text of a C string (and hide the rest of
+// the firmware text), so it is shown as the space that stands for "no letter".
+char LetterOf(char letter) {
+    return letter == '\0' ? ' ' : letter;
+}
+
+std::string FirmwareText(const DeviceSummary& s) {
+    if (s.dateSecond == 0) return LoadString(IDS_FIRMWARE_UPGRADE);
+    return FormatStringId(IDS_FIRMWARE_TEXT, {LetterOf(s.firmwareLetters[0]), LetterOf(s.firmwareLetters[1]),
+                                              LetterOf(s.firmwareLetters[2]), s.revisionId, s.versionSecond,
+                                              s.versionThird, s.dateFirst, s.dateSecond, s.dateThird});
+}
+
+int PortLabelId(uint16_t deviceId) {
+    const int bits = deviceId & 0xFC;
+    if (bits < LOWEST_TYPE_BITS) return IDS_TYPE_UNKNOWN;
+    return IDS_TYPE_SINGLE_SERIAL + (HIGHEST_TYPE_BITS - bits) / 4;
+}
+
+int ConnectorLabelId(uint16_t deviceId) {
+    switch (deviceId >> 8) {
+        case 0x50:
+            return IDS_CONNECTOR_CABLED;
+        case 0x58:
+            return IDS_CONNECTOR_RS422;
+        case 0x60:
+            return IDS_CONNECTOR_RS485;
+        case 0x68:
+            return IDS_CONNECTOR_RJ45;
+        case 0x70:
+            return IDS_CONNECTOR_DB9;
+        case 0x78:
+            return IDS_CONNECTOR_TTL;
+        default:
+            return IDS_CONNECTOR_UNKNOWN;
+    }
+}
+
+std::string DeviceTypeText(uint16_t deviceId) {
+    return FormatPlaceholders(IDS_DEVICE_TYPE_TEXT,
+                              {LoadString(PortLabelId(deviceId)), LoadString(ConnectorLabelId(deviceId))});
+}
+
+}  // namespace
+
+bool DeviceColumnText(const DeviceRecord* record, std::string& out, int key) {
+    out.clear();
+    if (key != KEY_NAME && key != KEY_MAC && key != KEY_FIRMWARE && key != KEY_DEVICE_TYPE) return false;
+    if (record == nullptr) return true;
+    MacAddress mac{};
+    DeviceRecord::Mac(record, mac.data());
+    if (key == KEY_MAC) {
+        out = MacText(mac);
+        return true;
+    }
+    // A device whose summary could not be stored has nothing to show in the
+    // columns that the summary feeds.
+    DeviceSummary summary;
+    if (!SummaryOf(record, summary)) return true;
+    switch (key) {
+        case KEY_NAME:
+            out = NameText(summary, mac);
+            break;
+        case KEY_FIRMWARE:
+            out = FirmwareText(summary);
+            break;
+        default:
+            out = DeviceTypeText(summary.deviceId);
+            break;
+    }
+    return true;
+}
+
+}  // namespace quorvane

@@ -1,0 +1,94 @@
+#include "app/upgrade_command.h"
+
+#include "protocol/info_block.h"
+#include "res/string_format.h"
+#include "res/string_table.h"
+
+namespace quorvane {
+namespace {
+
+using Stop = UpgradeOutcome::Stop;
+
+// Wanted product id 1 also stands for devices whose firmware reports 0.
+bool ProductAccepted(uint16_t productId, uint16_t wanted) {
+    return productId == wanted || (wanted == 1 && productId == 0);
+}
+
+// The checks for one device; Stop::None when it may be upgraded.
+Stop CheckDevice(const DeviceRecord& record, const Restrictions& restrictions) {
+    if (restrictions.macRestricted && record.mac != restrictions.wantedMac) return Stop::MacRefused;
+    FirmwareFields firmware;
+    InfoBlock::Firmware(DeviceRecord::InfoBlock(&record), firmware);
+    if (!ProductAccepted(firmware.productId, restrictions.wantedProductId)) return Stop::FirmwareRefused;
+    if (restrictions.wantedRevisionId != 0 && firmware.revisionId != restrictions.wantedRevisionId)
+        return Stop::FirmwareRefused;
+    return Stop::None;
+}
+
+// Every selected device must pass: the package would otherwise be flashed
+// onto a device it was not made for, which can leave that device unusable.
+Stop CheckAll(const std::vector<DeviceRecord*>& devices, const Restrictions& restrictions,
+              Prompter& prompter) {
+    for (const DeviceRecord* record : devices) {
+        const Stop stop = CheckDevice(*record, restrictions);
+        if (stop == Stop::MacRefused) prompter.Tell(IDS_MAC_REFUSED, LoadString(IDS_MAC_REFUSED), BOX_OK);
+        if (stop == Stop::FirmwareRefused)
+            prompter.Tell(IDS_FIRMWARE_REFUSED, LoadString(IDS_FIRMWARE_REFUSED), BOX_OK);
+        if (stop != Stop::None) return stop;
+    }
+    return Stop::None;
+}
+
+std::string RetryPrompt(const DeviceRecord& record) {
+    const MacAddress& m = record.mac;
+    return FormatStringId(IDS_RETRY_PROMPT, {m[0], m[1], m[2], m[3], m[4], m[5]});
+}
+
+// Runs the script on one device until it succeeds or the user stops asking
+// for another try. True when the device was upgraded.
+bool UpgradeDevice(const DeviceRecord& record, std::size_t index, std::size_t count, UpgradePackage& package,
+                   DeviceProtocol& protocol, Prompter& prompter, UpgradeProgress* progress) {
+    for (;;) {
+        if (progress) progress->OnDeviceStart(index, count, record);
+        if (RunUpgradeScript(package, protocol, record, progress)) return true;
+        if (!prompter.Ask(IDS_RETRY_PROMPT, RetryPrompt(record), BOX_YES_NO | ICON_STOP)) break;
+    }
+    prompter.Tell(IDS_UPGRADE_GIVEN_UP, LoadString(IDS_UPGRADE_GIVEN_UP), BOX_OK);
+    return false;
+}
+
+}  // namespace
+
+UpgradeOutcome RunUpgradeCommand(const std::vector<DeviceRecord*>& selected, UpgradePackage& package,
+                                 const Restrictions& restrictions, DeviceProtocol& protocol,
+                                 Prompter& prompter, UpgradeProgress* progress) {
+    UpgradeOutcome outcome;
+    std::vector<DeviceRecord*> devices;
+    for (DeviceRecord* record : selected)
+        if (record != nullptr) devices.push_back(record);
+    if (devices.empty()) {
+        outcome.stop = Stop::NothingSelected;
+        return outcome;
+    }
+    outcome.stop = CheckAll(devices, restrictions, prompter);
+    if (outcome.stop != Stop::None) return outcome;
+    if (restrictions.defaultsWarning != 0 &&
+        !prompter.Ask(IDS_CONFIGURATION_WARNING, LoadString(IDS_CONFIGURATION_WARNING),
+                      BOX_YES_NO | ICON_QUESTION)) {
+        outcome.stop = Stop::WarningDeclined;
+        return outcome;
+    }
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+        const bool done =
+            UpgradeDevice(*devices[i], i, devices.size(), package, protocol, prompter, progress);
+        ++(done ? outcome.succeeded : outcome.failed);
+        if (progress) progress->OnDeviceEnd(i, done);
+    }
+    if (outcome.succeeded > 0) {
+        prompter.Tell(IDS_UPGRADE_COMPLETE, LoadString(IDS_UPGRADE_COMPLETE), BOX_OK | ICON_INFORMATION);
+        outcome.dialogResult = REFRESH_RESULT;
+    }
+    return outcome;
+}
+
+}  // namespace quorvane

@@ -1,0 +1,63 @@
+#pragma once
+// Ids of the string table (res/string_table.h). Both front ends and the
+// application logic load every user-visible text by these ids, at the moment
+// of use.
+
+namespace quorvane {
+
+inline constexpr int IDS_ABOUT_MENU = 101;      // "&About Upgrade..."
+inline constexpr int IDS_SOCKETS_FAILED = 103;  // endpoint start failure
+
+// Port configuration labels, by bits 2-7 of the device id's low byte.
+inline constexpr int IDS_TYPE_SINGLE_SERIAL = 104;
+inline constexpr int IDS_TYPE_DUAL_SERIAL = 105;
+inline constexpr int IDS_TYPE_QUAD_SERIAL = 106;
+inline constexpr int IDS_TYPE_PARALLEL = 107;
+inline constexpr int IDS_TYPE_2SP = 108;
+inline constexpr int IDS_TYPE_DUAL_PARALLEL = 109;
+inline constexpr int IDS_TYPE_1SP = 110;
+inline constexpr int IDS_TYPE_8_PORT_SERIAL = 111;
+inline constexpr int IDS_TYPE_16_PORT_SERIAL = 112;
+inline constexpr int IDS_TYPE_8_PORT_USIA = 113;
+inline constexpr int IDS_TYPE_UNKNOWN = 114;
+
+// Connector labels, by the device id's high byte.
+inline constexpr int IDS_CONNECTOR_DB9 = 115;
+inline constexpr int IDS_CONNECTOR_RJ45 = 116;
+inline constexpr int IDS_CONNECTOR_TTL = 117;
+inline constexpr int IDS_CONNECTOR_RS485 = 118;
+inline constexpr int IDS_CONNECTOR_RS422 = 119;
+inline constexpr int IDS_CONNECTOR_UNKNOWN = 120;
+inline constexpr int IDS_CONNECTOR_CABLED = 150;
+
+// Start-up and the file-open prompt.
+inline constexpr int IDS_COMPANY_KEY = 121;        // per-user settings key
+inline constexpr int IDS_PACKAGE_EXTENSION = 122;  // default extension
+inline constexpr int IDS_PACKAGE_FILTER = 123;     // "name|pattern|...||"
+inline constexpr int IDS_OPEN_TITLE = 124;
+inline constexpr int IDS_INVALID_PACKAGE = 126;
+
+// The device list dialog.
+inline constexpr int IDS_COLUMN_NAME = 129;
+inline constexpr int IDS_COLUMN_MAC = 130;
+inline constexpr int IDS_COLUMN_FIRMWARE = 133;
+inline constexpr int IDS_COLUMN_DEVICE_TYPE = 134;
+inline constexpr int IDS_WINDOW_TITLE = 135;     // %1: package file name
+inline constexpr int IDS_ROW_PLACEHOLDER = 136;  // text of a freshly inserted row
+
+// Column text formats (printf-style, see res/string_format.h).
+inline constexpr int IDS_NAME_FROM_MAC = 137;  // 3 x %02x
+inline constexpr int IDS_MAC_TEXT = 138;       // 6 x %02x
+inline constexpr int IDS_FIRMWARE_TEXT = 140;  // 3 x %c, 3 x %d, 3 x %02d
+inline constexpr int IDS_FIRMWARE_UPGRADE = 141;
+inline constexpr int IDS_DEVICE_TYPE_TEXT = 151;  // %1 %2 placeholders
+
+// The upgrade command's messages.
+inline constexpr int IDS_RETRY_PROMPT = 146;  // 6 x %02x: the failed device's MAC
+inline constexpr int IDS_UPGRADE_GIVEN_UP = 147;
+inline constexpr int IDS_UPGRADE_COMPLETE = 148;
+inline constexpr int IDS_CONFIGURATION_WARNING = 149;
+inline constexpr int IDS_FIRMWARE_REFUSED = 152;
+inline constexpr int IDS_MAC_REFUSED = 153;
+
+}  // namespace quorvane

@@ -1,0 +1,86 @@
+#include "res/string_table.h"
+
+#include <algorithm>
+#include <iterator>
+
+namespace quorvane {
+namespace {
+
+struct Entry {
+    int id;
+    const char* text;
+};
+
+// Sorted by id for the binary search below.
+constexpr Entry TABLE[] = {
+    {IDS_ABOUT_MENU, "&About Upgrade..."},
+    {IDS_SOCKETS_FAILED, "Windows sockets initialization failed."},
+    {IDS_TYPE_SINGLE_SERIAL, "Single Serial"},
+    {IDS_TYPE_DUAL_SERIAL, "Dual Serial"},
+    {IDS_TYPE_QUAD_SERIAL, "Quad Serial"},
+    {IDS_TYPE_PARALLEL, "Parallel"},
+    {IDS_TYPE_2SP, "2SP?"},
+    {IDS_TYPE_DUAL_PARALLEL, "Dual Parallel"},
+    {IDS_TYPE_1SP, "1SP?"},
+    {IDS_TYPE_8_PORT_SERIAL, "8-Port Serial"},
+    {IDS_TYPE_16_PORT_SERIAL, "16-Port Serial"},
+    {IDS_TYPE_8_PORT_USIA, "8-Port USIA"},
+    {IDS_TYPE_UNKNOWN, "Unknown"},
+    {IDS_CONNECTOR_DB9, "(DB9)"},
+    {IDS_CONNECTOR_RJ45, "(RJ45)"},
+    {IDS_CONNECTOR_TTL, "(TTL)"},
+    {IDS_CONNECTOR_RS485, "(RS485, RJ45)"},
+    {IDS_CONNECTOR_RS422, "(RS422, RJ45)"},
+    {IDS_CONNECTOR_UNKNOWN, "(Unknown)"},
+    {IDS_COMPANY_KEY, "Quorvane"},
+    {IDS_PACKAGE_EXTENSION, "upk"},
+    {IDS_PACKAGE_FILTER, "Quorvane Upgrade Files (*.upk)|*.upk|All Files (*.*)|*.*||"},
+    {IDS_OPEN_TITLE, "Select Upgrade File"},
+    {IDS_INVALID_PACKAGE, "Invalid Upgrade File"},
+    {IDS_COLUMN_NAME, "Name"},
+    {IDS_COLUMN_MAC, "MAC"},
+    {IDS_COLUMN_FIRMWARE, "Firmware Date"},
+    {IDS_COLUMN_DEVICE_TYPE, "Device Type"},
+    {IDS_WINDOW_TITLE, "Quorvane Firmware Upgrade: %1"},
+    {IDS_ROW_PLACEHOLDER, "Quorvane Dovrelink"},
+    {IDS_NAME_FROM_MAC, "%02x %02x %02x"},
+    {IDS_MAC_TEXT, "%02x:%02x:%02x:%02x:%02x:%02x"},
+    {IDS_FIRMWARE_TEXT, "v %c%c%c %d.%d.%d %02d/%02d/%02d"},
+    {IDS_FIRMWARE_UPGRADE, "Upgrade"},
+    {IDS_RETRY_PROMPT,
+     "Upgrade failed on device with MAC address %02x:%02x:%02x:%02x:%02x:%02x.\n"
+     "Would you like to retry the upgrade now?"},
+    {IDS_UPGRADE_GIVEN_UP,
+     "I am sorry for the failure. Please retry the upgrade with a cross-over cable or when there is less "
+     "network traffic.\nNote: The device will not function until the upgrade is completed."},
+    {IDS_UPGRADE_COMPLETE, "Upgrade complete. Please use the Manager to reconfigure any upgraded devices."},
+    {IDS_CONFIGURATION_WARNING,
+     "Devices selected for upgrade will lose their configuration settings. Do you wish to continue?"},
+    {IDS_CONNECTOR_CABLED, "(Cabled)"},
+    {IDS_DEVICE_TYPE_TEXT, "%1 %2"},
+    {IDS_FIRMWARE_REFUSED,
+     "The firmware currently inside this device is not compatible with this upgrade file. Please use the "
+     "correct upgrade file !"},
+    {IDS_MAC_REFUSED,
+     "The MAC address of the device is not compatible with this upgrade file. Please use the correct upgrade "
+     "file !"},
+};
+
+constexpr bool SortedById() {
+    for (std::size_t i = 1; i < std::size(TABLE); ++i)
+        if (TABLE[i - 1].id >= TABLE[i].id) return false;
+    return true;
+}
+static_assert(SortedById(), "the string table must stay sorted by id");
+
+}  // namespace
+
+std::string LoadString(int id) {
+    const auto* end = std::end(TABLE);
+    const auto* found = std::lower_bound(std::begin(TABLE), end, id,
+                                         [](const Entry& entry, int key) { return entry.id < key; });
+    if (found == end || found->id != id) return {};
+    return found->text;
+}
+
+}  // namespace quorvane

@@ -1,0 +1,143 @@
+#include "app/column_text.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "package/device_summary.h"
+
+namespace quorvane {
+namespace {
+
+constexpr MacAddress TEST_MAC{0x00, 0x50, 0xC2, 0x1A, 0x2B, 0x3C};
+
+DeviceSummary NamedSummary(const char* name) {
+    DeviceSummary summary;
+    std::strncpy(summary.name, name, SUMMARY_TEXT_ROOM - 1);
+    return summary;
+}
+
+DeviceRecord RecordWith(const DeviceSummary& summary, const MacAddress& mac = TEST_MAC) {
+    DeviceRecord record;
+    record.mac = mac;
+    EXPECT_TRUE(DeviceRecord::AttachSummary(&record, SummaryBytes(summary)));
+    return record;
+}
+
+std::string Text(const DeviceRecord& record, int key) {
+    std::string out = "stale";
+    EXPECT_TRUE(DeviceColumnText(&record, out, key)) << "key " << key;
+    return out;
+}
+
+TEST(ColumnText, NameIsCutToSixteenCharactersOrMadeFromTheMac) {
+    struct Case {
+        const char* name;
+        const char* expected;
+    } cases[] = {
+        {"Fifteen chars!!", "Fifteen chars!!"},
+        {"Nineteen characters", "Nineteen charact"},
+        {"Sixteen chars!!!", "Sixteen chars!!!"},
+        {"", "1a 2b 3c"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Text(RecordWith(NamedSummary(c.name)), KEY_NAME), c.expected) << c.name;
+}
+
+TEST(ColumnText, NameWithoutTerminatorStaysInsideItsField) {
+    DeviceSummary summary;
+    std::memset(summary.name, 'N', sizeof summary.name);
+    std::memset(summary.workgroup, 'W', sizeof summary.workgroup);
+    EXPECT_EQ(Text(RecordWith(summary), KEY_NAME), std::string(NAME_TEXT_LIMIT, 'N'));
+}
+
+TEST(ColumnText, MacIsSixLowerCaseHexPairs) {
+    EXPECT_EQ(Text(RecordWith(NamedSummary("x")), KEY_MAC), "00:50:c2:1a:2b:3c");
+    EXPECT_EQ(Text(RecordWith({}, {0xFF, 0xAB, 0x01, 0x00, 0x7F, 0x80}), KEY_MAC), "ff:ab:01:00:7f:80");
+}
+
+TEST(ColumnText, FirmwareText) {
+    struct Case {
+        const char* what;
+        DeviceSummary summary;
+        const char* expected;
+    };
+    DeviceSummary full;
+    std::memcpy(full.firmwareLetters, "XYZ", 3);
+    full.revisionId = 4;
+    full.versionSecond = 0;
+    full.versionThird = 2;
+    full.dateFirst = 6;
+    full.dateSecond = 3;
+    full.dateThird = 15;
+    DeviceSummary noDate = full;
+    noDate.dateSecond = 0;
+    DeviceSummary longYear = full;
+    longYear.dateFirst = 2024;
+    longYear.revisionId = 255;
+    longYear.versionSecond = 100;
+    DeviceSummary noLetters = full;
+    std::memcpy(noLetters.firmwareLetters, "   ", 3);
+    DeviceSummary zeroLetter = full;
+    zeroLetter.firmwareLetters[1] = '\0';
+    const Case cases[] = {
+        {"all fields", full, "v XYZ 4.0.2 06/03/15"},
+        {"second date part 0", noDate, "Upgrade"},
+        {"wide numbers", longYear, "v XYZ 255.100.2 2024/03/15"},
+        {"no letters entry", noLetters, "v     4.0.2 06/03/15"},
+        {"zero letter byte", zeroLetter, "v X Z 4.0.2 06/03/15"},
+    };
+    for (const Case& c : cases) {
+        const std::string text = Text(RecordWith(c.summary), KEY_FIRMWARE);
+        EXPECT_EQ(text, c.expected) << c.what;
+        EXPECT_EQ(text.find('\0'), std::string::npos) << c.what;
+    }
+}
+
+TEST(ColumnText, DeviceTypeJoinsPortAndConnectorLabels) {
+    struct Case {
+        uint16_t deviceId;
+        const char* expected;
+    } cases[] = {
+        {0x70FC, "Single Serial (DB9)"},
+        {0x50D8, "8-Port USIA (Cabled)"},
+        {0x68FE, "Single Serial (RJ45)"},
+        {0x0000, "Unknown (Unknown)"},
+        {0x58F9, "Dual Serial (RS422, RJ45)"},
+        {0x60F7, "Quad Serial (RS485, RJ45)"},
+        {0x78F0, "Parallel (TTL)"},
+        {0x70EC, "2SP? (DB9)"},
+        {0x70E8, "Dual Parallel (DB9)"},
+        {0x70E4, "1SP? (DB9)"},
+        {0x70E3, "8-Port Serial (DB9)"},
+        {0x70DC, "16-Port Serial (DB9)"},
+        {0x70D7, "Unknown (DB9)"},
+        {0x71FC, "Single Serial (Unknown)"},
+    };
+    for (const Case& c : cases) {
+        DeviceSummary summary;
+        summary.deviceId = c.deviceId;
+        EXPECT_EQ(Text(RecordWith(summary), KEY_DEVICE_TYPE), c.expected) << std::hex << c.deviceId;
+    }
+}
+
+TEST(ColumnText, OtherKeysGiveFalseAndAnEmptyText) {
+    const DeviceRecord record = RecordWith(NamedSummary("box"));
+    for (int key : {-1, 2, 3, 6, 1000}) {
+        std::string out = "stale";
+        EXPECT_FALSE(DeviceColumnText(&record, out, key)) << key;
+        EXPECT_EQ(out, "") << key;
+    }
+}
+
+TEST(ColumnText, RecordWithoutSummaryShowsOnlyItsMac) {
+    DeviceRecord record;
+    record.mac = TEST_MAC;
+    EXPECT_EQ(Text(record, KEY_NAME), "");
+    EXPECT_EQ(Text(record, KEY_MAC), "00:50:c2:1a:2b:3c");
+    EXPECT_EQ(Text(record, KEY_FIRMWARE), "");
+    EXPECT_EQ(Text(record, KEY_DEVICE_TYPE), "");
+}
+
+}  // namespace
+}  // namespace quorvane

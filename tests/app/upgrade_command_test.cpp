@@ -1,0 +1,242 @@
+#include "app/upgrade_command.h"
+
+#include <gtest/gtest.h>
+
+#include "app_test_support.h"
+
+namespace quorvane {
+namespace {
+
+using testing::ALWAYS_FAILS;
+using testing::DeviceFleet;
+using testing::Prompt;
+using testing::ScratchFolder;
+using testing::ScriptedPrompter;
+using testing::SimulatedDevice;
+using Stop = UpgradeOutcome::Stop;
+
+constexpr MacAddress MAC_A{0x00, 0x50, 0xC2, 0x0A, 0xBB, 0x01};
+constexpr MacAddress MAC_B{0x00, 0x50, 0xC2, 0x0A, 0xBB, 0x02};
+constexpr MacAddress MAC_C{0x00, 0x50, 0xC2, 0x0A, 0xBB, 0x03};
+
+const std::string MAC_REFUSED =
+    "The MAC address of the device is not compatible with this upgrade file. Please use the correct upgrade "
+    "file !";
+const std::string FIRMWARE_REFUSED =
+    "The firmware currently inside this device is not compatible with this upgrade file. Please use the "
+    "correct "
+    "upgrade file !";
+const std::string WARNING =
+    "Devices selected for upgrade will lose their configuration settings. Do you wish to continue?";
+const std::string GIVEN_UP =
+    "I am sorry for the failure. Please retry the upgrade with a cross-over cable or when there is less "
+    "network "
+    "traffic.\nNote: The device will not function until the upgrade is completed.";
+const std::string COMPLETE = "Upgrade complete. Please use the Manager to reconfigure any upgraded devices.";
+
+std::string RetryText(const char* mac) {
+    return std::string("Upgrade failed on device with MAC address ") + mac +
+           ".\nWould you like to retry the upgrade now?";
+}
+
+const Prompt COMPLETE_BOX{false, 148, COMPLETE, BOX_OK | ICON_INFORMATION};
+const Prompt GIVEN_UP_BOX{false, 147, GIVEN_UP, BOX_OK};
+
+// Records what the command reports about each device.
+class RecordingProgress final : public UpgradeProgress {
+public:
+    void OnDeviceStart(std::size_t index, std::size_t count, const DeviceRecord&) override {
+        events.push_back("start " + std::to_string(index) + "/" + std::to_string(count));
+    }
+    void OnDeviceEnd(std::size_t index, bool succeeded) override {
+        events.push_back("end " + std::to_string(index) + (succeeded ? " ok" : " failed"));
+    }
+    void OnLine(int, std::string_view) override { ++lines; }
+    void OnTransfer(std::string_view, uint64_t, uint64_t) override {}
+
+    std::vector<std::string> events;
+    int lines = 0;
+};
+
+class UpgradeCommandTest : public ::testing::Test {
+protected:
+    void Open(std::vector<SimulatedDevice> devices) {
+        fleet_ = std::make_unique<DeviceFleet>(std::move(devices));
+        for (std::size_t i = 0; i < fleet_->devices.size(); ++i) records_.push_back(fleet_->RecordOf(i));
+        ASSERT_TRUE(package_.Open(testing::WriteTestPackage(scratch_.Path())));
+        restrictions_.wantedProductId = 1;
+    }
+    UpgradeOutcome Run(std::vector<std::size_t> selection, UpgradeProgress* progress = nullptr) {
+        std::vector<DeviceRecord*> selected;
+        for (std::size_t i : selection) selected.push_back(records_[i].get());
+        return RunUpgradeCommand(selected, package_, restrictions_, fleet_->protocol, prompter_, progress);
+    }
+
+    ScratchFolder scratch_;
+    UpgradePackage package_;
+    std::unique_ptr<DeviceFleet> fleet_;
+    std::vector<std::unique_ptr<DeviceRecord>> records_;
+    Restrictions restrictions_;
+    ScriptedPrompter prompter_;
+};
+
+TEST_F(UpgradeCommandTest, NoSelectionDoesNothing) {
+    Open({{.mac = MAC_A}});
+    const UpgradeOutcome outcome = Run({});
+    EXPECT_EQ(outcome.stop, Stop::NothingSelected);
+    EXPECT_EQ(outcome.dialogResult, 0);
+    EXPECT_TRUE(prompter_.prompts.empty());
+    EXPECT_TRUE(fleet_->link.sent.empty());
+}
+
+TEST_F(UpgradeCommandTest, CompatibilityChecks) {
+    struct Case {
+        const char* what;
+        bool macRestricted;
+        MacAddress wantedMac;
+        uint16_t wantedProduct;
+        uint16_t wantedRevision;
+        uint16_t deviceProduct;
+        uint8_t deviceRevision;
+        Stop expected;
+    } cases[] = {
+        {"MAC equal", true, MAC_A, 1, 0, 1, 4, Stop::None},
+        {"MAC differs in the last byte", true, MAC_B, 1, 0, 1, 4, Stop::MacRefused},
+        {"MAC differs in the first byte",
+         true,
+         {0x01, 0x50, 0xC2, 0x0A, 0xBB, 0x01},
+         1,
+         0,
+         1,
+         4,
+         Stop::MacRefused},
+        {"no MAC key", false, MAC_B, 1, 0, 1, 4, Stop::None},
+        {"wanted 1 admits 0", false, {}, 1, 0, 0, 4, Stop::None},
+        {"wanted 1 refuses 2", false, {}, 1, 0, 2, 4, Stop::FirmwareRefused},
+        {"wanted 0 admits 0", false, {}, 0, 0, 0, 4, Stop::None},
+        {"wanted 0 refuses 1", false, {}, 0, 0, 1, 4, Stop::FirmwareRefused},
+        {"wanted 2 refuses 0", false, {}, 2, 0, 0, 4, Stop::FirmwareRefused},
+        {"revision matches", false, {}, 1, 4, 1, 4, Stop::None},
+        {"revision differs", false, {}, 1, 5, 1, 4, Stop::FirmwareRefused},
+        {"revision compared in 16 bits", false, {}, 1, 0x104, 1, 4, Stop::FirmwareRefused},
+        {"MAC refused before firmware", true, MAC_B, 7, 9, 1, 4, Stop::MacRefused},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchFolder scratch;
+        UpgradePackage package;
+        ASSERT_TRUE(package.Open(testing::WriteTestPackage(scratch.Path())));
+        DeviceFleet fleet({{.mac = MAC_A, .productId = c.deviceProduct, .revisionId = c.deviceRevision}});
+        auto record = fleet.RecordOf(0);
+        Restrictions restrictions;
+        restrictions.macRestricted = c.macRestricted;
+        restrictions.wantedMac = c.wantedMac;
+        restrictions.wantedProductId = c.wantedProduct;
+        restrictions.wantedRevisionId = c.wantedRevision;
+        ScriptedPrompter prompter;
+        const UpgradeOutcome outcome =
+            RunUpgradeCommand({record.get()}, package, restrictions, fleet.protocol, prompter);
+        EXPECT_EQ(outcome.stop, c.expected);
+        if (c.expected == Stop::None) {
+            EXPECT_EQ(prompter.prompts, std::vector<Prompt>{COMPLETE_BOX});
+            EXPECT_EQ(outcome.dialogResult, REFRESH_RESULT);
+            continue;
+        }
+        const Prompt refusal = c.expected == Stop::MacRefused ? Prompt{false, 153, MAC_REFUSED, BOX_OK}
+                                                              : Prompt{false, 152, FIRMWARE_REFUSED, BOX_OK};
+        EXPECT_EQ(prompter.prompts, std::vector<Prompt>{refusal});
+        EXPECT_TRUE(fleet.link.sent.empty());
+        EXPECT_EQ(outcome.dialogResult, 0);
+    }
+}
+
+TEST_F(UpgradeCommandTest, EverySelectedDeviceIsCheckedBeforeAnyIsTouched) {
+    Open({{.mac = MAC_A, .productId = 2}, {.mac = MAC_B, .productId = 1}});
+    const UpgradeOutcome outcome = Run({0, 1});
+    EXPECT_EQ(outcome.stop, Stop::FirmwareRefused);
+    EXPECT_EQ(prompter_.Ids(), std::vector<int>{152});
+    EXPECT_TRUE(fleet_->link.sent.empty());
+}
+
+TEST_F(UpgradeCommandTest, MacCheckCoversTheLaterDevicesToo) {
+    Open({{.mac = MAC_A}, {.mac = MAC_B}});
+    restrictions_.macRestricted = true;
+    restrictions_.wantedMac = MAC_A;
+    EXPECT_EQ(Run({0, 1}).stop, Stop::MacRefused);
+    EXPECT_EQ(prompter_.Ids(), std::vector<int>{153});
+    EXPECT_TRUE(fleet_->link.sent.empty());
+}
+
+TEST_F(UpgradeCommandTest, DeclinedWarningTouchesNoDevice) {
+    Open({{.mac = MAC_A}});
+    restrictions_.defaultsWarning = 1;
+    prompter_.answers = {false};
+    EXPECT_EQ(Run({0}).stop, Stop::WarningDeclined);
+    EXPECT_EQ(prompter_.prompts, (std::vector<Prompt>{{true, 149, WARNING, BOX_YES_NO | ICON_QUESTION}}));
+    EXPECT_TRUE(fleet_->link.sent.empty());
+}
+
+TEST_F(UpgradeCommandTest, AcceptedWarningRunsTheScript) {
+    Open({{.mac = MAC_A}});
+    restrictions_.defaultsWarning = 0x100;  // any nonzero value asks
+    prompter_.answers = {true};
+    const UpgradeOutcome outcome = Run({0});
+    EXPECT_EQ(prompter_.Ids(), (std::vector<int>{149, 148}));
+    EXPECT_EQ(outcome.succeeded, 1u);
+    EXPECT_EQ(fleet_->ScriptRuns(), std::vector<MacAddress>{MAC_A});
+}
+
+TEST_F(UpgradeCommandTest, RetryRerunsTheWholeScriptThenGivesUp) {
+    Open({{.mac = MAC_A, .failingRuns = ALWAYS_FAILS}});
+    prompter_.answers = {true, false};
+    RecordingProgress progress;
+    const UpgradeOutcome outcome = Run({0}, &progress);
+    const Prompt retry{true, 146, RetryText("00:50:c2:0a:bb:01"), BOX_YES_NO | ICON_STOP};
+    EXPECT_EQ(prompter_.prompts, (std::vector<Prompt>{retry, retry, GIVEN_UP_BOX}));
+    EXPECT_EQ(fleet_->ScriptRuns(), (std::vector<MacAddress>{MAC_A, MAC_A}));
+    EXPECT_EQ(progress.events, (std::vector<std::string>{"start 0/1", "start 0/1", "end 0 failed"}));
+    EXPECT_GT(progress.lines, 0);  // the script's lines reach the same observer
+    EXPECT_EQ(outcome.failed, 1u);
+    EXPECT_EQ(outcome.succeeded, 0u);
+    EXPECT_EQ(outcome.dialogResult, 0);
+}
+
+TEST_F(UpgradeCommandTest, RetryThatSucceedsCountsAsUpgraded) {
+    Open({{.mac = MAC_A, .failingRuns = 1}});
+    prompter_.answers = {true};
+    const UpgradeOutcome outcome = Run({0});
+    EXPECT_EQ(prompter_.Ids(), (std::vector<int>{146, 148}));
+    EXPECT_EQ(outcome.succeeded, 1u);
+    EXPECT_EQ(outcome.dialogResult, REFRESH_RESULT);
+}
+
+TEST_F(UpgradeCommandTest, FailedDeviceInTheMiddleDoesNotStopTheOthers) {
+    Open({{.mac = MAC_A}, {.mac = MAC_B, .failingRuns = ALWAYS_FAILS}, {.mac = MAC_C}});
+    prompter_.answers = {false};
+    RecordingProgress progress;
+    const UpgradeOutcome outcome = Run({0, 1, 2}, &progress);
+    EXPECT_EQ(prompter_.prompts,
+              (std::vector<Prompt>{{true, 146, RetryText("00:50:c2:0a:bb:02"), BOX_YES_NO | ICON_STOP},
+                                   GIVEN_UP_BOX,
+                                   COMPLETE_BOX}));
+    EXPECT_EQ(fleet_->ScriptRuns(), (std::vector<MacAddress>{MAC_A, MAC_B, MAC_C}));
+    EXPECT_EQ(progress.events, (std::vector<std::string>{"start 0/3", "end 0 ok", "start 1/3", "end 1 failed",
+                                                         "start 2/3", "end 2 ok"}));
+    EXPECT_EQ(outcome.stop, Stop::None);
+    EXPECT_EQ(outcome.succeeded, 2u);
+    EXPECT_EQ(outcome.failed, 1u);
+    EXPECT_EQ(outcome.dialogResult, REFRESH_RESULT);
+}
+
+TEST_F(UpgradeCommandTest, AllFailingLeavesTheDialogOpen) {
+    Open({{.mac = MAC_A, .failingRuns = ALWAYS_FAILS}, {.mac = MAC_B, .failingRuns = ALWAYS_FAILS}});
+    prompter_.answers = {false, false};
+    const UpgradeOutcome outcome = Run({1, 0});
+    EXPECT_EQ(prompter_.Ids(), (std::vector<int>{146, 147, 146, 147}));
+    EXPECT_EQ(prompter_.prompts[0].text, RetryText("00:50:c2:0a:bb:02"));  // list order, not array order
+    EXPECT_EQ(outcome.failed, 2u);
+    EXPECT_EQ(outcome.dialogResult, 0);
+}
+
+}  // namespace
+}  // namespace quorvane
