@@ -1,0 +1,71 @@
+#pragma once
+// The simulator core: a set of virtual devices behind one address, with the
+// configured faults. It maps one received datagram to the reply datagrams
+// and the delay after which each is due, without touching a socket, so tests
+// drive it directly.
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <set>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "tools/devsim/fault_options.h"
+#include "tools/devsim/virtual_device.h"
+
+namespace quorvane::devsim {
+
+struct OutgoingReply {
+    std::vector<uint8_t> bytes;
+    int64_t delayMs = 0;  // after the request's arrival
+};
+
+// One line per event: "rx ...", "tx ...", "drop-rx ... (random)", "silent ...",
+// "ignored ...". See README.md for the format.
+using LogSink = std::function<void(const std::string& line)>;
+
+class Simulator {
+public:
+    Simulator(std::vector<DeviceProfile> profiles, FaultOptions faults);
+
+    // Everything the devices send in answer to `request`, arriving at `nowMs`
+    // (any monotonic millisecond clock), in sending order.
+    std::vector<OutgoingReply> Handle(std::span<const uint8_t> request, int64_t nowMs = 0);
+
+    void SetLog(LogSink sink) { log_ = std::move(sink); }
+
+    std::vector<VirtualDevice>& Devices() { return devices_; }
+    const std::vector<VirtualDevice>& Devices() const { return devices_; }
+    VirtualDevice* Find(const MacAddress& mac);
+    // Requests of `opcode` that reached the device, faults or not.
+    int RequestCount(const MacAddress& mac, uint8_t opcode) const;
+
+private:
+    struct FaultState {
+        uint64_t random = 0;
+        std::map<uint8_t, int> seen;     // requests per opcode that passed the silent test
+        std::map<uint8_t, int> arrived;  // every request per opcode
+        std::set<uint8_t> echoSpoiled;
+        int64_t busyUntilMs = 0;
+    };
+
+    void Serve(std::size_t index, std::span<const uint8_t> request, int64_t nowMs,
+               std::vector<OutgoingReply>& out);
+    bool DropRequest(std::size_t index, uint8_t opcode, const std::string& what);
+    void Spoil(std::size_t index, uint8_t opcode, std::vector<uint8_t>& reply);
+    int64_t ReplyDelay(std::size_t index, uint8_t opcode, int64_t nowMs);
+    void Send(std::size_t index, std::vector<uint8_t> reply, int64_t delayMs,
+              std::vector<OutgoingReply>& out);
+    bool Chance(std::size_t index);
+    bool Faulty(std::size_t index) const { return faults_.AppliesTo(devices_[index].Mac()); }
+    void Log(const std::string& line) const;
+
+    std::vector<VirtualDevice> devices_;
+    std::vector<FaultState> states_;
+    FaultOptions faults_;
+    LogSink log_;
+};
+
+}  // namespace quorvane::devsim

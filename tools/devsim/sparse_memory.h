@@ -1,0 +1,44 @@
+#pragma once
+// Device memory that holds only what was written. Addresses are linear:
+// the script's pair a:b names address a * 65536 + b, so a selects a 64 KiB
+// segment and b the byte within it, and a transfer that runs past b = 0xFFFF
+// simply continues in segment a + 1. Bytes never written, and erased bytes,
+// read as 0xFF like blank flash.
+
+#include <cstdint>
+#include <map>
+#include <span>
+#include <vector>
+
+namespace quorvane::devsim {
+
+inline constexpr uint8_t BLANK_BYTE = 0xFF;
+inline constexpr uint64_t SEGMENT_SIZE = 0x10000;
+
+inline constexpr uint64_t LinearAddress(uint16_t a, uint16_t b) {
+    return uint64_t{a} * SEGMENT_SIZE + b;
+}
+
+struct MemorySegment {
+    uint64_t address = 0;
+    std::vector<uint8_t> bytes;
+};
+
+class SparseMemory {
+public:
+    void Write(uint64_t address, std::span<const uint8_t> bytes);
+    std::vector<uint8_t> Read(uint64_t address, std::size_t length) const;
+    // Forgets [begin, end): those bytes read as blank again.
+    void Erase(uint64_t begin, uint64_t end);
+    void Clear() { segments_.clear(); }
+
+    // The written stretches in address order; neighbouring writes are merged.
+    std::vector<MemorySegment> Segments() const;
+    bool Empty() const { return segments_.empty(); }
+
+private:
+    // Key: start address. Segments never overlap or touch.
+    std::map<uint64_t, std::vector<uint8_t>> segments_;
+};
+
+}  // namespace quorvane::devsim

@@ -1,0 +1,47 @@
+#pragma once
+// The socket side of devsim: one UDP socket, replies to each request's
+// source, and a queue for replies that are due later.
+
+#include <csignal>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "tools/devsim/simulator.h"
+
+namespace quorvane::devsim {
+
+struct ListenAddress {
+    uint32_t address = 0x7F000001;  // host order
+    uint16_t port = 4101;
+};
+
+// "127.0.0.1:4101"; the port may be 0.
+bool ParseListenAddress(const std::string& text, ListenAddress& out);
+
+// Flags the signal handlers set and the loop polls.
+struct RunFlags {
+    volatile std::sig_atomic_t* stop = nullptr;
+    volatile std::sig_atomic_t* dump = nullptr;
+};
+
+class UdpServer {
+public:
+    UdpServer() = default;
+    UdpServer(const UdpServer&) = delete;
+    UdpServer& operator=(const UdpServer&) = delete;
+    ~UdpServer();
+
+    bool Open(const ListenAddress& where, std::string& error);
+    uint16_t BoundPort() const { return port_; }
+
+    // Serves until the stop flag is set; calls `onDump` whenever the dump flag
+    // is raised. False when the socket fails.
+    bool Run(Simulator& simulator, RunFlags flags, const std::function<void()>& onDump, std::string& error);
+
+private:
+    int fd_ = -1;
+    uint16_t port_ = 0;
+};
+
+}  // namespace quorvane::devsim
