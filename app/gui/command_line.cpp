@@ -1,0 +1,87 @@
+#include "app/gui/command_line.h"
+
+#include <QCommandLineParser>
+
+namespace quorvane {
+namespace {
+
+// Dotted-quad IPv4 only; the result is in host order like every address
+// inside the program.
+bool ParseAddress(const QString& text, uint32_t& out) {
+    const QStringList parts = text.split(u'.');
+    if (parts.size() != 4) return false;
+    uint32_t address = 0;
+    for (const QString& part : parts) {
+        bool ok = false;
+        const uint value = part.toUInt(&ok, 10);
+        if (!ok || part.isEmpty() || part.size() > 3 || value > 255) return false;
+        address = (address << 8) | value;
+    }
+    out = address;
+    return true;
+}
+
+bool ParseNumber(const QString& text, long long low, long long high, long long& out) {
+    bool ok = false;
+    const long long value = text.toLongLong(&ok, 10);
+    if (!ok || value < low || value > high) return false;
+    out = value;
+    return true;
+}
+
+}  // namespace
+
+bool ParseCommandLine(const QStringList& arguments, AppOptions& options, QString& error) {
+    QCommandLineParser parser;
+    const QCommandLineOption broadcast(
+        QStringLiteral("broadcast"),
+        QStringLiteral("Send device datagrams to ADDR instead of 255.255.255.255."), QStringLiteral("ADDR"));
+    const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("Device port (default 4101)."),
+                                  QStringLiteral("N"));
+    const QCommandLineOption wait(QStringLiteral("wait-ms"),
+                                  QStringLiteral("Receive wait in milliseconds (default 1000)."),
+                                  QStringLiteral("N"));
+    const QCommandLineOption help = parser.addHelpOption();
+    parser.addOptions({broadcast, port, wait});
+    parser.addPositionalArgument(QStringLiteral("package"), QStringLiteral("Upgrade package to open."),
+                                 QStringLiteral("[package]"));
+    if (!parser.parse(arguments)) {
+        error = parser.errorText();
+        return false;
+    }
+    AppOptions parsed;
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
+        parsed.help = parser.helpText();
+        options = parsed;
+        return true;
+    }
+    long long number = 0;
+    if (parser.isSet(broadcast) && !ParseAddress(parser.value(broadcast), parsed.endpoint.broadcastAddress)) {
+        error = QStringLiteral("--broadcast needs an IPv4 address");
+        return false;
+    }
+    if (parser.isSet(port)) {
+        if (!ParseNumber(parser.value(port), 1, 65535, number)) {
+            error = QStringLiteral("--port needs a number from 1 to 65535");
+            return false;
+        }
+        parsed.endpoint.port = static_cast<uint16_t>(number);
+    }
+    if (parser.isSet(wait)) {
+        if (!ParseNumber(parser.value(wait), 1, 60000, number)) {
+            error = QStringLiteral("--wait-ms needs a number from 1 to 60000");
+            return false;
+        }
+        parsed.endpoint.receiveWait = std::chrono::milliseconds(number);
+    }
+    const QStringList rest = parser.positionalArguments();
+    if (rest.size() > 1) {
+        error = QStringLiteral("only one package may be named");
+        return false;
+    }
+    if (!rest.isEmpty()) parsed.package = std::filesystem::path(rest.first().toStdString());
+    options = parsed;
+    return true;
+}
+
+}  // namespace quorvane

@@ -1,0 +1,25 @@
+#pragma once
+// The desktop program's options: where device datagrams go (for the
+// simulator and workstations with several networks) and a package to open
+// without the file prompt.
+
+#include <QString>
+#include <QStringList>
+#include <filesystem>
+#include <optional>
+
+#include "protocol/udp_endpoint.h"
+
+namespace quorvane {
+
+struct AppOptions {
+    EndpointOptions endpoint;
+    std::optional<std::filesystem::path> package;
+    QString help;  // the usage text when --help was given; nothing else runs then
+};
+
+// False with `error` set for an unknown option or a bad value; `options`
+// is written only on success. `arguments` starts with the program name.
+bool ParseCommandLine(const QStringList& arguments, AppOptions& options, QString& error);
+
+}  // namespace quorvane

@@ -1,0 +1,318 @@
+#include "app/gui/device_list_dialog.h"
+
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPainter>
+#include <QPushButton>
+#include <QStyledItemDelegate>
+#include <QTreeWidget>
+
+#include "app/column_text.h"
+#include "app/gui/about_dialog.h"
+#include "app/gui/app_icon.h"
+#include "app/gui/dialog_units.h"
+#include "app/gui/gui_text.h"
+#include "app/gui/gui_thread_prompter.h"
+#include "app/gui/progress_window.h"
+#include "app/upgrade_command.h"
+#include "res/dialog_layout.h"
+#include "res/string_format.h"
+#include "res/string_table.h"
+
+namespace quorvane {
+namespace {
+
+constexpr int PARAMETER_ROLE = Qt::UserRole;  // a row's index into the devices array
+constexpr int KEY_ROLE = Qt::UserRole;        // a column's sub-item key, on the header item
+
+// Draws the grid lines between cells over the platform's own item painting.
+class GridDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyledItemDelegate::paint(painter, option, index);
+        painter->save();
+        painter->setPen(option.palette.color(QPalette::Mid));
+        const QRect& r = option.rect;
+        painter->drawLine(r.bottomLeft(), r.bottomRight());
+        painter->drawLine(r.topRight(), r.bottomRight());
+        painter->restore();
+    }
+};
+
+// A row orders itself by the text its device gives for the key of the
+// column being sorted, so the order never depends on where that column
+// stands on screen.
+class DeviceRow final : public QTreeWidgetItem {
+public:
+    DeviceRow(const DeviceListDialog& dialog, int parameter) : dialog_(dialog) {
+        setData(0, PARAMETER_ROLE, parameter);
+    }
+    int Parameter() const { return data(0, PARAMETER_ROLE).toInt(); }
+    bool operator<(const QTreeWidgetItem& other) const override {
+        const int key = dialog_.ColumnKey(treeWidget()->sortColumn());
+        return dialog_.CompareRows(Parameter(), static_cast<const DeviceRow&>(other).Parameter(), key) < 0;
+    }
+
+private:
+    const DeviceListDialog& dialog_;
+};
+
+QString CellText(const DeviceRecord* record, int key) {
+    std::string text;
+    DeviceColumnText(record, text, key);  // false leaves the empty text
+    return ExternalText(text);
+}
+
+}  // namespace
+
+DeviceListDialog::DeviceListDialog(DeviceProtocol& protocol, const Restrictions& restrictions,
+                                   Prompter& prompter, QWidget* parent)
+    : QDialog(parent), protocol_(protocol), restrictions_(restrictions), prompter_(prompter) {
+    using namespace layout;
+    setObjectName(QStringLiteral("device_list_dialog"));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                   Qt::WindowCloseButtonHint);
+    setWindowTitle(QString::fromLatin1(DEVICE_LIST_TITLE));
+    setWindowIcon(AppIcon());
+    setSizeGripEnabled(false);
+
+    // Template order is the tab order.
+    done_ = AddButton(ID_DONE, DONE_TEXT, "done");
+    list_ = new QTreeWidget(this);
+    list_->setObjectName(QStringLiteral("device_list"));
+    list_->setAccessibleName(QString::fromLatin1(LIST_TEXT));
+    list_->setProperty("controlId", ID_DEVICE_LIST);
+    upgrade_ = AddButton(ID_UPGRADE, UPGRADE_TEXT, "upgrade");
+    selectOld_ = AddButton(ID_SELECT_OLD, SELECT_OLD_TEXT, "select_old");
+    refresh_ = AddButton(ID_REFRESH, REFRESH_TEXT, "refresh");
+    setTabOrder(done_, list_);
+    setTabOrder(list_, upgrade_);
+    setTabOrder(upgrade_, selectOld_);
+    setTabOrder(selectOld_, refresh_);
+    selectOld_->setEnabled(false);  // nothing ever enables it
+
+    list_->setRootIsDecorated(false);
+    list_->setUniformRowHeights(true);
+    list_->setItemsExpandable(false);
+    list_->setAllColumnsShowFocus(true);
+    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list_->setSortingEnabled(false);  // sorting happens on header clicks only
+    list_->setItemDelegate(new GridDelegate(list_));
+    list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    QHeaderView* header = list_->header();
+    header->setSectionsMovable(true);
+    header->setFirstSectionMovable(true);
+    header->setSectionsClickable(true);
+    header->setSortIndicatorShown(false);
+    header->setStretchLastSection(false);
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    connect(header, &QHeaderView::sectionClicked, this, &DeviceListDialog::OnColumnClick);
+
+    connect(done_, &QPushButton::clicked, this, &DeviceListDialog::reject);
+    connect(upgrade_, &QPushButton::clicked, this, &DeviceListDialog::OnUpgrade);
+    connect(refresh_, &QPushButton::clicked, this, [this] { done(REFRESH_RESULT); });
+
+    systemMenu_ = new QMenu(this);
+    systemMenu_->setObjectName(QStringLiteral("system_menu"));
+}
+
+QPushButton* DeviceListDialog::AddButton(int id, const char* text, const char* name) {
+    auto* button = new QPushButton(QString::fromLatin1(text), this);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setProperty("controlId", id);
+    // No button is the default: Enter on the list ends the dialog with 1,
+    // and Enter on a focused button presses that button (keyPressEvent).
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    return button;
+}
+
+QPushButton* DeviceListDialog::Button(int id) const {
+    for (QPushButton* button : {done_, upgrade_, selectOld_, refresh_})
+        if (button->property("controlId").toInt() == id) return button;
+    return nullptr;
+}
+
+int DeviceListDialog::Show(const std::string& packageName, UpgradePackage& package,
+                           std::vector<DeviceRecord*>& devices) {
+    InitDialog(packageName, package, devices);
+    const int result = exec();
+    // The caller releases the records next; no row may outlive them.
+    list_->clear();
+    devices_ = nullptr;
+    package_ = nullptr;
+    return result;
+}
+
+void DeviceListDialog::InitDialog(const std::string& packageName, UpgradePackage& package,
+                                  std::vector<DeviceRecord*>& devices) {
+    package_ = &package;
+    devices_ = &devices;
+    BuildSystemMenu();
+    PlaceFromTemplate();
+    SetUpColumns();
+    FillList();
+    setWindowTitle(ExternalText(FormatPlaceholders(IDS_WINDOW_TITLE, {packageName})));
+    done_->setFocus();
+}
+
+void DeviceListDialog::PlaceFromTemplate() {
+    using namespace layout;
+    const DialogUnits units(font());
+    measuredValid_ = false;
+    list_->setGeometry(units.Map(LIST_RECT));
+    done_->setGeometry(units.Map(DONE_RECT));
+    upgrade_->setGeometry(units.Map(UPGRADE_RECT));
+    selectOld_->setGeometry(units.Map(SELECT_OLD_RECT));
+    refresh_->setGeometry(units.Map(REFRESH_RECT));
+    const QSize client = units.Size(DEVICE_LIST_WIDTH, DEVICE_LIST_HEIGHT);
+    measured_ = MeasuredLayout::Measure(client.width(), list_->geometry(), done_->geometry(),
+                                        refresh_->geometry(), selectOld_->geometry(), upgrade_->geometry());
+    measuredValid_ = true;
+    if (isMaximized() || isMinimized()) showNormal();
+    resize(client);
+}
+
+void DeviceListDialog::SetUpColumns() {
+    using namespace layout;
+    static constexpr int TITLES[COLUMN_COUNT] = {IDS_COLUMN_NAME, IDS_COLUMN_MAC, IDS_COLUMN_FIRMWARE,
+                                                 IDS_COLUMN_DEVICE_TYPE};
+    list_->clear();
+    list_->setColumnCount(COLUMN_COUNT);
+    QTreeWidgetItem* header = list_->headerItem();
+    for (int column = 0; column < COLUMN_COUNT; ++column) {
+        header->setText(column, TableText(TITLES[column]));
+        header->setData(column, KEY_ROLE, COLUMN_KEYS[column]);
+        header->setTextAlignment(column, Qt::AlignLeft | Qt::AlignVCenter);
+        // A drag of an earlier showing must not carry over.
+        list_->header()->moveSection(list_->header()->visualIndex(column), column);
+        list_->header()->resizeSection(column, COLUMN_WIDTHS[column]);
+    }
+}
+
+int DeviceListDialog::ColumnKey(int column) const {
+    const QVariant key = list_->headerItem()->data(column, KEY_ROLE);
+    return key.isValid() ? key.toInt() : -1;
+}
+
+void DeviceListDialog::FillList() {
+    const int columns = list_->columnCount();
+    if (columns == 0 || devices_ == nullptr) return;
+    QList<QTreeWidgetItem*> rows;
+    for (std::size_t i = 0; i < devices_->size(); ++i) {
+        auto* row = new DeviceRow(*this, static_cast<int>(i));
+        for (int column = 0; column < columns; ++column)
+            row->setText(column, CellText((*devices_)[i], ColumnKey(column)));
+        rows << row;
+    }
+    list_->addTopLevelItems(rows);
+}
+
+DeviceRecord* DeviceListDialog::RecordAt(int parameter) const {
+    if (devices_ == nullptr || parameter < 0 || static_cast<std::size_t>(parameter) >= devices_->size())
+        return nullptr;
+    return (*devices_)[static_cast<std::size_t>(parameter)];
+}
+
+int DeviceListDialog::CompareRows(int first, int second, int key) const {
+    // Texts are made afresh for every comparison, as the cells show them.
+    const QString a = CellText(RecordAt(first), key);
+    const QString b = CellText(RecordAt(second), key);
+    return QString::compare(a, b, Qt::CaseInsensitive);
+}
+
+void DeviceListDialog::OnColumnClick(int column) {
+    if (devices_ == nullptr || column < 0 || column >= list_->columnCount()) return;
+    // A stable sort: rows whose texts compare equal keep their order.
+    list_->sortItems(column, Qt::AscendingOrder);
+    list_->header()->setSortIndicatorShown(false);
+}
+
+std::vector<DeviceRecord*> DeviceListDialog::SelectedDevices() const {
+    std::vector<DeviceRecord*> selected;
+    for (int i = 0; i < list_->topLevelItemCount(); ++i) {
+        auto* row = static_cast<DeviceRow*>(list_->topLevelItem(i));
+        DeviceRecord* record = RecordAt(row->Parameter());
+        if (row->isSelected() && record != nullptr) selected.push_back(record);
+    }
+    return selected;
+}
+
+void DeviceListDialog::OnUpgrade() {
+    if (package_ == nullptr || devices_ == nullptr) return;
+    const std::vector<DeviceRecord*> selected = SelectedDevices();
+    if (selected.empty()) return;  // nothing shown, nothing done
+    GuiThreadPrompter prompter(prompter_);
+    ProgressWindow window(this);
+    UpgradeOutcome outcome;
+    RunWithProgress(window, [&] {
+        ProgressRelay relay(window);
+        outcome = RunUpgradeCommand(selected, *package_, restrictions_, protocol_, prompter, &relay);
+    });
+    if (outcome.dialogResult == REFRESH_RESULT) done(REFRESH_RESULT);
+}
+
+void DeviceListDialog::BuildSystemMenu() {
+    systemMenu_->clear();
+    systemMenu_->addAction(tr("Mi&nimize"), this, &QWidget::showMinimized);
+    systemMenu_->addAction(tr("Ma&ximize"), this, &QWidget::showMaximized);
+    systemMenu_->addAction(tr("&Restore"), this, &QWidget::showNormal);
+    systemMenu_->addAction(tr("&Close"), this, &QWidget::close);
+    const QString about = TableText(IDS_ABOUT_MENU);
+    if (about.isEmpty()) return;
+    systemMenu_->addSeparator();
+    QAction* entry = systemMenu_->addAction(about);
+    entry->setObjectName(QStringLiteral("about_entry"));
+    entry->setData(layout::ABOUT_COMMAND);
+    connect(entry, &QAction::triggered, this, [this, entry] { OnSysCommand(entry->data().toInt()); });
+}
+
+void DeviceListDialog::OnSysCommand(int id) {
+    if ((id & 0xFFF0) != layout::ABOUT_COMMAND) return;
+    AboutDialog about(this);
+    about.exec();
+}
+
+void DeviceListDialog::contextMenuEvent(QContextMenuEvent* event) {
+    systemMenu_->exec(event->globalPos());
+}
+
+void DeviceListDialog::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    // A minimised window keeps the places it had.
+    if (isMinimized() || !measuredValid_) return;
+    const Placement p = PlaceControls(measured_, width(), height(), done_->height(), upgrade_->height());
+    list_->setGeometry(QRect(QPoint(0, 0), p.list));
+    selectOld_->move(p.selectOld);
+    upgrade_->move(p.upgrade);
+    done_->move(p.done);
+    refresh_->move(p.refresh);
+}
+
+void DeviceListDialog::keyPressEvent(QKeyEvent* event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        QWidget* focus = focusWidget();
+        if (auto* button = qobject_cast<QPushButton*>(focus)) {
+            if (button->isEnabled()) button->click();
+            return;
+        }
+        if (focus == list_) {
+            done(DIALOG_OK);
+            return;
+        }
+    }
+    QDialog::keyPressEvent(event);
+}
+
+// Done, Escape and the close box all end the dialog with the cancel code.
+void DeviceListDialog::reject() {
+    done(DIALOG_CANCEL);
+}
+
+}  // namespace quorvane

@@ -1,0 +1,87 @@
+#pragma once
+// The device list dialog (template 102): the admitted devices, one row each,
+// with Upgrade, Refresh and Done. Its controls are placed by hand from the
+// template and follow the window by the resize rule of control_placement.h.
+
+#include <QDialog>
+#include <string>
+#include <vector>
+
+#include "app/app_loops.h"
+#include "app/gui/control_placement.h"
+#include "app/prompter.h"
+#include "package/restrictions.h"
+
+class QMenu;
+class QPushButton;
+class QTreeWidget;
+
+namespace quorvane {
+
+class DeviceListDialog : public QDialog, public DeviceListScreen {
+    Q_OBJECT
+public:
+    DeviceListDialog(DeviceProtocol& protocol, const Restrictions& restrictions, Prompter& prompter,
+                     QWidget* parent = nullptr);
+
+    // Sets the dialog up for these devices and shows it modally: 2 for
+    // Done, Escape or the close box, 1004 for Refresh or a completed
+    // upgrade, 1 for Enter on the list.
+    int Show(const std::string& packageName, UpgradePackage& package,
+             std::vector<DeviceRecord*>& devices) override;
+
+    // What every showing starts with: template size and places, measured
+    // distances, columns, rows in array order, title, system menu.
+    void InitDialog(const std::string& packageName, UpgradePackage& package,
+                    std::vector<DeviceRecord*>& devices);
+
+    // Sorts the rows ascending by the text of the clicked column's key.
+    void OnColumnClick(int column);
+    void OnUpgrade();
+    // Ids 16 to 31 open the About box.
+    void OnSysCommand(int id);
+    // Done, Escape and the close box: the cancel code 2.
+    void reject() override;
+
+    // The sub-item key a column (by its logical index) shows.
+    int ColumnKey(int column) const;
+    // Case-insensitive order of two rows (by their parameters) for `key`.
+    int CompareRows(int first, int second, int key) const;
+
+    QTreeWidget* List() const { return list_; }
+    QPushButton* Button(int id) const;
+    QMenu* SystemMenu() const { return systemMenu_; }
+    const MeasuredLayout& Measured() const { return measured_; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    QPushButton* AddButton(int id, const char* text, const char* name);
+    void SetUpColumns();
+    void FillList();
+    void BuildSystemMenu();
+    void PlaceFromTemplate();
+    std::vector<DeviceRecord*> SelectedDevices() const;
+    // The device of a row's parameter; null when there is none.
+    DeviceRecord* RecordAt(int parameter) const;
+
+    DeviceProtocol& protocol_;
+    const Restrictions& restrictions_;
+    Prompter& prompter_;
+    UpgradePackage* package_ = nullptr;
+    std::vector<DeviceRecord*>* devices_ = nullptr;
+
+    QPushButton* done_;
+    QTreeWidget* list_;
+    QPushButton* upgrade_;
+    QPushButton* selectOld_;
+    QPushButton* refresh_;
+    QMenu* systemMenu_;
+    MeasuredLayout measured_;
+    bool measuredValid_ = false;
+};
+
+}  // namespace quorvane

@@ -1,0 +1,49 @@
+#pragma once
+// The application object: endpoint start, settings, the package loop and
+// the dialog loop, then the end of the program.
+
+#include <QSettings>
+#include <QStringList>
+#include <memory>
+
+#include "app/app_loops.h"
+#include "app/gui/command_line.h"
+
+namespace quorvane {
+
+inline constexpr int RECENT_FILE_COUNT = 4;
+
+// The windows the loops talk to; tests give scripted ones.
+struct AppWindows {
+    Prompter& prompter;
+    PackageChooser& chooser;
+    DeviceListScreen& screen;
+    SearchIndicator* search = nullptr;
+};
+
+// Application name and version, used for box captions and the settings.
+void SetApplicationIdentity();
+
+// The recent-file list of the per-user settings, at most four names. It is
+// only read: the program never adds to it.
+QStringList LoadRecentFiles(QSettings& settings);
+
+// Asks for a package until one opens, then shows the device list after
+// every admission pass until Done; the package is closed at the end. False
+// when the user cancelled the prompt.
+bool RunSession(AppWindows windows, UpgradePackage& package, DeviceProtocol& protocol,
+                Restrictions& restrictions);
+
+class UpgradeApp {
+public:
+    explicit UpgradeApp(AppOptions options) : options_(std::move(options)) {}
+    // Runs the whole program; always false, as there is nothing left to run
+    // when it returns.
+    bool InitInstance();
+
+private:
+    AppOptions options_;
+    std::unique_ptr<UdpEndpoint> endpoint_;
+};
+
+}  // namespace quorvane

@@ -1,0 +1,64 @@
+#pragma once
+// The two dialog templates: the device list (102) and the About box (100).
+// Geometry is in dialog units; the front end converts it with the metrics of
+// the dialog's font, so the dialogs keep their proportions at any font size.
+
+namespace quorvane::layout {
+
+struct DialogRect {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+
+// Control ids of template 102; they are also the dialog's result codes for
+// Done (2) and Refresh (1004).
+inline constexpr int ID_DONE = 2;
+inline constexpr int ID_DEVICE_LIST = 1000;
+inline constexpr int ID_UPGRADE = 1002;
+inline constexpr int ID_SELECT_OLD = 1003;
+inline constexpr int ID_REFRESH = 1004;
+
+inline constexpr int DEVICE_LIST_TEMPLATE = 102;
+inline constexpr int DEVICE_LIST_WIDTH = 375;
+inline constexpr int DEVICE_LIST_HEIGHT = 150;
+inline constexpr const char* DEVICE_LIST_TITLE = "Quorvane Firmware Upgrade";
+
+// Controls of template 102 in template (= tab) order.
+inline constexpr DialogRect DONE_RECT{320, 130, 50, 14};
+inline constexpr DialogRect LIST_RECT{0, 0, 315, 150};
+inline constexpr DialogRect UPGRADE_RECT{320, 25, 50, 15};
+inline constexpr DialogRect SELECT_OLD_RECT{320, 5, 50, 15};
+inline constexpr DialogRect REFRESH_RECT{320, 110, 50, 15};
+
+inline constexpr const char* DONE_TEXT = "Done";
+inline constexpr const char* LIST_TEXT = "Device List";
+inline constexpr const char* UPGRADE_TEXT = "Upgrade";
+inline constexpr const char* SELECT_OLD_TEXT = "Select Old";
+inline constexpr const char* REFRESH_TEXT = "Refresh";
+
+// Columns of the device list: pixel widths and the sub-item key each shows.
+inline constexpr int COLUMN_COUNT = 4;
+inline constexpr int COLUMN_WIDTHS[COLUMN_COUNT] = {80, 120, 140, 125};
+inline constexpr int COLUMN_KEYS[COLUMN_COUNT] = {0, 1, 4, 5};
+
+// The system-menu command that opens the About box (any id 16..31 does).
+inline constexpr int ABOUT_COMMAND = 16;
+
+// Template 100, the About box.
+inline constexpr int ABOUT_TEMPLATE = 100;
+inline constexpr int ABOUT_WIDTH = 235;
+inline constexpr int ABOUT_HEIGHT = 55;
+inline constexpr const char* ABOUT_TITLE = "About Upgrade";
+inline constexpr DialogRect ABOUT_ICON_RECT{11, 17, 20, 20};
+inline constexpr DialogRect ABOUT_VERSION_RECT{40, 10, 119, 8};
+inline constexpr DialogRect ABOUT_SECOND_RECT{40, 25, 119, 8};
+inline constexpr DialogRect ABOUT_OK_RECT{178, 7, 50, 14};
+inline constexpr const char* ABOUT_VERSION_TEXT = "Upgrade Version 4.00.02";
+inline constexpr const char* ABOUT_SECOND_TEXT = "For Quorvane device servers";
+inline constexpr const char* ABOUT_OK_TEXT = "OK";
+
+inline constexpr int ICON_MAIN = 128;
+
+}  // namespace quorvane::layout

@@ -1,0 +1,113 @@
+// The desktop program end to end: the real application object over a real
+// socket against the device simulator on 127.0.0.1.
+
+#include <gtest/gtest.h>
+
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+#include <fstream>
+#include <sstream>
+
+#include "app/gui/device_list_dialog.h"
+#include "app/gui/upgrade_app.h"
+#include "gui_test_support.h"
+
+namespace quorvane::testing {
+namespace {
+
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<uint8_t> Bytes(const std::string& text) {
+    return {text.begin(), text.end()};
+}
+
+class Simulator {
+public:
+    explicit Simulator(const std::filesystem::path& folder) : portFile_(folder / "port") {
+        process_.start(QStringLiteral(QV_DEVSIM_PATH),
+                       {"--listen", "127.0.0.1:0", "--port-file", QString::fromStdString(portFile_.string()),
+                        "--devices", "3", "--dump-dir", QString::fromStdString((folder / "dump").string())});
+    }
+    ~Simulator() {
+        process_.terminate();
+        if (!process_.waitForFinished(3000)) process_.kill();
+        process_.waitForFinished(3000);
+    }
+    // The port it listens on once it has reported it; 0 if it never did.
+    uint16_t Port() {
+        for (int i = 0; i < 100; ++i) {
+            const std::string text = ReadFile(portFile_);
+            if (!text.empty()) return static_cast<uint16_t>(std::stoi(text));
+            QTest::qWait(50);
+        }
+        return 0;
+    }
+
+private:
+    std::filesystem::path portFile_;
+    QProcess process_;
+};
+
+TEST(DevsimSession, ListUpgradeAllThenTheListAgainThenDone) {
+    ScratchFolder folder;
+    Simulator simulator(folder.Path());
+    const uint16_t port = simulator.Port();
+    ASSERT_NE(port, 0) << "devsim did not start";
+    const std::filesystem::path examples(QV_EXAMPLES_DIR);
+    const auto package = folder.Path() / "example.upk";
+    ASSERT_TRUE(WritePackage(
+        package, StandardMembers(ReadFile(examples / "program.cmd"), ReadFile(examples / "restriction.ini"),
+                                 {{"firmware.bin", Bytes(ReadFile(examples / "firmware.bin"))}})));
+
+    std::vector<int> rows;
+    ModalAnswerer list(
+        "device_list_dialog",
+        [&](QWidget* widget) {
+            auto* dialog = static_cast<DeviceListDialog*>(widget);
+            rows.push_back(dialog->List()->topLevelItemCount());
+            if (rows.size() == 1) {
+                dialog->List()->selectAll();
+                QTest::mouseClick(dialog->Button(1002), Qt::LeftButton);
+            } else {
+                QTest::mouseClick(dialog->Button(2), Qt::LeftButton);
+            }
+        },
+        60000, true);
+    std::vector<QString> boxes;
+    ModalAnswerer answers(
+        "message_box",
+        [&](QWidget* widget) {
+            auto* box = static_cast<QMessageBox*>(widget);
+            boxes.push_back(box->text());
+            ClickButton(box, box->buttons().size() == 2 ? "Yes" : "OK");
+        },
+        60000, true);
+
+    AppOptions options;
+    options.endpoint.broadcastAddress = LOCALHOST;
+    options.endpoint.port = port;
+    options.endpoint.receiveWait = std::chrono::milliseconds(200);
+    options.package = package;
+    UpgradeApp app(options);
+    EXPECT_FALSE(app.InitInstance());
+
+    EXPECT_EQ(rows.size(), 2u);
+    EXPECT_GT(rows.at(0), 0);
+    EXPECT_EQ(rows.at(0), rows.at(1));  // the fresh pass finds the upgraded devices again
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_TRUE(boxes[0].startsWith("Devices selected for upgrade will lose"));
+    EXPECT_TRUE(boxes[1].startsWith("Upgrade complete."));
+    // The script's READ put the image read back from the last device beside the package.
+    EXPECT_EQ(ReadFile(folder.Path() / "READBACK.BIN"), ReadFile(examples / "firmware.bin"));
+}
+
+}  // namespace
+}  // namespace quorvane::testing

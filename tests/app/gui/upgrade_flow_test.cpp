@@ -1,0 +1,291 @@
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+#include <QTreeWidget>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
+#include "app/gui/device_list_dialog.h"
+#include "app/upgrade_command.h"
+#include "gui_test_support.h"
+
+namespace quorvane::testing {
+namespace {
+
+// What the screen looked like when a box came up.
+struct Scene {
+    int id = 0;
+    QString modal;       // object name of the window in front of the list
+    QString deviceLine;  // the progress window's device line
+    bool waitCursor = false;
+    bool guiThread = false;
+};
+
+// Scripted answers, and a note of the scene at every box.
+class WatchingPrompter final : public Prompter {
+public:
+    void Tell(int id, const std::string& text, unsigned style) override {
+        Note(id);
+        script.Tell(id, text, style);
+    }
+    bool Ask(int id, const std::string& text, unsigned style) override {
+        Note(id);
+        return script.Ask(id, text, style);
+    }
+
+    ScriptedPrompter script;
+    std::vector<Scene> scenes;
+
+private:
+    void Note(int id) {
+        Scene scene;
+        scene.id = id;
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal != nullptr) {
+            scene.modal = modal->objectName();
+            if (auto* line = modal->findChild<QLabel*>("device")) scene.deviceLine = line->text();
+        }
+        scene.waitCursor = QApplication::overrideCursor() != nullptr &&
+                           QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+        scene.guiThread = QThread::currentThread() == QApplication::instance()->thread();
+        scenes.push_back(scene);
+    }
+};
+
+MacAddress MacOf(uint8_t last) {
+    return {0x00, 0x50, 0xC2, 0x10, 0x20, last};
+}
+
+class UpgradeFlowTest : public ::testing::Test {
+protected:
+    UpgradeFlowTest() : fleet({Simulated(0x0C), Simulated(0x0A), Simulated(0x0B)}) {
+        EXPECT_TRUE(package.Open(WriteTestPackage(folder.Path())));
+        restrictions.wantedProductId = 1;
+        const char* names[] = {"north", "south", "east"};
+        for (std::size_t i = 0; i < fleet.devices.size(); ++i) {
+            ListedDevice listed;
+            listed.mac = fleet.devices[i].mac;
+            listed.name = names[i];
+            records.push_back(MakeListedRecord(listed));
+            devices.push_back(records.back().get());
+        }
+        dialog.InitDialog("field.upk", package, devices);
+        dialog.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    }
+
+    static SimulatedDevice Simulated(uint8_t last) {
+        SimulatedDevice device;
+        device.mac = MacOf(last);
+        return device;
+    }
+
+    void Select(std::initializer_list<int> rows) {
+        dialog.List()->clearSelection();
+        for (int row : rows) dialog.List()->topLevelItem(row)->setSelected(true);
+    }
+
+    std::vector<int> SelectedRows() {
+        std::vector<int> rows;
+        for (int row = 0; row < dialog.List()->topLevelItemCount(); ++row)
+            if (dialog.List()->topLevelItem(row)->isSelected()) rows.push_back(row);
+        return rows;
+    }
+
+    std::vector<QString> RowTexts() {
+        std::vector<QString> texts;
+        for (int row = 0; row < dialog.List()->topLevelItemCount(); ++row)
+            for (int column = 0; column < 4; ++column)
+                texts.push_back(dialog.List()->topLevelItem(row)->text(column));
+        return texts;
+    }
+
+    ScratchFolder folder;
+    UpgradePackage package;
+    DeviceFleet fleet;
+    Restrictions restrictions;
+    WatchingPrompter prompter;
+    std::vector<std::unique_ptr<DeviceRecord>> records;
+    std::vector<DeviceRecord*> devices;
+    DeviceListDialog dialog{fleet.protocol, restrictions, prompter};
+};
+
+TEST_F(UpgradeFlowTest, NoSelectionDoesNothing) {
+    dialog.OnUpgrade();
+    EXPECT_TRUE(prompter.scenes.empty());
+    EXPECT_TRUE(fleet.link.sent.empty());
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(dialog.result(), 0);
+}
+
+struct Refusal {
+    const char* name;
+    std::function<void(Restrictions&)> set;
+    std::vector<Prompt> prompts;
+};
+
+TEST_F(UpgradeFlowTest, RefusalsAndDeclinedWarningTouchNoDevice) {
+    const std::string mac =
+        "The MAC address of the device is not compatible with this upgrade file. Please use the correct "
+        "upgrade file !";
+    const std::string firmware =
+        "The firmware currently inside this device is not compatible with this upgrade file. Please use the "
+        "correct upgrade file !";
+    const std::string warning =
+        "Devices selected for upgrade will lose their configuration settings. Do you wish to continue?";
+    const std::vector<Refusal> cases{
+        {"other MAC",
+         [](Restrictions& r) {
+             r.macRestricted = true;
+             r.wantedMac = MacOf(0x0A);
+         },
+         {{false, 153, mac, 0}}},
+        {"other product", [](Restrictions& r) { r.wantedProductId = 7; }, {{false, 152, firmware, 0}}},
+        {"other revision", [](Restrictions& r) { r.wantedRevisionId = 9; }, {{false, 152, firmware, 0}}},
+        {"warning declined", [](Restrictions& r) { r.defaultsWarning = 1; }, {{true, 149, warning, 0x24}}},
+    };
+    Select({0, 2});
+    const std::vector<QString> before = RowTexts();
+    for (const Refusal& c : cases) {
+        restrictions = Restrictions{};
+        restrictions.wantedProductId = 1;
+        c.set(restrictions);
+        prompter.script.prompts.clear();
+        prompter.script.answers = {false};
+        dialog.OnUpgrade();
+        EXPECT_EQ(prompter.script.prompts, c.prompts) << c.name;
+        EXPECT_TRUE(fleet.link.sent.empty()) << c.name;
+        EXPECT_TRUE(dialog.isVisible()) << c.name;
+        EXPECT_EQ(SelectedRows(), (std::vector<int>{0, 2})) << c.name;
+        EXPECT_EQ(RowTexts(), before) << c.name;
+    }
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(UpgradeFlowTest, FailingDeviceIsRetriedThenGivenUpAndTheNextOneRuns) {
+    fleet.devices[1].failingRuns = ALWAYS_FAILS;
+    prompter.script.answers = {true, false};
+    Select({0, 1, 2});
+    dialog.OnUpgrade();
+
+    EXPECT_EQ(fleet.ScriptRuns(),
+              (std::vector<MacAddress>{MacOf(0x0C), MacOf(0x0A), MacOf(0x0A), MacOf(0x0B)}));
+    EXPECT_EQ(prompter.script.Ids(), (std::vector<int>{146, 146, 147, 148}));
+    const Prompt& retry = prompter.script.prompts[0];
+    EXPECT_EQ(retry.text,
+              "Upgrade failed on device with MAC address 00:50:c2:10:20:0a.\nWould you like to retry the "
+              "upgrade now?");
+    EXPECT_EQ(retry.style, 0x14u);
+    EXPECT_EQ(prompter.script.prompts[3].style, 0x40u);
+    EXPECT_EQ(dialog.result(), REFRESH_RESULT);
+    EXPECT_FALSE(dialog.isVisible());
+
+    // Boxes come up on the user-interface thread over the progress window,
+    // under the wait cursor while the device is being dealt with.
+    ASSERT_EQ(prompter.scenes.size(), 4u);
+    for (const Scene& scene : prompter.scenes) {
+        EXPECT_TRUE(scene.guiThread) << scene.id;
+        EXPECT_EQ(scene.modal, "progress_window") << scene.id;
+    }
+    EXPECT_EQ(prompter.scenes[0].deviceLine, "Upgrading device 2 of 3 (00:50:c2:10:20:0a)");
+    EXPECT_TRUE(prompter.scenes[0].waitCursor);
+    EXPECT_TRUE(prompter.scenes[2].waitCursor);   // message 147: the device is not done with yet
+    EXPECT_FALSE(prompter.scenes[3].waitCursor);  // the completion message
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+TEST_F(UpgradeFlowTest, AllFailingLeavesTheDialogOpenWithRowsAndSelection) {
+    for (SimulatedDevice& device : fleet.devices) device.failingRuns = ALWAYS_FAILS;
+    prompter.script.answers = {false, false};
+    Select({0, 2});
+    const std::vector<QString> before = RowTexts();
+    dialog.OnUpgrade();
+    EXPECT_EQ(prompter.script.Ids(), (std::vector<int>{146, 147, 146, 147}));
+    EXPECT_EQ(fleet.ScriptRuns(), (std::vector<MacAddress>{MacOf(0x0C), MacOf(0x0B)}));
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_NE(dialog.result(), REFRESH_RESULT);
+    EXPECT_EQ(RowTexts(), before);
+    EXPECT_EQ(SelectedRows(), (std::vector<int>{0, 2}));
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(UpgradeFlowTest, SelectedDevicesRunInListOrderAfterASort) {
+    dialog.OnColumnClick(1);  // MAC order: ...0a, ...0b, ...0c
+    Select({0, 1, 2});
+    dialog.OnUpgrade();
+    EXPECT_EQ(fleet.ScriptRuns(), (std::vector<MacAddress>{MacOf(0x0A), MacOf(0x0B), MacOf(0x0C)}));
+    EXPECT_EQ(prompter.script.Ids(), (std::vector<int>{148}));
+    EXPECT_EQ(dialog.result(), REFRESH_RESULT);
+}
+
+// Holds every receive of the worker until the test opens the gate, as a
+// device that is slow to answer would.
+class GatedTransport final : public Transport {
+public:
+    explicit GatedTransport(Transport& inner) : inner_(inner) {}
+    bool Send(uint32_t address, std::span<const uint8_t> datagram) override {
+        return inner_.Send(address, datagram);
+    }
+    int Receive(uint32_t& sender, std::span<uint8_t> buffer) override {
+        {
+            std::unique_lock lock(mutex_);
+            if (!opened_.wait_for(lock, std::chrono::seconds(5), [this] { return open_; })) timedOut = true;
+        }
+        return inner_.Receive(sender, buffer);
+    }
+    void Open() {
+        {
+            std::lock_guard lock(mutex_);
+            open_ = true;
+        }
+        opened_.notify_all();
+    }
+    std::atomic<bool> timedOut{false};
+
+private:
+    Transport& inner_;
+    std::mutex mutex_;
+    std::condition_variable opened_;
+    bool open_ = false;
+};
+
+TEST_F(UpgradeFlowTest, WindowKeepsUpdatingWhileADeviceIsSilent) {
+    GatedTransport gate(fleet.link);
+    DeviceChain chain;
+    DeviceProtocol slowProtocol(gate, chain);
+    DeviceListDialog slowDialog(slowProtocol, restrictions, prompter);
+    slowDialog.InitDialog("field.upk", package, devices);
+    slowDialog.show();
+    slowDialog.List()->topLevelItem(2)->setSelected(true);
+
+    // Runs on the user-interface thread while the worker waits in a receive:
+    // it could not run at all if that thread were blocked.
+    int ticks = 0;
+    QString shown;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr || modal->objectName() != "progress_window") return;
+        if (++ticks < 3) return;
+        modal->repaint();  // a paint now, while the device keeps silent
+        shown =
+            modal->findChild<QLabel*>("device")->text() + " | " + modal->findChild<QLabel*>("line")->text();
+        watcher.stop();
+        gate.Open();
+    });
+    watcher.start(5);
+    slowDialog.OnUpgrade();
+    EXPECT_FALSE(gate.timedOut);
+    EXPECT_EQ(shown, "Upgrading device 1 of 1 (00:50:c2:10:20:0b) | Line 1: SETPROGRAMMODE");
+    EXPECT_EQ(prompter.script.Ids(), (std::vector<int>{148}));
+    EXPECT_EQ(slowDialog.result(), REFRESH_RESULT);
+}
+
+}  // namespace
+}  // namespace quorvane::testing
