@@ -54,7 +54,7 @@ int Render(const QDir& folder) {
 
     ProgressWindow progress;
     progress.DeviceStarted(1, 3, QStringLiteral("00:50:c2:00:00:07"));
-    progress.LineStarted(4, QStringLiteral("LOAD 0 0 FIRMWARE.BIN"));
+    progress.LineStarted(4, QStringLiteral("LOAD FIRMWARE.BIN 0x0:0x0"));
     progress.Transferred(QStringLiteral("FIRMWARE.BIN"), 24576, 65536);
     ok &= Save(progress, folder, "progress.png");
     progress.DeviceEnded(1);
