@@ -1,0 +1,463 @@
+// upgradectl against the device simulator, both as real processes talking
+// UDP over 127.0.0.1.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "upgradectl_process.h"
+
+namespace quorvane::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using nlohmann::json;
+
+// The messages the upgrade command shows, as the string table words them.
+const std::string RETRY_TEXT = "Upgrade failed on device with MAC address ";
+const std::string GIVEN_UP_TEXT = "I am sorry for the failure.";
+const std::string COMPLETE_TEXT = "Upgrade complete.";
+const std::string WARNING_TEXT = "Devices selected for upgrade will lose their configuration settings.";
+const std::string FIRMWARE_REFUSED_TEXT = "The firmware currently inside this device is not compatible";
+const std::string MAC_REFUSED_TEXT = "The MAC address of the device is not compatible";
+
+// An odd size: five full blocks of 512, a partial one, and a partial READ request.
+std::vector<uint8_t> Image(std::size_t size = 3001) {
+    std::vector<uint8_t> bytes(size);
+    uint32_t x = 0x12345678;
+    for (auto& byte : bytes) {
+        x = x * 1103515245u + 12345u;
+        byte = static_cast<uint8_t>(x >> 16);
+    }
+    return bytes;
+}
+
+const std::string SCRIPT =
+    "; test upgrade\n"
+    "SETPROGRAMMODE\n"
+    "ERASE 1\n"
+    "LOAD image.bin 1:0\n"
+    "READ readback.bin 1:0 3001\n"
+    "RESET\n";
+
+// Admits the simulator's first three default devices.
+const std::string ADMIT_ALL = "PRODUCTID 0x0101\nVENDORID 0x1407\nREVISIONID 4\nDEFAULT 1\n";
+
+int CountLines(const std::string& text, const std::string& prefix) {
+    std::istringstream lines(text);
+    int count = 0;
+    for (std::string line; std::getline(lines, line);) count += line.rfind(prefix, 0) == 0;
+    return count;
+}
+
+int Occurrences(const std::string& text, const std::string& part) {
+    int count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
+// Requests that change a device: none may arrive when a check refuses.
+int ProgrammingRequests(const std::string& log) {
+    int count = 0;
+    for (const char* op : {"PROGRAM_MODE", "LOCK", "UNLOCK", "ERASE", "LOAD_BEGIN", "LOAD_BLOCK", "RESET"})
+        count += CountLines(log, std::string("rx ") + op + " ");
+    return count;
+}
+
+class UpgradectlEndToEnd : public ::testing::Test {
+protected:
+    fs::path Dir() const { return temp_.Path(); }
+
+    void StartSimulator(const std::vector<std::string>& options) {
+        fs::create_directories(Dir() / "sim");
+        sim_ = std::make_unique<SimulatorProcess>(DEVSIM_PATH, Dir() / "sim");
+        ASSERT_TRUE(sim_->Start(options)) << ReadFileText(Dir() / "sim" / "sim.err");
+    }
+
+    // upgradectl with `args`, the network options behind them when a
+    // simulator runs, in the package folder.
+    ProcessResult Ctl(std::vector<std::string> args, std::chrono::milliseconds limit = 60s) {
+        args.insert(args.begin(), UPGRADECTL_PATH);
+        if (sim_) {
+            for (std::string option : {"--broadcast", "127.0.0.1", "--wait-ms", "100", "--port"})
+                args.push_back(option);
+            args.push_back(std::to_string(sim_->Port()));
+        }
+        ProcessResult result = RunProcess(args, Dir(), limit);
+        EXPECT_FALSE(result.timedOut) << "upgradectl did not end in time";
+        return result;
+    }
+
+    // Packs SCRIPT (or `script`), the restrictions and the test image with upgradectl itself.
+    fs::path MakePackage(const std::string& restrictions, const std::string& script = SCRIPT) {
+        const fs::path source = Dir() / "source";
+        fs::create_directories(source);
+        WriteFileText(source / "program.cmd", script);
+        WriteFileText(source / "restriction.ini", restrictions);
+        WriteFileBytes(source / "image.bin", Image());
+        const fs::path package = Dir() / ("test" + std::to_string(++packages_) + ".upk");
+        const auto result = RunProcess(
+            {UPGRADECTL_PATH, "pack", package.string(), "--script", (source / "program.cmd").string(),
+             "--restrictions", (source / "restriction.ini").string(), (source / "image.bin").string()},
+            Dir(), 30s);
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        return package;
+    }
+
+    SimulatorProcess& Sim() { return *sim_; }
+
+private:
+    TempFolder temp_;
+    std::unique_ptr<SimulatorProcess> sim_;
+    int packages_ = 0;
+};
+
+struct ExpectedDevice {
+    const char* mac;
+    const char* name;
+    const char* firmware;
+    const char* type;
+    int vendorId;
+    int deviceId;
+};
+
+// The simulator's first three default devices.
+const ExpectedDevice DEFAULT_DEVICES[] = {
+    {"02:00:00:00:00:01", "Press Line 1", "v QVN 4.0.2 01/01/15", "Single Serial (DB9)", 0x1407, 0x70FC},
+    {"02:00:00:00:00:02", "Dock Printer 2", "v QVN 4.1.9 02/06/16", "Dual Serial (RJ45)", 0x1000, 0x68F8},
+    {"02:00:00:00:00:03", "Boiler Gate 3", "v QVS 4.2.6 03/11/17", "8-Port USIA (Cabled)", 0x1407, 0x50D8},
+};
+
+std::set<std::string> Macs(const json& devices) {
+    std::set<std::string> macs;
+    for (const auto& device : devices) macs.insert(device.at("mac").get<std::string>());
+    return macs;
+}
+
+TEST_F(UpgradectlEndToEnd, DiscoverListsEveryAnsweringDeviceAsTableAndJson) {
+    StartSimulator({"--devices", "3"});
+    const auto text = Ctl({"discover"});
+    ASSERT_EQ(text.exitCode, 0) << text.err;
+    EXPECT_TRUE(std::regex_search(text.out, std::regex("^Name +MAC +Firmware Date +Device Type +IP\n")))
+        << text.out;
+    for (const auto& device : DEFAULT_DEVICES) {
+        const std::string row = std::string(device.name) + " +" + device.mac + " +" + device.firmware + " +" +
+                                std::regex_replace(device.type, std::regex("[()]"), "\\$&") +
+                                " +127\\.0\\.0\\.1";
+        EXPECT_TRUE(std::regex_search(text.out, std::regex(row))) << row << "\n" << text.out;
+    }
+
+    // Global options before the command are accepted as well.
+    const auto machine = RunProcess({UPGRADECTL_PATH, "--json", "--broadcast", "127.0.0.1", "--port",
+                                     std::to_string(Sim().Port()), "--wait-ms", "100", "discover"},
+                                    Dir(), 30s);
+    ASSERT_EQ(machine.exitCode, 0) << machine.err;
+    const json devices = json::parse(machine.out);
+    ASSERT_EQ(devices.size(), 3u);
+    for (const auto& expected : DEFAULT_DEVICES) {
+        const auto found = std::find_if(devices.begin(), devices.end(),
+                                        [&](const json& d) { return d.at("mac") == expected.mac; });
+        ASSERT_NE(found, devices.end()) << expected.mac;
+        const json want = {
+            {"name", expected.name},         {"mac", expected.mac}, {"firmware", expected.firmware},
+            {"type", expected.type},         {"ip", "127.0.0.1"},   {"vendorId", expected.vendorId},
+            {"deviceId", expected.deviceId}, {"productId", 0x0101}, {"revisionId", 4}};
+        EXPECT_EQ(*found, want);
+    }
+}
+
+std::vector<std::string> MacOrder(const json& devices) {
+    std::vector<std::string> macs;
+    for (const auto& device : devices) macs.push_back(device.at("mac").get<std::string>());
+    return macs;
+}
+
+TEST_F(UpgradectlEndToEnd, DiscoverListsASilentDeviceWithEmptyTextsButThePackageLeavesItOut) {
+    StartSimulator({"--devices", "3", "--silent", "GET_INFO", "--fault-device", "02:00:00:00:00:02"});
+    const auto all = Ctl({"discover", "--json"});
+    ASSERT_EQ(all.exitCode, 0) << all.err;
+    const json devices = json::parse(all.out);
+    // Chain order: the newest discovery reply first, as the simulator answers 1, 2, 3.
+    EXPECT_EQ(MacOrder(devices),
+              (std::vector<std::string>{"02:00:00:00:00:03", "02:00:00:00:00:02", "02:00:00:00:00:01"}));
+    ASSERT_EQ(devices.size(), 3u);
+    const json silent = {{"name", "00 00 02"},    {"mac", "02:00:00:00:00:02"},
+                         {"firmware", "Upgrade"}, {"type", "Unknown (Unknown)"},
+                         {"ip", "127.0.0.1"},     {"vendorId", 0},
+                         {"deviceId", 0},         {"productId", 0},
+                         {"revisionId", 0}};
+    EXPECT_EQ(devices[1], silent);
+    EXPECT_NE(all.err.find("no information reply from 02:00:00:00:00:02"), std::string::npos) << all.err;
+
+    const auto admitted = Ctl({"discover", "--json", "--package", MakePackage(ADMIT_ALL).string()});
+    ASSERT_EQ(admitted.exitCode, 0) << admitted.err;
+    EXPECT_EQ(MacOrder(json::parse(admitted.out)),
+              (std::vector<std::string>{"02:00:00:00:00:03", "02:00:00:00:00:01"}));
+}
+
+// Device names are bytes from the network: JSON output must stay valid.
+TEST_F(UpgradectlEndToEnd, DiscoverJsonSurvivesNamesThatAreNotUtf8) {
+    WriteFileText(Dir() / "profile", "mac=02:00:00:00:00:07 name=\"Odd\xff\xfe\"\n");
+    StartSimulator({"--profile", (Dir() / "profile").string()});
+    const auto result = Ctl({"discover", "--json"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const json devices = json::parse(result.out);
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_EQ(devices[0].at("name"), "Odd\xef\xbf\xbd\xef\xbf\xbd");  // each bad byte replaced by U+FFFD
+    const auto text = Ctl({"discover"});
+    EXPECT_NE(text.out.find("Odd\xff\xfe "), std::string::npos) << "the table shows the bytes as they are";
+}
+
+TEST_F(UpgradectlEndToEnd, DiscoverWithPackageListsExactlyTheAdmittedDevices) {
+    StartSimulator({"--devices", "3"});
+    struct Case {
+        const char* restrictions;
+        std::set<std::string> admitted;
+    };
+    const Case cases[] = {
+        {"PRODUCTID 1\nVENDORID 0x1407\nREVISIONID 0\nDEFAULT 0\n",
+         {"02:00:00:00:00:01", "02:00:00:00:00:02", "02:00:00:00:00:03"}},
+        // 0x1000 admits only itself, not the primary vendor.
+        {"PRODUCTID 1\nVENDORID 0x1000\nREVISIONID 0\nDEFAULT 0\n", {"02:00:00:00:00:02"}},
+        // Bits 0-1 of the low byte are ignored: 0xFB matches 0xF8.
+        {"PRODUCTID 1\nVENDORID 0x1407\nDEVICEID 0xFB,0xD8\nREVISIONID 0\nDEFAULT 0\n",
+         {"02:00:00:00:00:02", "02:00:00:00:00:03"}},
+        // Without DEFAULT the pass ends before discovery.
+        {"PRODUCTID 1\nVENDORID 0x1407\nREVISIONID 0\n", {}},
+    };
+    for (const auto& c : cases) {
+        const fs::path package = MakePackage(c.restrictions);
+        const auto result = Ctl({"discover", "--package", package.string(), "--json"});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(Macs(json::parse(result.out)), c.admitted) << c.restrictions;
+    }
+}
+
+TEST_F(UpgradectlEndToEnd, InspectJsonShowsMembersKeysAsParsedAndScriptLines) {
+    const std::string restrictions =
+        "; comment\nproductid 0x0101\nVENDORID 0x1407 extra\nVENDORID 010\nMAC 02-00-00-00-00-0a\n"
+        "REVISIONID 4\nDEFAULT 0\n";
+    const fs::path package = MakePackage(restrictions);
+    const auto result = Ctl({"inspect", package.string(), "--json"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const json report = json::parse(result.out);
+    const json members = json::array({{{"name", "program.cmd"}, {"size", SCRIPT.size()}},
+                                      {{"name", "restriction.ini"}, {"size", restrictions.size()}},
+                                      {{"name", "image.bin"}, {"size", 3001}}});
+    EXPECT_EQ(report.at("members"), members);
+    // Lower-case key found, three-token line skipped, octal value, MAC as text, no DEVICEID.
+    const json keys = {{"PRODUCTID", 0x0101},
+                       {"VENDORID", 8},
+                       {"REVISIONID", 4},
+                       {"DEFAULT", 0},
+                       {"MAC", "02-00-00-00-00-0a"}};
+    EXPECT_EQ(report.at("restrictions"), keys);
+    EXPECT_EQ(report.at("script"),
+              json::array({"; test upgrade", "SETPROGRAMMODE", "ERASE 1", "LOAD image.bin 1:0",
+                           "READ readback.bin 1:0 3001", "RESET"}));
+
+    EXPECT_EQ(Ctl({"inspect", (Dir() / "missing.upk").string()}).exitCode, 2);
+}
+
+TEST_F(UpgradectlEndToEnd, PackAndUnpackRoundTripEveryMember) {
+    const fs::path package = MakePackage(ADMIT_ALL);
+    const auto result = Ctl({"unpack", package.string(), (Dir() / "out").string()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(ReadFileText(Dir() / "out" / "program.cmd"), SCRIPT);
+    EXPECT_EQ(ReadFileText(Dir() / "out" / "restriction.ini"), ADMIT_ALL);  // unscrambled again
+    EXPECT_EQ(ReadFileBytes(Dir() / "out" / "image.bin"), Image());
+    // Stored scrambled: the plain text does not appear in the package.
+    EXPECT_EQ(ReadFileText(package).find("PRODUCTID"), std::string::npos);
+}
+
+TEST_F(UpgradectlEndToEnd, PackAndUnpackRefuseNamesThatWouldBeShadowedOrEscape) {
+    const fs::path source = Dir() / "source";
+    fs::create_directories(source / "sub");
+    WriteFileText(source / "program.cmd", SCRIPT);
+    WriteFileText(source / "restriction.ini", ADMIT_ALL);
+    WriteFileText(source / "sub" / "PROGRAM.CMD", "not the script");
+    const auto shadowed = Ctl(
+        {"pack", (Dir() / "bad.upk").string(), "--script", (source / "program.cmd").string(),
+         "--restrictions", (source / "restriction.ini").string(), (source / "sub" / "PROGRAM.CMD").string()});
+    EXPECT_EQ(shadowed.exitCode, 2);
+    EXPECT_FALSE(fs::exists(Dir() / "bad.upk"));
+
+    // A package built by another tool, with a member that climbs out of the folder.
+    std::vector<uint8_t> bytes;
+    auto member = [&bytes](const std::string& name, const std::string& data, bool scramble) {
+        const uint32_t n = static_cast<uint32_t>(name.size());
+        const uint32_t d = static_cast<uint32_t>(data.size());
+        for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(n >> (8 * i)));
+        bytes.insert(bytes.end(), name.begin(), name.end());
+        for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(d >> (8 * i)));
+        for (std::size_t i = 0; i < data.size(); ++i)
+            bytes.push_back(static_cast<uint8_t>(data[i] ^ (scramble ? "KWX"[(i % 256) % 3] : 0)));
+        if (d % 2) bytes.push_back(0);
+    };
+    member("program.cmd", SCRIPT, false);
+    member("restriction.ini", ADMIT_ALL, true);
+    member("../escaped.bin", "evil", false);
+    bytes.insert(bytes.end(), 4, 0xFF);
+    WriteFileBytes(Dir() / "evil.upk", bytes);
+    const auto refused = Ctl({"unpack", (Dir() / "evil.upk").string(), (Dir() / "out" / "inner").string()});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_FALSE(fs::exists(Dir() / "out" / "escaped.bin"));
+    EXPECT_FALSE(fs::exists(Dir() / "out" / "inner" / "program.cmd"));
+}
+
+TEST_F(UpgradectlEndToEnd, UpgradeAllLoadsTheImageAndReadsItBack) {
+    StartSimulator({"--devices", "3", "--block-size", "512"});
+    const fs::path package = MakePackage(ADMIT_ALL);
+    const auto result = Ctl({"upgrade", package.string(), "--all", "--yes"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(Occurrences(result.err, WARNING_TEXT), 1);
+    EXPECT_EQ(Occurrences(result.err, COMPLETE_TEXT), 1);
+    EXPECT_EQ(result.err.find("\x1b["), std::string::npos) << "no progress bar without a terminal";
+    // READ output goes beside the package, under the upper-cased name.
+    EXPECT_EQ(ReadFileBytes(package.parent_path() / "READBACK.BIN"), Image());
+    ASSERT_TRUE(Sim().Stop());
+    for (const char* stem : {"020000000001", "020000000002", "020000000003"})
+        EXPECT_EQ(Sim().Memory(stem), Image()) << stem;
+}
+
+TEST_F(UpgradectlEndToEnd, UpgradeByMacTouchesOnlyThatDeviceAndReportsJson) {
+    StartSimulator({"--devices", "3"});
+    const fs::path package = MakePackage(ADMIT_ALL);
+    const auto result = Ctl({"--json", "upgrade", package.string(), "--mac", "02-00-00-00-00-0A", "--yes"});
+    EXPECT_EQ(result.exitCode, 2) << "no admitted device has this MAC";
+    EXPECT_EQ(Ctl({"upgrade", package.string(), "--mac", "02:00:00:00:00", "--yes"}).exitCode, 2);
+    EXPECT_EQ(
+        Ctl({"upgrade", package.string(), "--mac", "02:00:00:00:00:01,02:00:00:00:00:0C", "--yes"}).exitCode,
+        2);
+    EXPECT_EQ(ProgrammingRequests(Sim().Log()), 0);
+
+    // MACs may also follow one --mac as positionals, before the package.
+    const auto chosen =
+        Ctl({"upgrade", "--mac", "02:00:00:00:00:0B", "02-00-00-00-00-02", package.string(), "--yes"});
+    EXPECT_EQ(chosen.exitCode, 2) << "one unknown MAC refuses the whole selection";
+    EXPECT_EQ(ProgrammingRequests(Sim().Log()), 0);
+
+    const auto upgraded = Ctl({"upgrade", package.string(), "--mac", "02-00-00-00-00-02", "--yes", "--json"});
+    ASSERT_EQ(upgraded.exitCode, 0) << upgraded.err;
+    const json report = json::parse(upgraded.out);
+    EXPECT_EQ(report.at("exitCode"), 0);
+    EXPECT_EQ(report.at("succeeded"), 1);
+    EXPECT_EQ(report.at("devices"),
+              json::array({{{"mac", "02:00:00:00:00:02"}, {"attempts", 1}, {"succeeded", true}}}));
+    ASSERT_TRUE(Sim().Stop());
+    EXPECT_EQ(Sim().Memory("020000000002"), Image());
+    EXPECT_TRUE(Sim().Memory("020000000001").empty());
+    EXPECT_TRUE(Sim().Memory("020000000003").empty());
+}
+
+TEST_F(UpgradectlEndToEnd, RefusalsExitThreeBeforeAnyProgrammingRequest) {
+    // Four devices: the fourth reports product 0x0202, the others 0x0101.
+    StartSimulator({"--devices", "4"});
+    struct Case {
+        const char* what;
+        std::string restrictions;
+        std::vector<std::string> options;
+        const std::string& message;
+    };
+    const Case cases[] = {
+        {"product",
+         "PRODUCTID 0x0202\nVENDORID 0x1407\nREVISIONID 0\nDEFAULT 0\n",
+         {"--all"},
+         FIRMWARE_REFUSED_TEXT},
+        {"revision",
+         "PRODUCTID 0x0101\nVENDORID 0x1407\nREVISIONID 3\nDEFAULT 0\n",
+         {"--all"},
+         FIRMWARE_REFUSED_TEXT},
+        {"mac key",
+         "PRODUCTID 1\nVENDORID 0x1407\nREVISIONID 0\nDEFAULT 0\nMAC 02:00:00:00:00:01\n",
+         {"--mac", "02:00:00:00:00:02"},
+         MAC_REFUSED_TEXT},
+        // Every selected device is checked: the fourth fails, so the first three stay untouched too.
+        {"one of several",
+         "PRODUCTID 0x0101\nVENDORID 0x1407\nREVISIONID 4\nDEFAULT 0\n",
+         {"--all"},
+         FIRMWARE_REFUSED_TEXT},
+        // No terminal and no --yes: the configuration warning is declined.
+        {"warning", ADMIT_ALL, {"--mac", "02:00:00:00:00:01"}, WARNING_TEXT},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args{"upgrade", MakePackage(c.restrictions).string()};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const auto result = Ctl(args);
+        EXPECT_EQ(result.exitCode, 3) << c.what << "\n" << result.err;
+        EXPECT_NE(result.err.find(c.message), std::string::npos) << c.what << "\n" << result.err;
+        EXPECT_EQ(result.err.find(COMPLETE_TEXT), std::string::npos) << c.what;
+    }
+    EXPECT_EQ(ProgrammingRequests(Sim().Log()), 0);
+}
+
+TEST_F(UpgradectlEndToEnd, SilentDeviceFailsWithRetryAndFailureMessagesOthersComplete) {
+    StartSimulator({"--devices", "3", "--silent", "ERASE", "--fault-device", "02:00:00:00:00:02"});
+    const fs::path package = MakePackage(ADMIT_ALL);
+    const auto result = Ctl({"upgrade", package.string(), "--all", "--yes", "--retries", "1"});
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    // Asked twice for the silent device: once answered Yes (--retries 1), then No.
+    EXPECT_EQ(Occurrences(result.err, RETRY_TEXT + "02:00:00:00:00:02."), 2) << result.err;
+    EXPECT_EQ(Occurrences(result.err, RETRY_TEXT), 2) << result.err;
+    EXPECT_EQ(Occurrences(result.err, GIVEN_UP_TEXT), 1) << result.err;
+    EXPECT_EQ(Occurrences(result.err, COMPLETE_TEXT), 1) << "the other two were upgraded";
+    // The whole script ran again on the retry: two programming-mode requests.
+    EXPECT_EQ(CountLines(Sim().Log(), "rx PROGRAM_MODE 02:00:00:00:00:02"), 2);
+    ASSERT_TRUE(Sim().Stop());
+    EXPECT_EQ(Sim().Memory("020000000001"), Image());
+    EXPECT_EQ(Sim().Memory("020000000003"), Image());
+    EXPECT_TRUE(Sim().Memory("020000000002").empty());
+}
+
+TEST_F(UpgradectlEndToEnd, UpgradeRecoversFromDroppedPackets) {
+    StartSimulator({"--devices", "2", "--drop", "0.08", "--seed", "7"});
+    const fs::path package = MakePackage(ADMIT_ALL);
+    const auto result = Ctl({"upgrade", package.string(), "--all", "--yes"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(ReadFileBytes(package.parent_path() / "READBACK.BIN"), Image());
+    ASSERT_TRUE(Sim().Stop());
+    EXPECT_GT(CountLines(Sim().Log(), "drop-"), 0) << "the seed must really drop packets";
+    EXPECT_EQ(Sim().Memory("020000000001"), Image());
+    EXPECT_EQ(Sim().Memory("020000000002"), Image());
+}
+
+// On a terminal (a pseudo-terminal made by script(1)) the warning is asked
+// as y/N and the progress is drawn in place.
+TEST_F(UpgradectlEndToEnd, OnATerminalTheWarningIsAskedAndProgressDrawn) {
+    const fs::path script = "/usr/bin/script";
+    if (!fs::exists(script)) GTEST_SKIP() << "script(1) from util-linux is needed for a terminal";
+    StartSimulator({"--devices", "1"});
+    const fs::path package = MakePackage(ADMIT_ALL);
+    auto onTerminal = [&](const std::string& typed) {
+        WriteFileText(Dir() / "typed", typed);
+        const std::string command = std::string("'") + UPGRADECTL_PATH + "' upgrade '" + package.string() +
+                                    "' --all --broadcast 127.0.0.1 --wait-ms 100 --port " +
+                                    std::to_string(Sim().Port());
+        auto result =
+            RunProcess({script.string(), "-qec", command, "/dev/null"}, Dir(), 60s, Dir() / "typed");
+        EXPECT_FALSE(result.timedOut);
+        return result;
+    };
+
+    const auto declined = onTerminal("n\n");
+    EXPECT_EQ(declined.exitCode, 3) << declined.out;
+    EXPECT_NE(declined.out.find("Do you wish to continue?\r\n[y/N] "), std::string::npos) << declined.out;
+    EXPECT_EQ(ProgrammingRequests(Sim().Log()), 0);
+
+    const auto confirmed = onTerminal("y\n");
+    EXPECT_EQ(confirmed.exitCode, 0) << confirmed.out;
+    const std::string bar =
+        "\r\x1b[2K[1/1 02:00:00:00:00:01] [########################] 100% 3001/3001  line ";
+    EXPECT_NE(confirmed.out.find(bar), std::string::npos) << confirmed.out;
+    EXPECT_NE(confirmed.out.find("\r\x1b[2K[1/1 02:00:00:00:00:01] upgraded\r\n"), std::string::npos)
+        << confirmed.out;
+    EXPECT_NE(confirmed.out.find(COMPLETE_TEXT), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quorvane::testing

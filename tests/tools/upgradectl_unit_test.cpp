@@ -1,0 +1,141 @@
+// The parts of upgradectl that decide things without a device: MAC texts,
+// the prompter's answers and the progress bar.
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "res/string_ids.h"
+#include "tools/upgradectl/mac_text.h"
+#include "tools/upgradectl/progress_bar.h"
+#include "tools/upgradectl/terminal_prompter.h"
+#include "tools/upgradectl/text_table.h"
+
+namespace quorvane::cli {
+namespace {
+
+TEST(UpgradectlMacText, AcceptsColonOrDashInEitherCaseAndNothingElse) {
+    struct Case {
+        const char* text;
+        bool valid;
+        MacAddress mac;
+    };
+    const Case cases[] = {
+        {"00:50:c2:1a:2b:3c", true, {0x00, 0x50, 0xC2, 0x1A, 0x2B, 0x3C}},
+        {"00-50-C2-1A-2B-3C", true, {0x00, 0x50, 0xC2, 0x1A, 0x2B, 0x3C}},
+        {"ff:FF:fF:00:01:10", true, {0xFF, 0xFF, 0xFF, 0x00, 0x01, 0x10}},
+        {"00:50-c2:1a:2b:3c", false, {}},   // mixed separators
+        {"00.50.c2.1a.2b.3c", false, {}},   // the restriction file's lenience is not wanted here
+        {"00:50:c2:1a:2b", false, {}},      // too short
+        {"00:50:c2:1a:2b:3c:", false, {}},  // too long
+        {"00:50:c2:1g:2b:3c", false, {}},   // not hexadecimal
+        {" 0:50:c2:1a:2b:3c", false, {}},
+        {"", false, {}},
+    };
+    for (const auto& c : cases) {
+        MacAddress mac{9, 9, 9, 9, 9, 9};
+        EXPECT_EQ(ParseMacText(c.text, mac), c.valid) << c.text;
+        if (c.valid) {
+            EXPECT_EQ(mac, c.mac) << c.text;
+            EXPECT_EQ(FormatMac(mac), std::string(c.text).size() == 17 ? FormatMac(c.mac) : "") << c.text;
+        } else {
+            EXPECT_EQ(mac, (MacAddress{9, 9, 9, 9, 9, 9})) << "out-value untouched on failure: " << c.text;
+        }
+    }
+    EXPECT_EQ(FormatMac({0x00, 0x50, 0xC2, 0x1A, 0x2B, 0x3C}), "00:50:c2:1a:2b:3c");
+}
+
+struct PromptRun {
+    std::istringstream in;
+    std::ostringstream err;
+    TerminalPrompter prompter;
+
+    PromptRun(PromptPolicy policy, const std::string& typed) : in(typed), prompter(policy, in, err) {}
+    bool Warning() { return prompter.Ask(IDS_CONFIGURATION_WARNING, "lose settings?", 0x24); }
+    bool Retry() { return prompter.Ask(IDS_RETRY_PROMPT, "retry?", 0x14); }
+};
+
+TEST(UpgradectlPrompter, ConfigurationWarningNeedsYesFlagOrAnAnswerOnATerminal) {
+    struct Case {
+        PromptPolicy policy;
+        const char* typed;
+        bool answer;
+    };
+    const Case cases[] = {
+        {{true, 0, false}, "", true},       // --yes
+        {{true, 0, true}, "n\n", true},     // --yes wins without asking
+        {{false, 0, false}, "y\n", false},  // no terminal: declined, nothing read
+        {{false, 0, true}, "y\n", true},    {{false, 0, true}, "YES\n", true},
+        {{false, 0, true}, "\n", false},                                    // the default is No
+        {{false, 0, true}, "yep\n", false}, {{false, 0, true}, "", false},  // end of input
+    };
+    for (const auto& c : cases) {
+        PromptRun run(c.policy, c.typed);
+        EXPECT_EQ(run.Warning(), c.answer) << "typed '" << c.typed << "'";
+        EXPECT_NE(run.err.str().find("lose settings?"), std::string::npos) << "the question is shown";
+    }
+}
+
+TEST(UpgradectlPrompter, RetryQuestionIsAnsweredYesRetriesTimesPerDevice) {
+    PromptRun run({true, 2, true}, "y\ny\ny\ny\n");
+    run.prompter.DeviceStarted(0);
+    EXPECT_TRUE(run.Retry());
+    run.prompter.DeviceStarted(0);  // the retry run of the same device keeps the count
+    EXPECT_TRUE(run.Retry());
+    run.prompter.DeviceStarted(0);
+    EXPECT_FALSE(run.Retry());
+    run.prompter.DeviceStarted(1);  // a new device has its own allowance
+    EXPECT_TRUE(run.Retry());
+
+    PromptRun none({true, 0, true}, "y\n");
+    none.prompter.DeviceStarted(0);
+    EXPECT_FALSE(none.Retry()) << "without --retries a failed run is not repeated, whatever is typed";
+}
+
+TEST(UpgradectlPrompter, MessagesGoToTheErrorStreamAsWritten) {
+    PromptRun run({}, "");
+    run.prompter.Tell(IDS_UPGRADE_COMPLETE, "Upgrade complete.\nSecond line", 0x40);
+    EXPECT_EQ(run.err.str(), "Upgrade complete.\nSecond line\n");
+}
+
+TEST(UpgradectlProgressBar, FillsInProportionAndNeverOverflows) {
+    EXPECT_EQ(ProgressBar::Bar(0, 100, 10), "[----------]   0%");
+    EXPECT_EQ(ProgressBar::Bar(55, 100, 10), "[#####-----]  55%");
+    EXPECT_EQ(ProgressBar::Bar(100, 100, 10), "[##########] 100%");
+    EXPECT_EQ(ProgressBar::Bar(150, 100, 10), "[##########] 100%");
+    EXPECT_EQ(ProgressBar::Bar(0, 0, 4), "[####] 100%") << "an empty transfer is complete";
+}
+
+TEST(UpgradectlProgressBar, DrawsDeviceLineAndTransferAndEndsWithAResultLine) {
+    std::ostringstream out;
+    StatusLine status(out, 200);
+    ProgressBar bar(status, out);
+    DeviceRecord record;
+    record.mac = {0x02, 0, 0, 0, 0, 0x01};
+    bar.OnDeviceStart(0, 3, record);
+    bar.OnLine(4, "LOAD FIRMWARE.BIN 1:0");
+    bar.OnTransfer("FIRMWARE.BIN", 512, 1024);
+    const std::string drawn = out.str();
+    EXPECT_NE(drawn.find("[1/3 02:00:00:00:00:01] [############------------]  50% 512/1024  line 4: LOAD "
+                         "FIRMWARE.BIN 1:0"),
+              std::string::npos)
+        << drawn;
+    bar.OnDeviceEnd(0, false);
+    EXPECT_NE(out.str().rfind("\r\x1b[2K[1/3 02:00:00:00:00:01] failed\n"), std::string::npos) << out.str();
+}
+
+TEST(UpgradectlTextTable, PadsColumnsToTheWidestCell) {
+    TextTable table({"A", "Long header"});
+    table.AddRow({"wide cell", "x"});
+    table.AddRow({"b"});
+    std::ostringstream out;
+    table.Print(out);
+    EXPECT_EQ(out.str(),
+              "A          Long header\n"
+              "---------  -----------\n"
+              "wide cell  x\n"
+              "b          \n");
+}
+
+}  // namespace
+}  // namespace quorvane::cli

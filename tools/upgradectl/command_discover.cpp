@@ -1,0 +1,55 @@
+// upgradectl discover [--package PKG]: the devices on the network, or those
+// a package admits.
+
+#include <CLI/CLI.hpp>
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "package/restrictions.h"
+#include "tools/upgradectl/commands.h"
+#include "tools/upgradectl/device_output.h"
+#include "tools/upgradectl/device_session.h"
+#include "tools/upgradectl/exit_codes.h"
+#include "tools/upgradectl/json_output.h"
+
+namespace quorvane::cli {
+namespace {
+
+int RunDiscover(const GlobalOptions& global, const std::string& packagePath) {
+    EndpointOptions endpointOptions;
+    if (!ToEndpointOptions(global, endpointOptions)) return EXIT_USAGE;
+    UpgradePackage package;
+    if (!packagePath.empty() && !OpenPackage(packagePath, package)) return EXIT_USAGE;
+    DeviceSession session(endpointOptions);
+    if (!session.Start()) return EXIT_USAGE;
+
+    std::vector<DeviceRecord*> devices;
+    if (packagePath.empty()) {
+        ListAllDevices(session.Protocol(), devices);
+    } else {
+        Restrictions restrictions;
+        AdmitDevices(package, session.Protocol(), restrictions, devices);
+    }
+    const auto rows = MakeRows(devices);
+    if (global.json) {
+        PrintJson(DeviceRowsJson(rows));
+    } else {
+        PrintDeviceTable(std::cout, rows);
+        std::cerr << rows.size() << (packagePath.empty() ? " device(s) found" : " device(s) admitted")
+                  << '\n';
+    }
+    return EXIT_DONE;
+}
+
+}  // namespace
+
+Command AddDiscoverCommand(CLI::App& app, const GlobalOptions& global) {
+    auto* sub = app.add_subcommand("discover", "List the devices that answer a discovery");
+    auto packagePath = std::make_shared<std::string>();
+    sub->add_option("--package", *packagePath,
+                    "List only the devices this package admits, in admission order");
+    return {sub, [&global, packagePath] { return RunDiscover(global, *packagePath); }};
+}
+
+}  // namespace quorvane::cli

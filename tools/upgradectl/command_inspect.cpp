@@ -1,0 +1,101 @@
+// upgradectl inspect PKG: what a package holds, without touching a device.
+
+#include <CLI/CLI.hpp>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "package/restrictions.h"
+#include "tools/upgradectl/commands.h"
+#include "tools/upgradectl/device_session.h"
+#include "tools/upgradectl/exit_codes.h"
+#include "tools/upgradectl/json_output.h"
+#include "tools/upgradectl/text_table.h"
+
+namespace quorvane::cli {
+namespace {
+
+struct KeySpec {
+    const char* key;
+    bool text;  // the value is shown as written rather than as a number
+};
+
+// In the order the admission pass reads them.
+constexpr KeySpec KEYS[] = {{"PRODUCTID", false},  {"DEVICEID", true}, {"VENDORID", false},
+                            {"REVISIONID", false}, {"DEFAULT", false}, {"MAC", true}};
+
+nlohmann::ordered_json RestrictionsJson(UpgradePackage& package) {
+    nlohmann::ordered_json keys = nlohmann::ordered_json::object();
+    for (const auto& spec : KEYS) {
+        if (spec.text) {
+            std::string value;
+            if (Restrictions::LookupText(package, spec.key, value)) keys[spec.key] = value;
+        } else {
+            uint16_t value = 0;
+            if (Restrictions::LookupNumber(package, spec.key, value)) keys[spec.key] = value;
+        }
+    }
+    return keys;
+}
+
+// The script as stored, line by line, comments included.
+nlohmann::ordered_json ScriptLines(const UpgradePackage& package) {
+    nlohmann::ordered_json lines = nlohmann::ordered_json::array();
+    std::ifstream in(package.WorkFile("PROGRAM.CMD"), std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+void PrintText(const nlohmann::ordered_json& report) {
+    std::cout << "Members:\n";
+    TextTable members({"Name", "Size"});
+    for (const auto& member : report["members"])
+        members.AddRow({member["name"].get<std::string>(), std::to_string(member["size"].get<uint32_t>())});
+    members.Print(std::cout);
+    std::cout << "\nRestrictions:\n";
+    TextTable keys({"Key", "Value"});
+    for (const auto& [key, value] : report["restrictions"].items()) {
+        if (value.is_string()) {
+            keys.AddRow({key, value.get<std::string>()});
+        } else {
+            char hex[16];
+            std::snprintf(hex, sizeof hex, "0x%04X", value.get<unsigned>());
+            keys.AddRow({key, std::to_string(value.get<unsigned>()) + " (" + hex + ")"});
+        }
+    }
+    keys.Print(std::cout);
+    std::cout << "\nScript:\n";
+    for (const auto& line : report["script"]) std::cout << "  " << line.get<std::string>() << '\n';
+}
+
+int RunInspect(const GlobalOptions& global, const std::string& packagePath) {
+    UpgradePackage package;
+    if (!OpenPackage(packagePath, package)) return EXIT_USAGE;
+    nlohmann::ordered_json report;
+    report["members"] = nlohmann::ordered_json::array();
+    for (const auto& member : package.Members())
+        report["members"].push_back({{"name", member.name}, {"size", member.size}});
+    report["restrictions"] = RestrictionsJson(package);
+    report["script"] = ScriptLines(package);
+    if (global.json)
+        PrintJson(report);
+    else
+        PrintText(report);
+    return EXIT_DONE;
+}
+
+}  // namespace
+
+Command AddInspectCommand(CLI::App& app, const GlobalOptions& global) {
+    auto* sub = app.add_subcommand("inspect", "Show a package's members, restriction keys and script");
+    auto packagePath = std::make_shared<std::string>();
+    sub->add_option("PKG", *packagePath, "The upgrade package (.upk)")->required();
+    return {sub, [&global, packagePath] { return RunInspect(global, *packagePath); }};
+}
+
+}  // namespace quorvane::cli

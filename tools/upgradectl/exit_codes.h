@@ -1,0 +1,13 @@
+#pragma once
+// The process exit codes that scripts and other tools rely on.
+
+namespace quorvane::cli {
+
+enum ExitCode : int {
+    EXIT_DONE = 0,
+    EXIT_SCRIPT_FAILED = 1,  // at least one device's script failed
+    EXIT_USAGE = 2,          // bad arguments, unreadable or invalid package, unknown --mac
+    EXIT_REFUSED = 3,        // a compatibility check refused, or the warning was not confirmed
+};
+
+}  // namespace quorvane::cli

@@ -1,0 +1,47 @@
+#include "tools/upgradectl/global_options.h"
+
+#include <arpa/inet.h>
+
+#include <CLI/CLI.hpp>
+#include <iostream>
+
+namespace quorvane::cli {
+
+void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {
+    app.add_option("--broadcast", options.broadcast,
+                   "Address that receives the device requests (127.0.0.1 for the simulator)")
+        ->capture_default_str();
+    app.add_option("--port", options.port, "Destination UDP port of the device requests")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 65535));
+    app.add_option("--wait-ms", options.waitMs, "How long one receive waits for a reply, in milliseconds")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 60000));
+    app.add_flag("--json", options.json, "Machine-readable output on stdout; messages stay on stderr");
+}
+
+bool ParseIpv4(const std::string& text, uint32_t& out) {
+    in_addr address{};
+    if (inet_pton(AF_INET, text.c_str(), &address) != 1) return false;
+    out = ntohl(address.s_addr);
+    return true;
+}
+
+std::string FormatIpv4(uint32_t address) {
+    return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
+           std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
+}
+
+bool ToEndpointOptions(const GlobalOptions& options, EndpointOptions& out) {
+    uint32_t address = 0;
+    if (!ParseIpv4(options.broadcast, address)) {
+        std::cerr << "upgradectl: --broadcast needs an IPv4 address, not '" << options.broadcast << "'\n";
+        return false;
+    }
+    out.broadcastAddress = address;
+    out.port = options.port;
+    out.receiveWait = std::chrono::milliseconds(options.waitMs);
+    return true;
+}
+
+}  // namespace quorvane::cli

@@ -1,0 +1,35 @@
+#pragma once
+// The options every command shares: where the device requests go and how
+// the results are printed.
+
+#include <cstdint>
+#include <string>
+
+#include "protocol/udp_endpoint.h"
+
+namespace CLI {
+class App;
+}
+
+namespace quorvane::cli {
+
+struct GlobalOptions {
+    std::string broadcast = "255.255.255.255";
+    uint16_t port = DEVICE_PORT;
+    int waitMs = 1000;
+    bool json = false;
+};
+
+// Registers --broadcast, --port, --wait-ms and --json on the top-level
+// command; the subcommands let unknown options fall through to it, so the
+// options are accepted before and after the command name.
+void AddGlobalOptions(CLI::App& app, GlobalOptions& options);
+
+// Dotted-quad text to a host-order address; false for anything else.
+bool ParseIpv4(const std::string& text, uint32_t& out);
+std::string FormatIpv4(uint32_t address);
+
+// False (with a message on stderr) when the broadcast address is not valid.
+bool ToEndpointOptions(const GlobalOptions& options, EndpointOptions& out);
+
+}  // namespace quorvane::cli

@@ -1,0 +1,38 @@
+#pragma once
+// A per-device progress line on the terminal: which device, which script
+// line, and how many bytes of the current LOAD or READ are done.
+
+#include <cstdint>
+#include <string>
+
+#include "app/upgrade_command.h"
+#include "tools/upgradectl/status_line.h"
+
+namespace quorvane::cli {
+
+class ProgressBar final : public UpgradeProgress {
+public:
+    ProgressBar(StatusLine& status, std::ostream& out) : status_(status), out_(out) {}
+
+    void OnDeviceStart(std::size_t index, std::size_t count, const DeviceRecord& record) override;
+    void OnDeviceEnd(std::size_t index, bool succeeded) override;
+    void OnLine(int lineNumber, std::string_view line) override;
+    void OnTransfer(std::string_view fileName, uint64_t done, uint64_t total) override;
+
+    // The bar alone, e.g. "[#####-----]  50%"; exposed for tests.
+    static std::string Bar(uint64_t done, uint64_t total, std::size_t width);
+
+private:
+    void Draw();
+
+    StatusLine& status_;
+    std::ostream& out_;
+    std::string device_;  // "[1/3 00:50:c2:00:00:01]"
+    std::string line_;    // "line 4: LOAD FIRMWARE.BIN 0x10:0"
+    uint64_t done_ = 0;
+    uint64_t total_ = 0;
+    bool transferring_ = false;
+    std::size_t drawnPercent_ = static_cast<std::size_t>(-1);
+};
+
+}  // namespace quorvane::cli

@@ -1,0 +1,34 @@
+#include "tools/upgradectl/status_line.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace quorvane::cli {
+
+void StatusLine::Show(const std::string& text) {
+    // One column stays free: writing into the last one makes some terminals wrap.
+    const std::size_t room = columns_ > 1 ? columns_ - 1 : columns_;
+    out_ << "\r\x1b[2K" << text.substr(0, room) << std::flush;
+    shown_ = true;
+}
+
+void StatusLine::Clear() {
+    if (!shown_) return;
+    out_ << "\r\x1b[2K" << std::flush;
+    shown_ = false;
+}
+
+std::size_t TerminalColumns() {
+    winsize size{};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    return 80;
+}
+
+bool StderrIsTerminal() {
+    return isatty(STDERR_FILENO) == 1;
+}
+bool StdinIsTerminal() {
+    return isatty(STDIN_FILENO) == 1;
+}
+
+}  // namespace quorvane::cli

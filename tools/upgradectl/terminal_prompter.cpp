@@ -1,0 +1,57 @@
+#include "tools/upgradectl/terminal_prompter.h"
+
+#include <string>
+
+#include "res/string_ids.h"
+
+namespace quorvane::cli {
+
+void TerminalPrompter::Tell(int, const std::string& text, unsigned) {
+    if (status_) status_->Clear();
+    err_ << text << '\n' << std::flush;
+}
+
+bool TerminalPrompter::Ask(int messageId, const std::string& text, unsigned) {
+    if (status_) status_->Clear();
+    err_ << text << '\n';
+    if (messageId == IDS_CONFIGURATION_WARNING) {
+        if (policy_.confirmWarning) return Answer(true, "--yes");
+        if (policy_.interactive) return AskUser();
+        return Answer(false, "no terminal to ask; pass --yes to confirm");
+    }
+    if (messageId == IDS_RETRY_PROMPT) {
+        if (retriesUsed_ < policy_.retries) {
+            ++retriesUsed_;
+            const std::string why = "retry " + std::to_string(retriesUsed_) + " of " +
+                                    std::to_string(policy_.retries) + " (--retries)";
+            return Answer(true, why.c_str());
+        }
+        return Answer(false, policy_.retries == 0 ? "no --retries given" : "retries used up");
+    }
+    // A question this front end has no flag for is only ever answered by a person.
+    if (policy_.interactive) return AskUser();
+    return Answer(false, "no terminal to ask");
+}
+
+void TerminalPrompter::DeviceStarted(std::size_t index) {
+    if (index == device_) return;
+    device_ = index;
+    retriesUsed_ = 0;
+}
+
+bool TerminalPrompter::AskUser() {
+    err_ << "[y/N] " << std::flush;
+    std::string answer;
+    if (!std::getline(in_, answer)) {
+        err_ << '\n';
+        return false;
+    }
+    return answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes" || answer == "YES";
+}
+
+bool TerminalPrompter::Answer(bool yes, const char* why) {
+    err_ << (yes ? "-> Yes (" : "-> No (") << why << ")\n" << std::flush;
+    return yes;
+}
+
+}  // namespace quorvane::cli
