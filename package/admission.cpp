@@ -1,7 +1,5 @@
-#include <algorithm>
 #include <climits>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -82,42 +80,6 @@ bool DeviceIdAdmitted(const Restrictions& restrictions, uint16_t deviceId) {
     return false;
 }
 
-// Copies at most 19 characters, always leaving the terminator.
-void CopyText(char (&destination)[SUMMARY_TEXT_ROOM], const std::string& text) {
-    std::memset(destination, 0, sizeof destination);
-    std::memcpy(destination, text.data(), std::min(text.size(), sizeof destination - 1));
-}
-
-DeviceSummary BuildSummary(const DeviceRecord& record, uint16_t vendor, uint16_t deviceId) {
-    DeviceSummary summary;
-    // Zero the padding too: the summary is stored and compared as bytes.
-    std::memset(static_cast<void*>(&summary), 0, sizeof summary);
-    const auto block = DeviceRecord::InfoBlock(&record);
-    FirmwareFields firmware;
-    InfoBlock::Firmware(block, firmware);
-    std::string name;
-    std::string workgroup;
-    InfoBlock::Name(block, name);
-    InfoBlock::Workgroup(block, workgroup);
-
-    summary.vendorId = vendor;
-    summary.deviceId = deviceId;
-    summary.ipAddress = DeviceRecord::IpAddress(&record);
-    summary.infoFlag = DeviceRecord::InfoFlag(&record);
-    summary.productId = firmware.productId;
-    summary.revisionId = firmware.revisionId;
-    summary.versionSecond = firmware.versionSecond;
-    summary.versionThird = firmware.versionThird;
-    summary.dateThird = firmware.dateThird;
-    summary.dateSecond = firmware.dateSecond;
-    summary.dateFirst = firmware.dateFirst;
-    std::memcpy(summary.firmwareLetters, firmware.firmwareLetters.data(), sizeof summary.firmwareLetters);
-    CopyText(summary.name, name);
-    CopyText(summary.workgroup, workgroup);
-    DeviceRecord::Mac(&record, summary.mac);
-    return summary;
-}
-
 void ConsiderDevice(DeviceProtocol& protocol, const Restrictions& restrictions, DeviceRecord& record,
                     std::vector<DeviceRecord*>& devices) {
     if (!protocol.QueryInfo(record)) return;
@@ -128,7 +90,7 @@ void ConsiderDevice(DeviceProtocol& protocol, const Restrictions& restrictions, 
     uint16_t deviceId = 0;
     InfoBlock::DeviceId(block, deviceId);
     if (!DeviceIdAdmitted(restrictions, deviceId)) return;
-    const DeviceSummary summary = BuildSummary(record, vendor, deviceId);
+    const DeviceSummary summary = BuildDeviceSummary(record);
     // A summary that cannot be stored still leaves the device listed.
     DeviceRecord::AttachSummary(&record, SummaryBytes(summary));
     devices.push_back(&record);

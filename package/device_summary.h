@@ -36,6 +36,10 @@ inline std::span<const uint8_t> SummaryBytes(const DeviceSummary& summary) {
     return {reinterpret_cast<const uint8_t*>(&summary), sizeof summary};
 }
 
+// The summary of a device, from its record and information block: vendor and
+// device ids, firmware values, name and workgroup (cut to 19 characters).
+DeviceSummary BuildDeviceSummary(const DeviceRecord& record);
+
 // The summary attached to `record`; false (and a default summary) when the
 // record holds none of the right size.
 inline bool SummaryOf(const DeviceRecord* record, DeviceSummary& out) {

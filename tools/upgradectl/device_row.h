@@ -22,12 +22,8 @@ struct DeviceRow {
     uint8_t revisionId = 0;
 };
 
-// The identity record of a device from its information block, filled the
-// way the admission pass fills it, for devices listed without a package.
-DeviceSummary BuildSummary(const DeviceRecord& record);
-
 // The row of a device that carries a summary (admitted, or given one by
-// BuildSummary).
+// BuildDeviceSummary).
 DeviceRow MakeRow(const DeviceRecord& record);
 std::vector<DeviceRow> MakeRows(const std::vector<DeviceRecord*>& devices);
 

@@ -29,7 +29,7 @@ void ListAllDevices(DeviceProtocol& protocol, std::vector<DeviceRecord*>& device
     while (DeviceRecord* record = chain.Next()) {
         if (!protocol.QueryInfo(*record))
             std::cerr << "upgradectl: no information reply from " << FormatMac(record->mac) << '\n';
-        const DeviceSummary summary = BuildSummary(*record);
+        const DeviceSummary summary = BuildDeviceSummary(*record);
         DeviceRecord::AttachSummary(record, SummaryBytes(summary));
         devices.push_back(record);
     }
