@@ -271,7 +271,16 @@ TEST_F(DevsimDump, EmptyMemoryGivesNoStretchAndAnEmptyBinary) {
     EXPECT_TRUE(segments.empty());
     EXPECT_TRUE(std::filesystem::exists(dir_ / "020000000002.bin"));
     EXPECT_TRUE(Binary("020000000002.bin").empty());
-    EXPECT_FALSE(WriteMemoryDump((dir_ / "missing").string(), device, error));
+}
+
+TEST_F(DevsimDump, MissingFolderIsMadeButABlockedOneFails) {
+    VirtualDevice device(DefaultProfiles(1)[0]);
+    std::string error;
+    ASSERT_TRUE(WriteMemoryDump((dir_ / "made" / "here").string(), device, error)) << error;
+    EXPECT_TRUE(std::filesystem::exists(dir_ / "made" / "here" / "020000000001.mem"));
+    std::ofstream(dir_ / "file") << "in the way";
+    EXPECT_FALSE(WriteMemoryDump((dir_ / "file" / "sub").string(), device, error));
+    EXPECT_FALSE(error.empty());
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "tools/devsim/memory_dump.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -75,6 +76,8 @@ std::string FormatAddress(uint64_t linear) {
 }
 
 bool WriteMemoryDump(const std::string& dir, const VirtualDevice& device, std::string& error) {
+    std::error_code ignored;
+    std::filesystem::create_directories(dir, ignored);  // a missing dump folder is made, not an error
     const std::string stem = dir + "/" + MacFileStem(device.Mac());
     const auto segments = device.Memory().Segments();
     std::ofstream mem(stem + ".mem", std::ios::trunc);
