@@ -1,49 +1,17 @@
-// The parts of upgradectl that decide things without a device: MAC texts,
-// the prompter's answers and the progress bar.
+// The parts of upgradectl that decide things without a device:
+// the prompter's answers, the progress bar and the table.
 
 #include <gtest/gtest.h>
 
 #include <sstream>
 
 #include "res/string_ids.h"
-#include "tools/upgradectl/mac_text.h"
 #include "tools/upgradectl/progress_bar.h"
 #include "tools/upgradectl/terminal_prompter.h"
 #include "tools/upgradectl/text_table.h"
 
 namespace quorvane::cli {
 namespace {
-
-TEST(UpgradectlMacText, AcceptsColonOrDashInEitherCaseAndNothingElse) {
-    struct Case {
-        const char* text;
-        bool valid;
-        MacAddress mac;
-    };
-    const Case cases[] = {
-        {"00:50:c2:1a:2b:3c", true, {0x00, 0x50, 0xC2, 0x1A, 0x2B, 0x3C}},
-        {"00-50-C2-1A-2B-3C", true, {0x00, 0x50, 0xC2, 0x1A, 0x2B, 0x3C}},
-        {"ff:FF:fF:00:01:10", true, {0xFF, 0xFF, 0xFF, 0x00, 0x01, 0x10}},
-        {"00:50-c2:1a:2b:3c", false, {}},   // mixed separators
-        {"00.50.c2.1a.2b.3c", false, {}},   // the restriction file's lenience is not wanted here
-        {"00:50:c2:1a:2b", false, {}},      // too short
-        {"00:50:c2:1a:2b:3c:", false, {}},  // too long
-        {"00:50:c2:1g:2b:3c", false, {}},   // not hexadecimal
-        {" 0:50:c2:1a:2b:3c", false, {}},
-        {"", false, {}},
-    };
-    for (const auto& c : cases) {
-        MacAddress mac{9, 9, 9, 9, 9, 9};
-        EXPECT_EQ(ParseMacText(c.text, mac), c.valid) << c.text;
-        if (c.valid) {
-            EXPECT_EQ(mac, c.mac) << c.text;
-            EXPECT_EQ(FormatMac(mac), std::string(c.text).size() == 17 ? FormatMac(c.mac) : "") << c.text;
-        } else {
-            EXPECT_EQ(mac, (MacAddress{9, 9, 9, 9, 9, 9})) << "out-value untouched on failure: " << c.text;
-        }
-    }
-    EXPECT_EQ(FormatMac({0x00, 0x50, 0xC2, 0x1A, 0x2B, 0x3C}), "00:50:c2:1a:2b:3c");
-}
 
 struct PromptRun {
     std::istringstream in;

@@ -23,13 +23,6 @@ constexpr Flavour FLAVOURS[] = {
 };
 constexpr char LETTERS[][4] = {"QVN", "QVN", "QVS", "XYZ"};
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 DeviceProfile MakeDefault(std::size_t index) {
     const unsigned number = static_cast<unsigned>(index + 1);
     const Flavour& flavour = FLAVOURS[index % std::size(FLAVOURS)];
@@ -69,30 +62,6 @@ std::vector<DeviceProfile> DefaultProfiles(std::size_t count) {
     out.reserve(count);
     for (std::size_t i = 0; i < count; ++i) out.push_back(MakeDefault(i));
     return out;
-}
-
-bool ParseMac(const std::string& text, MacAddress& out) {
-    if (text.size() != 17) return false;
-    MacAddress mac{};
-    for (std::size_t k = 0; k < 6; ++k) {
-        const int hi = HexDigit(text[3 * k]);
-        const int lo = HexDigit(text[3 * k + 1]);
-        if (hi < 0 || lo < 0) return false;
-        if (k < 5) {
-            const char sep = text[3 * k + 2];
-            if (sep != ':' && sep != '-' && sep != '.') return false;
-        }
-        mac[k] = static_cast<uint8_t>(hi * 16 + lo);
-    }
-    out = mac;
-    return true;
-}
-
-std::string FormatMac(const MacAddress& mac) {
-    char text[18];
-    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2], mac[3], mac[4],
-                  mac[5]);
-    return text;
 }
 
 std::string MacFileStem(const MacAddress& mac) {

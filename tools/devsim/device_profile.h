@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/mac_text.h"
 #include "protocol/packet.h"
 
 namespace quorvane::devsim {
@@ -43,9 +44,6 @@ struct DeviceProfile {
 // upward, alternating vendor, device type, names and firmware.
 std::vector<DeviceProfile> DefaultProfiles(std::size_t count);
 
-// "02:00:00:00:00:01" (also "-" or "." separated, either case).
-bool ParseMac(const std::string& text, MacAddress& out);
-std::string FormatMac(const MacAddress& mac);
 // Twelve lower-case hex digits, for file names.
 std::string MacFileStem(const MacAddress& mac);
 

@@ -95,7 +95,7 @@ bool Resolve(const RawFaults& raw, FaultOptions& f, std::string& error) {
     }
     for (const auto& text : raw.devices) {
         MacAddress mac{};
-        if (!ParseMac(text, mac)) {
+        if (!ParseMacText(text, mac)) {
             error = "--fault-device wants a MAC like 02:00:00:00:00:01, got '" + text + "'";
             return false;
         }

@@ -97,7 +97,7 @@ using FieldSetter = std::function<bool(const std::string&, DeviceProfile&)>;
 
 const std::map<std::string, FieldSetter>& Setters() {
     static const std::map<std::string, FieldSetter> setters{
-        {"mac", [](const std::string& v, DeviceProfile& p) { return ParseMac(v, p.mac); }},
+        {"mac", [](const std::string& v, DeviceProfile& p) { return ParseMacText(v, p.mac); }},
         {"vendor", [](const std::string& v, DeviceProfile& p) { return Number(v, p.vendorId); }},
         {"device", [](const std::string& v, DeviceProfile& p) { return Number(v, p.deviceId); }},
         {"product", [](const std::string& v, DeviceProfile& p) { return Number(v, p.productId); }},

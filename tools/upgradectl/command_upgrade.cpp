@@ -13,7 +13,7 @@
 #include "tools/upgradectl/device_session.h"
 #include "tools/upgradectl/exit_codes.h"
 #include "tools/upgradectl/json_output.h"
-#include "tools/upgradectl/mac_text.h"
+#include "protocol/mac_text.h"
 #include "tools/upgradectl/upgrade_monitor.h"
 
 namespace quorvane::cli {

@@ -5,7 +5,7 @@
 #include "package/device_summary.h"
 #include "res/string_table.h"
 #include "tools/upgradectl/device_row.h"
-#include "tools/upgradectl/mac_text.h"
+#include "protocol/mac_text.h"
 
 namespace quorvane::cli {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <ostream>
 
-#include "tools/upgradectl/mac_text.h"
+#include "protocol/mac_text.h"
 
 namespace quorvane::cli {
 namespace {

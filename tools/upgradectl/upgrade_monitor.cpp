@@ -2,7 +2,7 @@
 
 #include <iostream>
 
-#include "tools/upgradectl/mac_text.h"
+#include "protocol/mac_text.h"
 
 namespace quorvane::cli {
 namespace {

@@ -1,8 +1,8 @@
-#include "tools/upgradectl/mac_text.h"
+#include "protocol/mac_text.h"
 
 #include <cstdio>
 
-namespace quorvane::cli {
+namespace quorvane {
 namespace {
 
 int HexDigit(char c) {
@@ -14,12 +14,12 @@ int HexDigit(char c) {
 
 }  // namespace
 
-bool ParseMacText(const std::string& text, MacAddress& out) {
+bool ParseMacText(std::string_view text, MacAddress& out) {
     if (text.size() != 17) return false;
     const char separator = text[2];
     if (separator != ':' && separator != '-') return false;
     MacAddress mac{};
-    for (std::size_t group = 0; group < 6; ++group) {
+    for (std::size_t group = 0; group < mac.size(); ++group) {
         const std::size_t at = group * 3;
         if (group > 0 && text[at - 1] != separator) return false;
         const int high = HexDigit(text[at]);
@@ -38,4 +38,4 @@ std::string FormatMac(const MacAddress& mac) {
     return text;
 }
 
-}  // namespace quorvane::cli
+}  // namespace quorvane
