@@ -20,25 +20,25 @@ bool SkipDigits(std::string_view format, std::size_t& at) {
     return true;
 }
 
-// Formats one conversion, `spec` being "%[flags][width][.precision]" without
+// Formats one conversion, `directive` being "%[flags][width][.precision]" without
 // its conversion letter. The letter is checked against the argument's kind,
 // and the length modifier is chosen here, so snprintf always gets exactly
 // the type its format names.
-bool FormatOne(std::string spec, char conversion, const FormatArg& arg, std::string& out) {
+bool FormatOne(std::string directive, char conversion, const FormatArg& arg, std::string& out) {
     char buffer[128];
     int written = 0;
     if (conversion == 'c') {
         if (arg.kind != FormatArg::Kind::Character) return false;
-        spec += 'c';
-        written = std::snprintf(buffer, sizeof buffer, spec.c_str(), static_cast<int>(arg.value));
+        directive += 'c';
+        written = std::snprintf(buffer, sizeof buffer, directive.c_str(), static_cast<int>(arg.value));
     } else {
         if (arg.kind != FormatArg::Kind::Integer) return false;
-        spec += "ll";
-        spec += conversion;
+        directive += "ll";
+        directive += conversion;
         if (conversion == 'd' || conversion == 'i')
-            written = std::snprintf(buffer, sizeof buffer, spec.c_str(), arg.value);
+            written = std::snprintf(buffer, sizeof buffer, directive.c_str(), arg.value);
         else
-            written = std::snprintf(buffer, sizeof buffer, spec.c_str(),
+            written = std::snprintf(buffer, sizeof buffer, directive.c_str(),
                                     static_cast<unsigned long long>(arg.value));
     }
     if (written < 0 || static_cast<std::size_t>(written) >= sizeof buffer) return false;

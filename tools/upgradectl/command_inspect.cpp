@@ -16,24 +16,24 @@
 namespace quorvane::cli {
 namespace {
 
-struct KeySpec {
+struct KeyKind {
     const char* key;
     bool text;  // the value is shown as written rather than as a number
 };
 
 // In the order the admission pass reads them.
-constexpr KeySpec KEYS[] = {{"PRODUCTID", false},  {"DEVICEID", true}, {"VENDORID", false},
+constexpr KeyKind KEYS[] = {{"PRODUCTID", false},  {"DEVICEID", true}, {"VENDORID", false},
                             {"REVISIONID", false}, {"DEFAULT", false}, {"MAC", true}};
 
 nlohmann::ordered_json RestrictionsJson(UpgradePackage& package) {
     nlohmann::ordered_json keys = nlohmann::ordered_json::object();
-    for (const auto& spec : KEYS) {
-        if (spec.text) {
+    for (const auto& entry : KEYS) {
+        if (entry.text) {
             std::string value;
-            if (Restrictions::LookupText(package, spec.key, value)) keys[spec.key] = value;
+            if (Restrictions::LookupText(package, entry.key, value)) keys[entry.key] = value;
         } else {
             uint16_t value = 0;
-            if (Restrictions::LookupNumber(package, spec.key, value)) keys[spec.key] = value;
+            if (Restrictions::LookupNumber(package, entry.key, value)) keys[entry.key] = value;
         }
     }
     return keys;
