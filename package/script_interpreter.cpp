@@ -59,7 +59,7 @@ bool RunLoad(const Command& command) {
     uint16_t a = 0;
     uint16_t b = 0;
     reader.Pair(3, a, b);
-    const auto file = command.package.WorkFile(name);
+    const auto file = command.package.DataFile(name);
     if (file.empty() || !command.package.Extract(name, file, false)) return false;
     // A failed transfer leaves the file behind; the package's folder goes on close.
     if (!DownloadFile(command.protocol, command.record, a, b, file, command.observer)) return false;

@@ -21,6 +21,11 @@ struct MemberEntry {
 
 enum class Step { Member, End, Fault };
 
+// Data members a script loads are extracted here, apart from the script and
+// the restriction file, so that loading a member of the same name as either
+// can never overwrite the copy in use.
+constexpr const char* DATA_FOLDER = "data";
+
 bool ReadLength(std::istream& in, uint32_t& value) {
     uint8_t bytes[4];
     in.read(reinterpret_cast<char*>(bytes), sizeof bytes);
@@ -38,9 +43,10 @@ int64_t StreamSize(std::istream& in) {
     return end;
 }
 
-// Reads the member header at `offset`. Anything outside the format's limits,
-// and a container that ends without its end marker, is a fault: nothing at or
-// after that point is trusted.
+// Reads the member header at `offset`. A name too long for the format, data
+// that runs past the file, and a container that ends without its end marker
+// are faults: nothing at or after that point is trusted. Data of 16 MiB or
+// more is still walked over; only its extraction is refused.
 Step ReadMember(std::istream& in, int64_t offset, int64_t fileSize, MemberEntry& out) {
     in.clear();
     if (!in.seekg(offset)) return Step::Fault;
@@ -52,11 +58,11 @@ Step ReadMember(std::istream& in, int64_t offset, int64_t fileSize, MemberEntry&
     in.read(name, nameLength);
     if (in.gcount() != static_cast<std::streamsize>(nameLength)) return Step::Fault;
     uint32_t dataLength = 0;
-    if (!ReadLength(in, dataLength) || dataLength >= MEMBER_DATA_LIMIT) return Step::Fault;
+    if (!ReadLength(in, dataLength)) return Step::Fault;
     out.name.assign(name, nameLength);
     out.size = dataLength;
     out.dataOffset = offset + 8 + nameLength;
-    if (out.dataOffset + dataLength > fileSize) return Step::Fault;
+    if (out.dataOffset + static_cast<int64_t>(dataLength) > fileSize) return Step::Fault;
     return Step::Member;
 }
 
@@ -125,6 +131,8 @@ bool UpgradePackage::Open(const std::filesystem::path& path) {
     packagePath_ = absolute;
     packageFolder_ = absolute.parent_path();
     workFolder_ = MakePrivateFolder();
+    std::error_code ignored;
+    if (!workFolder_.empty()) std::filesystem::create_directory(workFolder_ / DATA_FOLDER, ignored);
     std::string script = SCRIPT_MEMBER;
     std::string restrictions = RESTRICTION_MEMBER;
     UpperAscii(script);
@@ -137,8 +145,11 @@ bool UpgradePackage::Open(const std::filesystem::path& path) {
 
 bool UpgradePackage::Extract(std::string& memberName, const std::filesystem::path& outputPath,
                              bool unscramble) {
-    UpperAscii(memberName);
     if (!IsOpen()) return false;
+    UpperAscii(memberName);
+    // Writing over the package itself would truncate the very file being read.
+    std::error_code sameFile;
+    if (std::filesystem::equivalent(outputPath, packagePath_, sameFile)) return false;
     const int64_t fileSize = StreamSize(container_);
     MemberEntry entry;
     int64_t offset = 0;
@@ -149,6 +160,7 @@ bool UpgradePackage::Extract(std::string& memberName, const std::filesystem::pat
         if (NamesMatch(entry.name, memberName)) break;
         offset = NextMemberOffset(entry);
     }
+    if (entry.size >= MEMBER_DATA_LIMIT) return false;  // beyond what the format can carry
     memberLength_ = entry.size;
     position_ = entry.dataOffset - 4;
     container_.clear();
@@ -184,6 +196,11 @@ bool UpgradePackage::Close() {
 std::filesystem::path UpgradePackage::WorkFile(const std::string& upperName) const {
     if (workFolder_.empty() || !IsSafeFileName(upperName)) return {};
     return workFolder_ / upperName;
+}
+
+std::filesystem::path UpgradePackage::DataFile(const std::string& upperName) const {
+    if (workFolder_.empty() || !IsSafeFileName(upperName)) return {};
+    return workFolder_ / DATA_FOLDER / upperName;
 }
 
 std::vector<MemberInfo> UpgradePackage::Members() {

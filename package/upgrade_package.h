@@ -46,6 +46,9 @@ public:
     // Where a member of this (already upper-cased) name is extracted; empty
     // when the name could leave the folder (see IsSafeFileName).
     std::filesystem::path WorkFile(const std::string& upperName) const;
+    // Where a script's LOAD extracts a data member: a folder of its own inside
+    // the private folder. Empty for unsafe names, as WorkFile.
+    std::filesystem::path DataFile(const std::string& upperName) const;
     // The folder that holds the package file: READ output goes there.
     const std::filesystem::path& PackageFolder() const { return packageFolder_; }
     // The package file itself, absolute; empty while closed.

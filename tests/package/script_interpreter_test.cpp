@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "package/restrictions.h"
 #include "package/upgrade_package.h"
 #include "package_fixture.h"
 #include "scripted_device.h"
@@ -235,16 +236,25 @@ TEST_F(Interpreter, LoadExtractsAndRemovesItsMember) {
     OpenScript("LOAD Fw.Bin 0:0\n", {{"FW.BIN", Pattern(100)}});
     ASSERT_TRUE(Run());
     EXPECT_EQ(device.Loaded(), Pattern(100));
-    EXPECT_FALSE(fs::exists(package.WorkFile("FW.BIN")));
+    EXPECT_FALSE(fs::exists(package.DataFile("FW.BIN")));
 
     // A failed transfer leaves the extracted file until the package closes.
     device.silentBlock = 0;
     net.link.sent.clear();
     EXPECT_FALSE(Run());
-    EXPECT_TRUE(fs::exists(package.WorkFile("FW.BIN")));
+    EXPECT_TRUE(fs::exists(package.DataFile("FW.BIN")));
     EXPECT_EQ(net.Sends(OP_RESET), 0);
     // Nothing was extracted beside the package.
     EXPECT_FALSE(fs::exists(PackageFolder() / "FW.BIN"));
+}
+
+TEST_F(Interpreter, LoadingTheTextMembersLeavesTheirWorkingCopiesAlone) {
+    OpenScript("LOAD program.cmd 0:0\nLOAD restriction.ini 0:0\n");
+    ASSERT_TRUE(Run());
+    ASSERT_TRUE(Run());  // the script is still there for a retry or the next device
+    uint16_t product = 0;
+    EXPECT_TRUE(Restrictions::LookupNumber(package, "PRODUCTID", product));
+    EXPECT_EQ(product, 1);
 }
 
 TEST_F(Interpreter, CommandsThatFailBeforeAnyExchange) {

@@ -314,19 +314,35 @@ TEST_F(UpgradePackageTest, MembersOutsideTheFormatCountAsMissing) {
     EXPECT_EQ(ExtractText(name256), std::nullopt);
 }
 
-TEST_F(UpgradePackageTest, DataOfSixteenMebibytesCountsAsMissing) {
-    // The data is really there (a sparse file): only the length limit refuses it.
+TEST_F(UpgradePackageTest, DataOfSixteenMebibytesCountsAsMissingButIsWalkedOver) {
+    // The data is really there (a sparse file): only the length limit refuses it,
+    // and the member behind it is still found.
     const auto path = folder_.File("big.upk");
     const RawPackage head = RawPackage().TextMembers().Length(3).Text("BIG").Length(MEMBER_DATA_LIMIT);
     ASSERT_TRUE(test::WriteBytes(path, head.Bytes()));
     fs::resize_file(path, head.Bytes().size() + MEMBER_DATA_LIMIT);
     {
-        std::ofstream tail(path, std::ios::binary | std::ios::app);
-        tail.write("\xff\xff\xff\xff", 4);
+        const auto tail = RawPackage().Member("AFTER", "xyz").End().Bytes();
+        std::ofstream out(path, std::ios::binary | std::ios::app);
+        out.write(reinterpret_cast<const char*>(tail.data()), static_cast<std::streamsize>(tail.size()));
     }
     ASSERT_TRUE(package_.Open(path));
     EXPECT_EQ(ExtractText("BIG"), std::nullopt);
-    ASSERT_EQ(package_.Members().size(), 2u);
+    EXPECT_EQ(ExtractText("after"), "xyz");
+    ASSERT_EQ(package_.Members().size(), 4u);
+}
+
+TEST_F(UpgradePackageTest, ExtractNeverWritesOverThePackageItself) {
+    // A member named like the package, extracted next to it, would truncate
+    // the container while it is being read.
+    const auto path = folder_.File("X.UPK");
+    ASSERT_TRUE(test::WriteBytes(path, RawPackage().TextMembers().Member("X.UPK", "abc").End().Bytes()));
+    const auto before = test::ReadBytes(path);
+    ASSERT_TRUE(package_.Open(path));
+    std::string member = "x.upk";
+    EXPECT_FALSE(package_.Extract(member, path, false));
+    EXPECT_EQ(test::ReadBytes(path), before);
+    EXPECT_EQ(ExtractText("x.upk"), "abc");  // elsewhere it extracts as usual
 }
 
 TEST_F(UpgradePackageTest, MembersListsStoredNamesInFileOrder) {
