@@ -12,9 +12,9 @@ namespace quorvane {
 
 namespace {
 
-// Longest DEVICEID and MAC values the restriction record has room for;
-// longer values are ignored as if the key were missing.
-constexpr std::size_t DEVICEID_TEXT_LIMIT = 98;
+// The restriction record keeps at most 19 characters of a MAC value. What
+// does not fit is ignored, but the restriction itself stays: a package meant
+// for one device must never become a package for every device.
 constexpr std::size_t MAC_TEXT_LIMIT = SUMMARY_TEXT_ROOM - 1;
 
 // Only bits 2-7 of the low byte are compared: they select the port
@@ -35,7 +35,7 @@ void ReadDeviceIds(UpgradePackage& package, Restrictions& restrictions) {
     restrictions.deviceIdList.fill(0);
     restrictions.deviceIdCount = 0;
     std::string text;
-    if (!Restrictions::LookupText(package, "DEVICEID", text) || text.size() > DEVICEID_TEXT_LIMIT) return;
+    if (!Restrictions::LookupText(package, "DEVICEID", text)) return;
     text += ',';
     std::size_t start = 0;
     for (std::size_t comma = text.find(','); comma != std::string::npos; comma = text.find(',', start)) {
@@ -48,7 +48,8 @@ void ReadDeviceIds(UpgradePackage& package, Restrictions& restrictions) {
 
 void ReadMac(UpgradePackage& package, Restrictions& restrictions) {
     std::string text;
-    if (!Restrictions::LookupText(package, "MAC", text) || text.size() > MAC_TEXT_LIMIT) return;
+    if (!Restrictions::LookupText(package, "MAC", text)) return;
+    if (text.size() > MAC_TEXT_LIMIT) text.resize(MAC_TEXT_LIMIT);
     restrictions.macText = text;
     restrictions.macRestricted = true;
     Restrictions::ParseMac(text, restrictions.wantedMac);

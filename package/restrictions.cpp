@@ -46,14 +46,13 @@ bool FindKeyLine(UpgradePackage& package, std::string key) {
     LineReader& reader = package.reader;
     if (file.empty() || !reader.Open(file)) return false;
     std::string name;
-    std::string value;
     while (reader.NextLine()) {
         if (reader.TokenCount() != 2) continue;
         reader.TokenUpper(1, name);
-        reader.Token(2, value);
-        // Tokens that would not fit a key or value buffer make the line
-        // unrecognised rather than being compared cut short.
-        if (name.size() > MAX_TOKEN_LENGTH || value.size() > MAX_TOKEN_LENGTH) continue;
+        // A key too long for any key buffer makes the line unrecognised rather
+        // than being compared cut short. Values are taken whole: dropping a
+        // long one would quietly lift the restriction it carries.
+        if (name.size() > MAX_TOKEN_LENGTH) continue;
         if (name == key) return true;
     }
     reader.Close();

@@ -100,7 +100,7 @@ TEST_F(Admission, DeviceIdListComparesBitsTwoToSevenOfTheLowByte) {
         {tenth, fcFamily},
         {eleventh, {}},  // entries beyond ten are ignored
         {longest, {7, 6, 4, 3, 2, 1}},
-        {tooLong, all},  // a value beyond the list's room is ignored
+        {tooLong, {7, 6, 5}},  // a long value is read whole: 0xF8 and 0
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
@@ -166,9 +166,12 @@ TEST_F(Admission, MacKey) {
     // The next pass without a MAC line lifts the restriction.
     EXPECT_EQ(Admit(BASE_KEYS), std::vector<int>{1});
     EXPECT_FALSE(restrictions.macRestricted);
-    // A value beyond the record's 19 characters is ignored like a missing key.
-    Admit(std::string(BASE_KEYS) + "MAC 00:50:C2:01:02:03000\n");
-    EXPECT_FALSE(restrictions.macRestricted);
+    // A value beyond the record's 19 characters keeps its first 19 and the
+    // restriction with them: an over-long MAC must not open the package to all.
+    Admit(std::string(BASE_KEYS) + "MAC 00:50:C2:01:02:03\t\t\t\n");
+    EXPECT_TRUE(restrictions.macRestricted);
+    EXPECT_EQ(restrictions.wantedMac, expected);
+    EXPECT_EQ(restrictions.macText, "00:50:C2:01:02:03\t\t");
     Admit(std::string(BASE_KEYS) + "MAC 00:50:C2:01:02:0300\n");
     EXPECT_TRUE(restrictions.macRestricted);
 }
