@@ -287,6 +287,26 @@ TEST_F(UpgradectlEndToEnd, PackAndUnpackRefuseNamesThatWouldBeShadowedOrEscape) 
     EXPECT_EQ(shadowed.exitCode, 2);
     EXPECT_FALSE(fs::exists(Dir() / "bad.upk"));
 
+    // The package must not replace one of its own sources.
+    const auto overwrite =
+        Ctl({"pack", (source / "program.cmd").string(), "--script", (source / "program.cmd").string(),
+             "--restrictions", (source / "restriction.ini").string()});
+    EXPECT_EQ(overwrite.exitCode, 2);
+    EXPECT_EQ(ReadFileText(source / "program.cmd"), SCRIPT);
+
+    // Unpacking into the package's own folder never writes over the package.
+    const fs::path self = Dir() / "self";
+    fs::create_directories(self);
+    const fs::path selfPackage = self / "x.upk";
+    WriteFileText(source / "x.upk", "member named like its package");
+    ASSERT_EQ(Ctl({"pack", selfPackage.string(), "--script", (source / "program.cmd").string(),
+                   "--restrictions", (source / "restriction.ini").string(), (source / "x.upk").string()})
+                  .exitCode,
+              0);
+    const std::string before = ReadFileText(selfPackage);
+    EXPECT_EQ(Ctl({"unpack", selfPackage.string(), self.string()}).exitCode, 2);
+    EXPECT_EQ(ReadFileText(selfPackage), before);
+
     // A package built by another tool, with a member that climbs out of the folder.
     std::vector<uint8_t> bytes;
     auto member = [&bytes](const std::string& name, const std::string& data, bool scramble) {

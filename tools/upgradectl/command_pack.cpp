@@ -51,6 +51,18 @@ bool AcceptMemberName(const std::string& name, std::set<std::string>& taken) {
     return true;
 }
 
+// The package must not replace one of the files it is made from.
+bool OutputIsAnInput(const std::string& output, const std::vector<std::string>& inputs) {
+    for (const auto& input : inputs) {
+        std::error_code ignored;
+        if (fs::equivalent(output, input, ignored)) {
+            std::cerr << "upgradectl: " << output << " is also an input file\n";
+            return true;
+        }
+    }
+    return false;
+}
+
 struct PackArgs {
     std::string output;
     std::string script;
@@ -59,6 +71,10 @@ struct PackArgs {
 };
 
 int RunPack(const PackArgs& args) {
+    std::vector<std::string> inputs = args.dataFiles;
+    inputs.push_back(args.script);
+    inputs.push_back(args.restrictions);
+    if (OutputIsAnInput(args.output, inputs)) return EXIT_USAGE;
     std::vector<uint8_t> script;
     std::vector<uint8_t> restrictions;
     if (!ReadWholeFile(args.script, script) || !ReadWholeFile(args.restrictions, restrictions))
