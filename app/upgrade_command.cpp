@@ -59,35 +59,45 @@ bool UpgradeDevice(const DeviceRecord& record, std::size_t index, std::size_t co
 
 }  // namespace
 
-UpgradeOutcome RunUpgradeCommand(const std::vector<DeviceRecord*>& selected, UpgradePackage& package,
-                                 const Restrictions& restrictions, DeviceProtocol& protocol,
-                                 Prompter& prompter, UpgradeProgress* progress) {
-    UpgradeOutcome outcome;
-    std::vector<DeviceRecord*> devices;
-    for (DeviceRecord* record : selected)
-        if (record != nullptr) devices.push_back(record);
-    if (devices.empty()) {
-        outcome.stop = Stop::NothingSelected;
-        return outcome;
-    }
-    outcome.stop = CheckAll(devices, restrictions, prompter);
-    if (outcome.stop != Stop::None) return outcome;
+Stop CheckAndConfirm(const std::vector<DeviceRecord*>& devices, const Restrictions& restrictions,
+                     Prompter& prompter) {
+    if (devices.empty()) return Stop::NothingSelected;
+    const Stop stop = CheckAll(devices, restrictions, prompter);
+    if (stop != Stop::None) return stop;
     if (restrictions.defaultsWarning != 0 &&
         !prompter.Ask(IDS_CONFIGURATION_WARNING, LoadString(IDS_CONFIGURATION_WARNING),
-                      BOX_YES_NO | ICON_QUESTION)) {
-        outcome.stop = Stop::WarningDeclined;
-        return outcome;
-    }
+                      BOX_YES_NO | ICON_QUESTION))
+        return Stop::WarningDeclined;
+    return Stop::None;
+}
+
+void RunScripts(const std::vector<DeviceRecord*>& devices, UpgradePackage& package, DeviceProtocol& protocol,
+                Prompter& prompter, UpgradeProgress* progress, UpgradeOutcome& outcome) {
     for (std::size_t i = 0; i < devices.size(); ++i) {
         const bool done =
             UpgradeDevice(*devices[i], i, devices.size(), package, protocol, prompter, progress);
         ++(done ? outcome.succeeded : outcome.failed);
         if (progress) progress->OnDeviceEnd(i, done);
     }
-    if (outcome.succeeded > 0) {
-        prompter.Tell(IDS_UPGRADE_COMPLETE, LoadString(IDS_UPGRADE_COMPLETE), BOX_OK | ICON_INFORMATION);
-        outcome.dialogResult = REFRESH_RESULT;
-    }
+}
+
+void ReportCompletion(UpgradeOutcome& outcome, Prompter& prompter) {
+    if (outcome.succeeded == 0) return;
+    prompter.Tell(IDS_UPGRADE_COMPLETE, LoadString(IDS_UPGRADE_COMPLETE), BOX_OK | ICON_INFORMATION);
+    outcome.dialogResult = REFRESH_RESULT;
+}
+
+UpgradeOutcome RunUpgradeCommand(const std::vector<DeviceRecord*>& selected, UpgradePackage& package,
+                                 const Restrictions& restrictions, DeviceProtocol& protocol,
+                                 Prompter& prompter, UpgradeProgress* progress) {
+    std::vector<DeviceRecord*> devices;
+    for (DeviceRecord* record : selected)
+        if (record != nullptr) devices.push_back(record);
+    UpgradeOutcome outcome;
+    outcome.stop = CheckAndConfirm(devices, restrictions, prompter);
+    if (outcome.stop != Stop::None) return outcome;
+    RunScripts(devices, package, protocol, prompter, progress, outcome);
+    ReportCompletion(outcome, prompter);
     return outcome;
 }
 

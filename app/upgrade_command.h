@@ -49,4 +49,18 @@ UpgradeOutcome RunUpgradeCommand(const std::vector<DeviceRecord*>& selected, Upg
                                  const Restrictions& restrictions, DeviceProtocol& protocol,
                                  Prompter& prompter, UpgradeProgress* progress = nullptr);
 
+// The command's three phases, for a front end that runs the scripts apart
+// from the prompts around them (the desktop program runs them on a worker
+// thread behind a progress window). RunUpgradeCommand is exactly these in turn.
+
+// The checks on every device and the configuration warning; Stop::None when
+// the scripts may run.
+UpgradeOutcome::Stop CheckAndConfirm(const std::vector<DeviceRecord*>& devices,
+                                     const Restrictions& restrictions, Prompter& prompter);
+// One script run per device with the retry prompt; counts into `outcome`.
+void RunScripts(const std::vector<DeviceRecord*>& devices, UpgradePackage& package, DeviceProtocol& protocol,
+                Prompter& prompter, UpgradeProgress* progress, UpgradeOutcome& outcome);
+// The completion message and the dialog result, when any device was upgraded.
+void ReportCompletion(UpgradeOutcome& outcome, Prompter& prompter);
+
 }  // namespace quorvane

@@ -174,7 +174,9 @@ void DeviceListDialog::PlaceFromTemplate() {
     measured_ = MeasuredLayout::Measure(client.width(), list_->geometry(), done_->geometry(),
                                         refresh_->geometry(), selectOld_->geometry(), upgrade_->geometry());
     measuredValid_ = true;
-    if (isMaximized() || isMinimized()) showNormal();
+    // Only the state: showNormal() would show the window before exec() and so
+    // leave this showing without its modality.
+    setWindowState(Qt::WindowNoState);
     resize(client);
 }
 
@@ -247,13 +249,18 @@ void DeviceListDialog::OnUpgrade() {
     if (package_ == nullptr || devices_ == nullptr) return;
     const std::vector<DeviceRecord*> selected = SelectedDevices();
     if (selected.empty()) return;  // nothing shown, nothing done
+    // The checks and the warning need no network: they run here, and the
+    // progress window comes up only once a script is about to run.
+    UpgradeOutcome outcome;
+    outcome.stop = CheckAndConfirm(selected, restrictions_, prompter_);
+    if (outcome.stop != UpgradeOutcome::Stop::None) return;
     GuiThreadPrompter prompter(prompter_);
     ProgressWindow window(this);
-    UpgradeOutcome outcome;
     RunWithProgress(window, [&] {
         ProgressRelay relay(window);
-        outcome = RunUpgradeCommand(selected, *package_, restrictions_, protocol_, prompter, &relay);
+        RunScripts(selected, *package_, protocol_, prompter, &relay, outcome);
     });
+    ReportCompletion(outcome, prompter_);
     if (outcome.dialogResult == REFRESH_RESULT) done(REFRESH_RESULT);
 }
 

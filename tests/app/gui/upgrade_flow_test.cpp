@@ -155,9 +155,12 @@ TEST_F(UpgradeFlowTest, RefusalsAndDeclinedWarningTouchNoDevice) {
         restrictions.wantedProductId = 1;
         c.set(restrictions);
         prompter.script.prompts.clear();
+        prompter.scenes.clear();
         prompter.script.answers = {false};
         dialog.OnUpgrade();
         EXPECT_EQ(prompter.script.prompts, c.prompts) << c.name;
+        // Nothing is about to run, so no progress window stands behind the box.
+        for (const Scene& scene : prompter.scenes) EXPECT_NE(scene.modal, "progress_window") << c.name;
         EXPECT_TRUE(fleet.link.sent.empty()) << c.name;
         EXPECT_TRUE(dialog.isVisible()) << c.name;
         EXPECT_EQ(SelectedRows(), (std::vector<int>{0, 2})) << c.name;
@@ -185,13 +188,13 @@ TEST_F(UpgradeFlowTest, FailingDeviceIsRetriedThenGivenUpAndTheNextOneRuns) {
     EXPECT_EQ(dialog.result(), REFRESH_RESULT);
     EXPECT_FALSE(dialog.isVisible());
 
-    // Boxes come up on the user-interface thread over the progress window,
-    // under the wait cursor while the device is being dealt with.
+    // Boxes come up on the user-interface thread, the retry prompts over the
+    // progress window under the wait cursor while the device is being dealt
+    // with, the completion message once the window has gone.
     ASSERT_EQ(prompter.scenes.size(), 4u);
-    for (const Scene& scene : prompter.scenes) {
-        EXPECT_TRUE(scene.guiThread) << scene.id;
-        EXPECT_EQ(scene.modal, "progress_window") << scene.id;
-    }
+    for (const Scene& scene : prompter.scenes) EXPECT_TRUE(scene.guiThread) << scene.id;
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(prompter.scenes[i].modal, "progress_window") << i;
+    EXPECT_NE(prompter.scenes[3].modal, "progress_window");
     EXPECT_EQ(prompter.scenes[0].deviceLine, "Upgrading device 2 of 3 (00:50:c2:10:20:0a)");
     EXPECT_TRUE(prompter.scenes[0].waitCursor);
     EXPECT_TRUE(prompter.scenes[2].waitCursor);   // message 147: the device is not done with yet
