@@ -343,6 +343,30 @@ TEST_F(DeviceListDialogTest, ResultCodesOfRefreshDoneEscapeCloseAndEnter) {
     }
 }
 
+TEST_F(DeviceListDialogTest, EveryShowingIsModalAtTheTemplateSizeWhateverTheLastOneEndedAs) {
+    records.push_back(MakeListedRecord(SampleDevices()[0]));
+    devices.push_back(records.back().get());
+    const DialogUnits units(dialog.font());
+    for (auto endState : {Qt::WindowMaximized, Qt::WindowMinimized}) {
+        ModalAnswerer first("device_list_dialog", [&](QWidget*) {
+            dialog.setWindowState(endState);
+            dialog.done(REFRESH_RESULT);
+        });
+        ASSERT_EQ(dialog.Show("field.upk", package, devices), REFRESH_RESULT);
+        bool modal = false;
+        QSize size;
+        ModalAnswerer second("device_list_dialog", [&](QWidget* widget) {
+            modal = widget == &dialog;
+            size = dialog.size();
+            dialog.done(DIALOG_CANCEL);
+        });
+        EXPECT_EQ(dialog.Show("field.upk", package, devices), DIALOG_CANCEL);
+        EXPECT_TRUE(second.Seen()) << "the next showing never became the modal window";
+        EXPECT_TRUE(modal);
+        EXPECT_EQ(size, units.Size(375, 150));
+    }
+}
+
 TEST(GuiPlatform, AFontIsInstalledAndUsed) {
     const QStringList families = QFontDatabase::families();
     ASSERT_FALSE(families.isEmpty()) << "no font: every glyph would render as a box";
