@@ -105,5 +105,14 @@ TEST(UpgradectlTextTable, PadsColumnsToTheWidestCell) {
               "b          \n");
 }
 
+TEST(UpgradectlTextTable, ControlBytesFromDevicesNeverReachTheTerminal) {
+    TextTable table({"Name"});
+    table.AddRow({"\x1b]0;owned\x07lab\r\n\x7f"});
+    std::ostringstream out;
+    table.Print(out);
+    EXPECT_EQ(out.str(), "Name\n----------------\n?]0;owned?lab???\n");
+    EXPECT_EQ(PrintableText("caf\xc3\xa9 \t"), "caf\xc3\xa9 ?");  // UTF-8 bytes stay
+}
+
 }  // namespace
 }  // namespace quorvane::cli

@@ -70,7 +70,8 @@ void PrintText(const nlohmann::ordered_json& report) {
     }
     keys.Print(std::cout);
     std::cout << "\nScript:\n";
-    for (const auto& line : report["script"]) std::cout << "  " << line.get<std::string>() << '\n';
+    for (const auto& line : report["script"])
+        std::cout << "  " << PrintableText(line.get<std::string>()) << '\n';
 }
 
 int RunInspect(const GlobalOptions& global, const std::string& packagePath) {

@@ -3,12 +3,14 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "tools/upgradectl/text_table.h"
+
 namespace quorvane::cli {
 
 void StatusLine::Show(const std::string& text) {
     // One column stays free: writing into the last one makes some terminals wrap.
     const std::size_t room = columns_ > 1 ? columns_ - 1 : columns_;
-    out_ << "\r\x1b[2K" << text.substr(0, room) << std::flush;
+    out_ << "\r\x1b[2K" << PrintableText(text.substr(0, room)) << std::flush;
     shown_ = true;
 }
 

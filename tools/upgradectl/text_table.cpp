@@ -9,7 +9,7 @@ void PrintLine(std::ostream& out, const std::vector<std::string>& cells,
                const std::vector<std::size_t>& widths) {
     std::string line;
     for (std::size_t i = 0; i < widths.size(); ++i) {
-        const std::string cell = i < cells.size() ? cells[i] : std::string();
+        const std::string cell = i < cells.size() ? PrintableText(cells[i]) : std::string();
         line += cell;
         if (i + 1 < widths.size()) line += std::string(widths[i] - cell.size() + 2, ' ');
     }
@@ -17,6 +17,14 @@ void PrintLine(std::ostream& out, const std::vector<std::string>& cells,
 }
 
 }  // namespace
+
+std::string PrintableText(std::string text) {
+    for (char& c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) c = '?';
+    }
+    return text;
+}
 
 void TextTable::Print(std::ostream& out) const {
     std::vector<std::size_t> widths(headers_.size());

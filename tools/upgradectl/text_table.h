@@ -7,6 +7,11 @@
 
 namespace quorvane::cli {
 
+// `text` with every control byte replaced by '?': names come from the
+// network and script lines from the package, and neither may steer the
+// user's terminal with escape sequences.
+std::string PrintableText(std::string text);
+
 class TextTable {
 public:
     explicit TextTable(std::vector<std::string> headers) : headers_(std::move(headers)) {}
