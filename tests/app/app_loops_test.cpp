@@ -9,10 +9,11 @@
 namespace quorvane {
 namespace {
 
-using testing::DeviceFleet;
 using testing::Prompt;
-using testing::ScratchFolder;
+using testing::ScriptedChooser;
+using testing::ScriptedNetwork;
 using testing::ScriptedPrompter;
+using testing::TestDevice;
 
 const Prompt INVALID_BOX{false, 126, "Invalid Upgrade File", BOX_OK};
 
@@ -59,26 +60,13 @@ TEST(StartEndpoint, RealEndpointOnLoopback) {
     EXPECT_TRUE(prompter.prompts.empty());
 }
 
-class ScriptedChooser final : public PackageChooser {
-public:
-    std::optional<std::filesystem::path> Choose() override {
-        ++prompts;
-        if (choices.empty()) return std::nullopt;
-        auto choice = choices.front();
-        choices.pop_front();
-        return choice;
-    }
-    std::deque<std::optional<std::filesystem::path>> choices;
-    int prompts = 0;
-};
-
 // Every test here may change the working directory; it is put back after.
 class LoopTest : public ::testing::Test {
 protected:
     void TearDown() override { std::filesystem::current_path(startFolder_); }
 
     std::filesystem::path startFolder_ = std::filesystem::current_path();
-    ScratchFolder scratch_;
+    test::TempFolder scratch_;
     UpgradePackage package_;
     ScriptedPrompter prompter_;
     ScriptedChooser chooser_;
@@ -165,7 +153,7 @@ private:
 };
 
 TEST_F(LoopTest, DialogLoopRepeatsUntilDoneThenClosesThePackage) {
-    DeviceFleet fleet({{.mac = {0, 0x50, 0xC2, 1, 1, 1}}, {.mac = {0, 0x50, 0xC2, 1, 1, 2}}});
+    ScriptedNetwork fleet({TestDevice({0, 0x50, 0xC2, 1, 1, 1}), TestDevice({0, 0x50, 0xC2, 1, 1, 2})});
     ASSERT_TRUE(package_.Open(testing::WriteTestPackage(scratch_.Path())));
     const auto extracted = package_.WorkFile("PROGRAM.CMD");
     ASSERT_TRUE(std::filesystem::exists(extracted));
@@ -178,7 +166,7 @@ TEST_F(LoopTest, DialogLoopRepeatsUntilDoneThenClosesThePackage) {
     EXPECT_EQ(screen.shown, (std::vector<std::size_t>{2, 2, 2}));
     EXPECT_EQ(screen.names, (std::vector<std::string>(3, "test.upk")));
     EXPECT_EQ(screen.searches, 3);
-    EXPECT_EQ(fleet.SentWithOpcode(OP_DISCOVER), 3u);
+    EXPECT_EQ(fleet.Sends(OP_DISCOVER), 3);
     EXPECT_TRUE(fleet.chain.Empty());
     EXPECT_FALSE(package_.IsOpen());
     EXPECT_FALSE(std::filesystem::exists(extracted));
@@ -186,7 +174,7 @@ TEST_F(LoopTest, DialogLoopRepeatsUntilDoneThenClosesThePackage) {
 }
 
 TEST_F(LoopTest, DialogShownEvenWhenNoDeviceIsAdmitted) {
-    DeviceFleet fleet({{.mac = {0, 0x50, 0xC2, 1, 1, 1}, .vendorId = 0x2222}});
+    ScriptedNetwork fleet({TestDevice({0, 0x50, 0xC2, 1, 1, 1}, {.vendorId = 0x2222})});
     ASSERT_TRUE(package_.Open(testing::WriteTestPackage(scratch_.Path())));
     ScriptedScreen screen(fleet.chain);
     Restrictions restrictions;

@@ -8,11 +8,11 @@ namespace quorvane {
 namespace {
 
 using testing::ALWAYS_FAILS;
-using testing::DeviceFleet;
 using testing::Prompt;
-using testing::ScratchFolder;
+using testing::ScriptedNetwork;
 using testing::ScriptedPrompter;
 using testing::SimulatedDevice;
+using testing::TestDevice;
 using Stop = UpgradeOutcome::Stop;
 
 constexpr MacAddress MAC_A{0x00, 0x50, 0xC2, 0x0A, 0xBB, 0x01};
@@ -60,8 +60,8 @@ public:
 
 class UpgradeCommandTest : public ::testing::Test {
 protected:
-    void Open(std::vector<SimulatedDevice> devices) {
-        fleet_ = std::make_unique<DeviceFleet>(std::move(devices));
+    void Open(std::initializer_list<SimulatedDevice> devices) {
+        fleet_ = std::make_unique<ScriptedNetwork>(devices);
         for (std::size_t i = 0; i < fleet_->devices.size(); ++i) records_.push_back(fleet_->RecordOf(i));
         ASSERT_TRUE(package_.Open(testing::WriteTestPackage(scratch_.Path())));
         restrictions_.wantedProductId = 1;
@@ -72,16 +72,16 @@ protected:
         return RunUpgradeCommand(selected, package_, restrictions_, fleet_->protocol, prompter_, progress);
     }
 
-    ScratchFolder scratch_;
+    test::TempFolder scratch_;
     UpgradePackage package_;
-    std::unique_ptr<DeviceFleet> fleet_;
+    std::unique_ptr<ScriptedNetwork> fleet_;
     std::vector<std::unique_ptr<DeviceRecord>> records_;
     Restrictions restrictions_;
     ScriptedPrompter prompter_;
 };
 
 TEST_F(UpgradeCommandTest, NoSelectionDoesNothing) {
-    Open({{.mac = MAC_A}});
+    Open({TestDevice(MAC_A)});
     const UpgradeOutcome outcome = Run({});
     EXPECT_EQ(outcome.stop, Stop::NothingSelected);
     EXPECT_EQ(outcome.dialogResult, 0);
@@ -123,10 +123,11 @@ TEST_F(UpgradeCommandTest, CompatibilityChecks) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        ScratchFolder scratch;
+        test::TempFolder scratch;
         UpgradePackage package;
         ASSERT_TRUE(package.Open(testing::WriteTestPackage(scratch.Path())));
-        DeviceFleet fleet({{.mac = MAC_A, .productId = c.deviceProduct, .revisionId = c.deviceRevision}});
+        ScriptedNetwork fleet(
+            {TestDevice(MAC_A, {.productId = c.deviceProduct, .revisionId = c.deviceRevision})});
         auto record = fleet.RecordOf(0);
         Restrictions restrictions;
         restrictions.macRestricted = c.macRestricted;
@@ -151,7 +152,7 @@ TEST_F(UpgradeCommandTest, CompatibilityChecks) {
 }
 
 TEST_F(UpgradeCommandTest, EverySelectedDeviceIsCheckedBeforeAnyIsTouched) {
-    Open({{.mac = MAC_A, .productId = 2}, {.mac = MAC_B, .productId = 1}});
+    Open({TestDevice(MAC_A, {.productId = 2}), TestDevice(MAC_B, {.productId = 1})});
     const UpgradeOutcome outcome = Run({0, 1});
     EXPECT_EQ(outcome.stop, Stop::FirmwareRefused);
     EXPECT_EQ(prompter_.Ids(), std::vector<int>{152});
@@ -159,7 +160,7 @@ TEST_F(UpgradeCommandTest, EverySelectedDeviceIsCheckedBeforeAnyIsTouched) {
 }
 
 TEST_F(UpgradeCommandTest, MacCheckCoversTheLaterDevicesToo) {
-    Open({{.mac = MAC_A}, {.mac = MAC_B}});
+    Open({TestDevice(MAC_A), TestDevice(MAC_B)});
     restrictions_.macRestricted = true;
     restrictions_.wantedMac = MAC_A;
     EXPECT_EQ(Run({0, 1}).stop, Stop::MacRefused);
@@ -168,7 +169,7 @@ TEST_F(UpgradeCommandTest, MacCheckCoversTheLaterDevicesToo) {
 }
 
 TEST_F(UpgradeCommandTest, DeclinedWarningTouchesNoDevice) {
-    Open({{.mac = MAC_A}});
+    Open({TestDevice(MAC_A)});
     restrictions_.defaultsWarning = 1;
     prompter_.answers = {false};
     EXPECT_EQ(Run({0}).stop, Stop::WarningDeclined);
@@ -177,7 +178,7 @@ TEST_F(UpgradeCommandTest, DeclinedWarningTouchesNoDevice) {
 }
 
 TEST_F(UpgradeCommandTest, AcceptedWarningRunsTheScript) {
-    Open({{.mac = MAC_A}});
+    Open({TestDevice(MAC_A)});
     restrictions_.defaultsWarning = 0x100;  // any nonzero value asks
     prompter_.answers = {true};
     const UpgradeOutcome outcome = Run({0});
@@ -187,7 +188,7 @@ TEST_F(UpgradeCommandTest, AcceptedWarningRunsTheScript) {
 }
 
 TEST_F(UpgradeCommandTest, RetryRerunsTheWholeScriptThenGivesUp) {
-    Open({{.mac = MAC_A, .failingRuns = ALWAYS_FAILS}});
+    Open({TestDevice(MAC_A, {}, ALWAYS_FAILS)});
     prompter_.answers = {true, false};
     RecordingProgress progress;
     const UpgradeOutcome outcome = Run({0}, &progress);
@@ -202,7 +203,7 @@ TEST_F(UpgradeCommandTest, RetryRerunsTheWholeScriptThenGivesUp) {
 }
 
 TEST_F(UpgradeCommandTest, RetryThatSucceedsCountsAsUpgraded) {
-    Open({{.mac = MAC_A, .failingRuns = 1}});
+    Open({TestDevice(MAC_A, {}, 1)});
     prompter_.answers = {true};
     const UpgradeOutcome outcome = Run({0});
     EXPECT_EQ(prompter_.Ids(), (std::vector<int>{146, 148}));
@@ -211,7 +212,7 @@ TEST_F(UpgradeCommandTest, RetryThatSucceedsCountsAsUpgraded) {
 }
 
 TEST_F(UpgradeCommandTest, FailedDeviceInTheMiddleDoesNotStopTheOthers) {
-    Open({{.mac = MAC_A}, {.mac = MAC_B, .failingRuns = ALWAYS_FAILS}, {.mac = MAC_C}});
+    Open({TestDevice(MAC_A), TestDevice(MAC_B, {}, ALWAYS_FAILS), TestDevice(MAC_C)});
     prompter_.answers = {false};
     RecordingProgress progress;
     const UpgradeOutcome outcome = Run({0, 1, 2}, &progress);
@@ -229,7 +230,7 @@ TEST_F(UpgradeCommandTest, FailedDeviceInTheMiddleDoesNotStopTheOthers) {
 }
 
 TEST_F(UpgradeCommandTest, AllFailingLeavesTheDialogOpen) {
-    Open({{.mac = MAC_A, .failingRuns = ALWAYS_FAILS}, {.mac = MAC_B, .failingRuns = ALWAYS_FAILS}});
+    Open({TestDevice(MAC_A, {}, ALWAYS_FAILS), TestDevice(MAC_B, {}, ALWAYS_FAILS)});
     prompter_.answers = {false, false};
     const UpgradeOutcome outcome = Run({1, 0});
     EXPECT_EQ(prompter_.Ids(), (std::vector<int>{146, 147, 146, 147}));

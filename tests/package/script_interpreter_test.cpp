@@ -10,7 +10,7 @@
 #include "package/restrictions.h"
 #include "package/upgrade_package.h"
 #include "package_fixture.h"
-#include "scripted_device.h"
+#include "support/scripted_device.h"
 
 namespace quorvane {
 namespace {

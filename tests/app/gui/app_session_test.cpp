@@ -24,19 +24,6 @@
 namespace quorvane::testing {
 namespace {
 
-class ScriptedChooser final : public PackageChooser {
-public:
-    std::optional<std::filesystem::path> Choose() override {
-        ++prompts;
-        if (choices.empty()) return std::nullopt;
-        auto choice = choices.front();
-        choices.pop_front();
-        return choice;
-    }
-    std::deque<std::optional<std::filesystem::path>> choices;
-    int prompts = 0;
-};
-
 // The real dialog, driven by a list of actions, one per showing; notes what
 // each showing found.
 class DrivenScreen final : public DeviceListScreen {
@@ -79,17 +66,13 @@ bool AnyWindowVisible() {
 class SessionTest : public ::testing::Test {
 protected:
     SessionTest() : fleet({Device(1), Device(2)}) {}
-    static SimulatedDevice Device(uint8_t last) {
-        SimulatedDevice device;
-        device.mac = {0x00, 0x50, 0xC2, 0x33, 0x44, last};
-        return device;
-    }
+    static SimulatedDevice Device(uint8_t last) { return TestDevice({0x00, 0x50, 0xC2, 0x33, 0x44, last}); }
     bool Run(DeviceListScreen& screen, SearchIndicator* search = nullptr) {
         return RunSession({prompter, chooser, screen, search}, package, fleet.protocol, restrictions);
     }
 
-    ScratchFolder folder;
-    DeviceFleet fleet;
+    test::TempFolder folder;
+    ScriptedNetwork fleet;
     Restrictions restrictions;
     ScriptedPrompter prompter;
     ScriptedChooser chooser;
@@ -139,7 +122,7 @@ TEST_F(SessionTest, RefreshRunsANewPassAndDoneDeletesTheMembersAndEnds) {
     EXPECT_EQ(screen.scriptExtracted, (std::vector<bool>{true, true}));
     EXPECT_EQ(searchShownAtDiscovery, (std::vector<bool>{true, true}));
     EXPECT_EQ(screen.searchVisible, (std::vector<bool>{false, false}));  // gone before the list shows
-    EXPECT_EQ(fleet.SentWithOpcode(OP_DISCOVER), 2u);
+    EXPECT_EQ(fleet.Sends(OP_DISCOVER), 2);
     EXPECT_FALSE(package.IsOpen());
     EXPECT_FALSE(std::filesystem::exists(package.WorkFile("PROGRAM.CMD")));
     EXPECT_TRUE(fleet.chain.Empty());
@@ -171,7 +154,7 @@ AppOptions LoopbackOptions(std::filesystem::path package) {
 }
 
 TEST(UpgradeApp, NamedInvalidPackageIsToldThenThePromptCancelEnds) {
-    ScratchFolder folder;
+    test::TempFolder folder;
     const auto junk = folder.Path() / "junk.upk";
     std::ofstream(junk) << "junk";
     QString told;
@@ -192,7 +175,7 @@ TEST(UpgradeApp, NamedInvalidPackageIsToldThenThePromptCancelEnds) {
 }
 
 TEST(UpgradeApp, NamedPackageShowsTheListAndDoneEnds) {
-    ScratchFolder folder;
+    test::TempFolder folder;
     const auto path = WriteTestPackage(folder.Path(), "field.upk");
     QString title;
     int rows = -1;
@@ -237,7 +220,7 @@ TEST(FileChooser, PromptIsSetUpForPackages) {
 }
 
 TEST(FileChooser, TypedNameIsChosenAndCancelChoosesNothing) {
-    ScratchFolder folder;
+    test::TempFolder folder;
     const auto path = WriteTestPackage(folder.Path(), "typed.upk");
     FileChooser chooser;
     {
@@ -334,7 +317,7 @@ TEST(CommandLine, OptionsAndPackagePath) {
 }
 
 TEST(Settings, RecentFileListIsReadAsFourEntriesAndNeverWritten) {
-    ScratchFolder folder;
+    test::TempFolder folder;
     const auto file = folder.Path() / "Upgrade.ini";
     const std::string content =
         "[Recent%20File%20List]\nFile1=/a.upk\nFile2=\nFile3=/c.upk\nFile4=/d.upk\nFile5=/e.upk\n";

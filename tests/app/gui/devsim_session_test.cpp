@@ -57,7 +57,7 @@ private:
 };
 
 TEST(DevsimSession, ListUpgradeAllThenTheListAgainThenDone) {
-    ScratchFolder folder;
+    test::TempFolder folder;
     Simulator simulator(folder.Path());
     const uint16_t port = simulator.Port();
     ASSERT_NE(port, 0) << "devsim did not start";

@@ -3,33 +3,18 @@
 #include <QAbstractButton>
 #include <QDialog>
 #include <QTest>
-#include <cstring>
 
 namespace quorvane::testing {
 
 std::unique_ptr<DeviceRecord> MakeListedRecord(const ListedDevice& device) {
-    SimulatedDevice simulated;
-    simulated.mac = device.mac;
-    simulated.deviceId = device.deviceId;
-    simulated.revisionId = device.revisionId;
     auto record = std::make_unique<DeviceRecord>();
     record->mac = device.mac;
-    record->infoBlock = InfoBlockOf(simulated);
-    DeviceSummary summary;
-    summary.vendorId = PRIMARY_VENDOR;
-    summary.deviceId = device.deviceId;
-    summary.productId = simulated.productId;
-    summary.revisionId = device.revisionId;
-    summary.versionSecond = device.versionSecond;
-    summary.versionThird = device.versionThird;
-    summary.dateFirst = device.dateFirst;
-    summary.dateSecond = device.dateSecond;
-    summary.dateThird = device.dateThird;
-    for (std::size_t i = 0; i < 3 && i < device.letters.size(); ++i)
-        summary.firmwareLetters[i] = device.letters[i];
-    std::strncpy(summary.name, device.name.c_str(), SUMMARY_TEXT_ROOM - 1);
-    std::copy(device.mac.begin(), device.mac.end(), summary.mac);
-    DeviceRecord::AttachSummary(record.get(), SummaryBytes(summary));
+    record->infoBlock =
+        Join({IdentityRecord(PRIMARY_VENDOR, device.deviceId),
+              FirmwareRecord(device.revisionId, 1, device.versionSecond, device.versionThird,
+                             device.dateFirst, device.dateSecond, device.dateThird, device.letters),
+              NamingRecord(device.name, "")});
+    DeviceRecord::AttachSummary(record.get(), SummaryBytes(BuildDeviceSummary(*record)));
     return record;
 }
 

@@ -62,7 +62,7 @@ MacAddress MacOf(uint8_t last) {
 
 class UpgradeFlowTest : public ::testing::Test {
 protected:
-    UpgradeFlowTest() : fleet({Simulated(0x0C), Simulated(0x0A), Simulated(0x0B)}) {
+    UpgradeFlowTest() : fleet({TestDevice(MacOf(0x0C)), TestDevice(MacOf(0x0A)), TestDevice(MacOf(0x0B))}) {
         EXPECT_TRUE(package.Open(WriteTestPackage(folder.Path())));
         restrictions.wantedProductId = 1;
         const char* names[] = {"north", "south", "east"};
@@ -76,12 +76,6 @@ protected:
         dialog.InitDialog("field.upk", package, devices);
         dialog.show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&dialog));
-    }
-
-    static SimulatedDevice Simulated(uint8_t last) {
-        SimulatedDevice device;
-        device.mac = MacOf(last);
-        return device;
     }
 
     void Select(std::initializer_list<int> rows) {
@@ -104,9 +98,9 @@ protected:
         return texts;
     }
 
-    ScratchFolder folder;
+    test::TempFolder folder;
     UpgradePackage package;
-    DeviceFleet fleet;
+    ScriptedNetwork fleet;
     Restrictions restrictions;
     WatchingPrompter prompter;
     std::vector<std::unique_ptr<DeviceRecord>> records;

@@ -1,13 +1,15 @@
 #pragma once
 // Simulated device servers behind a FakeTransport: each answers discovery,
 // the information query and the script commands the way a real device would,
-// can be told to stay silent on one opcode or block, and the network keeps
-// every request so tests can check the exact exchange sequence.
+// can be told to stay silent on one opcode or block or to fail whole script
+// runs, and the network keeps every request so tests can check the exact
+// exchange sequence.
 
 #include <cstdint>
 #include <deque>
 #include <initializer_list>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,20 +22,24 @@ namespace quorvane::testing {
 
 struct SimulatedDevice {
     MacAddress mac{};
-    uint32_t ip = 0;
+    uint32_t ip = LOCALHOST;
     uint8_t infoFlag = 0;
-    std::vector<uint8_t> infoBlock;  // sent behind the flag byte of the information reply
+    std::vector<uint8_t> infoBlock{};  // sent behind the flag byte of the information reply
+    int failingRuns = 0;               // the first runs (counted by program-mode requests) get no erase reply
     bool answersInfo = true;
-    uint16_t blockSize = 64;                          // what LoadBegin announces
-    int silentOpcode = -1;                            // requests with this opcode go unanswered...
-    int answersBeforeSilence = 0;                     // ...once this many of them have been answered
-    int silentBlock = -1;                             // the block with this index is never answered
-    int reportedChecksum = -1;                        // what verify reports; -1: the sum of the loaded bytes
-    std::map<uint16_t, std::vector<uint8_t>> blocks;  // data of every answered block since LoadBegin
+    uint16_t blockSize = 64;       // what LoadBegin announces
+    int silentOpcode = -1;         // requests with this opcode go unanswered...
+    int answersBeforeSilence = 0;  // ...once this many of them have been answered
+    int silentBlock = -1;          // the block with this index is never answered
+    int reportedChecksum = -1;     // what verify reports; -1: the sum of the loaded bytes
+    std::map<uint16_t, std::vector<uint8_t>> blocks{};  // data of every answered block since LoadBegin
+    int programModeRequests = 0;
 
     // The loaded bytes, blocks in index order.
     std::vector<uint8_t> Loaded() const;
 };
+
+inline constexpr int ALWAYS_FAILS = 1 << 20;
 
 // What the simulated memory holds at a:address, so READ output can be checked.
 uint8_t MemoryByte(uint16_t a, uint16_t address);
@@ -47,15 +53,21 @@ std::vector<uint8_t> FirmwareRecord(uint8_t revision, uint16_t product, uint8_t 
                                     uint16_t dateFirst, uint8_t dateSecond, uint8_t dateThird,
                                     const std::string& letters);
 std::vector<uint8_t> Join(std::initializer_list<std::vector<uint8_t>> parts);
+// An identity record, then a firmware record naming `product` and `revision`
+// with a firmware date, so the device does not read as waiting for an upgrade.
+std::vector<uint8_t> InfoBlockOf(uint16_t vendor, uint16_t deviceId, uint16_t product, uint8_t revision);
 
 class ScriptedNetwork {
 public:
-    ScriptedNetwork();
+    explicit ScriptedNetwork(std::initializer_list<SimulatedDevice> fleet = {});
     ScriptedNetwork(const ScriptedNetwork&) = delete;
     ScriptedNetwork& operator=(const ScriptedNetwork&) = delete;
 
     // Devices answer discovery in the order they were added.
     SimulatedDevice& Add(const MacAddress& mac, uint32_t ip = LOCALHOST);
+    SimulatedDevice& Add(SimulatedDevice device);
+    // A record of device `index` as discovery and the information query would leave it.
+    std::unique_ptr<DeviceRecord> RecordOf(std::size_t index) const;
 
     // One text per request sent, a resend of the same bytes folded into the
     // first: "DISCOVER", "INFO 02:..:01", "PROGRAMMODE", "LOCK", "UNLOCK",
@@ -64,6 +76,10 @@ public:
     std::vector<std::string> Trace() const;
     // Requests sent with `opcode`, resends included.
     int Sends(uint8_t opcode) const;
+    // The MAC of every program-mode request, in order: one per script run.
+    std::vector<MacAddress> ScriptRuns() const;
+
+    std::deque<SimulatedDevice> devices;  // a deque, so Add() never moves a device
 
     FakeTransport link;
     DeviceChain chain;
@@ -72,8 +88,7 @@ public:
 private:
     void Respond(std::span<const uint8_t> request);
     SimulatedDevice* Find(std::span<const uint8_t> request);
-
-    std::deque<SimulatedDevice> devices_;
+    void Answer(SimulatedDevice& device, std::span<const uint8_t> request);
 };
 
 }  // namespace quorvane::testing

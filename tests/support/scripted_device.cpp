@@ -102,25 +102,38 @@ std::vector<uint8_t> FirmwareRecord(uint8_t revision, uint16_t product, uint8_t 
     return record;
 }
 
+std::vector<uint8_t> InfoBlockOf(uint16_t vendor, uint16_t deviceId, uint16_t product, uint8_t revision) {
+    return Join({IdentityRecord(vendor, deviceId), FirmwareRecord(revision, product, 0, 0, 0, 3, 0, "")});
+}
+
 std::vector<uint8_t> Join(std::initializer_list<std::vector<uint8_t>> parts) {
     std::vector<uint8_t> all;
     for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
     return all;
 }
 
-ScriptedNetwork::ScriptedNetwork() {
+ScriptedNetwork::ScriptedNetwork(std::initializer_list<SimulatedDevice> fleet) : devices(fleet) {
     link.responder = [this](std::span<const uint8_t> request, FakeTransport&) { Respond(request); };
 }
 
 SimulatedDevice& ScriptedNetwork::Add(const MacAddress& mac, uint32_t ip) {
-    SimulatedDevice& device = devices_.emplace_back();
-    device.mac = mac;
-    device.ip = ip;
-    return device;
+    return Add({.mac = mac, .ip = ip});
+}
+
+SimulatedDevice& ScriptedNetwork::Add(SimulatedDevice device) {
+    return devices.emplace_back(std::move(device));
+}
+
+std::unique_ptr<DeviceRecord> ScriptedNetwork::RecordOf(std::size_t index) const {
+    auto record = std::make_unique<DeviceRecord>();
+    record->mac = devices[index].mac;
+    record->infoFlag = devices[index].infoFlag;
+    record->infoBlock = devices[index].infoBlock;
+    return record;
 }
 
 SimulatedDevice* ScriptedNetwork::Find(std::span<const uint8_t> request) {
-    for (auto& device : devices_) {
+    for (auto& device : devices) {
         if (std::equal(device.mac.begin(), device.mac.end(), request.begin() + OFFSET_MAC)) return &device;
     }
     return nullptr;
@@ -130,7 +143,7 @@ void ScriptedNetwork::Respond(std::span<const uint8_t> request) {
     if (request.size() < HEADER_SIZE) return;
     const uint8_t opcode = request[OFFSET_OPCODE];
     if (opcode == OP_DISCOVER) {
-        for (const auto& device : devices_) {
+        for (const auto& device : devices) {
             link.QueueReply(MakeReplyWords(OP_DISCOVER_REPLY, device.mac, {0x1111, 0x2222}), device.ip);
         }
         return;
@@ -141,33 +154,43 @@ void ScriptedNetwork::Respond(std::span<const uint8_t> request) {
         if (device->answersBeforeSilence <= 0) return;
         --device->answersBeforeSilence;
     }
-    const MacAddress& mac = device->mac;
+    Answer(*device, request);
+}
+
+void ScriptedNetwork::Answer(SimulatedDevice& device, std::span<const uint8_t> request) {
+    const uint8_t opcode = request[OFFSET_OPCODE];
+    const MacAddress& mac = device.mac;
     switch (opcode) {
         case OP_GET_INFO: {
-            if (!device->answersInfo) return;
-            std::vector<uint8_t> payload{device->infoFlag};
-            payload.insert(payload.end(), device->infoBlock.begin(), device->infoBlock.end());
-            link.QueueReply(MakeReply(OP_INFO_REPLY, mac, payload), device->ip);
+            if (!device.answersInfo) return;
+            std::vector<uint8_t> payload{device.infoFlag};
+            payload.insert(payload.end(), device.infoBlock.begin(), device.infoBlock.end());
+            link.QueueReply(MakeReply(OP_INFO_REPLY, mac, payload), device.ip);
             return;
         }
+        case OP_PROGRAM_MODE:
+            ++device.programModeRequests;
+            link.QueueReply(MakeReply(opcode, mac));
+            return;
         case OP_ERASE:
+            if (device.failingRuns > 0 && device.programModeRequests <= device.failingRuns) return;
             link.QueueReply(MakeReplyWords(opcode, mac, {ReadU16(request, 14)}));
             return;
         case OP_LOAD_BEGIN:
-            device->blocks.clear();
-            link.QueueReply(MakeReplyWords(opcode, mac, {device->blockSize}));
+            device.blocks.clear();
+            link.QueueReply(MakeReplyWords(opcode, mac, {device.blockSize}));
             return;
         case OP_LOAD_BLOCK: {
             const uint16_t index = ReadU16(request, 14);
-            if (static_cast<int>(index) == device->silentBlock) return;
-            device->blocks[index].assign(request.begin() + 16, request.end());
+            if (static_cast<int>(index) == device.silentBlock) return;
+            device.blocks[index].assign(request.begin() + 16, request.end());
             link.QueueReply(MakeReplyWords(opcode, mac, {index}));
             return;
         }
         case OP_LOAD_VERIFY: {
             uint8_t sum = 0;
-            for (uint8_t byte : device->Loaded()) sum = static_cast<uint8_t>(sum + byte);
-            if (device->reportedChecksum >= 0) sum = static_cast<uint8_t>(device->reportedChecksum);
+            for (uint8_t byte : device.Loaded()) sum = static_cast<uint8_t>(sum + byte);
+            if (device.reportedChecksum >= 0) sum = static_cast<uint8_t>(device.reportedChecksum);
             const uint8_t payload[2] = {sum, 0};
             link.QueueReply(MakeReply(opcode, mac, payload));
             return;
@@ -195,6 +218,16 @@ std::vector<std::string> ScriptedNetwork::Trace() const {
         previous = &datagram.bytes;
     }
     return trace;
+}
+
+std::vector<MacAddress> ScriptedNetwork::ScriptRuns() const {
+    std::vector<MacAddress> runs;
+    for (const auto& datagram : link.sent) {
+        PacketHeader header;
+        if (PacketHeader::Decode(datagram.bytes, header) && header.opcode == OP_PROGRAM_MODE)
+            runs.push_back(header.mac);
+    }
+    return runs;
 }
 
 int ScriptedNetwork::Sends(uint8_t opcode) const {
