@@ -117,7 +117,10 @@ ScriptedNetwork::ScriptedNetwork(std::initializer_list<SimulatedDevice> fleet) :
 }
 
 SimulatedDevice& ScriptedNetwork::Add(const MacAddress& mac, uint32_t ip) {
-    return Add({.mac = mac, .ip = ip});
+    SimulatedDevice device;
+    device.mac = mac;
+    device.ip = ip;
+    return Add(std::move(device));
 }
 
 SimulatedDevice& ScriptedNetwork::Add(SimulatedDevice device) {
