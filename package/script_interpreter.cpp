@@ -52,13 +52,19 @@ bool FileNameToken(const LineReader& reader, uint8_t n, std::string& name) {
     return name.size() <= MAX_TOKEN_LENGTH && IsSafeFileName(name);
 }
 
-bool RunLoad(const Command& command) {
-    LineReader& reader = command.package.reader;
-    std::string name;
+// The file name (token 2) and the address pair a:b (token 3) that LOAD and
+// READ share; false when the name is unusable.
+bool NameAndAddress(const LineReader& reader, std::string& name, uint16_t& a, uint16_t& b) {
     if (!FileNameToken(reader, 2, name)) return false;
+    reader.Pair(3, a, b);
+    return true;
+}
+
+bool RunLoad(const Command& command) {
+    std::string name;
     uint16_t a = 0;
     uint16_t b = 0;
-    reader.Pair(3, a, b);
+    if (!NameAndAddress(command.package.reader, name, a, b)) return false;
     const auto file = command.package.DataFile(name);
     if (file.empty() || !command.package.Extract(name, file, false)) return false;
     // A failed transfer leaves the file behind; the package's folder goes on close.
@@ -69,14 +75,12 @@ bool RunLoad(const Command& command) {
 }
 
 bool RunRead(const Command& command) {
-    LineReader& reader = command.package.reader;
     std::string name;
-    if (!FileNameToken(reader, 2, name)) return false;
     uint16_t a = 0;
     uint16_t b = 0;
-    reader.Pair(3, a, b);
+    if (!NameAndAddress(command.package.reader, name, a, b)) return false;
     uint32_t length = 0;
-    reader.Number32(4, length);
+    command.package.reader.Number32(4, length);
     const auto output = command.package.PackageFolder() / name;
     // Reading back onto the open package would destroy the technician's only copy of it.
     std::error_code ignored;
