@@ -35,13 +35,16 @@ void FakeTransport::QueueReply(std::vector<uint8_t> bytes, uint32_t sender) {
     pending_.push_back({0, true, std::move(bytes), sender});
 }
 
-void FakeTransport::QueueResult(int result) { pending_.push_back({result, false, {}, 0}); }
+void FakeTransport::QueueResult(int result) {
+    pending_.push_back({result, false, {}, 0});
+}
 
-std::vector<uint8_t> MakeReply(uint8_t opcode, const MacAddress& mac, std::span<const uint8_t> payload) {
+std::vector<uint8_t> MakePacket(uint8_t opcode, uint32_t magic, const MacAddress& mac,
+                                std::span<const uint8_t> payload) {
     std::vector<uint8_t> bytes(HEADER_SIZE + payload.size());
     PacketHeader header;
     header.opcode = opcode;
-    header.magic = REPLY_MAGIC;
+    header.magic = magic;
     header.mac = mac;
     header.payloadLength = static_cast<uint16_t>(payload.size());
     header.Encode(bytes);
@@ -49,7 +52,12 @@ std::vector<uint8_t> MakeReply(uint8_t opcode, const MacAddress& mac, std::span<
     return bytes;
 }
 
-std::vector<uint8_t> MakeReplyWords(uint8_t opcode, const MacAddress& mac, std::initializer_list<uint16_t> words) {
+std::vector<uint8_t> MakeReply(uint8_t opcode, const MacAddress& mac, std::span<const uint8_t> payload) {
+    return MakePacket(opcode, REPLY_MAGIC, mac, payload);
+}
+
+std::vector<uint8_t> MakeReplyWords(uint8_t opcode, const MacAddress& mac,
+                                    std::initializer_list<uint16_t> words) {
     std::vector<uint8_t> payload(words.size() * 2);
     std::size_t offset = 0;
     for (uint16_t word : words) {

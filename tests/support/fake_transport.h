@@ -33,10 +33,10 @@ public:
     // Queues a bare receive result (-1 or 0) with no datagram.
     void QueueResult(int result);
 
-    Responder responder;                 // called after every accepted send
-    int failSendsFrom = -1;              // the send with this index (from 0) and later ones fail
-    int64_t waitMillis = 1000;           // virtual length of one empty receive wait
-    int64_t virtualMillis = 0;           // virtual time spent waiting
+    Responder responder;        // called after every accepted send
+    int failSendsFrom = -1;     // the send with this index (from 0) and later ones fail
+    int64_t waitMillis = 1000;  // virtual length of one empty receive wait
+    int64_t virtualMillis = 0;  // virtual time spent waiting
     int receives = 0;
     std::vector<SentDatagram> sent;
 
@@ -50,9 +50,13 @@ private:
     std::deque<Pending> pending_;
 };
 
+// A packet of any magic: header with the payload length, then the payload.
+std::vector<uint8_t> MakePacket(uint8_t opcode, uint32_t magic, const MacAddress& mac,
+                                std::span<const uint8_t> payload = {});
 // A reply packet: reply magic, opcode, MAC, payload length and payload.
 std::vector<uint8_t> MakeReply(uint8_t opcode, const MacAddress& mac, std::span<const uint8_t> payload = {});
 // The same with a payload of little-endian 16-bit words.
-std::vector<uint8_t> MakeReplyWords(uint8_t opcode, const MacAddress& mac, std::initializer_list<uint16_t> words);
+std::vector<uint8_t> MakeReplyWords(uint8_t opcode, const MacAddress& mac,
+                                    std::initializer_list<uint16_t> words);
 
 }  // namespace quorvane::testing

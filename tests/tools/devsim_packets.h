@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "protocol/packet.h"
+#include "support/fake_transport.h"
 
 namespace quorvane::devsim::testing {
 
@@ -16,15 +17,7 @@ inline const MacAddress DEVICE_3{0x02, 0x00, 0x00, 0x00, 0x00, 0x03};
 
 inline std::vector<uint8_t> Request(uint8_t opcode, const MacAddress& mac,
                                     std::span<const uint8_t> payload = {}, uint32_t magic = REQUEST_MAGIC) {
-    std::vector<uint8_t> out(HEADER_SIZE + payload.size());
-    PacketHeader header;
-    header.opcode = opcode;
-    header.magic = magic;
-    header.mac = mac;
-    header.payloadLength = static_cast<uint16_t>(payload.size());
-    header.Encode(out);
-    std::copy(payload.begin(), payload.end(), out.begin() + HEADER_SIZE);
-    return out;
+    return quorvane::testing::MakePacket(opcode, magic, mac, payload);
 }
 
 // Payload of little-endian 16-bit words.
