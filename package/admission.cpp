@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <string>
@@ -55,9 +56,17 @@ void ReadMac(UpgradePackage& package, Restrictions& restrictions) {
     Restrictions::ParseMac(text, restrictions.wantedMac);
 }
 
+// A key that restricts by being present must not lift its restriction by
+// being written wrongly: lines of it that all fail to count admit nothing.
+bool PresentButVoid(UpgradePackage& package, const char* key) {
+    const std::vector<KeyLine> lines = Restrictions::KeyLines(package, key);
+    return !lines.empty() && std::none_of(lines.begin(), lines.end(), [](const KeyLine& l) { return l.Counts(); });
+}
+
 // Reads every key; false when a required one is missing, which ends the pass.
 bool ReadRestrictions(UpgradePackage& package, Restrictions& restrictions) {
     restrictions.macRestricted = false;
+    restrictions.admitsNone = PresentButVoid(package, "MAC") || PresentButVoid(package, "DEVICEID");
     if (!Restrictions::LookupNumber(package, "PRODUCTID", restrictions.wantedProductId)) return false;
     ReadDeviceIds(package, restrictions);
     if (!Restrictions::LookupNumber(package, "VENDORID", restrictions.wantedVendorId)) return false;
@@ -101,7 +110,7 @@ void ConsiderDevice(DeviceProtocol& protocol, const Restrictions& restrictions, 
 
 void AdmitDevices(UpgradePackage& package, DeviceProtocol& protocol, Restrictions& restrictions,
                   std::vector<DeviceRecord*>& devices) {
-    if (!ReadRestrictions(package, restrictions)) return;
+    if (!ReadRestrictions(package, restrictions) || restrictions.admitsNone) return;
     if (!protocol.Discover(0xFFFF, 0xFFFF)) return;
     DeviceChain& chain = protocol.Chain();
     chain.Rewind();

@@ -51,7 +51,27 @@ bool FindToken(const std::string& line, uint8_t n, std::string_view& out) {
     return true;
 }
 
+// Reads up to the end of the physical line; true when anything but a line
+// feed (or the carriage return before it) was passed over.
+bool SkipRestOfLine(std::FILE* stream) {
+    std::size_t skipped = 0;
+    int last = 0;
+    for (int c = std::getc(stream); c != EOF && c != '\n'; c = std::getc(stream)) {
+        ++skipped;
+        last = c;
+    }
+    return skipped > 1 || (skipped == 1 && last != '\r');
+}
+
 }  // namespace
+
+bool IsWholeNumber(std::string_view token) {
+    const std::string text(token);
+    const char* start = text.c_str();
+    char* end = nullptr;
+    std::strtol(start, &end, 0);
+    return end != start && *end == '\0';
+}
 
 bool LineReader::Open(const std::filesystem::path& file) {
     Close();
@@ -62,6 +82,7 @@ bool LineReader::Open(const std::filesystem::path& file) {
 
 bool LineReader::NextLine() {
     line_.clear();
+    truncated_ = false;
     // Testing the end before the read (not after it) is what makes a final
     // line feed produce one more, empty, line; callers skip empty lines.
     if (stream_ == nullptr || std::feof(stream_) || std::ferror(stream_)) return false;
@@ -72,6 +93,8 @@ bool LineReader::NextLine() {
         buffer[0] = '\0';
     }
     line_.assign(buffer, std::strlen(buffer));
+    const bool complete = !line_.empty() && line_.back() == '\n';
+    if (!complete && line_.size() == LINE_CAPACITY - 1) truncated_ = SkipRestOfLine(stream_);
     RemoveLast(line_, '\n');
     RemoveLast(line_, '\r');
     const auto comment = line_.find(';');
@@ -136,6 +159,7 @@ void LineReader::Close() {
     if (stream_ != nullptr) std::fclose(stream_);
     stream_ = nullptr;
     line_.clear();
+    truncated_ = false;
 }
 
 }  // namespace quorvane

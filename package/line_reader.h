@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace quorvane {
 
@@ -20,8 +21,12 @@ public:
     LineReader& operator=(const LineReader&) = delete;
 
     bool Open(const std::filesystem::path& file);
-    // Reads and cleans the next line (at most 499 characters of it).
+    // Reads and cleans the next line: at most 499 characters of it. The rest
+    // of a longer line is passed over, never read as a line of its own, so
+    // the tail of a long comment cannot become a command.
     bool NextLine();
+    // True when the current line was cut at the limit.
+    bool Truncated() const { return truncated_; }
     uint8_t TokenCount() const;
     // Token n, counting from 1, possibly empty. False (and an empty `out`)
     // when there is no such token.
@@ -40,6 +45,12 @@ public:
 private:
     std::FILE* stream_ = nullptr;
     std::string line_;
+    bool truncated_ = false;
 };
+
+// True when `token` reads as a number by the reader's rules with nothing
+// left over: at least one digit and no stray characters ("12abc" and "abc"
+// read as 12 and 0, and are not whole).
+bool IsWholeNumber(std::string_view token);
 
 }  // namespace quorvane

@@ -11,8 +11,6 @@ namespace quorvane {
 
 namespace {
 
-constexpr const char* RESTRICTION_FILE = "RESTRICTION.INI";
-
 // Positions of the six two-digit groups of a MAC value; the separators
 // between them may be any character.
 constexpr std::size_t MAC_GROUP_START[6] = {0, 3, 6, 9, 12, 15};
@@ -73,6 +71,25 @@ bool Restrictions::LookupText(UpgradePackage& package, std::string key, std::str
     package.reader.Token(2, out);
     package.reader.Close();
     return true;
+}
+
+std::vector<KeyLine> Restrictions::KeyLines(UpgradePackage& package, std::string key) {
+    UpperAscii(key);
+    TrimSpaces(key);
+    std::vector<KeyLine> lines;
+    LineReader reader;
+    const auto file = package.WorkFile(RESTRICTION_FILE);
+    if (file.empty() || !reader.Open(file)) return lines;
+    std::string name;
+    for (int number = 1; reader.NextLine(); ++number) {
+        if (reader.TokenCount() == 0) continue;
+        reader.TokenUpper(1, name);
+        if (name.size() > MAX_TOKEN_LENGTH || name != key) continue;
+        KeyLine line{number, reader.TokenCount(), {}};
+        reader.Token(2, line.value);
+        lines.push_back(std::move(line));
+    }
+    return lines;
 }
 
 void Restrictions::ParseMac(std::string_view text, MacAddress& out) {

@@ -15,10 +15,35 @@ namespace quorvane {
 class UpgradePackage;
 
 inline constexpr std::size_t DEVICEID_CAPACITY = 10;
+
+struct RestrictionKey {
+    const char* name;
+    bool number;    // one 16-bit number; otherwise text (a DEVICEID list, a MAC)
+    bool required;  // without it the package admits no device
+};
+
+// The keys in the order an admission pass reads them.
+inline constexpr RestrictionKey RESTRICTION_KEYS[] = {
+    {"PRODUCTID", true, true}, {"DEVICEID", false, false}, {"VENDORID", true, true},
+    {"REVISIONID", true, true}, {"DEFAULT", true, true},   {"MAC", false, false},
+};
 inline constexpr uint16_t ALTERNATE_VENDOR = 0x1000;
 inline constexpr uint16_t PRIMARY_VENDOR = 0x1407;  // also admits ALTERNATE_VENDOR
 
+// A line of the restriction file whose first token is a key, whatever it holds.
+struct KeyLine {
+    int line = 0;  // physical line, from 1
+    uint8_t tokens = 0;
+    std::string value;  // token 2, as written
+
+    // Only a line of exactly the key and one value counts.
+    bool Counts() const { return tokens == 2; }
+};
+
 struct Restrictions {
+    // A MAC or DEVICEID line is present but none of them counts: such a
+    // package admits no device rather than every device.
+    bool admitsNone = false;
     bool macRestricted = false;
     MacAddress wantedMac{};
     std::string macText;
@@ -34,6 +59,8 @@ struct Restrictions {
     static bool LookupNumber(UpgradePackage& package, std::string key, uint16_t& out);
     static bool LookupText(UpgradePackage& package, std::string key, std::string& out);
     static void ParseMac(std::string_view text, MacAddress& out);
+    // Every line whose first token is `key`, in file order.
+    static std::vector<KeyLine> KeyLines(UpgradePackage& package, std::string key);
 };
 
 // One admission pass: reads the keys into `restrictions`, discovers, queries

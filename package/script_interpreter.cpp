@@ -1,20 +1,24 @@
 #include "package/script_interpreter.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <array>
 #include <fstream>
 #include <string>
 #include <system_error>
 
 #include "package/line_reader.h"
+#include "package/script_command.h"
 #include "package/text.h"
 #include "package/upgrade_package.h"
 
 namespace quorvane {
 
 namespace {
-
-constexpr const char* SCRIPT_FILE = "PROGRAM.CMD";
 
 // Block numbers and request counts travel as 16-bit values.
 constexpr uint64_t MAX_FULL_BLOCKS = 0xFFFF;
@@ -45,65 +49,101 @@ struct Command {
     ScriptObserver* observer;
 };
 
-// Token n as an upper-cased file name; false when it cannot name a file of
-// its own folder (missing, too long for the name buffer, or leaving it).
-bool FileNameToken(const LineReader& reader, uint8_t n, std::string& name) {
-    reader.TokenUpper(n, name);
-    return name.size() <= MAX_TOKEN_LENGTH && IsSafeFileName(name);
+// A READ output file, opened without following a symbolic link and used
+// only when it is a regular file this call created or truncated: a link
+// planted at the output name must never redirect device memory onto
+// another file, and a FIFO must never block the run.
+class OutputFile {
+public:
+    explicit OutputFile(const std::filesystem::path& path)
+        : fd_(::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666)) {
+        struct stat info {};
+        if (fd_ >= 0 && (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode) || ::ftruncate(fd_, 0) != 0)) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~OutputFile() { Close(); }
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    bool IsOpen() const { return fd_ >= 0; }
+    bool Write(const uint8_t* bytes, std::size_t count) {
+        while (count > 0) {
+            const ssize_t written = ::write(fd_, bytes, count);
+            if (written < 0 && errno == EINTR) continue;
+            if (written <= 0) return false;
+            bytes += written;
+            count -= static_cast<std::size_t>(written);
+        }
+        return true;
+    }
+    bool Close() {
+        if (fd_ < 0) return false;
+        const bool closed = ::close(fd_) == 0;
+        fd_ = -1;
+        return closed;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+bool Stopped(ScriptObserver* observer) {
+    return observer != nullptr && observer->StopRequested();
 }
 
-// The file name (token 2) and the address pair a:b (token 3) that LOAD and
-// READ share; false when the name is unusable.
-bool NameAndAddress(const LineReader& reader, std::string& name, uint16_t& a, uint16_t& b) {
-    if (!FileNameToken(reader, 2, name)) return false;
-    reader.Pair(3, a, b);
-    return true;
-}
-
-bool RunLoad(const Command& command) {
-    std::string name;
-    uint16_t a = 0;
-    uint16_t b = 0;
-    if (!NameAndAddress(command.package.reader, name, a, b)) return false;
-    const auto file = command.package.DataFile(name);
-    if (file.empty() || !command.package.Extract(name, file, false)) return false;
+bool RunLoad(const Command& command, const ScriptCommand& line) {
+    if (!line.nameUsable) return false;
+    UpgradePackage& package = command.package;
+    // A member the package check prepared serves every device of the run;
+    // one extracted here is this command's alone and goes when it is done.
+    auto file = package.PreparedData(line.name);
+    const bool prepared = !file.empty();
+    if (!prepared) {
+        file = package.DataFile(line.name);
+        if (file.empty() || package.ExtractMember(line.name, file, false) != ExtractStatus::Done) return false;
+    }
     // A failed transfer leaves the file behind; the package's folder goes on close.
-    if (!DownloadFile(command.protocol, command.record, a, b, file, command.observer)) return false;
+    if (!DownloadFile(command.protocol, command.record, line.a, line.b, file, command.observer)) return false;
     std::error_code ignored;
-    std::filesystem::remove(file, ignored);
+    if (!prepared) std::filesystem::remove(file, ignored);
     return true;
 }
 
-bool RunRead(const Command& command) {
-    std::string name;
-    uint16_t a = 0;
-    uint16_t b = 0;
-    if (!NameAndAddress(command.package.reader, name, a, b)) return false;
-    uint32_t length = 0;
-    command.package.reader.Number32(4, length);
-    const auto output = command.package.PackageFolder() / name;
+bool RunRead(const Command& command, const ScriptCommand& line) {
+    if (!line.nameUsable) return false;
+    const auto output = command.package.PackageFolder() / line.name;
     // Reading back onto the open package would destroy the technician's only copy of it.
     std::error_code ignored;
     if (std::filesystem::equivalent(output, command.package.PackagePath(), ignored)) return false;
-    return ReadBackToFile(command.protocol, command.record, a, b, length, output, command.observer);
+    return ReadBackToFile(command.protocol, command.record, line.a, line.b, line.length, output,
+                          command.observer);
 }
 
-// Runs the command of `keyword`; an unknown keyword is skipped as success.
-bool RunCommand(const std::string& keyword, const Command& command) {
+// Runs one command; an unknown keyword is skipped as success.
+bool RunCommand(const ScriptCommand& line, const Command& command) {
     DeviceProtocol& protocol = command.protocol;
     const DeviceRecord& record = command.record;
-    if (keyword == "SETPROGRAMMODE") return protocol.SetProgramMode(record);
-    if (keyword == "LOCKDEVICE") return protocol.Lock(record);
-    if (keyword == "UNLOCKDEVICE") return protocol.Unlock(record);
-    if (keyword == "RESET") return protocol.Reset(record);
-    if (keyword == "ERASE") {
-        uint16_t value = 0;
-        command.package.reader.Number16(2, value);
-        return protocol.Erase(record, value);
+    if (IsDeviceCommand(line.keyword) && Stopped(command.observer)) return false;
+    switch (line.keyword) {
+        case ScriptKeyword::SetProgramMode:
+            return protocol.SetProgramMode(record);
+        case ScriptKeyword::LockDevice:
+            return protocol.Lock(record);
+        case ScriptKeyword::UnlockDevice:
+            return protocol.Unlock(record);
+        case ScriptKeyword::Reset:
+            return protocol.Reset(record);
+        case ScriptKeyword::Erase:
+            return protocol.Erase(record, line.segment);
+        case ScriptKeyword::Load:
+            return RunLoad(command, line);
+        case ScriptKeyword::Read:
+            return RunRead(command, line);
+        default:
+            return true;
     }
-    if (keyword == "LOAD") return RunLoad(command);
-    if (keyword == "READ") return RunRead(command);
-    return true;
 }
 
 // Reads `count` bytes; false when the file delivers fewer (it shrank since
@@ -135,11 +175,13 @@ bool SendBlocks(DeviceProtocol& protocol, const DeviceRecord& record, std::ifstr
     const auto rest = static_cast<std::size_t>(size % blockSize);
     uint64_t done = 0;
     for (uint64_t i = 0; i < fullBlocks; ++i) {
+        if (Stopped(observer)) return false;
         if (!SendBlock(protocol, record, in, static_cast<uint16_t>(i), blockSize, checksum)) return false;
         done += blockSize;
         Report(observer, name, done, size);
     }
     if (rest == 0) return true;
+    if (Stopped(observer)) return false;
     // The partial block takes the number after the last full one.
     if (!SendBlock(protocol, record, in, static_cast<uint16_t>(fullBlocks), rest, checksum)) return false;
     Report(observer, name, size, size);
@@ -176,6 +218,7 @@ bool DownloadFile(DeviceProtocol& protocol, const DeviceRecord& record, uint16_t
     uint8_t checksum = 0;
     // A failed block ends the transfer without a reset.
     if (!SendBlocks(protocol, record, in, size, blockSize, name, observer, checksum)) return false;
+    if (Stopped(observer)) return false;
     uint8_t deviceChecksum = 0;
     if (!protocol.LoadVerify(record, deviceChecksum) || deviceChecksum != checksum) {
         protocol.Reset(record);
@@ -188,8 +231,8 @@ bool ReadBackToFile(DeviceProtocol& protocol, const DeviceRecord& record, uint16
                     uint32_t length, const std::filesystem::path& file, ScriptObserver* observer) {
     // Beyond this the 16-bit request count would wrap; refuse before touching the file.
     if (length >= READ_LENGTH_LIMIT) return false;
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
+    OutputFile out(file);
+    if (!out.IsOpen()) return false;
     const std::string name = file.filename().string();
     Report(observer, name, 0, length);
 
@@ -197,17 +240,16 @@ bool ReadBackToFile(DeviceProtocol& protocol, const DeviceRecord& record, uint16
     uint16_t address = b;
     uint32_t done = 0;
     while (done < length) {
+        if (Stopped(observer)) return false;
         const auto count = static_cast<uint16_t>(std::min<uint32_t>(READ_CHUNK, length - done));
         if (!protocol.Read(record, count, a, address, std::span<uint8_t>(buffer.data(), count))) return false;
-        out.write(reinterpret_cast<const char*>(buffer.data()), count);
-        if (!out) return false;
+        if (!out.Write(buffer.data(), count)) return false;
         // The address is 16 bits on the device: it wraps from 0xFFFF to 0.
         address = static_cast<uint16_t>(address + count);
         done += count;
         Report(observer, name, done, length);
     }
-    out.close();
-    return !out.fail();
+    return out.Close();
 }
 
 bool RunUpgradeScript(UpgradePackage& package, DeviceProtocol& protocol, const DeviceRecord& record,
@@ -217,16 +259,12 @@ bool RunUpgradeScript(UpgradePackage& package, DeviceProtocol& protocol, const D
     if (script.empty() || !reader.Open(script)) return false;
     ReaderCloser closer(reader);
     const Command command{package, protocol, record, observer};
-    std::string keyword;
     int lineNumber = 0;
     while (reader.NextLine()) {
         ++lineNumber;
         if (reader.TokenCount() == 0) continue;
         if (observer != nullptr) observer->OnLine(lineNumber, reader.Line());
-        reader.TokenUpper(1, keyword);
-        // A keyword too long for the keyword buffer cannot be one of ours.
-        if (keyword.size() > MAX_TOKEN_LENGTH) continue;
-        if (!RunCommand(keyword, command)) return false;
+        if (!RunCommand(ReadScriptCommand(reader), command)) return false;
     }
     return true;
 }

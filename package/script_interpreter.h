@@ -23,6 +23,9 @@ public:
     virtual void OnLine(int lineNumber, std::string_view line) = 0;
     // Bytes done of a LOAD or READ transfer of `total` bytes.
     virtual void OnTransfer(std::string_view fileName, uint64_t done, uint64_t total) = 0;
+    // Asked before every exchange: true ends the run there, as a failure,
+    // so that an interrupted run stops between exchanges, never inside one.
+    virtual bool StopRequested() const { return false; }
 };
 
 bool RunUpgradeScript(UpgradePackage& package, DeviceProtocol& protocol, const DeviceRecord& record,

@@ -126,6 +126,7 @@ bool UpgradePackage::Open(const std::filesystem::path& path) {
     std::error_code error;
     const auto absolute = std::filesystem::absolute(path, error);
     if (error) return false;
+    if (!std::filesystem::is_regular_file(path, error)) return false;
     container_.open(path, std::ios::in | std::ios::binary);
     if (!container_.is_open()) return false;
     packagePath_ = absolute;
@@ -145,34 +146,74 @@ bool UpgradePackage::Open(const std::filesystem::path& path) {
 
 bool UpgradePackage::Extract(std::string& memberName, const std::filesystem::path& outputPath,
                              bool unscramble) {
-    if (!IsOpen()) return false;
     UpperAscii(memberName);
-    // Writing over the package itself would truncate the very file being read.
-    std::error_code sameFile;
-    if (std::filesystem::equivalent(outputPath, packagePath_, sameFile)) return false;
+    return ExtractMember(memberName, outputPath, unscramble) == ExtractStatus::Done;
+}
+
+MemberLookup UpgradePackage::Find(const std::string& upperName, MemberInfo& out) {
+    if (!IsOpen()) return MemberLookup::Missing;
     const int64_t fileSize = StreamSize(container_);
     MemberEntry entry;
     int64_t offset = 0;
     // Every lookup starts at the first member, so the first of two members of
     // the same name always wins.
     for (;;) {
-        if (ReadMember(container_, offset, fileSize, entry) != Step::Member) return false;
-        if (NamesMatch(entry.name, memberName)) break;
+        const Step step = ReadMember(container_, offset, fileSize, entry);
+        if (step == Step::End) return MemberLookup::Missing;
+        if (step == Step::Fault) return MemberLookup::Hidden;
+        if (NamesMatch(entry.name, upperName)) break;
         offset = NextMemberOffset(entry);
     }
-    if (entry.size >= MEMBER_DATA_LIMIT) return false;  // beyond what the format can carry
+    out = {entry.name, entry.size, offset};
     memberLength_ = entry.size;
     position_ = entry.dataOffset - 4;
+    return MemberLookup::Found;
+}
+
+ExtractStatus UpgradePackage::ExtractMember(const std::string& upperName, const std::filesystem::path& outputPath,
+                                            bool unscramble) {
+    // Writing over the package itself would truncate the very file being read.
+    std::error_code sameFile;
+    if (outputPath.empty() || std::filesystem::equivalent(outputPath, packagePath_, sameFile))
+        return ExtractStatus::WriteFailed;
+    MemberInfo member;
+    switch (Find(upperName, member)) {
+        case MemberLookup::Missing:
+            return ExtractStatus::Missing;
+        case MemberLookup::Hidden:
+            return ExtractStatus::Hidden;
+        case MemberLookup::Found:
+            break;
+    }
+    if (member.size >= MEMBER_DATA_LIMIT) return ExtractStatus::TooLarge;  // beyond what the format can carry
     container_.clear();
-    if (!container_.seekg(entry.dataOffset)) return false;
+    if (!container_.seekg(member.offset + 8 + static_cast<int64_t>(member.name.size())))
+        return ExtractStatus::WriteFailed;
     std::ofstream output(outputPath, std::ios::out | std::ios::binary | std::ios::trunc);
-    if (!output.is_open()) return false;
-    const bool copied = CopyMember(container_, output, entry.size, unscramble);
+    if (!output.is_open()) return ExtractStatus::WriteFailed;
+    const bool copied = CopyMember(container_, output, member.size, unscramble);
     output.close();
-    if (copied && output) return true;
+    // The size on disk is checked too: a full disk must fail here, before
+    // any device is sent a byte of a short copy.
     std::error_code error;
+    if (copied && output && std::filesystem::file_size(outputPath, error) == member.size && !error)
+        return ExtractStatus::Done;
     std::filesystem::remove(outputPath, error);
-    return false;
+    return ExtractStatus::WriteFailed;
+}
+
+ExtractStatus UpgradePackage::PrepareData(const std::string& upperName) {
+    if (prepared_.count(upperName) != 0) return ExtractStatus::Done;
+    const auto file = DataFile(upperName);
+    if (file.empty()) return ExtractStatus::WriteFailed;
+    const ExtractStatus status = ExtractMember(upperName, file, false);
+    if (status == ExtractStatus::Done) prepared_[upperName] = file;
+    return status;
+}
+
+std::filesystem::path UpgradePackage::PreparedData(const std::string& upperName) const {
+    const auto found = prepared_.find(upperName);
+    return found == prepared_.end() ? std::filesystem::path() : found->second;
 }
 
 bool UpgradePackage::Close() {
@@ -181,6 +222,7 @@ bool UpgradePackage::Close() {
     container_.clear();
     memberLength_ = 0;
     position_ = 0;
+    prepared_.clear();
     if (!workFolder_.empty()) {
         // Everything extracted lives in this folder: the two text members and
         // any data member a failed transfer left behind.
@@ -206,17 +248,30 @@ std::filesystem::path UpgradePackage::DataFile(const std::string& upperName) con
 std::vector<MemberInfo> UpgradePackage::Members() {
     // A malformed container yields the members in front of the fault, so a
     // listing still shows what could be read.
-    std::vector<MemberInfo> members;
-    if (!IsOpen()) return members;
+    return Layout().members;
+}
+
+ContainerLayout UpgradePackage::Layout() {
+    ContainerLayout layout;
+    if (!IsOpen()) return layout;
     const int64_t fileSize = StreamSize(container_);
     MemberEntry entry;
     int64_t offset = 0;
-    while (ReadMember(container_, offset, fileSize, entry) == Step::Member) {
-        members.push_back({entry.name, entry.size});
+    Step step = Step::Fault;
+    while ((step = ReadMember(container_, offset, fileSize, entry)) == Step::Member) {
+        layout.members.push_back({entry.name, entry.size, offset});
         offset = NextMemberOffset(entry);
     }
+    if (step == Step::Fault) {
+        layout.faultOffset = offset;
+    } else {
+        layout.endMarker = true;
+        // Bytes after the end marker are ignored; a member there was meant
+        // to be read and never will be.
+        layout.membersAfterEnd = ReadMember(container_, offset + 4, fileSize, entry) == Step::Member;
+    }
     container_.clear();
-    return members;
+    return layout;
 }
 
 }  // namespace quorvane

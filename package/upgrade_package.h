@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -21,11 +22,31 @@ inline constexpr std::size_t MAX_MEMBER_NAME = 255;
 inline constexpr uint32_t MEMBER_DATA_LIMIT = 1u << 24;  // data lengths must stay below this
 inline constexpr const char* SCRIPT_MEMBER = "program.cmd";
 inline constexpr const char* RESTRICTION_MEMBER = "restriction.ini";
+// The two text members as extracted, upper-cased (see WorkFile).
+inline constexpr const char* SCRIPT_FILE = "PROGRAM.CMD";
+inline constexpr const char* RESTRICTION_FILE = "RESTRICTION.INI";
 
 struct MemberInfo {
     std::string name;  // as stored
     uint32_t size = 0;
+    int64_t offset = 0;  // where the member's header starts in the file
 };
+
+// The container as a walk from its first byte finds it.
+struct ContainerLayout {
+    std::vector<MemberInfo> members;  // in file order, up to a fault
+    bool endMarker = false;           // the walk ended at the end marker
+    int64_t faultOffset = -1;         // where an unreadable member starts; -1 when none
+    bool membersAfterEnd = false;     // a readable member follows the end marker
+};
+
+enum class MemberLookup {
+    Found,
+    Missing,  // the walk reached the end marker without it
+    Hidden,   // a damaged member stops the walk before it could be found
+};
+
+enum class ExtractStatus { Done, Missing, Hidden, TooLarge, WriteFailed };
 
 class UpgradePackage {
 public:
@@ -35,10 +56,22 @@ public:
     UpgradePackage& operator=(const UpgradePackage&) = delete;
 
     // Opens the package and extracts the script and the restriction file.
+    // Anything but a regular file (a FIFO, a device, a folder) is refused
+    // before it is opened, so opening can never block.
     bool Open(const std::filesystem::path& path);
     // Finds `memberName` (upper-cased in place) and writes its data to
     // `outputPath`, unscrambling it when asked.
     bool Extract(std::string& memberName, const std::filesystem::path& outputPath, bool unscramble);
+    ExtractStatus ExtractMember(const std::string& upperName, const std::filesystem::path& outputPath,
+                                bool unscramble);
+    // Extracts a data member once for every run that loads it; it stays until
+    // Close. Done also when it was already there.
+    ExtractStatus PrepareData(const std::string& upperName);
+    // Where a prepared data member lies; empty when it was not prepared.
+    std::filesystem::path PreparedData(const std::string& upperName) const;
+    // Looks the (upper-cased) name up as extraction would.
+    MemberLookup Find(const std::string& upperName, MemberInfo& out);
+    ContainerLayout Layout();
     // Deletes what was extracted, closes the container. Always true.
     bool Close();
 
@@ -51,6 +84,8 @@ public:
     std::filesystem::path DataFile(const std::string& upperName) const;
     // The folder that holds the package file: READ output goes there.
     const std::filesystem::path& PackageFolder() const { return packageFolder_; }
+    // The private folder everything is extracted into; empty while closed.
+    const std::filesystem::path& PrivateFolder() const { return workFolder_; }
     // The package file itself, absolute; empty while closed.
     const std::filesystem::path& PackagePath() const { return packagePath_; }
     // Every member in file order, for listing; a malformed container lists
@@ -66,6 +101,7 @@ private:
     std::filesystem::path workFolder_;
     std::filesystem::path packageFolder_;
     std::filesystem::path packagePath_;
+    std::map<std::string, std::filesystem::path> prepared_;
 };
 
 // False for names that could leave their folder: empty, "." or "..", or

@@ -95,7 +95,7 @@ TEST_F(Admission, DeviceIdListComparesBitsTwoToSevenOfTheLowByte) {
         {"DEVICEID 0xF8", {5}},
         {"DEVICEID 0xFC,,0xF8", all},   // the empty item admits ids 0 to 3
         {"DEVICEID 0xF8,", {7, 6, 5}},  // a trailing comma gives the entry 0
-        {"DEVICEID 0xFC, 0xF8", all},   // three tokens: the key counts as missing
+        {"DEVICEID 0xFC, 0xF8", {}},    // three tokens: no line counts, so nothing is admitted
         {"", all},
         {tenth, fcFamily},
         {eleventh, {}},  // entries beyond ten are ignored
@@ -174,6 +174,27 @@ TEST_F(Admission, MacKey) {
     EXPECT_EQ(restrictions.macText, "00:50:C2:01:02:03\t\t");
     Admit(std::string(BASE_KEYS) + "MAC 00:50:C2:01:02:0300\n");
     EXPECT_TRUE(restrictions.macRestricted);
+}
+
+TEST_F(Admission, MacOrDeviceIdLinesThatAllFailToCountAdmitNothing) {
+    AddDevice(1, 0x1407, 0x00FC);
+    const struct {
+        const char* lines;
+        std::vector<int> admitted;
+    } cases[] = {
+        {"MAC  00:50:c2:00:00:09\n", {}},  // two spaces: three tokens
+        {"MAC\n", {}},
+        {"mac 00:50:c2:00:00:09 extra\n", {}},
+        {"DEVICEID 0xFC, 0xF8\nDEVICEID\n", {}},
+        // One line that counts restores the usual rules.
+        {"MAC  00:50:c2:00:00:09\nMAC 00:50:C2:01:02:03\n", {1}},
+        {"DEVICEID 0xFC, 0xF8\nDEVICEID 0xFC\n", {1}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.lines);
+        EXPECT_EQ(Admit(std::string(BASE_KEYS) + c.lines), c.admitted);
+        net.chain.Clear();
+    }
 }
 
 TEST_F(Admission, SilentDeviceIsSkippedAfterItsRetries) {

@@ -132,25 +132,32 @@ TEST_F(LineReaderTest, FileEndingsDecideTheTrailingEmptyLine) {
     EXPECT_EQ(reader_.Line(), "");
 }
 
-TEST_F(LineReaderTest, LongLinesArriveInPiecesOf499) {
-    const std::string tail = "LOAD " + std::string(96, 'Q');  // the 101 characters after the first 499
-    const std::string line = ";" + std::string(498, 'c') + tail;
-    ASSERT_EQ(line.size(), 600u);
-    OpenWith(line + "\n");
+TEST_F(LineReaderTest, LongLinesKeepTheirFirst499CharactersAndNothingElse) {
+    // The tail of an over-long comment must never run as a command.
+    const std::string line = ";" + std::string(498, 'c') + "ERASE 0xFFFF";
+    OpenWith(line + "\nRESET\n");
     ASSERT_TRUE(reader_.NextLine());
     EXPECT_EQ(reader_.Line(), "");
-    EXPECT_EQ(reader_.TokenCount(), 0);
+    EXPECT_TRUE(reader_.Truncated());
     ASSERT_TRUE(reader_.NextLine());
-    EXPECT_EQ(reader_.Line(), tail);
-    EXPECT_EQ(reader_.TokenCount(), 2);
-    EXPECT_EQ(TokenAt(2), std::string(96, 'Q'));
-    ASSERT_TRUE(reader_.NextLine());
-    EXPECT_EQ(reader_.Line(), "");
-    EXPECT_FALSE(reader_.NextLine());
+    EXPECT_EQ(reader_.Line(), "RESET");
+    EXPECT_FALSE(reader_.Truncated());
 
-    // Exactly 499 characters fill the buffer; the line feed becomes a line of its own.
+    // Exactly 499 characters fill the buffer without losing anything, with
+    // either line end; a line end at the limit is no line of its own.
     const std::string full(499, 'x');
-    EXPECT_EQ(AllLines(full + "\n"), (std::vector<std::string>{full, "", ""}));
+    EXPECT_EQ(AllLines(full + "\n"), (std::vector<std::string>{full, ""}));
+    EXPECT_EQ(AllLines(full + "\r\nB\n"), (std::vector<std::string>{full, "B", ""}));
+    EXPECT_EQ(AllLines(full + "y\nB"), (std::vector<std::string>{full, "B"}));
+}
+
+TEST(WholeNumberTest, DigitsWithNothingLeftOver) {
+    const struct {
+        const char* token;
+        bool whole;
+    } cases[] = {{"12", true},   {"0x1F", true},  {"-1", true},   {"010", true}, {"12abc", false},
+                 {"abc", false}, {"", false},     {"0x", false},  {"1:2", false}};
+    for (const auto& c : cases) EXPECT_EQ(IsWholeNumber(c.token), c.whole) << c.token;
 }
 
 TEST_F(LineReaderTest, TokensLongerThanKeywordBuffersComeBackWhole) {

@@ -1,0 +1,205 @@
+#include "package/package_check.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <set>
+#include <system_error>
+
+#include "package/line_reader.h"
+#include "package/restriction_check.h"
+#include "package/upgrade_package.h"
+
+namespace quorvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+class Findings {
+public:
+    explicit Findings(std::vector<Finding>& out) : out_(out) {}
+    void Error(std::string member, int line, std::string text) {
+        out_.push_back({FindingLevel::Error, std::move(member), line, std::move(text)});
+    }
+    void Warning(std::string member, int line, std::string text) {
+        out_.push_back({FindingLevel::Warning, std::move(member), line, std::move(text)});
+    }
+
+private:
+    std::vector<Finding>& out_;
+};
+
+// Byte faults a line reader would hide: a NUL ends a line early, and lone
+// carriage returns make the whole script one line.
+void CheckScriptBytes(const fs::path& script, Findings& findings) {
+    std::ifstream in(script, std::ios::binary);
+    int line = 1;
+    int nulLine = 0;
+    int loneCrLine = 0;
+    char previous = '\0';
+    for (char c; in.get(c); previous = c) {
+        if (previous == '\r' && c != '\n' && loneCrLine == 0) loneCrLine = line;
+        if (c == '\0' && nulLine == 0) nulLine = line;
+        if (c == '\n') ++line;
+    }
+    if (nulLine != 0)
+        findings.Error(SCRIPT_MEMBER, nulLine, "the script is not text: it holds a NUL byte");
+    if (loneCrLine != 0)
+        findings.Warning(SCRIPT_MEMBER, loneCrLine,
+                         "lone carriage returns end lines here; only line feeds do, so these lines run together");
+}
+
+std::string Quoted(const std::string& text) {
+    return "'" + text + "'";
+}
+
+void CheckKeyword(const ScriptCommand& command, int line, Findings& findings) {
+    const ScriptKeyword meant = LikelyMeant(command.keywordText);
+    // A slip of a known keyword would skip a step the author meant to run,
+    // such as the LOAD between an erase and a reset: that is refused.
+    if (meant != ScriptKeyword::Unknown)
+        findings.Error(SCRIPT_MEMBER, line,
+                       "unknown keyword " + Quoted(command.keywordText) + " (a misspelt " + KeywordName(meant) +
+                           "?) would be skipped");
+    else
+        findings.Warning(SCRIPT_MEMBER, line, "unknown keyword " + Quoted(command.keywordText) + " is skipped");
+}
+
+void CheckLoad(UpgradePackage& package, PlannedCommand& planned, Findings& findings) {
+    const ScriptCommand& command = planned.command;
+    if (!command.nameUsable) {
+        findings.Error(SCRIPT_MEMBER, planned.line, "LOAD names " + NameProblem(command));
+        return;
+    }
+    MemberInfo member;
+    const MemberLookup lookup = package.Find(command.name, member);
+    if (lookup == MemberLookup::Missing) {
+        findings.Error(SCRIPT_MEMBER, planned.line, "LOAD names member " + Quoted(command.name) + ", which the package lacks");
+        return;
+    }
+    if (lookup == MemberLookup::Hidden) {
+        findings.Error(SCRIPT_MEMBER, planned.line,
+                       "LOAD names member " + Quoted(command.name) + ", which a damaged part of the package hides");
+        return;
+    }
+    planned.loadBytes = member.size;
+    switch (package.PrepareData(command.name)) {
+        case ExtractStatus::Done:
+            return;
+        case ExtractStatus::TooLarge:
+            findings.Error(member.name, 0, "the member is 16 MiB or larger, more than a package member may hold");
+            return;
+        default:
+            findings.Error(member.name, 0,
+                           "the member cannot be extracted to the temporary folder (is the disk full?)");
+            return;
+    }
+}
+
+// READ writes into the output folder; a path that is taken by something
+// other than a regular file, or a folder that cannot be written, would fail
+// the run only after the device was erased and loaded.
+void CheckRead(const UpgradePackage& package, const fs::path& outputFolder, PlannedCommand& planned,
+               Findings& findings) {
+    const ScriptCommand& command = planned.command;
+    if (!command.nameUsable) {
+        findings.Error(SCRIPT_MEMBER, planned.line, "READ names " + NameProblem(command));
+        return;
+    }
+    planned.readOutput = outputFolder / command.name;
+    std::error_code error;
+    const auto status = fs::symlink_status(planned.readOutput, error);
+    if (fs::exists(status) && !fs::is_regular_file(status))
+        findings.Error(SCRIPT_MEMBER, planned.line,
+                       "READ output " + planned.readOutput.string() + " exists and is not a regular file");
+    else if (::access(outputFolder.c_str(), W_OK | X_OK) != 0)
+        findings.Error(SCRIPT_MEMBER, planned.line, "READ output folder " + outputFolder.string() + " is not writable");
+    else if (fs::equivalent(planned.readOutput, package.PackagePath(), error))
+        findings.Error(SCRIPT_MEMBER, planned.line, "READ output would overwrite the package itself");
+    if (command.length >= (1u << 23))
+        findings.Error(SCRIPT_MEMBER, planned.line, "READ length must be below 8 MiB (8388608 bytes)");
+}
+
+void CheckScriptLines(UpgradePackage& package, const fs::path& outputFolder, PackageCheck& check,
+                      Findings& findings) {
+    LineReader reader;
+    if (!reader.Open(package.WorkFile(SCRIPT_FILE))) {
+        findings.Error(SCRIPT_MEMBER, 0, "the script cannot be read");
+        return;
+    }
+    for (int line = 1; reader.NextLine(); ++line) {
+        if (reader.Truncated())
+            findings.Warning(SCRIPT_MEMBER, line, "the line is longer than 499 characters; the rest is ignored");
+        PlannedCommand planned{line, reader.Line(), ReadScriptCommand(reader), 0, {}};
+        const ScriptCommand& command = planned.command;
+        if (command.keyword == ScriptKeyword::None) continue;
+        if (command.keyword == ScriptKeyword::Unknown) {
+            CheckKeyword(command, line, findings);
+            continue;
+        }
+        for (const auto& note : command.argumentNotes)
+            findings.Warning(SCRIPT_MEMBER, line, std::string(KeywordName(command.keyword)) + ": " + note);
+        if (command.keyword == ScriptKeyword::Load) CheckLoad(package, planned, findings);
+        if (command.keyword == ScriptKeyword::Read) CheckRead(package, outputFolder, planned, findings);
+        check.plan.push_back(std::move(planned));
+    }
+    if (check.plan.empty())
+        findings.Warning(SCRIPT_MEMBER, 0, "the script has no device command: a run would send nothing");
+}
+
+// Damage that hides nothing the script names still deserves a word.
+void CheckContainer(UpgradePackage& package, Findings& findings) {
+    const ContainerLayout layout = package.Layout();
+    if (layout.faultOffset >= 0)
+        findings.Warning({}, 0,
+                         "the package is damaged or cut short at byte " + std::to_string(layout.faultOffset) +
+                             ": no member after that point can be read");
+    if (layout.membersAfterEnd)
+        findings.Warning({}, 0, "members follow the end marker; they are ignored");
+}
+
+}  // namespace
+
+bool PackageCheck::HasErrors() const {
+    return std::any_of(findings.begin(), findings.end(),
+                       [](const Finding& f) { return f.level == FindingLevel::Error; });
+}
+
+bool PackageCheck::HasWarnings() const {
+    return std::any_of(findings.begin(), findings.end(),
+                       [](const Finding& f) { return f.level == FindingLevel::Warning; });
+}
+
+PackageCheck CheckPackage(UpgradePackage& package, const fs::path& outputFolder) {
+    PackageCheck check;
+    Findings findings(check.findings);
+    CheckContainer(package, findings);
+    CheckScriptBytes(package.WorkFile(SCRIPT_FILE), findings);
+    CheckScriptLines(package, outputFolder, check, findings);
+    CheckRestrictionFile(package, check.findings);
+    // Errors first, each group in member and line order, as a reader scans them.
+    std::stable_sort(check.findings.begin(), check.findings.end(), [](const Finding& a, const Finding& b) {
+        if (a.level != b.level) return a.level == FindingLevel::Error;
+        if (a.member != b.member) return a.member < b.member;
+        return a.line < b.line;
+    });
+    return check;
+}
+
+const char* LevelName(FindingLevel level) {
+    return level == FindingLevel::Error ? "error" : "warning";
+}
+
+std::string FormatFinding(const Finding& finding) {
+    std::string text = LevelName(finding.level);
+    text += ": ";
+    if (!finding.member.empty()) {
+        text += finding.member;
+        if (finding.line > 0) text += ":" + std::to_string(finding.line);
+        text += ": ";
+    }
+    return text + finding.text;
+}
+
+}  // namespace quorvane

@@ -1,0 +1,53 @@
+#pragma once
+// The one check of a package before any device is touched: the container,
+// the restriction file and the script, with every LOAD member extracted
+// once (so a full temporary disk fails here, not in the middle of a run)
+// and every READ output judged. It never sends anything.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "package/script_command.h"
+
+namespace quorvane {
+
+class UpgradePackage;
+
+enum class FindingLevel { Error, Warning };
+
+struct Finding {
+    FindingLevel level = FindingLevel::Error;
+    std::string member;  // "program.cmd", "restriction.ini", a data member, or empty for the container
+    int line = 0;        // physical line of the member, from 1; 0 when the finding is not about a line
+    std::string text;
+};
+
+// One script line that does something on a device, as a run would see it.
+struct PlannedCommand {
+    int line = 0;
+    std::string text;  // the line as cleaned (comment and outer spaces removed)
+    ScriptCommand command;
+    uint64_t loadBytes = 0;              // LOAD: the bytes the member sends
+    std::filesystem::path readOutput;    // READ: where the bytes go
+};
+
+struct PackageCheck {
+    std::vector<Finding> findings;
+    std::vector<PlannedCommand> plan;  // device commands in script order
+
+    bool HasErrors() const;
+    bool HasWarnings() const;
+};
+
+// Checks the open package. `outputFolder` is where READ writes its files.
+// Every LOAD member is left extracted in the package's private folder for
+// the runs that follow.
+PackageCheck CheckPackage(UpgradePackage& package, const std::filesystem::path& outputFolder);
+
+// "error: program.cmd:3: text", "warning: restriction.ini: text".
+std::string FormatFinding(const Finding& finding);
+const char* LevelName(FindingLevel level);
+
+}  // namespace quorvane
