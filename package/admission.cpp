@@ -60,7 +60,8 @@ void ReadMac(UpgradePackage& package, Restrictions& restrictions) {
 // being written wrongly: lines of it that all fail to count admit nothing.
 bool PresentButVoid(UpgradePackage& package, const char* key) {
     const std::vector<KeyLine> lines = Restrictions::KeyLines(package, key);
-    return !lines.empty() && std::none_of(lines.begin(), lines.end(), [](const KeyLine& l) { return l.Counts(); });
+    return !lines.empty() &&
+           std::none_of(lines.begin(), lines.end(), [](const KeyLine& l) { return l.Counts(); });
 }
 
 // Reads every key; false when a required one is missing, which ends the pass.

@@ -43,11 +43,11 @@ void CheckScriptBytes(const fs::path& script, Findings& findings) {
         if (c == '\0' && nulLine == 0) nulLine = line;
         if (c == '\n') ++line;
     }
-    if (nulLine != 0)
-        findings.Error(SCRIPT_MEMBER, nulLine, "the script is not text: it holds a NUL byte");
+    if (nulLine != 0) findings.Error(SCRIPT_MEMBER, nulLine, "the script is not text: it holds a NUL byte");
     if (loneCrLine != 0)
-        findings.Warning(SCRIPT_MEMBER, loneCrLine,
-                         "lone carriage returns end lines here; only line feeds do, so these lines run together");
+        findings.Warning(
+            SCRIPT_MEMBER, loneCrLine,
+            "lone carriage returns end lines here; only line feeds do, so these lines run together");
 }
 
 std::string Quoted(const std::string& text) {
@@ -60,10 +60,11 @@ void CheckKeyword(const ScriptCommand& command, int line, Findings& findings) {
     // such as the LOAD between an erase and a reset: that is refused.
     if (meant != ScriptKeyword::Unknown)
         findings.Error(SCRIPT_MEMBER, line,
-                       "unknown keyword " + Quoted(command.keywordText) + " (a misspelt " + KeywordName(meant) +
-                           "?) would be skipped");
+                       "unknown keyword " + Quoted(command.keywordText) + " (a misspelt " +
+                           KeywordName(meant) + "?) would be skipped");
     else
-        findings.Warning(SCRIPT_MEMBER, line, "unknown keyword " + Quoted(command.keywordText) + " is skipped");
+        findings.Warning(SCRIPT_MEMBER, line,
+                         "unknown keyword " + Quoted(command.keywordText) + " is skipped");
 }
 
 void CheckLoad(UpgradePackage& package, PlannedCommand& planned, Findings& findings) {
@@ -75,12 +76,14 @@ void CheckLoad(UpgradePackage& package, PlannedCommand& planned, Findings& findi
     MemberInfo member;
     const MemberLookup lookup = package.Find(command.name, member);
     if (lookup == MemberLookup::Missing) {
-        findings.Error(SCRIPT_MEMBER, planned.line, "LOAD names member " + Quoted(command.name) + ", which the package lacks");
+        findings.Error(SCRIPT_MEMBER, planned.line,
+                       "LOAD names member " + Quoted(command.name) + ", which the package lacks");
         return;
     }
     if (lookup == MemberLookup::Hidden) {
-        findings.Error(SCRIPT_MEMBER, planned.line,
-                       "LOAD names member " + Quoted(command.name) + ", which a damaged part of the package hides");
+        findings.Error(
+            SCRIPT_MEMBER, planned.line,
+            "LOAD names member " + Quoted(command.name) + ", which a damaged part of the package hides");
         return;
     }
     planned.loadBytes = member.size;
@@ -88,7 +91,8 @@ void CheckLoad(UpgradePackage& package, PlannedCommand& planned, Findings& findi
         case ExtractStatus::Done:
             return;
         case ExtractStatus::TooLarge:
-            findings.Error(member.name, 0, "the member is 16 MiB or larger, more than a package member may hold");
+            findings.Error(member.name, 0,
+                           "the member is 16 MiB or larger, more than a package member may hold");
             return;
         default:
             findings.Error(member.name, 0,
@@ -114,7 +118,8 @@ void CheckRead(const UpgradePackage& package, const fs::path& outputFolder, Plan
         findings.Error(SCRIPT_MEMBER, planned.line,
                        "READ output " + planned.readOutput.string() + " exists and is not a regular file");
     else if (::access(outputFolder.c_str(), W_OK | X_OK) != 0)
-        findings.Error(SCRIPT_MEMBER, planned.line, "READ output folder " + outputFolder.string() + " is not writable");
+        findings.Error(SCRIPT_MEMBER, planned.line,
+                       "READ output folder " + outputFolder.string() + " is not writable");
     else if (fs::equivalent(planned.readOutput, package.PackagePath(), error))
         findings.Error(SCRIPT_MEMBER, planned.line, "READ output would overwrite the package itself");
     if (command.length >= (1u << 23))
@@ -130,7 +135,8 @@ void CheckScriptLines(UpgradePackage& package, const fs::path& outputFolder, Pac
     }
     for (int line = 1; reader.NextLine(); ++line) {
         if (reader.Truncated())
-            findings.Warning(SCRIPT_MEMBER, line, "the line is longer than 499 characters; the rest is ignored");
+            findings.Warning(SCRIPT_MEMBER, line,
+                             "the line is longer than 499 characters; the rest is ignored");
         PlannedCommand planned{line, reader.Line(), ReadScriptCommand(reader), 0, {}};
         const ScriptCommand& command = planned.command;
         if (command.keyword == ScriptKeyword::None) continue;
@@ -138,7 +144,9 @@ void CheckScriptLines(UpgradePackage& package, const fs::path& outputFolder, Pac
             CheckKeyword(command, line, findings);
             continue;
         }
-        for (const auto& note : command.argumentNotes)
+        const bool named = command.nameUsable ||
+                           (command.keyword != ScriptKeyword::Load && command.keyword != ScriptKeyword::Read);
+        for (const auto& note : named ? command.argumentNotes : std::vector<std::string>{})
             findings.Warning(SCRIPT_MEMBER, line, std::string(KeywordName(command.keyword)) + ": " + note);
         if (command.keyword == ScriptKeyword::Load) CheckLoad(package, planned, findings);
         if (command.keyword == ScriptKeyword::Read) CheckRead(package, outputFolder, planned, findings);
@@ -155,8 +163,7 @@ void CheckContainer(UpgradePackage& package, Findings& findings) {
         findings.Warning({}, 0,
                          "the package is damaged or cut short at byte " + std::to_string(layout.faultOffset) +
                              ": no member after that point can be read");
-    if (layout.membersAfterEnd)
-        findings.Warning({}, 0, "members follow the end marker; they are ignored");
+    if (layout.membersAfterEnd) findings.Warning({}, 0, "members follow the end marker; they are ignored");
 }
 
 }  // namespace

@@ -29,8 +29,8 @@ struct PlannedCommand {
     int line = 0;
     std::string text;  // the line as cleaned (comment and outer spaces removed)
     ScriptCommand command;
-    uint64_t loadBytes = 0;              // LOAD: the bytes the member sends
-    std::filesystem::path readOutput;    // READ: where the bytes go
+    uint64_t loadBytes = 0;            // LOAD: the bytes the member sends
+    std::filesystem::path readOutput;  // READ: where the bytes go
 };
 
 struct PackageCheck {

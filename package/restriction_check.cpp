@@ -25,7 +25,8 @@ void CheckDeviceIds(const KeyLine& line, std::vector<Finding>& findings) {
         start = comma + 1;
     }
     if (count > DEVICEID_CAPACITY)
-        Warn(findings, line.line, "DEVICEID lists " + std::to_string(count) + " ids; only the first 10 are used");
+        Warn(findings, line.line,
+             "DEVICEID lists " + std::to_string(count) + " ids; only the first 10 are used");
 }
 
 // The value of the line that counts.

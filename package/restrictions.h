@@ -24,8 +24,8 @@ struct RestrictionKey {
 
 // The keys in the order an admission pass reads them.
 inline constexpr RestrictionKey RESTRICTION_KEYS[] = {
-    {"PRODUCTID", true, true}, {"DEVICEID", false, false}, {"VENDORID", true, true},
-    {"REVISIONID", true, true}, {"DEFAULT", true, true},   {"MAC", false, false},
+    {"PRODUCTID", true, true},  {"DEVICEID", false, false}, {"VENDORID", true, true},
+    {"REVISIONID", true, true}, {"DEFAULT", true, true},    {"MAC", false, false},
 };
 inline constexpr uint16_t ALTERNATE_VENDOR = 0x1000;
 inline constexpr uint16_t PRIMARY_VENDOR = 0x1407;  // also admits ALTERNATE_VENDOR

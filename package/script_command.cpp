@@ -117,8 +117,8 @@ ScriptCommand ReadScriptCommand(const LineReader& reader) {
     if (reader.TokenCount() == 0) return command;
     reader.TokenUpper(1, command.keywordText);
     // A keyword too long for the keyword buffer cannot be one of ours.
-    command.keyword =
-        command.keywordText.size() > MAX_TOKEN_LENGTH ? ScriptKeyword::Unknown : KeywordOf(command.keywordText);
+    command.keyword = command.keywordText.size() > MAX_TOKEN_LENGTH ? ScriptKeyword::Unknown
+                                                                    : KeywordOf(command.keywordText);
     switch (command.keyword) {
         case ScriptKeyword::Erase:
             reader.Number16(2, command.segment);

@@ -12,7 +12,17 @@ namespace quorvane {
 
 class LineReader;
 
-enum class ScriptKeyword { None, Unknown, SetProgramMode, LockDevice, UnlockDevice, Reset, Erase, Load, Read };
+enum class ScriptKeyword {
+    None,
+    Unknown,
+    SetProgramMode,
+    LockDevice,
+    UnlockDevice,
+    Reset,
+    Erase,
+    Load,
+    Read
+};
 
 struct ScriptCommand {
     ScriptKeyword keyword = ScriptKeyword::None;  // None: the line has no tokens

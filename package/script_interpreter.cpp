@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <array>
+#include <cerrno>
 #include <fstream>
 #include <string>
 #include <system_error>
@@ -102,7 +102,8 @@ bool RunLoad(const Command& command, const ScriptCommand& line) {
     const bool prepared = !file.empty();
     if (!prepared) {
         file = package.DataFile(line.name);
-        if (file.empty() || package.ExtractMember(line.name, file, false) != ExtractStatus::Done) return false;
+        if (file.empty() || package.ExtractMember(line.name, file, false) != ExtractStatus::Done)
+            return false;
     }
     // A failed transfer leaves the file behind; the package's folder goes on close.
     if (!DownloadFile(command.protocol, command.record, line.a, line.b, file, command.observer)) return false;

@@ -170,8 +170,8 @@ MemberLookup UpgradePackage::Find(const std::string& upperName, MemberInfo& out)
     return MemberLookup::Found;
 }
 
-ExtractStatus UpgradePackage::ExtractMember(const std::string& upperName, const std::filesystem::path& outputPath,
-                                            bool unscramble) {
+ExtractStatus UpgradePackage::ExtractMember(const std::string& upperName,
+                                            const std::filesystem::path& outputPath, bool unscramble) {
     // Writing over the package itself would truncate the very file being read.
     std::error_code sameFile;
     if (outputPath.empty() || std::filesystem::equivalent(outputPath, packagePath_, sameFile))

@@ -1,0 +1,46 @@
+// upgradectl check PKG [--strict]: the package check alone, without a
+// network or a device.
+
+#include <CLI/CLI.hpp>
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "package/package_check.h"
+#include "tools/upgradectl/commands.h"
+#include "tools/upgradectl/device_session.h"
+#include "tools/upgradectl/exit_codes.h"
+#include "tools/upgradectl/findings_output.h"
+#include "tools/upgradectl/json_output.h"
+
+namespace quorvane::cli {
+namespace {
+
+struct CheckArgs {
+    std::string package;
+    bool strict = false;
+};
+
+int RunCheck(const GlobalOptions& global, const CheckArgs& args) {
+    UpgradePackage package;
+    if (!OpenPackage(args.package, package)) return EXIT_USAGE;
+    const PackageCheck check = CheckPackage(package, package.PackageFolder());
+    if (global.json)
+        PrintJson(FindingsJson(check));
+    else
+        PrintFindings(std::cerr, check);
+    const bool refused = check.HasErrors() || (args.strict && check.HasWarnings());
+    return refused ? EXIT_USAGE : EXIT_DONE;
+}
+
+}  // namespace
+
+Command AddCheckCommand(CLI::App& app, const GlobalOptions& global) {
+    auto* sub = app.add_subcommand("check", "Check a package without touching the network");
+    auto args = std::make_shared<CheckArgs>();
+    sub->add_option("PKG", args->package, "The upgrade package (.upk)")->required();
+    sub->add_flag("--strict", args->strict, "Warnings fail the check too (exit 2)");
+    return {sub, [&global, args] { return RunCheck(global, *args); }};
+}
+
+}  // namespace quorvane::cli
