@@ -2,6 +2,7 @@
 
 #include <system_error>
 
+#include "package/package_check.h"
 #include "res/string_table.h"
 
 namespace quorvane {
@@ -22,6 +23,43 @@ std::filesystem::path Absolute(const std::filesystem::path& chosen) {
     std::error_code error;
     std::filesystem::path path = std::filesystem::absolute(chosen, error);
     return error ? chosen : path.lexically_normal();
+}
+
+// At most this many findings in one box; a box taller than the screen
+// hides its buttons.
+constexpr std::size_t BOX_FINDINGS = 15;
+
+std::string FindingsText(const PackageCheck& check, FindingLevel level) {
+    std::string text;
+    std::size_t shown = 0;
+    std::size_t hidden = 0;
+    for (const Finding& finding : check.findings) {
+        if (finding.level != level) continue;
+        if (shown++ < BOX_FINDINGS)
+            text += "\n" + FormatFinding(finding);
+        else
+            ++hidden;
+    }
+    if (hidden > 0) text += "\n... and " + std::to_string(hidden) + " more";
+    return text;
+}
+
+// The package check, once per opened package: errors make the package as
+// good as invalid, warnings are shown once and the package is used.
+bool AcceptCheckedPackage(UpgradePackage& package, Prompter& prompter) {
+    const PackageCheck check = CheckPackage(package, package.PackageFolder());
+    if (check.HasErrors()) {
+        prompter.Tell(IDS_INVALID_PACKAGE,
+                      LoadString(IDS_INVALID_PACKAGE) + "\n" + FindingsText(check, FindingLevel::Error),
+                      BOX_OK);
+        package.Close();
+        return false;
+    }
+    if (check.HasWarnings())
+        prompter.Tell(IDS_PACKAGE_WARNINGS,
+                      LoadString(IDS_PACKAGE_WARNINGS) + "\n" + FindingsText(check, FindingLevel::Warning),
+                      BOX_OK | ICON_INFORMATION);
+    return true;
 }
 
 }  // namespace
@@ -49,8 +87,11 @@ std::optional<std::string> RunPackageLoop(PackageChooser& chooser, UpgradePackag
         // by its absolute path, so that failure is not the user's concern.
         std::error_code ignored;
         std::filesystem::current_path(path.parent_path(), ignored);
-        if (package.Open(path)) return path.filename().string();
-        prompter.Tell(IDS_INVALID_PACKAGE, LoadString(IDS_INVALID_PACKAGE), BOX_OK);
+        if (!package.Open(path)) {
+            prompter.Tell(IDS_INVALID_PACKAGE, LoadString(IDS_INVALID_PACKAGE), BOX_OK);
+            continue;
+        }
+        if (AcceptCheckedPackage(package, prompter)) return path.filename().string();
     }
 }
 

@@ -54,8 +54,10 @@ public:
 bool StartEndpoint(UdpEndpoint& endpoint, Prompter& prompter);
 bool StartEndpoint(StartableEndpoint& endpoint, Prompter& prompter);
 
-// Asks for a package until one opens (message 126 after each failure) or the
-// user cancels. The working directory becomes the chosen file's folder.
+// Asks for a package until one opens and passes the package check, or the
+// user cancels. A package that fails to open, or whose check finds errors,
+// gets message 126 (with the errors) and the prompt again; warnings are
+// shown once. The working directory becomes the chosen file's folder.
 // Returns the package's file name (no folder), or nothing for Cancel.
 std::optional<std::string> RunPackageLoop(PackageChooser& chooser, UpgradePackage& package,
                                           Prompter& prompter);

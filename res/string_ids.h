@@ -36,6 +36,7 @@ inline constexpr int IDS_PACKAGE_EXTENSION = 122;  // default extension
 inline constexpr int IDS_PACKAGE_FILTER = 123;     // "name|pattern|...||"
 inline constexpr int IDS_OPEN_TITLE = 124;
 inline constexpr int IDS_INVALID_PACKAGE = 126;
+inline constexpr int IDS_PACKAGE_WARNINGS = 160;  // above the package check's warnings
 
 // The device list dialog.
 inline constexpr int IDS_COLUMN_NAME = 129;

@@ -64,6 +64,7 @@ constexpr Entry TABLE[] = {
     {IDS_MAC_REFUSED,
      "The MAC address of the device is not compatible with this upgrade file. Please use the correct upgrade "
      "file !"},
+    {IDS_PACKAGE_WARNINGS, "The upgrade file opened with these warnings:"},
 };
 
 constexpr bool SortedById() {

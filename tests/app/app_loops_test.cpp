@@ -92,6 +92,24 @@ TEST_F(LoopTest, InvalidFilesAreReportedAndAskedForAgain) {
     EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::current_path(), folder));
 }
 
+TEST_F(LoopTest, PackageCheckErrorsRefuseThePackageAndWarningsAreShownOnce) {
+    const auto folder = scratch_.Path();
+    const auto keys = testing::TEST_RESTRICTIONS;
+    WritePackage(folder / "error.upk", StandardMembers("ERASE 1\nLOAD fw.bin 0x10:0\n", keys));
+    WritePackage(folder / "warn.upk", StandardMembers("FOO\nRESET\n", keys));
+    chooser_.choices = {folder / "error.upk", folder / "warn.upk"};
+    EXPECT_EQ(RunPackageLoop(chooser_, package_, prompter_), std::optional<std::string>("warn.upk"));
+    EXPECT_EQ(prompter_.prompts,
+              (std::vector<Prompt>{{false, 126,
+                                    "Invalid Upgrade File\n\nerror: program.cmd:2: LOAD names member "
+                                    "'FW.BIN', which the package lacks",
+                                    BOX_OK},
+                                   {false, 160,
+                                    "The upgrade file opened with these warnings:\n\nwarning: program.cmd:1: "
+                                    "unknown keyword 'FOO' is skipped",
+                                    BOX_OK | ICON_INFORMATION}}));
+}
+
 TEST_F(LoopTest, RelativeChoiceOpensFromItsOwnFolder) {
     const auto folder = scratch_.Path() / "sub";
     std::filesystem::create_directories(folder);
