@@ -1,6 +1,7 @@
 #include "package/script_interpreter.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <string>
@@ -354,6 +355,34 @@ TEST_F(Interpreter, ReadNeverOverwritesTheOpenPackage) {
     EXPECT_FALSE(Run());
     EXPECT_TRUE(net.link.sent.empty());
     EXPECT_EQ(test::ReadBytes(path), before);
+}
+
+TEST_F(Interpreter, ReadNeverFollowsALinkOrWritesIntoAFifo) {
+    const auto target = folder.File("victim.txt");
+    ASSERT_TRUE(test::WriteText(target, "keep me"));
+    fs::create_symlink(target, PackageFolder() / "OUT.BIN");
+    OpenScript("READ out.bin 1:0 4\n");
+    net.link.sent.clear();
+    EXPECT_FALSE(Run());
+    EXPECT_TRUE(net.link.sent.empty());
+    EXPECT_EQ(test::ReadText(target), "keep me");
+
+    fs::remove(PackageFolder() / "OUT.BIN");
+    ASSERT_EQ(::mkfifo((PackageFolder() / "OUT.BIN").c_str(), 0600), 0);
+    EXPECT_FALSE(Run());  // would block forever if the FIFO were opened for writing
+    EXPECT_TRUE(net.link.sent.empty());
+}
+
+TEST_F(Interpreter, PreparedLoadMemberServesEveryRun) {
+    OpenScript("LOAD fw.bin 0:0\n", {{"FW.BIN", Pattern(100)}});
+    ASSERT_EQ(package.PrepareData("FW.BIN"), ExtractStatus::Done);
+    const auto prepared = package.PreparedData("FW.BIN");
+    ASSERT_TRUE(Run());
+    ASSERT_TRUE(Run());
+    EXPECT_EQ(device.Loaded(), Pattern(100));
+    EXPECT_EQ(test::ReadBytes(prepared), Pattern(100));
+    package.Close();
+    EXPECT_FALSE(fs::exists(prepared));
 }
 
 TEST_F(Interpreter, FailedReadKeepsWhatWasRead) {

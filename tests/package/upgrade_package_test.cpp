@@ -207,6 +207,9 @@ TEST_F(UpgradePackageTest, FailedOpenLeavesNothingBehind) {
     }
     EXPECT_FALSE(package_.Open(folder_.File("missing.upk")));
     EXPECT_FALSE(package_.Open(folder_.Path()));
+    // A FIFO would block the open until a writer came along.
+    ASSERT_EQ(::mkfifo(folder_.File("fifo.upk").c_str(), 0600), 0);
+    EXPECT_FALSE(package_.Open(folder_.File("fifo.upk")));
     EXPECT_TRUE(PrivateFolders().empty());
 }
 
