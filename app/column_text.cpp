@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "app/display_text.h"
 #include "package/device_summary.h"
 #include "res/string_format.h"
 #include "res/string_table.h"
@@ -14,7 +15,9 @@ constexpr int HIGHEST_TYPE_BITS = 0xFC;  // "Single Serial"
 
 std::string NameText(const DeviceSummary& summary, const MacAddress& mac) {
     const std::size_t length = strnlen(summary.name, SUMMARY_TEXT_ROOM);
-    if (length > 0) return std::string(summary.name, length < NAME_TEXT_LIMIT ? length : NAME_TEXT_LIMIT);
+    // Never half a UTF-8 character: the rest of the name would then no
+    // longer read as UTF-8 and be shown byte by byte.
+    if (length > 0) return CutBytes(std::string_view(summary.name, length), NAME_TEXT_LIMIT);
     return FormatStringId(IDS_NAME_FROM_MAC, {mac[3], mac[4], mac[5]});
 }
 

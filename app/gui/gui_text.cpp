@@ -2,6 +2,7 @@
 
 #include <QStringList>
 
+#include "app/display_text.h"
 #include "res/string_table.h"
 
 namespace quorvane {
@@ -11,8 +12,8 @@ QString TableText(int id) {
 }
 
 QString ExternalText(const std::string& bytes) {
-    const QString text = QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
-    if (!text.contains(QChar::ReplacementCharacter)) return text;
+    // The same test as the terminal's, so a name reads alike in both.
+    if (IsValidUtf8(bytes)) return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
     return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 

@@ -39,6 +39,11 @@ TEST(ColumnText, NameIsCutToSixteenCharactersOrMadeFromTheMac) {
         {"Nineteen characters", "Nineteen charact"},
         {"Sixteen chars!!!", "Sixteen chars!!!"},
         {"", "1a 2b 3c"},
+        // The cut never splits a UTF-8 character; a name that is not UTF-8 is cut at 16 bytes.
+        {"Werkstatt-Caf\xc3\xa9-2", "Werkstatt-Caf\xc3\xa9-"},
+        {"Werkstatt-Kaffe\xc3\xa9", "Werkstatt-Kaffe"},
+        {"Werkstatt-K\xc3\xa4\xc3\xa4\xc3\xa4", "Werkstatt-K\xc3\xa4\xc3\xa4"},
+        {"Werkstatt-Kaffe\xe9-2", "Werkstatt-Kaffe\xe9"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(Text(RecordWith(NamedSummary(c.name)), KEY_NAME), c.expected) << c.name;

@@ -1,6 +1,8 @@
 #include "package/package_writer.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <string>
@@ -104,6 +106,36 @@ TEST(PackageWriterTest, RefusesMembersTheReaderWouldRefuse) {
     EXPECT_FALSE(fs::exists(path));
     EXPECT_TRUE(WritePackage(path, {{std::string(255, 'n'), {1}, false}}));
     EXPECT_FALSE(WritePackage(folder.File("no-such-folder") / "x.upk", {}));
+}
+
+TEST(PackageWriterTest, StreamingFromFilesWritesTheSameBytesAsEncoding) {
+    test::TempFolder folder;
+    // Longer than one copy chunk, with an odd length: the key phase and the
+    // fill byte must come out as EncodePackage makes them.
+    std::vector<uint8_t> large(70001);
+    for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<uint8_t>(i * 13 + 1);
+    const std::vector<PackageMember> members = {
+        {"program.cmd", test::Bytes("RESET\n"), false}, {"large.ini", large, true}, {"e", {}, false}};
+    std::vector<MemberSource> sources;
+    for (const auto& member : members) {
+        ASSERT_TRUE(test::WriteBytes(folder.File(member.name), member.data));
+        sources.emplace_back(member.name, member.scramble);
+        ASSERT_EQ(sources.back().Open(folder.File(member.name)), SourceProblem::None);
+    }
+    const int out = ::open(folder.File("out.upk").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(out, 0);
+    EXPECT_TRUE(StreamPackage(out, sources));
+    ::close(out);
+    EXPECT_EQ(test::ReadBytes(folder.File("out.upk")), EncodePackage(members));
+
+    // Sizes are read from the open file before any data.
+    MemberSource source("x", false);
+    fs::resize_file(folder.File("e"), MEMBER_DATA_LIMIT - 1);
+    EXPECT_EQ(source.Open(folder.File("e")), SourceProblem::None);
+    fs::resize_file(folder.File("e"), MEMBER_DATA_LIMIT);
+    EXPECT_EQ(source.Open(folder.File("e")), SourceProblem::TooLarge);
+    EXPECT_EQ(source.Open(folder.Path()), SourceProblem::NotRegularFile);
+    EXPECT_EQ(source.Open(folder.File("none")), SourceProblem::CannotOpen);
 }
 
 }  // namespace

@@ -114,5 +114,18 @@ TEST(UpgradectlTextTable, ControlBytesFromDevicesNeverReachTheTerminal) {
     EXPECT_EQ(PrintableText("caf\xc3\xa9 \t"), "caf\xc3\xa9 ?");  // UTF-8 bytes stay
 }
 
+TEST(UpgradectlTextTable, ColumnsAreMeasuredInCharactersAsPrinted) {
+    TextTable table({"Name", "MAC"});
+    table.AddRow({"Caf\xc3\xa9 \xe2\x82\xac", "1"});  // 6 characters in 9 bytes
+    table.AddRow({"Caf\xe9\x9b", "2"});               // not UTF-8: 5 Latin-1 characters
+    std::ostringstream out;
+    table.Print(out);
+    EXPECT_EQ(out.str(),
+              "Name    MAC\n"
+              "------  ---\n"
+              "Caf\xc3\xa9 \xe2\x82\xac  1\n"
+              "Caf\xc3\xa9?   2\n");
+}
+
 }  // namespace
 }  // namespace quorvane::cli

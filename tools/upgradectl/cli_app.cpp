@@ -14,6 +14,7 @@ int RunCli(int argc, const char* const* argv) {
     GlobalOptions global;
     AddGlobalOptions(app, global);
     const Command commands[] = {AddDiscoverCommand(app, global), AddInspectCommand(app, global),
+                                AddCheckCommand(app, global),
                                 AddUpgradeCommand(app, global), AddPackCommand(app), AddUnpackCommand(app)};
     try {
         app.parse(argc, argv);

@@ -1,4 +1,5 @@
-// upgradectl inspect PKG: what a package holds, without touching a device.
+// upgradectl inspect PKG: what a package holds and what its check finds,
+// without touching a device.
 
 #include <CLI/CLI.hpp>
 #include <fstream>
@@ -6,10 +7,12 @@
 #include <memory>
 #include <string>
 
+#include "package/package_check.h"
 #include "package/restrictions.h"
 #include "tools/upgradectl/commands.h"
 #include "tools/upgradectl/device_session.h"
 #include "tools/upgradectl/exit_codes.h"
+#include "tools/upgradectl/findings_output.h"
 #include "tools/upgradectl/json_output.h"
 #include "tools/upgradectl/text_table.h"
 
@@ -51,7 +54,7 @@ nlohmann::ordered_json ScriptLines(const UpgradePackage& package) {
     return lines;
 }
 
-void PrintText(const nlohmann::ordered_json& report) {
+void PrintText(const nlohmann::ordered_json& report, const PackageCheck& check) {
     std::cout << "Members:\n";
     TextTable members({"Name", "Size"});
     for (const auto& member : report["members"])
@@ -72,6 +75,9 @@ void PrintText(const nlohmann::ordered_json& report) {
     std::cout << "\nScript:\n";
     for (const auto& line : report["script"])
         std::cout << "  " << PrintableText(line.get<std::string>()) << '\n';
+    std::cout << "\nFindings:\n";
+    if (check.findings.empty()) std::cout << "none\n";
+    PrintFindings(std::cout, check);
 }
 
 int RunInspect(const GlobalOptions& global, const std::string& packagePath) {
@@ -83,10 +89,14 @@ int RunInspect(const GlobalOptions& global, const std::string& packagePath) {
         report["members"].push_back({{"name", member.name}, {"size", member.size}});
     report["restrictions"] = RestrictionsJson(package);
     report["script"] = ScriptLines(package);
+    // A package that opens is shown whatever the check finds: inspecting is
+    // how one learns what is wrong with it.
+    const PackageCheck check = CheckPackage(package, package.PackageFolder());
+    report["findings"] = FindingsJson(check);
     if (global.json)
         PrintJson(report);
     else
-        PrintText(report);
+        PrintText(report, check);
     return EXIT_DONE;
 }
 

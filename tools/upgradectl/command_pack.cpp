@@ -1,39 +1,39 @@
-// upgradectl pack / unpack: building a package from files and taking one apart.
+// upgradectl pack: building a package from files. The package is written
+// beside OUT, checked as any package is before it is used, and renamed over
+// OUT only then: a failed or refused pack leaves an existing OUT as it was.
 
 #include <CLI/CLI.hpp>
-#include <fstream>
+#include <cerrno>
+#include <cstring>
 #include <iostream>
-#include <iterator>
 #include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "package/package_check.h"
 #include "package/package_writer.h"
 #include "package/text.h"
 #include "package/upgrade_package.h"
+#include "res/string_table.h"
 #include "tools/upgradectl/commands.h"
-#include "tools/upgradectl/device_session.h"
 #include "tools/upgradectl/exit_codes.h"
+#include "tools/upgradectl/findings_output.h"
+#include "tools/upgradectl/replacement_file.h"
+#include "tools/upgradectl/text_table.h"
 
 namespace quorvane::cli {
 namespace {
 
 namespace fs = std::filesystem;
 
-bool ReadWholeFile(const fs::path& path, std::vector<uint8_t>& out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        std::cerr << "upgradectl: cannot read " << path.string() << '\n';
-        return false;
-    }
-    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (out.size() >= MEMBER_DATA_LIMIT) {
-        std::cerr << "upgradectl: " << path.string() << " is too large for a package member\n";
-        return false;
-    }
-    return true;
-}
+struct PackArgs {
+    std::string output;
+    std::string script;
+    std::string restrictions;
+    std::vector<std::string> dataFiles;
+    bool force = false;
+};
 
 // A member that a reader could never reach (a second one of the same name,
 // case ignored, is shadowed by the first) or never write back out is refused.
@@ -41,11 +41,11 @@ bool AcceptMemberName(const std::string& name, std::set<std::string>& taken) {
     std::string upper = name;
     UpperAscii(upper);
     if (!IsSafeFileName(name) || name.size() > MAX_MEMBER_NAME) {
-        std::cerr << "upgradectl: '" << name << "' cannot be a member name\n";
+        std::cerr << "upgradectl: '" << PrintableText(name) << "' cannot be a member name\n";
         return false;
     }
     if (!taken.insert(upper).second) {
-        std::cerr << "upgradectl: a member named '" << name << "' is already in the package\n";
+        std::cerr << "upgradectl: a member named '" << PrintableText(name) << "' is already in the package\n";
         return false;
     }
     return true;
@@ -56,82 +56,101 @@ bool OutputIsAnInput(const std::string& output, const std::vector<std::string>& 
     for (const auto& input : inputs) {
         std::error_code ignored;
         if (fs::equivalent(output, input, ignored)) {
-            std::cerr << "upgradectl: " << output << " is also an input file\n";
+            std::cerr << "upgradectl: " << PrintableText(output) << " is also an input file\n";
             return true;
         }
     }
     return false;
 }
 
-struct PackArgs {
-    std::string output;
-    std::string script;
-    std::string restrictions;
-    std::vector<std::string> dataFiles;
-};
+bool AddSource(const std::string& path, MemberSource source, std::vector<MemberSource>& sources) {
+    const SourceProblem problem = source.Open(path);
+    const std::string shown = PrintableText(path);
+    switch (problem) {
+        case SourceProblem::None:
+            sources.push_back(std::move(source));
+            return true;
+        case SourceProblem::CannotOpen:
+            std::cerr << "upgradectl: cannot read " << shown << ": " << std::strerror(errno) << '\n';
+            break;
+        case SourceProblem::NotRegularFile:
+            std::cerr << "upgradectl: " << shown << " is not a regular file\n";
+            break;
+        case SourceProblem::TooLarge:
+            std::cerr << "upgradectl: " << shown << " is too large for a package member (16 MiB or more)\n";
+            break;
+    }
+    return false;
+}
+
+// Every input is opened and measured before a byte is written.
+bool OpenSources(const PackArgs& args, std::vector<MemberSource>& sources) {
+    if (!AddSource(args.script, MemberSource(SCRIPT_MEMBER, false), sources) ||
+        !AddSource(args.restrictions, MemberSource(RESTRICTION_MEMBER, true), sources))
+        return false;
+    std::set<std::string> taken{"PROGRAM.CMD", "RESTRICTION.INI"};
+    for (const auto& file : args.dataFiles) {
+        const std::string name = fs::path(file).filename().string();
+        if (!AcceptMemberName(name, taken) || !AddSource(file, MemberSource(name, false), sources))
+            return false;
+    }
+    return true;
+}
+
+bool WriteTemporary(ReplacementFile& file, const std::vector<MemberSource>& sources,
+                    const std::string& output) {
+    if (!file.Create()) {
+        std::cerr << "upgradectl: cannot create a file beside " << PrintableText(output) << ": "
+                  << std::strerror(errno) << '\n';
+        return false;
+    }
+    errno = 0;
+    if (StreamPackage(file.Descriptor(), sources) && file.Finish()) return true;
+    // A source that ends early sets no error of its own: it shrank while read.
+    const char* reason = errno != 0 ? std::strerror(errno) : "an input file changed while it was read";
+    std::cerr << "upgradectl: cannot write " << PrintableText(output) << ": " << reason << '\n';
+    return false;
+}
+
+// The written package is opened and checked as every run checks it; READ
+// output would go beside OUT.
+bool PassesCheck(const ReplacementFile& file, const PackArgs& args) {
+    UpgradePackage package;
+    if (!package.Open(file.TemporaryPath())) {
+        std::cerr << LoadString(IDS_INVALID_PACKAGE) << ": " << PrintableText(args.output) << '\n';
+        return false;
+    }
+    const PackageCheck check = CheckPackage(package, fs::absolute(args.output).parent_path());
+    package.Close();
+    PrintFindings(std::cerr, check);
+    const std::string shown = PrintableText(args.output);
+    if (check.HasErrors()) {
+        std::cerr << "upgradectl: " << shown << " not written: the package has errors\n";
+        return false;
+    }
+    if (check.HasWarnings() && !args.force) {
+        std::cerr << "upgradectl: " << shown
+                  << " not written: the package has warnings (--force writes it)\n";
+        return false;
+    }
+    return true;
+}
 
 int RunPack(const PackArgs& args) {
     std::vector<std::string> inputs = args.dataFiles;
     inputs.push_back(args.script);
     inputs.push_back(args.restrictions);
     if (OutputIsAnInput(args.output, inputs)) return EXIT_USAGE;
-    std::vector<uint8_t> script;
-    std::vector<uint8_t> restrictions;
-    if (!ReadWholeFile(args.script, script) || !ReadWholeFile(args.restrictions, restrictions))
-        return EXIT_USAGE;
-    std::set<std::string> taken{"PROGRAM.CMD", "RESTRICTION.INI"};
-    std::vector<PackageMember> data;
-    for (const auto& file : args.dataFiles) {
-        PackageMember member;
-        member.name = fs::path(file).filename().string();
-        if (!AcceptMemberName(member.name, taken) || !ReadWholeFile(file, member.data)) return EXIT_USAGE;
-        data.push_back(std::move(member));
-    }
-    const auto members =
-        StandardMembers(std::string(script.begin(), script.end()),
-                        std::string(restrictions.begin(), restrictions.end()), std::move(data));
-    if (!WritePackage(args.output, members)) {
-        std::cerr << "upgradectl: cannot write " << args.output << '\n';
+    std::vector<MemberSource> sources;
+    if (!OpenSources(args, sources)) return EXIT_USAGE;
+    ReplacementFile file(args.output);
+    if (!WriteTemporary(file, sources, args.output) || !PassesCheck(file, args)) return EXIT_USAGE;
+    if (!file.Commit()) {
+        std::cerr << "upgradectl: cannot write " << PrintableText(args.output) << ": " << std::strerror(errno)
+                  << '\n';
         return EXIT_USAGE;
     }
-    std::cerr << "Wrote " << args.output << " (" << members.size() << " members)\n";
-    return EXIT_DONE;
-}
-
-// Every member is checked before anything is written, so a package with a
-// name that could leave the folder writes nothing at all.
-bool AllNamesSafe(const std::vector<MemberInfo>& members) {
-    bool safe = true;
-    for (const auto& member : members) {
-        if (IsSafeFileName(member.name)) continue;
-        std::cerr << "upgradectl: refusing member name '" << member.name << "': not a plain file name\n";
-        safe = false;
-    }
-    return safe;
-}
-
-int RunUnpack(const std::string& packagePath, const std::string& folder) {
-    UpgradePackage package;
-    if (!OpenPackage(packagePath, package)) return EXIT_USAGE;
-    const auto members = package.Members();
-    if (!AllNamesSafe(members)) return EXIT_USAGE;
-    std::error_code error;
-    fs::create_directories(folder, error);
-    std::set<std::string> seen;
-    for (const auto& member : members) {
-        std::string upper = member.name;
-        UpperAscii(upper);
-        if (!seen.insert(upper).second) {
-            std::cerr << "upgradectl: skipping '" << member.name << "': shadowed by an earlier member\n";
-            continue;
-        }
-        const bool scrambled = upper == "RESTRICTION.INI";
-        if (!package.Extract(upper, fs::path(folder) / member.name, scrambled)) {
-            std::cerr << "upgradectl: cannot extract '" << member.name << "' into " << folder << '\n';
-            return EXIT_USAGE;
-        }
-        std::cout << member.name << '\n';
-    }
+    std::cerr << "Wrote " << PrintableText(args.output) << " (" << sources.size() << " members)\n";
     return EXIT_DONE;
 }
 
@@ -150,16 +169,8 @@ Command AddPackCommand(CLI::App& app) {
         ->check(CLI::ExistingFile);
     sub->add_option("DATAFILE", args->dataFiles, "Data files, each stored under its base name")
         ->check(CLI::ExistingFile);
+    sub->add_flag("--force", args->force, "Write the package even when its check gives warnings");
     return {sub, [args] { return RunPack(*args); }};
-}
-
-Command AddUnpackCommand(CLI::App& app) {
-    auto* sub = app.add_subcommand("unpack", "Extract every member of a package into a folder");
-    auto packagePath = std::make_shared<std::string>();
-    auto folder = std::make_shared<std::string>();
-    sub->add_option("PKG", *packagePath, "The upgrade package (.upk)")->required();
-    sub->add_option("DIR", *folder, "The folder to write into (created when missing)")->required();
-    return {sub, [packagePath, folder] { return RunUnpack(*packagePath, *folder); }};
 }
 
 }  // namespace quorvane::cli

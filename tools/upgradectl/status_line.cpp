@@ -3,6 +3,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "app/display_text.h"
 #include "tools/upgradectl/text_table.h"
 
 namespace quorvane::cli {
@@ -10,7 +11,8 @@ namespace quorvane::cli {
 void StatusLine::Show(const std::string& text) {
     // One column stays free: writing into the last one makes some terminals wrap.
     const std::size_t room = columns_ > 1 ? columns_ - 1 : columns_;
-    out_ << "\r\x1b[2K" << PrintableText(text.substr(0, room)) << std::flush;
+    // Cut in characters after filtering: a byte cut could split a character.
+    out_ << "\r\x1b[2K" << FirstCharacters(PrintableText(text), room) << std::flush;
     shown_ = true;
 }
 

@@ -97,6 +97,15 @@ TEST_F(DeviceListDialogTest, RowsShowEachColumnKeysTextInArrayOrder) {
     EXPECT_EQ(list->topLevelItem(2)->text(2), "Upgrade");
 }
 
+TEST_F(DeviceListDialogTest, NamesCutAtSixteenBytesStayUtf8AndOthersShowAsLatin1) {
+    std::vector<ListedDevice> listed = SampleDevices();
+    listed[0].name = "Werkstatt-Kaffe\xc3\xa9";  // the cut would fall inside the last character
+    listed[1].name = "Lager-S\xfcr";             // not UTF-8
+    Fill(listed);
+    EXPECT_EQ(dialog.List()->topLevelItem(0)->text(0), QString::fromUtf8("Werkstatt-Kaffe"));
+    EXPECT_EQ(dialog.List()->topLevelItem(1)->text(0), QString::fromUtf8("Lager-S\xc3\xbcr"));
+}
+
 TEST_F(DeviceListDialogTest, EmptyListHasItsFourHeaders) {
     Fill({});
     QTreeWidget* list = dialog.List();
