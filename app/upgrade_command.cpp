@@ -44,13 +44,19 @@ std::string RetryPrompt(const DeviceRecord& record) {
     return FormatStringId(IDS_RETRY_PROMPT, {m[0], m[1], m[2], m[3], m[4], m[5]});
 }
 
+bool StopRequested(const UpgradeProgress* progress) {
+    return progress != nullptr && progress->StopRequested();
+}
+
 // Runs the script on one device until it succeeds or the user stops asking
-// for another try. True when the device was upgraded.
+// for another try. True when the device was upgraded. A stopped run is
+// neither retried nor given up with a message: the caller reports it.
 bool UpgradeDevice(const DeviceRecord& record, std::size_t index, std::size_t count, UpgradePackage& package,
                    DeviceProtocol& protocol, Prompter& prompter, UpgradeProgress* progress) {
     for (;;) {
         if (progress) progress->OnDeviceStart(index, count, record);
         if (RunUpgradeScript(package, protocol, record, progress)) return true;
+        if (StopRequested(progress)) return false;
         if (!prompter.Ask(IDS_RETRY_PROMPT, RetryPrompt(record), BOX_YES_NO | ICON_STOP)) break;
     }
     prompter.Tell(IDS_UPGRADE_GIVEN_UP, LoadString(IDS_UPGRADE_GIVEN_UP), BOX_OK);
@@ -74,15 +80,20 @@ Stop CheckAndConfirm(const std::vector<DeviceRecord*>& devices, const Restrictio
 void RunScripts(const std::vector<DeviceRecord*>& devices, UpgradePackage& package, DeviceProtocol& protocol,
                 Prompter& prompter, UpgradeProgress* progress, UpgradeOutcome& outcome) {
     for (std::size_t i = 0; i < devices.size(); ++i) {
+        if (StopRequested(progress)) {
+            outcome.stop = Stop::Interrupted;
+            return;
+        }
         const bool done =
             UpgradeDevice(*devices[i], i, devices.size(), package, protocol, prompter, progress);
         ++(done ? outcome.succeeded : outcome.failed);
         if (progress) progress->OnDeviceEnd(i, done);
     }
+    if (StopRequested(progress)) outcome.stop = Stop::Interrupted;
 }
 
 void ReportCompletion(UpgradeOutcome& outcome, Prompter& prompter) {
-    if (outcome.succeeded == 0) return;
+    if (outcome.succeeded == 0 || outcome.stop == Stop::Interrupted) return;
     prompter.Tell(IDS_UPGRADE_COMPLETE, LoadString(IDS_UPGRADE_COMPLETE), BOX_OK | ICON_INFORMATION);
     outcome.dialogResult = REFRESH_RESULT;
 }

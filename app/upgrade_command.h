@@ -33,6 +33,7 @@ struct UpgradeOutcome {
         MacRefused,       // message 153
         FirmwareRefused,  // message 152 (product or revision)
         WarningDeclined,  // No to message 149
+        Interrupted,      // the progress asked to stop while the scripts ran
     };
     Stop stop = Stop::None;
     std::size_t succeeded = 0;
@@ -58,9 +59,13 @@ UpgradeOutcome RunUpgradeCommand(const std::vector<DeviceRecord*>& selected, Upg
 UpgradeOutcome::Stop CheckAndConfirm(const std::vector<DeviceRecord*>& devices,
                                      const Restrictions& restrictions, Prompter& prompter);
 // One script run per device with the retry prompt; counts into `outcome`.
+// When the progress asks to stop, the run under way ends after its current
+// exchange, counts as failed and is not offered a retry, no further device
+// is started, and `outcome.stop` becomes Interrupted.
 void RunScripts(const std::vector<DeviceRecord*>& devices, UpgradePackage& package, DeviceProtocol& protocol,
                 Prompter& prompter, UpgradeProgress* progress, UpgradeOutcome& outcome);
-// The completion message and the dialog result, when any device was upgraded.
+// The completion message and the dialog result, when any device was upgraded
+// and the scripts were not interrupted.
 void ReportCompletion(UpgradeOutcome& outcome, Prompter& prompter);
 
 }  // namespace quorvane

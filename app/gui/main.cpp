@@ -5,10 +5,15 @@
 #include <cstdio>
 
 #include "app/gui/command_line.h"
+#include "app/gui/termination_cleanup.h"
 #include "app/gui/upgrade_app.h"
 
 int main(int argc, char** argv) {
+    // Before Qt starts any thread: SIGTERM and SIGINT must reach only the
+    // thread that waits for them.
+    quorvane::InterruptWatch::BlockSignals();
     QApplication application(argc, argv);
+    quorvane::TerminationCleanup termination;
     quorvane::SetApplicationIdentity();
     quorvane::AppOptions options;
     QString error;
@@ -20,7 +25,7 @@ int main(int argc, char** argv) {
         std::fputs(qPrintable(options.help), stdout);
         return 0;
     }
-    quorvane::UpgradeApp app(options);
+    quorvane::UpgradeApp app(options, &termination);
     app.InitInstance();
     return 0;
 }

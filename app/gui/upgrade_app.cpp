@@ -8,6 +8,7 @@
 #include "app/gui/gui_text.h"
 #include "app/gui/message_box_prompter.h"
 #include "app/gui/search_window.h"
+#include "app/gui/termination_cleanup.h"
 #include "res/string_table.h"
 
 namespace quorvane {
@@ -54,6 +55,7 @@ bool UpgradeApp::InitInstance() {
     DeviceProtocol protocol(link, chain);
     Restrictions restrictions;
     UpgradePackage package;
+    const TerminationCleanup::Watched watched(termination_, package);
     FileChooser fileChooser;
     FirstChoiceChooser chooser(options_.package, fileChooser);
     DeviceListDialog dialog(protocol, restrictions, prompter);

@@ -34,15 +34,20 @@ QStringList LoadRecentFiles(QSettings& settings);
 bool RunSession(AppWindows windows, UpgradePackage& package, DeviceProtocol& protocol,
                 Restrictions& restrictions);
 
+class TerminationCleanup;
+
 class UpgradeApp {
 public:
-    explicit UpgradeApp(AppOptions options) : options_(std::move(options)) {}
+    // `termination`, when given, removes the open package's folder on SIGTERM.
+    explicit UpgradeApp(AppOptions options, TerminationCleanup* termination = nullptr)
+        : options_(std::move(options)), termination_(termination) {}
     // Runs the whole program; always false, as there is nothing left to run
     // when it returns.
     bool InitInstance();
 
 private:
     AppOptions options_;
+    TerminationCleanup* termination_;
     std::unique_ptr<UdpEndpoint> endpoint_;
 };
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "app_test_support.h"
 
 namespace quorvane {
@@ -53,9 +55,11 @@ public:
     }
     void OnLine(int, std::string_view) override { ++lines; }
     void OnTransfer(std::string_view, uint64_t, uint64_t) override {}
+    bool StopRequested() const override { return stopWhen && stopWhen(*this); }
 
     std::vector<std::string> events;
     int lines = 0;
+    std::function<bool(const RecordingProgress&)> stopWhen;  // e.g. an interrupt
 };
 
 class UpgradeCommandTest : public ::testing::Test {
@@ -237,6 +241,50 @@ TEST_F(UpgradeCommandTest, AllFailingLeavesTheDialogOpen) {
     EXPECT_EQ(prompter_.prompts[0].text, RetryText("00:50:c2:0a:bb:02"));  // list order, not array order
     EXPECT_EQ(outcome.failed, 2u);
     EXPECT_EQ(outcome.dialogResult, 0);
+}
+
+TEST_F(UpgradeCommandTest, StopRequestEndsTheRunWithoutRetryPromptOrFurtherDevice) {
+    struct Case {
+        const char* what;
+        std::function<bool(const RecordingProgress&)> stopWhen;
+        std::vector<std::string> trace;  // requests sent
+        std::vector<std::string> events;
+        std::size_t succeeded;
+    };
+    const Case cases[] = {
+        {"mid-script: after the first line's exchange",
+         [](const RecordingProgress& p) { return p.lines >= 2; },
+         {"PROGRAMMODE"},
+         {"start 0/2", "end 0 failed"},
+         0},
+        {"between two devices",
+         [](const RecordingProgress& p) { return p.events.size() >= 2; },
+         {"PROGRAMMODE", "ERASE 3", "RESET"},
+         {"start 0/2", "end 0 ok"},
+         1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TempFolder scratch;
+        UpgradePackage package;
+        ASSERT_TRUE(package.Open(testing::WriteTestPackage(scratch.Path())));
+        ScriptedNetwork fleet({TestDevice(MAC_A), TestDevice(MAC_B)});
+        auto a = fleet.RecordOf(0);
+        auto b = fleet.RecordOf(1);
+        ScriptedPrompter prompter;  // fails the test on any question
+        RecordingProgress progress;
+        progress.stopWhen = c.stopWhen;
+        UpgradeOutcome outcome;
+        RunScripts({a.get(), b.get()}, package, fleet.protocol, prompter, &progress, outcome);
+        ReportCompletion(outcome, prompter);
+        EXPECT_EQ(outcome.stop, Stop::Interrupted);
+        EXPECT_EQ(fleet.Trace(), c.trace);
+        EXPECT_EQ(progress.events, c.events);
+        EXPECT_TRUE(prompter.prompts.empty()) << "no retry, no given-up and no completion message";
+        EXPECT_EQ(outcome.succeeded, c.succeeded);
+        EXPECT_EQ(outcome.failed, 1 - c.succeeded);
+        EXPECT_EQ(outcome.dialogResult, 0);
+    }
 }
 
 }  // namespace

@@ -2,13 +2,16 @@
 // UDP over 127.0.0.1.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <set>
 #include <sstream>
+#include <thread>
 
+#include "package/package_writer.h"
 #include "upgradectl_process.h"
 
 namespace quorvane::testing {
@@ -93,7 +96,9 @@ protected:
         return result;
     }
 
-    // Packs SCRIPT (or `script`), the restrictions and the test image with upgradectl itself.
+    // Packs SCRIPT (or `script`), the restrictions and the test image with
+    // upgradectl itself; --force, so that packages the check warns about can
+    // be made too (a package with errors still fails here).
     fs::path MakePackage(const std::string& restrictions, const std::string& script = SCRIPT) {
         const fs::path source = Dir() / "source";
         fs::create_directories(source);
@@ -101,10 +106,11 @@ protected:
         WriteFileText(source / "restriction.ini", restrictions);
         WriteFileBytes(source / "image.bin", Image());
         const fs::path package = Dir() / ("test" + std::to_string(++packages_) + ".upk");
-        const auto result = RunProcess(
-            {UPGRADECTL_PATH, "pack", package.string(), "--script", (source / "program.cmd").string(),
-             "--restrictions", (source / "restriction.ini").string(), (source / "image.bin").string()},
-            Dir(), 30s);
+        const auto result =
+            RunProcess({UPGRADECTL_PATH, "pack", package.string(), "--script",
+                        (source / "program.cmd").string(), "--restrictions",
+                        (source / "restriction.ini").string(), (source / "image.bin").string(), "--force"},
+                       Dir(), 30s);
         EXPECT_EQ(result.exitCode, 0) << result.err;
         return package;
     }
@@ -210,7 +216,8 @@ TEST_F(UpgradectlEndToEnd, DiscoverJsonSurvivesNamesThatAreNotUtf8) {
     ASSERT_EQ(devices.size(), 1u);
     EXPECT_EQ(devices[0].at("name"), "Odd\xef\xbf\xbd\xef\xbf\xbd");  // each bad byte replaced by U+FFFD
     const auto text = Ctl({"discover"});
-    EXPECT_NE(text.out.find("Odd\xff\xfe "), std::string::npos) << "the table shows the bytes as they are";
+    EXPECT_NE(text.out.find("Odd\xc3\xbf\xc3\xbe "), std::string::npos)
+        << "the table shows a name that is not UTF-8 as Latin-1, in UTF-8";
 }
 
 TEST_F(UpgradectlEndToEnd, DiscoverWithPackageListsExactlyTheAdmittedDevices) {
@@ -299,8 +306,10 @@ TEST_F(UpgradectlEndToEnd, PackAndUnpackRefuseNamesThatWouldBeShadowedOrEscape) 
     fs::create_directories(self);
     const fs::path selfPackage = self / "x.upk";
     WriteFileText(source / "x.upk", "member named like its package");
+    WriteFileBytes(source / "image.bin", Image());
     ASSERT_EQ(Ctl({"pack", selfPackage.string(), "--script", (source / "program.cmd").string(),
-                   "--restrictions", (source / "restriction.ini").string(), (source / "x.upk").string()})
+                   "--restrictions", (source / "restriction.ini").string(), (source / "x.upk").string(),
+                   (source / "image.bin").string()})
                   .exitCode,
               0);
     const std::string before = ReadFileText(selfPackage);
@@ -477,6 +486,161 @@ TEST_F(UpgradectlEndToEnd, OnATerminalTheWarningIsAskedAndProgressDrawn) {
     EXPECT_NE(confirmed.out.find("\r\x1b[2K[1/1 02:00:00:00:00:01] upgraded\r\n"), std::string::npos)
         << confirmed.out;
     EXPECT_NE(confirmed.out.find(COMPLETE_TEXT), std::string::npos);
+}
+
+// A package that `pack` would refuse, written directly: the script, the
+// admitting restrictions and the test image.
+fs::path WriteUncheckedPackage(const fs::path& path, const std::string& script) {
+    EXPECT_TRUE(WritePackage(path, StandardMembers(script, ADMIT_ALL, {{"image.bin", Image()}})));
+    return path;
+}
+
+TEST_F(UpgradectlEndToEnd, PackageWithAnErrorSendsNoDatagramAtAll) {
+    StartSimulator({"--devices", "1"});
+    fs::create_directories(Dir() / "READBACK.BIN");  // a folder where READ would write its file
+    struct Case {
+        const char* what;
+        std::string script;
+        const char* finding;
+    };
+    const Case cases[] = {
+        {"LOAD of a member the package lacks", "SETPROGRAMMODE\nERASE 1\nLOAD missing.bin 0x10:0\nRESET\n",
+         "error: program.cmd:3: "},
+        {"READ onto a folder", SCRIPT, "error: program.cmd:5: "},
+    };
+    for (const auto& c : cases) {
+        const fs::path package = WriteUncheckedPackage(Dir() / "faulty.upk", c.script);
+        const auto result = Ctl({"upgrade", package.string(), "--all", "--yes"});
+        EXPECT_EQ(result.exitCode, 2) << c.what << "\n" << result.err;
+        EXPECT_NE(result.err.find(c.finding), std::string::npos) << c.what << "\n" << result.err;
+    }
+    EXPECT_EQ(Sim().Log(), "") << "not even discovery may be sent";
+}
+
+TEST_F(UpgradectlEndToEnd, PackageWithOnlyWarningsIsStillUpgraded) {
+    StartSimulator({"--devices", "1"});
+    const fs::path package =
+        MakePackage(ADMIT_ALL, "SETPROGRAMMODE\nFOO 1\nERASE 1\nLOAD image.bin 1:0\nRESET\n");
+    const auto result = Ctl({"upgrade", package.string(), "--all", "--yes"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_TRUE(std::regex_search(result.err, std::regex("warning: program.cmd:2: .*FOO"))) << result.err;
+    EXPECT_EQ(Occurrences(result.err, COMPLETE_TEXT), 1) << result.err;
+    ASSERT_TRUE(Sim().Stop());
+    EXPECT_EQ(Sim().Memory("020000000001"), Image());
+}
+
+TEST_F(UpgradectlEndToEnd, DryRunSendsOnlyDiscoveryAndInformationQueriesAndShowsThePlan) {
+    StartSimulator({"--devices", "1"});
+    const fs::path package = MakePackage(ADMIT_ALL);
+    const std::string readOutput = (package.parent_path() / "READBACK.BIN").string();
+    const auto text = Ctl({"upgrade", package.string(), "--all", "--yes", "--dry-run"});
+    ASSERT_EQ(text.exitCode, 0) << text.err;
+    EXPECT_EQ(text.out,
+              "02:00:00:00:00:01 would run:\n"
+              "  line 2: SETPROGRAMMODE\n"
+              "  line 3: ERASE 1\n"
+              "  line 4: LOAD image.bin 1:0 (sends 3001 bytes)\n"
+              "  line 5: READ readback.bin 1:0 3001 (writes " +
+                  readOutput +
+                  ")\n"
+                  "  line 6: RESET\n");
+
+    const auto machine = Ctl({"--json", "upgrade", package.string(), "--all", "--yes", "--dry-run"});
+    ASSERT_EQ(machine.exitCode, 0) << machine.err;
+    const json report = json::parse(machine.out);
+    EXPECT_EQ(report.at("dryRun"), true);
+    const json plan = report.at("devices").at(0).at("plan");
+    ASSERT_EQ(plan.size(), 5u);
+    EXPECT_EQ(plan[2],
+              json({{"line", 4}, {"command", "LOAD"}, {"text", "LOAD image.bin 1:0"}, {"loadBytes", 3001}}));
+    EXPECT_EQ(plan[3].at("readOutput"), readOutput);
+
+    // Refused where the real run would be: no terminal to confirm the warning, no --yes.
+    EXPECT_EQ(Ctl({"upgrade", package.string(), "--all", "--dry-run"}).exitCode, 3);
+
+    const std::string log = Sim().Log();
+    EXPECT_GT(CountLines(log, "rx GET_INFO "), 0);
+    EXPECT_EQ(CountLines(log, "rx "), CountLines(log, "rx DISCOVER ") + CountLines(log, "rx GET_INFO "))
+        << log;
+    EXPECT_FALSE(fs::exists(readOutput));
+}
+
+// Waits (bounded) until the simulator's log has a line starting with `prefix`.
+bool WaitForLogLine(const SimulatorProcess& sim, const std::string& prefix) {
+    for (int i = 0; i < 1500; ++i) {
+        if (CountLines(sim.Log(), prefix) > 0) return true;
+        std::this_thread::sleep_for(20ms);
+    }
+    return false;
+}
+
+TEST_F(UpgradectlEndToEnd, InterruptStopsTheRunNamesTheDeviceLeftMidScriptAndRemovesTheTempFolder) {
+    // Storing a LOAD block takes 400 ms: the signals arrive while one is under way.
+    StartSimulator({"--devices", "3", "--block-delay-ms", "400"});
+    const fs::path package = MakePackage(ADMIT_ALL);
+    struct Case {
+        const char* mac;  // a device of its own per case: an interrupted one stays in programming mode
+        std::vector<int> signals;
+        bool json;
+        int exitCode;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"02:00:00:00:00:01",
+         {SIGINT},
+         false,
+         130,
+         "upgradectl: interrupted; 02:00:00:00:00:01 was left mid-script and is probably still in "
+         "programming mode\n"},
+        {"02:00:00:00:00:02",
+         {SIGTERM},
+         true,
+         143,
+         "upgradectl: interrupted; 02:00:00:00:00:02 was left mid-script and is probably still in "
+         "programming mode\n"},
+        // The second signal ends the process at once.
+        {"02:00:00:00:00:03", {SIGINT, SIGTERM}, false, 143, "upgradectl: interrupted again; ending at once"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mac);
+        // The package's private folder is made in TMPDIR.
+        const fs::path temp = Dir() / ("tmp" + std::string(c.mac).substr(15));
+        fs::create_directories(temp);
+        std::vector<std::string> args{"/usr/bin/env",
+                                      "TMPDIR=" + temp.string(),
+                                      UPGRADECTL_PATH,
+                                      "upgrade",
+                                      package.string(),
+                                      "--mac",
+                                      c.mac,
+                                      "--yes",
+                                      "--broadcast",
+                                      "127.0.0.1",
+                                      "--wait-ms",
+                                      "100",
+                                      "--port",
+                                      std::to_string(Sim().Port())};
+        if (c.json) args.push_back("--json");
+        bool extracted = false;
+        const auto result = RunProcess(args, Dir(), 60s, {}, [&](pid_t pid) {
+            EXPECT_TRUE(WaitForLogLine(Sim(), std::string("rx LOAD_BLOCK ") + c.mac));
+            extracted = !fs::is_empty(temp);
+            for (int signal : c.signals) kill(pid, signal);
+        });
+        EXPECT_FALSE(result.timedOut);
+        EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
+        EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
+        EXPECT_TRUE(extracted) << "the private folder should have been in " << temp;
+        EXPECT_TRUE(fs::is_empty(temp)) << "the private folder was left behind";
+        // The script stopped inside its LOAD: the RESET line never ran.
+        EXPECT_EQ(CountLines(Sim().Log(), std::string("rx RESET ") + c.mac), 0);
+        if (!c.json) continue;
+        const json report = json::parse(result.out);
+        EXPECT_EQ(report.at("exitCode"), c.exitCode);
+        EXPECT_EQ(
+            report.at("devices"),
+            json::array({{{"mac", c.mac}, {"attempts", 1}, {"succeeded", false}, {"interrupted", true}}}));
+    }
 }
 
 }  // namespace

@@ -58,7 +58,8 @@ int WaitUntil(pid_t pid, Clock::time_point deadline, bool& ended) {
 }  // namespace
 
 ProcessResult RunProcess(const std::vector<std::string>& argv, const fs::path& workDir,
-                         std::chrono::milliseconds limit, const fs::path& input) {
+                         std::chrono::milliseconds limit, const fs::path& input,
+                         const std::function<void(pid_t)>& whileRunning) {
     ProcessResult result;
     static int runs = 0;
     const fs::path capture = fs::temp_directory_path() /
@@ -67,8 +68,10 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const fs::path& w
     const fs::path errFile = capture.string() + ".err";
     const pid_t pid = Spawn(argv, workDir, input, outFile, errFile);
     if (pid < 0) return result;
+    const auto deadline = Clock::now() + limit;
+    if (whileRunning) whileRunning(pid);
     bool ended = false;
-    result.exitCode = WaitUntil(pid, Clock::now() + limit, ended);
+    result.exitCode = WaitUntil(pid, deadline, ended);
     if (!ended) {
         result.timedOut = true;
         kill(pid, SIGKILL);

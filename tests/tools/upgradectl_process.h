@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,8 +23,11 @@ struct ProcessResult {
 
 // Runs `argv` in `workDir` with stdin from `input` (/dev/null when empty: no
 // terminal) and waits up to `limit`; a process still running then is killed.
+// `whileRunning`, when given, is called with the child's id once it started
+// (e.g. to send it signals); the wait for its end follows.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::filesystem::path& workDir,
-                         std::chrono::milliseconds limit, const std::filesystem::path& input = {});
+                         std::chrono::milliseconds limit, const std::filesystem::path& input = {},
+                         const std::function<void(pid_t)>& whileRunning = {});
 
 std::string ReadFileText(const std::filesystem::path& path);
 std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path);

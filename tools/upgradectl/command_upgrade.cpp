@@ -1,19 +1,27 @@
-// upgradectl upgrade PKG (--mac MAC ... | --all): the admission pass, then
-// the upgrade command over the chosen admitted devices.
+// upgradectl upgrade PKG (--mac MAC ... | --all): the package check, the
+// admission pass, then the upgrade command over the chosen admitted devices
+// (or, with --dry-run, the plan of what it would send them).
 
 #include <CLI/CLI.hpp>
+#include <filesystem>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "app/interrupt_watch.h"
 #include "app/upgrade_command.h"
+#include "package/package_check.h"
 #include "package/restrictions.h"
+#include "protocol/mac_text.h"
 #include "tools/upgradectl/commands.h"
 #include "tools/upgradectl/device_session.h"
 #include "tools/upgradectl/exit_codes.h"
+#include "tools/upgradectl/findings_output.h"
 #include "tools/upgradectl/json_output.h"
-#include "protocol/mac_text.h"
+#include "tools/upgradectl/plan_output.h"
+#include "tools/upgradectl/status_line.h"
 #include "tools/upgradectl/upgrade_monitor.h"
 
 namespace quorvane::cli {
@@ -25,6 +33,7 @@ struct UpgradeArgs {
     std::vector<std::string> macs;
     bool all = false;
     bool yes = false;
+    bool dryRun = false;
     int retries = 0;
 };
 
@@ -74,6 +83,8 @@ int ExitCodeOf(const UpgradeOutcome& outcome) {
         case UpgradeOutcome::Stop::FirmwareRefused:
         case UpgradeOutcome::Stop::WarningDeclined:
             break;
+        case UpgradeOutcome::Stop::Interrupted:  // the caller exits with the signal's code
+            return EXIT_SCRIPT_FAILED;
     }
     return EXIT_REFUSED;
 }
@@ -97,6 +108,83 @@ bool SortPositionals(UpgradeArgs& args) {
     return false;
 }
 
+// What an interrupt that ends the process at once still does: the
+// extracted members must not outlive the process.
+std::function<void()> LastWords(const InterruptWatch& interrupts, std::filesystem::path privateFolder) {
+    return [&interrupts, folder = std::move(privateFolder)] {
+        std::error_code ignored;
+        if (!folder.empty()) std::filesystem::remove_all(folder, ignored);
+        if (StderrIsTerminal()) std::cerr << '\n';
+        if (interrupts.StopsGracefully())
+            std::cerr << "upgradectl: interrupted again; ending at once: the device being upgraded is "
+                         "probably still in programming mode\n";
+        else
+            std::cerr << "upgradectl: interrupted; no device was programmed\n";
+        std::cerr << std::flush;
+    };
+}
+
+// The findings on stderr (and the JSON findings with --json); false when
+// an error forbids sending anything at all.
+bool PackagePasses(const PackageCheck& check, bool json) {
+    PrintFindings(std::cerr, check);
+    if (!check.HasErrors()) return true;
+    std::cerr << "upgradectl: the package has errors; nothing was sent\n";
+    if (json) PrintJson(FindingsJson(check));
+    return false;
+}
+
+// The admission pass and the devices the arguments choose among the
+// admitted ones; false (after saying why) when there is nothing to upgrade.
+bool ChooseDevices(const UpgradeArgs& args, const std::vector<MacAddress>& wanted, UpgradePackage& package,
+                   DeviceProtocol& protocol, Restrictions& restrictions,
+                   std::vector<DeviceRecord*>& selected) {
+    std::vector<DeviceRecord*> admitted;
+    AdmitDevices(package, protocol, restrictions, admitted);
+    if (args.all) {
+        selected = admitted;
+    } else if (!SelectDevices(admitted, wanted, selected)) {
+        return false;
+    }
+    if (!selected.empty()) return true;
+    std::cerr << "upgradectl: the package admits no device on the network\n";
+    return false;
+}
+
+// The check's warnings join the JSON report: the run went on despite them.
+void AddWarnings(nlohmann::ordered_json& report, const PackageCheck& check) {
+    if (check.HasWarnings()) report["warnings"] = FindingsJson(check)["warnings"];
+}
+
+// --dry-run: everything before the first programming request has run; show
+// what the real run would do and exit as it would start (or refuse).
+int FinishDryRun(const UpgradeOutcome& outcome, const std::vector<DeviceRecord*>& selected,
+                 const PackageCheck& check, bool json, const UpgradeMonitor& monitor) {
+    const int code = ExitCodeOf(outcome);
+    const bool wouldRun = outcome.stop == UpgradeOutcome::Stop::None;
+    if (wouldRun && !json) PrintPlan(std::cout, selected, check);
+    std::cerr << "upgradectl: dry run; no programming request was sent\n";
+    if (!json) return code;
+    auto report = monitor.Report(outcome, code);
+    report["dryRun"] = true;
+    if (wouldRun) report["devices"] = PlanJson(selected, check);
+    AddWarnings(report, check);
+    PrintJson(report);
+    return code;
+}
+
+// The scripts on every selected device. From the first programming request
+// on, an interrupt lets the exchange under way finish, and then says which
+// device it left mid-script.
+void RunInterruptibly(const std::vector<DeviceRecord*>& selected, UpgradePackage& package,
+                      DeviceProtocol& protocol, UpgradeMonitor& monitor, InterruptWatch& interrupts,
+                      UpgradeOutcome& outcome) {
+    interrupts.SetStopGracefully(true);
+    RunScripts(selected, package, protocol, monitor.Prompts(), &monitor, outcome);
+    ReportCompletion(outcome, monitor.Prompts());
+    if (interrupts.Interrupted()) monitor.TellInterrupted(selected);
+}
+
 int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     if (!SortPositionals(args)) return EXIT_USAGE;
     if (args.all == !args.macs.empty()) {
@@ -106,33 +194,38 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     std::vector<MacAddress> wanted;
     EndpointOptions endpointOptions;
     if (!ParseMacs(args.macs, wanted) || !ToEndpointOptions(global, endpointOptions)) return EXIT_USAGE;
+
+    // Made before the package extracts anything and before any other thread
+    // exists; it is destroyed after the package is closed.
+    InterruptWatch interrupts;
     UpgradePackage package;
     if (!OpenPackage(args.package, package)) return EXIT_USAGE;
+    interrupts.SetLastWords(LastWords(interrupts, package.PrivateFolder()));
+    // Checked before the endpoint even starts: a package with errors sends nothing, not even discovery.
+    const PackageCheck check = CheckPackage(package, package.PackageFolder());
+    if (!PackagePasses(check, global.json)) return EXIT_USAGE;
+
     DeviceSession session(endpointOptions);
     if (!session.Start()) return EXIT_USAGE;
-
     Restrictions restrictions;
-    std::vector<DeviceRecord*> admitted;
-    AdmitDevices(package, session.Protocol(), restrictions, admitted);
     std::vector<DeviceRecord*> selected;
-    if (args.all) {
-        selected = admitted;
-    } else if (!SelectDevices(admitted, wanted, selected)) {
-        return EXIT_USAGE;
-    }
-    if (selected.empty()) {
-        std::cerr << "upgradectl: the package admits no device on the network\n";
-        return EXIT_USAGE;
-    }
+    if (!ChooseDevices(args, wanted, package, session.Protocol(), restrictions, selected)) return EXIT_USAGE;
 
     // A question is only asked where the user both sees it and can answer.
     const bool terminal = StderrIsTerminal();
     UpgradeMonitor monitor({args.yes, args.retries, terminal && StdinIsTerminal()}, !global.json && terminal,
-                           !global.json);
-    const UpgradeOutcome outcome =
-        RunUpgradeCommand(selected, package, restrictions, session.Protocol(), monitor.Prompts(), &monitor);
-    const int code = ExitCodeOf(outcome);
-    if (global.json) PrintJson(monitor.Report(outcome, code));
+                           !global.json, &interrupts);
+    UpgradeOutcome outcome;
+    outcome.stop = CheckAndConfirm(selected, restrictions, monitor.Prompts());
+    if (args.dryRun) return FinishDryRun(outcome, selected, check, global.json, monitor);
+    if (outcome.stop == UpgradeOutcome::Stop::None)
+        RunInterruptibly(selected, package, session.Protocol(), monitor, interrupts, outcome);
+    const int code = interrupts.Interrupted() ? interrupts.ExitCode() : ExitCodeOf(outcome);
+    if (global.json) {
+        auto report = monitor.Report(outcome, code);
+        AddWarnings(report, check);
+        PrintJson(report);
+    }
     return code;
 }
 
@@ -153,6 +246,9 @@ Command AddUpgradeCommand(CLI::App& app, const GlobalOptions& global) {
         ->delimiter(',');
     sub->add_flag("--all", args->all, "Upgrade every admitted device")->excludes(mac);
     sub->add_flag("--yes", args->yes, "Confirm the configuration-loss warning without asking");
+    sub->add_flag("--dry-run", args->dryRun,
+                  "Check, discover and confirm as usual, then show each device's plan instead of "
+                  "sending any programming request");
     sub->add_option("--retries", args->retries, "How often a failed run is retried on each device")
         ->capture_default_str()
         ->check(CLI::Range(0, 1000));

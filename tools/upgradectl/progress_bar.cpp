@@ -29,8 +29,12 @@ void ProgressBar::OnDeviceStart(std::size_t index, std::size_t count, const Devi
 }
 
 void ProgressBar::OnDeviceEnd(std::size_t, bool succeeded) {
+    EndDevice(succeeded ? "upgraded" : "failed");
+}
+
+void ProgressBar::EndDevice(std::string_view result) {
     status_.Clear();
-    out_ << device_ << (succeeded ? " upgraded" : " failed") << '\n' << std::flush;
+    out_ << device_ << ' ' << result << '\n' << std::flush;
 }
 
 void ProgressBar::OnLine(int lineNumber, std::string_view line) {

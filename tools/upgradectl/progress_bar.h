@@ -18,6 +18,8 @@ public:
     void OnDeviceEnd(std::size_t index, bool succeeded) override;
     void OnLine(int lineNumber, std::string_view line) override;
     void OnTransfer(std::string_view fileName, uint64_t done, uint64_t total) override;
+    // Ends the device's line with `result` ("upgraded", "failed", "interrupted").
+    void EndDevice(std::string_view result);
 
     // The bar alone, e.g. "[#####-----]  50%"; exposed for tests.
     static std::string Bar(uint64_t done, uint64_t total, std::size_t width);

@@ -1,12 +1,14 @@
 #pragma once
 // Watches one upgrade command: resets the prompter's retry allowance for
-// each device, drives the progress bar when there is a terminal, and keeps
-// each device's result for the JSON report.
+// each device, drives the progress bar when there is a terminal, keeps each
+// device's result for the JSON report, and asks the run to stop once the
+// user interrupted it.
 
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <vector>
 
+#include "app/interrupt_watch.h"
 #include "app/upgrade_command.h"
 #include "tools/upgradectl/progress_bar.h"
 #include "tools/upgradectl/status_line.h"
@@ -17,23 +19,31 @@ namespace quorvane::cli {
 class UpgradeMonitor final : public UpgradeProgress {
 public:
     // `showProgress`: draw the bar (a terminal); `listResults`: without a bar,
-    // one plain line per finished device on stderr.
-    UpgradeMonitor(PromptPolicy policy, bool showProgress, bool listResults);
+    // one plain line per finished device on stderr. `interrupts`, when given,
+    // decides StopRequested.
+    UpgradeMonitor(PromptPolicy policy, bool showProgress, bool listResults,
+                   const InterruptWatch* interrupts = nullptr);
 
     Prompter& Prompts() { return prompter_; }
-    // {"result": ..., "succeeded": n, "failed": n, "devices": [{"mac", "attempts", "succeeded"}]}
+    // {"exitCode": n, "stop": ..., "succeeded": n, "failed": n,
+    //  "devices": [{"mac", "attempts", "succeeded"[, "interrupted": true]}]}
     nlohmann::ordered_json Report(const UpgradeOutcome& outcome, int exitCode) const;
+    // After an interruption: which device was left mid-script (and so
+    // probably in programming mode) and which of `selected` were never started.
+    void TellInterrupted(const std::vector<DeviceRecord*>& selected);
 
     void OnDeviceStart(std::size_t index, std::size_t count, const DeviceRecord& record) override;
     void OnDeviceEnd(std::size_t index, bool succeeded) override;
     void OnLine(int lineNumber, std::string_view line) override;
     void OnTransfer(std::string_view fileName, uint64_t done, uint64_t total) override;
+    bool StopRequested() const override;
 
 private:
     struct DeviceResult {
         MacAddress mac{};
         int attempts = 0;
         bool succeeded = false;
+        bool interrupted = false;  // stopped mid-script by the user
     };
 
     StatusLine status_;
@@ -42,6 +52,7 @@ private:
     std::vector<DeviceResult> results_;
     std::size_t count_ = 0;
     bool listResults_;
+    const InterruptWatch* interrupts_;
 };
 
 }  // namespace quorvane::cli

@@ -1,0 +1,47 @@
+#include "tools/upgradectl/plan_output.h"
+
+#include "protocol/mac_text.h"
+#include "tools/upgradectl/text_table.h"
+
+namespace quorvane::cli {
+namespace {
+
+// What the command moves, for the two that move data.
+std::string Transfer(const PlannedCommand& planned) {
+    if (planned.command.keyword == ScriptKeyword::Load)
+        return " (sends " + std::to_string(planned.loadBytes) + " bytes)";
+    if (planned.command.keyword == ScriptKeyword::Read)
+        return " (writes " + planned.readOutput.string() + ")";
+    return {};
+}
+
+nlohmann::ordered_json StepJson(const PlannedCommand& planned) {
+    nlohmann::ordered_json step = {
+        {"line", planned.line}, {"command", KeywordName(planned.command.keyword)}, {"text", planned.text}};
+    if (planned.command.keyword == ScriptKeyword::Load) step["loadBytes"] = planned.loadBytes;
+    if (planned.command.keyword == ScriptKeyword::Read) step["readOutput"] = planned.readOutput.string();
+    return step;
+}
+
+}  // namespace
+
+void PrintPlan(std::ostream& out, const std::vector<DeviceRecord*>& devices, const PackageCheck& check) {
+    for (const DeviceRecord* record : devices) {
+        out << FormatMac(record->mac) << " would run:\n";
+        if (check.plan.empty()) out << "  no device command\n";
+        for (const PlannedCommand& planned : check.plan)
+            out << "  line " << planned.line << ": " << PrintableText(planned.text + Transfer(planned))
+                << '\n';
+    }
+}
+
+nlohmann::ordered_json PlanJson(const std::vector<DeviceRecord*>& devices, const PackageCheck& check) {
+    nlohmann::ordered_json steps = nlohmann::ordered_json::array();
+    for (const PlannedCommand& planned : check.plan) steps.push_back(StepJson(planned));
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const DeviceRecord* record : devices)
+        list.push_back({{"mac", FormatMac(record->mac)}, {"plan", steps}});
+    return list;
+}
+
+}  // namespace quorvane::cli
