@@ -12,6 +12,7 @@
 #include "tools/upgradectl/exit_codes.h"
 #include "tools/upgradectl/findings_output.h"
 #include "tools/upgradectl/json_output.h"
+#include "tools/upgradectl/text_table.h"
 
 namespace quorvane::cli {
 namespace {
@@ -21,6 +22,20 @@ struct CheckArgs {
     bool strict = false;
 };
 
+std::size_t CountOf(const PackageCheck& check, FindingLevel level) {
+    std::size_t count = 0;
+    for (const Finding& finding : check.findings) count += finding.level == level ? 1 : 0;
+    return count;
+}
+
+void PrintSummary(const std::string& packagePath, const PackageCheck& check) {
+    PrintFindings(std::cerr, check);
+    const std::size_t errors = CountOf(check, FindingLevel::Error);
+    const std::size_t warnings = CountOf(check, FindingLevel::Warning);
+    std::cerr << PrintableText(packagePath) << ": " << errors << (errors == 1 ? " error, " : " errors, ") << warnings
+              << (warnings == 1 ? " warning\n" : " warnings\n");
+}
+
 int RunCheck(const GlobalOptions& global, const CheckArgs& args) {
     UpgradePackage package;
     if (!OpenPackage(args.package, package)) return EXIT_USAGE;
@@ -28,7 +43,7 @@ int RunCheck(const GlobalOptions& global, const CheckArgs& args) {
     if (global.json)
         PrintJson(FindingsJson(check));
     else
-        PrintFindings(std::cerr, check);
+        PrintSummary(args.package, check);
     const bool refused = check.HasErrors() || (args.strict && check.HasWarnings());
     return refused ? EXIT_USAGE : EXIT_DONE;
 }
