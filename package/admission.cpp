@@ -58,16 +58,21 @@ void ReadMac(UpgradePackage& package, Restrictions& restrictions) {
 
 // A key that restricts by being present must not lift its restriction by
 // being written wrongly: lines of it that all fail to count admit nothing.
-bool PresentButVoid(UpgradePackage& package, const char* key) {
-    const std::vector<KeyLine> lines = Restrictions::KeyLines(package, key);
-    return !lines.empty() &&
-           std::none_of(lines.begin(), lines.end(), [](const KeyLine& l) { return l.Counts(); });
+bool AdmitsNone(UpgradePackage& package) {
+    for (const RestrictionKey& key : RESTRICTION_KEYS) {
+        if (!key.voidAdmitsNone) continue;
+        const std::vector<KeyLine> lines = Restrictions::KeyLines(package, key.name);
+        if (!lines.empty() &&
+            std::none_of(lines.begin(), lines.end(), [](const KeyLine& l) { return l.Counts(); }))
+            return true;
+    }
+    return false;
 }
 
 // Reads every key; false when a required one is missing, which ends the pass.
 bool ReadRestrictions(UpgradePackage& package, Restrictions& restrictions) {
     restrictions.macRestricted = false;
-    restrictions.admitsNone = PresentButVoid(package, "MAC") || PresentButVoid(package, "DEVICEID");
+    restrictions.admitsNone = AdmitsNone(package);
     if (!Restrictions::LookupNumber(package, "PRODUCTID", restrictions.wantedProductId)) return false;
     ReadDeviceIds(package, restrictions);
     if (!Restrictions::LookupNumber(package, "VENDORID", restrictions.wantedVendorId)) return false;

@@ -1,5 +1,6 @@
 #include "package/package_check.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,12 +10,19 @@
 
 #include "package/line_reader.h"
 #include "package/restriction_check.h"
+#include "package/script_interpreter.h"
 #include "package/upgrade_package.h"
 
 namespace quorvane {
 namespace {
 
 namespace fs = std::filesystem;
+
+// Where the package is and where a run would write.
+struct CheckTarget {
+    fs::path outputFolder;
+    fs::path packagePath;
+};
 
 class Findings {
 public:
@@ -101,32 +109,48 @@ void CheckLoad(UpgradePackage& package, PlannedCommand& planned, Findings& findi
     }
 }
 
+// True when the two name one file, or would once the later one exists.
+bool SameFile(const fs::path& a, const fs::path& b) {
+    std::error_code error;
+    if (fs::equivalent(a, b, error)) return true;
+    const auto first = fs::weakly_canonical(a, error);
+    if (error) return false;
+    return first == fs::weakly_canonical(b, error) && !error;
+}
+
+// Why a READ output path cannot take the device's bytes; empty when it can.
+std::string OutputProblem(const fs::path& output, const fs::path& folder, const fs::path& packagePath) {
+    struct stat info {};
+    if (::lstat(output.c_str(), &info) == 0) {
+        if (!S_ISREG(info.st_mode))
+            return "READ output " + output.string() + " exists and is not a regular file";
+        // Truncating a file with another name would destroy that file too.
+        if (info.st_nlink > 1) return "READ output " + output.string() + " has other hard links";
+    }
+    if (::access(folder.c_str(), W_OK | X_OK) != 0)
+        return "READ output folder " + folder.string() + " is not writable";
+    if (SameFile(output, packagePath)) return "READ output would overwrite the package itself";
+    return {};
+}
+
 // READ writes into the output folder; a path that is taken by something
 // other than a regular file, or a folder that cannot be written, would fail
 // the run only after the device was erased and loaded.
-void CheckRead(const UpgradePackage& package, const fs::path& outputFolder, PlannedCommand& planned,
-               Findings& findings) {
+void CheckRead(const CheckTarget& target, PlannedCommand& planned, Findings& findings) {
     const ScriptCommand& command = planned.command;
     if (!command.nameUsable) {
         findings.Error(SCRIPT_MEMBER, planned.line, "READ names " + NameProblem(command));
         return;
     }
-    planned.readOutput = outputFolder / command.name;
-    std::error_code error;
-    const auto status = fs::symlink_status(planned.readOutput, error);
-    if (fs::exists(status) && !fs::is_regular_file(status))
+    planned.readOutput = target.outputFolder / command.name;
+    const std::string problem = OutputProblem(planned.readOutput, target.outputFolder, target.packagePath);
+    if (!problem.empty()) findings.Error(SCRIPT_MEMBER, planned.line, problem);
+    if (command.length >= READ_LENGTH_LIMIT)
         findings.Error(SCRIPT_MEMBER, planned.line,
-                       "READ output " + planned.readOutput.string() + " exists and is not a regular file");
-    else if (::access(outputFolder.c_str(), W_OK | X_OK) != 0)
-        findings.Error(SCRIPT_MEMBER, planned.line,
-                       "READ output folder " + outputFolder.string() + " is not writable");
-    else if (fs::equivalent(planned.readOutput, package.PackagePath(), error))
-        findings.Error(SCRIPT_MEMBER, planned.line, "READ output would overwrite the package itself");
-    if (command.length >= (1u << 23))
-        findings.Error(SCRIPT_MEMBER, planned.line, "READ length must be below 8 MiB (8388608 bytes)");
+                       "READ length must be below " + std::to_string(READ_LENGTH_LIMIT) + " bytes");
 }
 
-void CheckScriptLines(UpgradePackage& package, const fs::path& outputFolder, PackageCheck& check,
+void CheckScriptLines(UpgradePackage& package, const CheckTarget& target, PackageCheck& check,
                       Findings& findings) {
     LineReader reader;
     if (!reader.Open(package.WorkFile(SCRIPT_FILE))) {
@@ -149,7 +173,7 @@ void CheckScriptLines(UpgradePackage& package, const fs::path& outputFolder, Pac
         for (const auto& note : named ? command.argumentNotes : std::vector<std::string>{})
             findings.Warning(SCRIPT_MEMBER, line, std::string(KeywordName(command.keyword)) + ": " + note);
         if (command.keyword == ScriptKeyword::Load) CheckLoad(package, planned, findings);
-        if (command.keyword == ScriptKeyword::Read) CheckRead(package, outputFolder, planned, findings);
+        if (command.keyword == ScriptKeyword::Read) CheckRead(target, planned, findings);
         check.plan.push_back(std::move(planned));
     }
     if (check.plan.empty())
@@ -179,11 +203,17 @@ bool PackageCheck::HasWarnings() const {
 }
 
 PackageCheck CheckPackage(UpgradePackage& package, const fs::path& outputFolder) {
+    return CheckPackage(package, outputFolder, package.PackagePath());
+}
+
+PackageCheck CheckPackage(UpgradePackage& package, const fs::path& outputFolder,
+                          const fs::path& packagePath) {
+    const CheckTarget target{outputFolder, packagePath};
     PackageCheck check;
     Findings findings(check.findings);
     CheckContainer(package, findings);
     CheckScriptBytes(package.WorkFile(SCRIPT_FILE), findings);
-    CheckScriptLines(package, outputFolder, check, findings);
+    CheckScriptLines(package, target, check, findings);
     CheckRestrictionFile(package, check.findings);
     // Errors first, each group in member and line order, as a reader scans them.
     std::stable_sort(check.findings.begin(), check.findings.end(), [](const Finding& a, const Finding& b) {

@@ -45,6 +45,10 @@ struct PackageCheck {
 // Every LOAD member is left extracted in the package's private folder for
 // the runs that follow.
 PackageCheck CheckPackage(UpgradePackage& package, const std::filesystem::path& outputFolder);
+// The same for a package that is about to be moved to `packagePath` (a
+// package being written), so that a READ onto that name is caught too.
+PackageCheck CheckPackage(UpgradePackage& package, const std::filesystem::path& outputFolder,
+                          const std::filesystem::path& packagePath);
 
 // "error: program.cmd:3: text", "warning: restriction.ini: text".
 std::string FormatFinding(const Finding& finding);

@@ -26,7 +26,8 @@ void CheckDeviceIds(const KeyLine& line, std::vector<Finding>& findings) {
     }
     if (count > DEVICEID_CAPACITY)
         Warn(findings, line.line,
-             "DEVICEID lists " + std::to_string(count) + " ids; only the first 10 are used");
+             "DEVICEID lists " + std::to_string(count) + " ids; only the first " +
+                 std::to_string(DEVICEID_CAPACITY) + " are used");
 }
 
 // The value of the line that counts.
@@ -37,7 +38,8 @@ void CheckValue(const RestrictionKey& key, const KeyLine& line, std::vector<Find
     if (name == "DEVICEID") CheckDeviceIds(line, findings);
     MacAddress ignored{};
     if (name == "MAC" && !ParseMacText(line.value, ignored))
-        Warn(findings, line.line, "MAC value '" + line.value + "' is not six hexadecimal byte values");
+        Warn(findings, line.line,
+             "MAC value '" + line.value + "' is not six hexadecimal byte values joined by ':' or '-'");
 }
 
 void CheckKey(UpgradePackage& package, const RestrictionKey& key, std::vector<Finding>& findings) {
@@ -58,7 +60,7 @@ void CheckKey(UpgradePackage& package, const RestrictionKey& key, std::vector<Fi
     if (counted != nullptr) return;
     if (key.required)
         Warn(findings, 0, "no valid " + name + " line: the package admits no device");
-    else if (!lines.empty())
+    else if (key.voidAdmitsNone && !lines.empty())
         Warn(findings, 0, name + " is given but no " + name + " line is valid: the package admits no device");
 }
 

@@ -20,12 +20,15 @@ struct RestrictionKey {
     const char* name;
     bool number;    // one 16-bit number; otherwise text (a DEVICEID list, a MAC)
     bool required;  // without it the package admits no device
+    // Optional, and restricting by its presence: when it is given but no
+    // line of it counts, the package admits no device rather than every one.
+    bool voidAdmitsNone;
 };
 
 // The keys in the order an admission pass reads them.
 inline constexpr RestrictionKey RESTRICTION_KEYS[] = {
-    {"PRODUCTID", true, true},  {"DEVICEID", false, false}, {"VENDORID", true, true},
-    {"REVISIONID", true, true}, {"DEFAULT", true, true},    {"MAC", false, false},
+    {"PRODUCTID", true, true, false},  {"DEVICEID", false, false, true}, {"VENDORID", true, true, false},
+    {"REVISIONID", true, true, false}, {"DEFAULT", true, true, false},   {"MAC", false, false, true},
 };
 inline constexpr uint16_t ALTERNATE_VENDOR = 0x1000;
 inline constexpr uint16_t PRIMARY_VENDOR = 0x1407;  // also admits ALTERNATE_VENDOR

@@ -39,12 +39,11 @@ bool WithinOneSlip(std::string_view a, std::string_view b) {
     return a.substr(i) == b.substr(i + 1);  // one letter missing
 }
 
-// "LOAD<TAB>FIRMWARE.BIN" is one token: the keyword and its argument were
-// run together by a byte that does not separate tokens.
+// "LOAD<TAB>FIRMWARE.BIN", "LOADFIRMWARE.BIN": a keyword run together with
+// its argument, by a missing space or by a byte that does not separate
+// tokens (a tab, a no-break space, a lone carriage return).
 bool RunIntoArgument(std::string_view text, std::string_view keyword) {
-    if (text.size() <= keyword.size() || text.substr(0, keyword.size()) != keyword) return false;
-    const auto next = static_cast<unsigned char>(text[keyword.size()]);
-    return next < 0x20 || next == 0x7F;
+    return text.size() > keyword.size() && text.substr(0, keyword.size()) == keyword;
 }
 
 void NoteNumber(const LineReader& reader, uint8_t n, const char* what, ScriptCommand& command) {
@@ -83,7 +82,8 @@ void ReadNameAndAddress(const LineReader& reader, ScriptCommand& command) {
 
 std::string NameProblem(const ScriptCommand& command) {
     if (command.name.empty()) return "no file name";
-    if (command.name.size() > MAX_TOKEN_LENGTH) return "a file name longer than 99 characters";
+    if (command.name.size() > MAX_TOKEN_LENGTH)
+        return "a file name longer than " + std::to_string(MAX_TOKEN_LENGTH) + " characters";
     if (!IsSafeFileName(command.name)) return "'" + command.name + "', which is not a plain file name";
     return {};
 }

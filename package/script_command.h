@@ -48,8 +48,8 @@ const char* KeywordName(ScriptKeyword keyword);
 // True for the commands that send something to the device.
 bool IsDeviceCommand(ScriptKeyword keyword);
 // A known keyword that `upperText` is most likely a slip of: one letter
-// wrong, missing, added or two letters swapped, or a keyword run into its
-// argument by a tab or another control byte. Unknown when none fits.
+// wrong, missing, added or two letters swapped, or a keyword with more
+// behind it (run into its argument). Unknown when none fits.
 ScriptKeyword LikelyMeant(std::string_view upperText);
 
 }  // namespace quorvane

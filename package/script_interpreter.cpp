@@ -22,7 +22,6 @@ namespace {
 
 // Block numbers and request counts travel as 16-bit values.
 constexpr uint64_t MAX_FULL_BLOCKS = 0xFFFF;
-constexpr uint32_t READ_LENGTH_LIMIT = 1u << 23;
 // No block size can carry a file this long in 65,535 full blocks and a partial one.
 constexpr uint64_t LOAD_SIZE_LIMIT = (MAX_FULL_BLOCKS + 1) * LOAD_BUFFER;
 
@@ -50,15 +49,17 @@ struct Command {
 };
 
 // A READ output file, opened without following a symbolic link and used
-// only when it is a regular file this call created or truncated: a link
-// planted at the output name must never redirect device memory onto
-// another file, and a FIFO must never block the run.
+// only when it is a regular file of no other name, which this call created
+// or truncated: a symbolic or hard link planted at the output name must
+// never redirect device memory onto another file, and a FIFO must never
+// block the run.
 class OutputFile {
 public:
     explicit OutputFile(const std::filesystem::path& path)
         : fd_(::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666)) {
         struct stat info {};
-        if (fd_ >= 0 && (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode) || ::ftruncate(fd_, 0) != 0)) {
+        if (fd_ >= 0 && (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink > 1 ||
+                         ::ftruncate(fd_, 0) != 0)) {
             ::close(fd_);
             fd_ = -1;
         }

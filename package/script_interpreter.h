@@ -14,6 +14,8 @@ class UpgradePackage;
 
 inline constexpr std::size_t LOAD_BUFFER = 512;
 inline constexpr std::size_t READ_CHUNK = 128;
+// A READ must stay below this: its request count travels in 16 bits.
+inline constexpr uint32_t READ_LENGTH_LIMIT = 1u << 23;
 
 // Told what the interpreter is doing, so front ends can draw progress.
 class ScriptObserver {

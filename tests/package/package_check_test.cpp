@@ -54,12 +54,13 @@ TEST_F(PackageCheckTest, ScriptFindings) {
         {"LOAD\tfw.bin 0x10:0\n",
          {"error: program.cmd:1: unknown keyword 'LOAD\tFW.BIN' (a misspelt LOAD?) would be skipped",
           "warning: program.cmd: the script has no device command: a run would send nothing"}},
+        {"SETPROGRAMMODE\nLOADfw.bin 0x10:0\n",
+         {"error: program.cmd:2: unknown keyword 'LOADFW.BIN' (a misspelt LOAD?) would be skipped"}},
         {"ERASE 1\nLOAD missing.bin 0x10:0\n",
          {"error: program.cmd:2: LOAD names member 'MISSING.BIN', which the package lacks"}},
         {"RESET\nLOAD  fw.bin 0x10:0\n", {"error: program.cmd:2: LOAD names no file name"}},
         {"READ ../x 0:0 1\n", {"error: program.cmd:1: READ names '../X', which is not a plain file name"}},
-        {"READ big.bin 0:0 8388608\n",
-         {"error: program.cmd:1: READ length must be below 8 MiB (8388608 bytes)"}},
+        {"READ big.bin 0:0 8388608\n", {"error: program.cmd:1: READ length must be below 8388608 bytes"}},
         {std::string("RESET\n\0\n", 8),
          {"error: program.cmd:2: the script is not text: it holds a NUL byte"}},
         {"", {"warning: program.cmd: the script has no device command: a run would send nothing"}},
@@ -105,7 +106,8 @@ TEST_F(PackageCheckTest, RestrictionFindings) {
          {"warning: restriction.ini: no valid DEFAULT line: the package admits no device",
           "warning: restriction.ini:2: VENDORID value 'abc' is not a number",
           "warning: restriction.ini:3: VENDORID line ignored: the one on line 2 counts",
-          "warning: restriction.ini:5: MAC value '1:2' is not six hexadecimal byte values"}},
+          "warning: restriction.ini:5: MAC value '1:2' is not six hexadecimal byte values joined by ':' or "
+          "'-'"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.keys);
@@ -146,6 +148,11 @@ TEST_F(PackageCheckTest, ReadOutputMustBeARegularFileInAWritableFolder) {
     std::filesystem::remove(out);
     ASSERT_EQ(::mkfifo(out.c_str(), 0600), 0);
     EXPECT_EQ(Findings(script), std::vector<std::string>{taken});
+    std::filesystem::remove(out);
+    ASSERT_TRUE(test::WriteText(folder.File("other.txt"), "keep"));
+    std::filesystem::create_hard_link(folder.File("other.txt"), out);
+    EXPECT_EQ(Findings(script), std::vector<std::string>{"error: program.cmd:1: READ output " + out.string() +
+                                                         " has other hard links"});
     std::filesystem::remove(out);
     EXPECT_TRUE(Findings(script).empty());
 

@@ -108,6 +108,7 @@ TEST_F(UpgradectlPack, RefusesBadInputsAndPackagesTheCheckFindsFaultIn) {
     ASSERT_EQ(mkfifo((Dir() / "fifo").c_str(), 0600), 0);
     fs::resize_file(Dir() / "image.bin", 16 * 1024 * 1024);  // the smallest size refused
     WriteFileText(Dir() / "small.bin", IMAGE);
+    WriteFileText(Dir() / "self.cmd", "READ self.upk 1:0 4\n");
     struct Case {
         std::vector<std::string> argv;
         const char* err;  // the whole of stderr
@@ -117,6 +118,9 @@ TEST_F(UpgradectlPack, RefusesBadInputsAndPackagesTheCheckFindsFaultIn) {
         {Pack("/dev/zero"), "upgradectl: /dev/zero is not a regular file\n"},
         {Pack("good.cmd", {"fifo"}), "upgradectl: fifo is not a regular file\n"},
         {Pack("good.cmd"), "upgradectl: image.bin is too large for a package member (16 MiB or more)\n"},
+        {{UPGRADECTL_PATH, "pack", "SELF.UPK", "--script", "self.cmd", "--restrictions", "restriction.ini"},
+         "error: program.cmd:1: READ output would overwrite the package itself\n"
+         "upgradectl: SELF.UPK not written: the package has errors\n"},
         {Pack("error.cmd", {"small.bin", "--force"}),
          "error: program.cmd:2: LOAD names member 'MISSING.BIN', which the package lacks\n"
          "upgradectl: out.upk not written: the package has errors\n"},

@@ -10,6 +10,7 @@
 #include "tools/upgradectl/commands.h"
 #include "tools/upgradectl/device_session.h"
 #include "tools/upgradectl/exit_codes.h"
+#include "tools/upgradectl/interrupt_cleanup.h"
 #include "tools/upgradectl/findings_output.h"
 #include "tools/upgradectl/json_output.h"
 #include "tools/upgradectl/text_table.h"
@@ -37,8 +38,10 @@ void PrintSummary(const std::string& packagePath, const PackageCheck& check) {
 }
 
 int RunCheck(const GlobalOptions& global, const CheckArgs& args) {
+    InterruptCleanup cleanup;
     UpgradePackage package;
     if (!OpenPackage(args.package, package)) return EXIT_USAGE;
+    cleanup.Add(package.PrivateFolder());
     const PackageCheck check = CheckPackage(package, package.PackageFolder());
     if (global.json)
         PrintJson(FindingsJson(check));

@@ -11,6 +11,7 @@
 #include "tools/upgradectl/device_output.h"
 #include "tools/upgradectl/device_session.h"
 #include "tools/upgradectl/exit_codes.h"
+#include "tools/upgradectl/interrupt_cleanup.h"
 #include "tools/upgradectl/json_output.h"
 
 namespace quorvane::cli {
@@ -19,8 +20,10 @@ namespace {
 int RunDiscover(const GlobalOptions& global, const std::string& packagePath) {
     EndpointOptions endpointOptions;
     if (!ToEndpointOptions(global, endpointOptions)) return EXIT_USAGE;
+    InterruptCleanup cleanup;
     UpgradePackage package;
     if (!packagePath.empty() && !OpenPackage(packagePath, package)) return EXIT_USAGE;
+    cleanup.Add(package.PrivateFolder());
     DeviceSession session(endpointOptions);
     if (!session.Start()) return EXIT_USAGE;
 

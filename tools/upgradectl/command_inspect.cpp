@@ -13,30 +13,23 @@
 #include "tools/upgradectl/device_session.h"
 #include "tools/upgradectl/exit_codes.h"
 #include "tools/upgradectl/findings_output.h"
+#include "tools/upgradectl/interrupt_cleanup.h"
 #include "tools/upgradectl/json_output.h"
 #include "tools/upgradectl/text_table.h"
 
 namespace quorvane::cli {
 namespace {
 
-struct KeyKind {
-    const char* key;
-    bool text;  // the value is shown as written rather than as a number
-};
-
-// In the order the admission pass reads them.
-constexpr KeyKind KEYS[] = {{"PRODUCTID", false},  {"DEVICEID", true}, {"VENDORID", false},
-                            {"REVISIONID", false}, {"DEFAULT", false}, {"MAC", true}};
-
+// In the order the admission pass reads them; text values are shown as written.
 nlohmann::ordered_json RestrictionsJson(UpgradePackage& package) {
     nlohmann::ordered_json keys = nlohmann::ordered_json::object();
-    for (const auto& entry : KEYS) {
-        if (entry.text) {
+    for (const RestrictionKey& entry : RESTRICTION_KEYS) {
+        if (!entry.number) {
             std::string value;
-            if (Restrictions::LookupText(package, entry.key, value)) keys[entry.key] = value;
+            if (Restrictions::LookupText(package, entry.name, value)) keys[entry.name] = value;
         } else {
             uint16_t value = 0;
-            if (Restrictions::LookupNumber(package, entry.key, value)) keys[entry.key] = value;
+            if (Restrictions::LookupNumber(package, entry.name, value)) keys[entry.name] = value;
         }
     }
     return keys;
@@ -45,7 +38,7 @@ nlohmann::ordered_json RestrictionsJson(UpgradePackage& package) {
 // The script as stored, line by line, comments included.
 nlohmann::ordered_json ScriptLines(const UpgradePackage& package) {
     nlohmann::ordered_json lines = nlohmann::ordered_json::array();
-    std::ifstream in(package.WorkFile("PROGRAM.CMD"), std::ios::binary);
+    std::ifstream in(package.WorkFile(SCRIPT_FILE), std::ios::binary);
     std::string line;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -81,8 +74,10 @@ void PrintText(const nlohmann::ordered_json& report, const PackageCheck& check) 
 }
 
 int RunInspect(const GlobalOptions& global, const std::string& packagePath) {
+    InterruptCleanup cleanup;
     UpgradePackage package;
     if (!OpenPackage(packagePath, package)) return EXIT_USAGE;
+    cleanup.Add(package.PrivateFolder());
     nlohmann::ordered_json report;
     report["members"] = nlohmann::ordered_json::array();
     for (const auto& member : package.Members())

@@ -19,6 +19,7 @@
 #include "tools/upgradectl/commands.h"
 #include "tools/upgradectl/exit_codes.h"
 #include "tools/upgradectl/findings_output.h"
+#include "tools/upgradectl/interrupt_cleanup.h"
 #include "tools/upgradectl/replacement_file.h"
 #include "tools/upgradectl/text_table.h"
 
@@ -77,7 +78,8 @@ bool AddSource(const std::string& path, MemberSource source, std::vector<MemberS
             std::cerr << "upgradectl: " << shown << " is not a regular file\n";
             break;
         case SourceProblem::TooLarge:
-            std::cerr << "upgradectl: " << shown << " is too large for a package member (16 MiB or more)\n";
+            std::cerr << "upgradectl: " << shown << " is too large for a package member ("
+                      << (MEMBER_DATA_LIMIT >> 20) << " MiB or more)\n";
             break;
     }
     return false;
@@ -88,7 +90,7 @@ bool OpenSources(const PackArgs& args, std::vector<MemberSource>& sources) {
     if (!AddSource(args.script, MemberSource(SCRIPT_MEMBER, false), sources) ||
         !AddSource(args.restrictions, MemberSource(RESTRICTION_MEMBER, true), sources))
         return false;
-    std::set<std::string> taken{"PROGRAM.CMD", "RESTRICTION.INI"};
+    std::set<std::string> taken{SCRIPT_FILE, RESTRICTION_FILE};
     for (const auto& file : args.dataFiles) {
         const std::string name = fs::path(file).filename().string();
         if (!AcceptMemberName(name, taken) || !AddSource(file, MemberSource(name, false), sources))
@@ -98,8 +100,10 @@ bool OpenSources(const PackArgs& args, std::vector<MemberSource>& sources) {
 }
 
 bool WriteTemporary(ReplacementFile& file, const std::vector<MemberSource>& sources,
-                    const std::string& output) {
-    if (!file.Create()) {
+                    const std::string& output, InterruptCleanup& cleanup) {
+    const bool created = file.Create();
+    cleanup.Add(file.TemporaryPath());
+    if (!created) {
         std::cerr << "upgradectl: cannot create a file beside " << PrintableText(output) << ": "
                   << std::strerror(errno) << '\n';
         return false;
@@ -114,13 +118,17 @@ bool WriteTemporary(ReplacementFile& file, const std::vector<MemberSource>& sour
 
 // The written package is opened and checked as every run checks it; READ
 // output would go beside OUT.
-bool PassesCheck(const ReplacementFile& file, const PackArgs& args) {
+bool PassesCheck(const ReplacementFile& file, const PackArgs& args, InterruptCleanup& cleanup) {
     UpgradePackage package;
-    if (!package.Open(file.TemporaryPath())) {
+    const bool opened = package.Open(file.TemporaryPath());
+    cleanup.Add(package.PrivateFolder());
+    if (!opened) {
         std::cerr << LoadString(IDS_INVALID_PACKAGE) << ": " << PrintableText(args.output) << '\n';
         return false;
     }
-    const PackageCheck check = CheckPackage(package, fs::absolute(args.output).parent_path());
+    // READ output goes beside OUT, and a READ onto OUT itself is caught too.
+    const fs::path output = fs::absolute(args.output);
+    const PackageCheck check = CheckPackage(package, output.parent_path(), output);
     package.Close();
     PrintFindings(std::cerr, check);
     const std::string shown = PrintableText(args.output);
@@ -143,8 +151,10 @@ int RunPack(const PackArgs& args) {
     if (OutputIsAnInput(args.output, inputs)) return EXIT_USAGE;
     std::vector<MemberSource> sources;
     if (!OpenSources(args, sources)) return EXIT_USAGE;
+    InterruptCleanup cleanup;
     ReplacementFile file(args.output);
-    if (!WriteTemporary(file, sources, args.output) || !PassesCheck(file, args)) return EXIT_USAGE;
+    const bool written = WriteTemporary(file, sources, args.output, cleanup);
+    if (!written || !PassesCheck(file, args, cleanup)) return EXIT_USAGE;
     if (!file.Commit()) {
         std::cerr << "upgradectl: cannot write " << PrintableText(args.output) << ": " << std::strerror(errno)
                   << '\n';

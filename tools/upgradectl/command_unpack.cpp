@@ -14,6 +14,7 @@
 #include "tools/upgradectl/commands.h"
 #include "tools/upgradectl/device_session.h"
 #include "tools/upgradectl/exit_codes.h"
+#include "tools/upgradectl/interrupt_cleanup.h"
 #include "tools/upgradectl/text_table.h"
 
 namespace quorvane::cli {
@@ -52,10 +53,10 @@ bool ReportContainerFaults(const ContainerLayout& layout, const fs::path& packag
     return layout.faultOffset >= 0 || layout.membersAfterEnd;
 }
 
-const char* LossReason(ExtractStatus status) {
+std::string LossReason(ExtractStatus status) {
     switch (status) {
         case ExtractStatus::TooLarge:
-            return "its data is 16 MiB or more";
+            return "its data is " + std::to_string(MEMBER_DATA_LIMIT >> 20) + " MiB or more";
         case ExtractStatus::WriteFailed:
             return "it could not be written";
         default:
@@ -88,8 +89,10 @@ bool ExtractAll(UpgradePackage& package, const std::vector<MemberInfo>& members,
 }
 
 int RunUnpack(const std::string& packagePath, const std::string& folder) {
+    InterruptCleanup cleanup;
     UpgradePackage package;
     if (!OpenPackage(packagePath, package)) return EXIT_USAGE;
+    cleanup.Add(package.PrivateFolder());
     const ContainerLayout layout = package.Layout();
     if (!AllNamesSafe(layout.members)) return EXIT_USAGE;
     std::error_code error;

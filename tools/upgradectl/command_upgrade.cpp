@@ -179,6 +179,12 @@ int FinishDryRun(const UpgradeOutcome& outcome, const std::vector<DeviceRecord*>
 void RunInterruptibly(const std::vector<DeviceRecord*>& selected, UpgradePackage& package,
                       DeviceProtocol& protocol, UpgradeMonitor& monitor, InterruptWatch& interrupts,
                       UpgradeOutcome& outcome) {
+    // Said at once: an exchange may wait for many seconds, and a technician
+    // who hears nothing presses Ctrl-C again, which ends mid-device.
+    interrupts.OnFirstSignal([](int) {
+        std::cerr << "\nupgradectl: stopping after the exchange under way; press Ctrl-C again to end at once\n"
+                  << std::flush;
+    });
     interrupts.SetStopGracefully(true);
     RunScripts(selected, package, protocol, monitor.Prompts(), &monitor, outcome);
     ReportCompletion(outcome, monitor.Prompts());
