@@ -8,6 +8,7 @@
 
 #include "app/app_loops.h"
 #include "app/gui/command_line.h"
+#include "protocol/pcap_writer.h"
 
 namespace quorvane {
 
@@ -36,13 +37,16 @@ bool RunSession(AppWindows windows, UpgradePackage& package, DeviceProtocol& pro
 
 class UpgradeApp {
 public:
-    explicit UpgradeApp(AppOptions options) : options_(std::move(options)) {}
+    // `capture`, when given, receives every datagram; it must outlive the run.
+    explicit UpgradeApp(AppOptions options, PcapWriter* capture = nullptr)
+        : options_(std::move(options)), capture_(capture) {}
     // Runs the whole program; always false, as there is nothing left to run
     // when it returns.
     bool InitInstance();
 
 private:
     AppOptions options_;
+    PcapWriter* capture_;
     std::unique_ptr<UdpEndpoint> endpoint_;
 };
 

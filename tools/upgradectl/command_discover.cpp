@@ -21,7 +21,7 @@ int RunDiscover(const GlobalOptions& global, const std::string& packagePath) {
     if (!ToEndpointOptions(global, endpointOptions)) return EXIT_USAGE;
     UpgradePackage package;
     if (!packagePath.empty() && !OpenPackage(packagePath, package)) return EXIT_USAGE;
-    DeviceSession session(endpointOptions);
+    DeviceSession session(endpointOptions, global.capture);
     if (!session.Start()) return EXIT_USAGE;
 
     std::vector<DeviceRecord*> devices;

@@ -108,7 +108,7 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     if (!ParseMacs(args.macs, wanted) || !ToEndpointOptions(global, endpointOptions)) return EXIT_USAGE;
     UpgradePackage package;
     if (!OpenPackage(args.package, package)) return EXIT_USAGE;
-    DeviceSession session(endpointOptions);
+    DeviceSession session(endpointOptions, global.capture);
     if (!session.Start()) return EXIT_USAGE;
 
     Restrictions restrictions;
