@@ -76,7 +76,8 @@ stop_simulator() {
 make_package() {
   seq 1000 >"$work/numbers"
   head -c 3001 "$work/numbers" >"$work/image.bin"
-  printf 'SETPROGRAMMODE\nERASE 1\nLOAD image.bin 1:0\nREAD readback.bin 1:0 100\nRESET\n' >"$work/program.cmd"
+  printf 'SETPROGRAMMODE\nUNLOCKDEVICE\nERASE 1\nLOAD image.bin 1:0\nREAD readback.bin 1:0 100\nLOCKDEVICE\nRESET\n' \
+    >"$work/program.cmd"
   printf 'PRODUCTID 0x0101\nVENDORID 0x1407\nREVISIONID 4\nDEFAULT 1\n' >"$work/restriction.ini"
   "$ctl" pack "$work/test.upk" --script "$work/program.cmd" --restrictions "$work/restriction.ini" \
     "$work/image.bin" >/dev/null
@@ -106,7 +107,8 @@ case_upgrade() {
   stop_simulator
 
   local requests='quorvane && quorvane.reply == 0'
-  local sequence="0 12 9 4 5 7 7 7 7 7 7 6 10 8"
+  # Every request opcode: discovery, information, then the script's commands.
+  local sequence="0 12 9 3 4 5 7 7 7 7 7 7 6 10 2 8"
   expect "request opcodes" "$sequence" "$(fields "$work/ctl.pcap" "$requests" quorvane.opcode | joined)"
   expect "requests the simulator received" "$sequence" \
     "$(fields "$work/devsim.pcap" "$requests" quorvane.opcode | joined)"
@@ -124,8 +126,8 @@ case_upgrade() {
   local verify_request verify_reply
   verify_request=$(fields "$work/ctl.pcap" "$requests && quorvane.opcode == 6" frame.number quorvane.response_in)
   verify_reply=$(fields "$work/ctl.pcap" "quorvane.reply == 1 && quorvane.opcode == 6" quorvane.response_to frame.number)
-  expect "LoadVerify request frame and its reply" "23 24" "$verify_request"
-  expect "LoadVerify reply's request frame and its own" "23 24" "$verify_reply"
+  expect "LoadVerify request frame and its reply" "25 26" "$verify_request"
+  expect "LoadVerify reply's request frame and its own" "25 26" "$verify_reply"
   expect "replies without a request" 0 "$(fields "$work/ctl.pcap" 'quorvane.reply == 1 && !quorvane.response_to' \
     frame.number | wc -l)"
   expect "replies without a round-trip time" 0 "$(fields "$work/ctl.pcap" 'quorvane.reply == 1 && !quorvane.time' \
