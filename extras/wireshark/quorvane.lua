@@ -457,7 +457,7 @@ end
 
 function proto.dissector(buf, pinfo, root)
     pinfo.cols.protocol = "QUORVANE"
-    local tree = root:add(proto, buf())
+    local tree = buf:len() > 0 and root:add(proto, buf()) or root:add(proto)
     if buf:len() < HEADER_SIZE then
         tree:add_proto_expert_info(e.short, string.format("%d bytes; the header alone is 14", buf:len()))
         pinfo.cols.info = "Malformed: " .. buf:len() .. " bytes"
