@@ -25,6 +25,9 @@ constexpr uint8_t DEFAULT_TTL = 64;
 // A capture must survive a program that is killed: buffered records never
 // wait longer than this for the system to get them.
 constexpr std::chrono::milliseconds FLUSH_INTERVAL{500};
+// Room for a few hundred full-size frames, so that during a LOAD the file
+// costs one system call per several hundred datagrams, not one per few.
+constexpr std::size_t FILE_BUFFER_SIZE = 256 * 1024;
 
 // The pcap headers are written little-endian; readers recognise the order
 // by the magic.
@@ -92,6 +95,7 @@ bool PcapWriter::Open(const std::filesystem::path& path, std::string& error) {
         error = "cannot write capture file " + path.string() + ": " + std::strerror(errno);
         return false;
     }
+    std::setvbuf(file_, nullptr, _IOFBF, FILE_BUFFER_SIZE);
     std::array<uint8_t, 24> header{};
     PutLe32(&header[0], PCAP_MAGIC_MICROSECONDS);
     PutLe16(&header[4], PCAP_VERSION_MAJOR);
@@ -107,7 +111,7 @@ bool PcapWriter::Open(const std::filesystem::path& path, std::string& error) {
         file_ = nullptr;
         return false;
     }
-    lastFlush_ = std::chrono::steady_clock::now();
+    lastFlush_ = std::chrono::system_clock::now();
     return true;
 }
 
@@ -129,13 +133,15 @@ void PcapWriter::Write(const DatagramEnds& ends, std::span<const uint8_t> payloa
         return;
     }
     pending_ = true;
-    if (std::chrono::steady_clock::now() - lastFlush_ >= FLUSH_INTERVAL) Flush();
+    // The datagram's own timestamp serves as the clock; one that went back
+    // (the system time was set) flushes too rather than waiting.
+    if (when - lastFlush_ >= FLUSH_INTERVAL || when < lastFlush_) Flush();
 }
 
 void PcapWriter::Flush() {
     if (file_ == nullptr || !pending_) return;
     pending_ = false;
-    lastFlush_ = std::chrono::steady_clock::now();
+    lastFlush_ = std::chrono::system_clock::now();
     if (std::fflush(file_) != 0) Fail();
 }
 

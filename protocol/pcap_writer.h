@@ -48,7 +48,7 @@ private:
     std::string failure_;
     uint16_t nextIdentification_ = 1;
     bool pending_ = false;
-    std::chrono::steady_clock::time_point lastFlush_{};
+    std::chrono::system_clock::time_point lastFlush_{};
 };
 
 }  // namespace quorvane
