@@ -3,15 +3,15 @@
 # upgrade of one simulated device captured on both sides, an upgrade that
 # needs a resend, and the replies fuzz corpus written as a capture.
 #
-#   wireshark_dissector_test.sh CASE DEVSIM UPGRADECTL FUZZ_REPLIES_PCAP DISSECTOR CORPUS_DIR
-#   CASE: upgrade | resend | corpus
+#   wireshark_dissector_test.sh CASE DEVSIM UPGRADECTL FUZZ_REPLIES_PCAP DISSECTOR CORPUS_DIR [DESKTOP]
+#   CASE: upgrade | resend | corpus | desktop (an unwritable capture only; needs no tshark)
 #
 # Exits 77 (skipped) when tshark is missing; scripts/setup installs it.
 set -euo pipefail
 
-case_name=$1 devsim=$2 ctl=$3 corpus_tool=$4 dissector=$5 corpus=$6
+case_name=$1 devsim=$2 ctl=$3 corpus_tool=$4 dissector=$5 corpus=$6 desktop=${7:-}
 
-command -v tshark >/dev/null || { echo "tshark is not installed (scripts/setup installs it)"; exit 77; }
+[ "$case_name" = desktop ] || command -v tshark >/dev/null || { echo "tshark is not installed (scripts/setup installs it)"; exit 77; }
 
 work=$(mktemp -d)
 sim_pid=
@@ -175,6 +175,15 @@ case_corpus() {
   # Cut packets are reported as such, not passed over.
   [ "$(fields "$work/corpus.pcap" 'quorvane.short' frame.number | wc -l)" -gt 0 ] || fail "no packet shorter than a header reported"
   [ "$(fields "$work/corpus.pcap" 'quorvane.truncated' frame.number | wc -l)" -gt 0 ] || fail "no cut payload reported"
+}
+
+# Refused before the window system is even asked for a window.
+case_desktop() {
+  local code=0
+  "$desktop" --capture "$work/missing/z.pcap" 2>"$work/bad.err" || code=$?
+  expect "desktop program exit code with an unwritable capture" 2 "$code"
+  grep -q "^quorvane-upgrade: cannot write capture file $work/missing/z.pcap: No such file or directory$" \
+    "$work/bad.err" || fail "no clear message: $(cat "$work/bad.err")"
 }
 
 "case_$case_name"
