@@ -1,5 +1,7 @@
 #include "protocol/recording_transport.h"
 
+#include <chrono>
+
 namespace quorvane {
 
 void RecordingTransport::RecordInto(PcapWriter& writer, const EndpointOptions& endpoint, uint16_t localPort) {
@@ -9,11 +11,15 @@ void RecordingTransport::RecordInto(PcapWriter& writer, const EndpointOptions& e
 }
 
 bool RecordingTransport::Send(uint32_t address, std::span<const uint8_t> datagram) {
+    // Stamped before it leaves: on loopback the reply can be back before
+    // the send call returns, and the round trip must not look shorter.
+    const auto when = std::chrono::system_clock::now();
     const bool sent = inner_.Send(address, datagram);
     // A datagram the system refused never reached the wire.
     if (writer_ != nullptr && sent) {
         const uint32_t destination = endpoint_.Destination(address);
-        writer_->Write({sources_.Toward(destination), localPort_, destination, endpoint_.port}, datagram);
+        writer_->Write({sources_.Toward(destination), localPort_, destination, endpoint_.port}, datagram,
+                       when);
     }
     return sent;
 }

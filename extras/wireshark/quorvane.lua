@@ -97,8 +97,11 @@ local f = {
     name = ProtoField.string("quorvane.info.name", "Device name"),
     workgroup = ProtoField.string("quorvane.info.workgroup", "Workgroup"),
 
-    response_in = ProtoField.framenum("quorvane.response_in", "Reply in"),
-    response_to = ProtoField.framenum("quorvane.response_to", "Reply to the request in"),
+    -- The frame types give Wireshark's request and reply marks (absent before 3.4).
+    response_in = ProtoField.framenum("quorvane.response_in", "Reply in", base.NONE,
+        frametype and frametype.RESPONSE),
+    response_to = ProtoField.framenum("quorvane.response_to", "Reply to the request in", base.NONE,
+        frametype and frametype.REQUEST),
     time = ProtoField.relative_time("quorvane.time", "Time since the request"),
     resend_of = ProtoField.framenum("quorvane.resend_of", "Resend of the request in"),
     resend = ProtoField.bool("quorvane.resend", "Resend"),
