@@ -11,12 +11,13 @@ void RecordingTransport::RecordInto(PcapWriter& writer, const EndpointOptions& e
 }
 
 bool RecordingTransport::Send(uint32_t address, std::span<const uint8_t> datagram) {
+    if (writer_ == nullptr) return inner_.Send(address, datagram);
     // Stamped before it leaves: on loopback the reply can be back before
     // the send call returns, and the round trip must not look shorter.
     const auto when = std::chrono::system_clock::now();
     const bool sent = inner_.Send(address, datagram);
     // A datagram the system refused never reached the wire.
-    if (writer_ != nullptr && sent) {
+    if (sent) {
         const uint32_t destination = endpoint_.Destination(address);
         writer_->Write({sources_.Toward(destination), localPort_, destination, endpoint_.port}, datagram,
                        when);
