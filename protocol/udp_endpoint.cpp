@@ -101,10 +101,7 @@ bool UdpEndpoint::Start() {
 }
 
 bool UdpEndpoint::Send(uint32_t address, std::span<const uint8_t> datagram) {
-    // Against a simulator the limited broadcast is redirected to where the
-    // simulator listens; every other address is used as given.
-    const uint32_t destination = address == LIMITED_BROADCAST ? options_.broadcastAddress : address;
-    const sockaddr_in target = MakeAddress(destination, options_.port);
+    const sockaddr_in target = MakeAddress(options_.Destination(address), options_.port);
     // Non-blocking: a datagram the system cannot take at once is a failure.
     const ssize_t sent = ::sendto(socket_, datagram.data(), datagram.size(), 0,
                                   reinterpret_cast<const sockaddr*>(&target), sizeof target);

@@ -20,6 +20,12 @@ struct EndpointOptions {
     uint32_t broadcastAddress = LIMITED_BROADCAST;
     uint16_t port = DEVICE_PORT;                             // destination port of every send
     std::chrono::milliseconds receiveWait{1000};             // readiness wait of every receive
+
+    // Against a simulator the limited broadcast is redirected to where the
+    // simulator listens; every other address is used as given.
+    uint32_t Destination(uint32_t address) const {
+        return address == LIMITED_BROADCAST ? broadcastAddress : address;
+    }
 };
 
 class UdpEndpoint final : public Transport {

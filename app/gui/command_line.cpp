@@ -41,8 +41,11 @@ bool ParseCommandLine(const QStringList& arguments, AppOptions& options, QString
     const QCommandLineOption wait(QStringLiteral("wait-ms"),
                                   QStringLiteral("Receive wait in milliseconds (default 1000)."),
                                   QStringLiteral("N"));
+    const QCommandLineOption capture(QStringLiteral("capture"),
+                                     QStringLiteral("Write every datagram sent and received to FILE (pcap)."),
+                                     QStringLiteral("FILE"));
     const QCommandLineOption help = parser.addHelpOption();
-    parser.addOptions({broadcast, port, wait});
+    parser.addOptions({broadcast, port, wait, capture});
     parser.addPositionalArgument(QStringLiteral("package"), QStringLiteral("Upgrade package to open."),
                                  QStringLiteral("[package]"));
     if (!parser.parse(arguments)) {
@@ -74,6 +77,7 @@ bool ParseCommandLine(const QStringList& arguments, AppOptions& options, QString
         }
         parsed.endpoint.receiveWait = std::chrono::milliseconds(number);
     }
+    if (parser.isSet(capture)) parsed.capture = std::filesystem::path(parser.value(capture).toStdString());
     const QStringList rest = parser.positionalArguments();
     if (rest.size() > 1) {
         error = QStringLiteral("only one package may be named");

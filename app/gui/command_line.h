@@ -15,6 +15,7 @@ namespace quorvane {
 struct AppOptions {
     EndpointOptions endpoint;
     std::optional<std::filesystem::path> package;
+    std::optional<std::filesystem::path> capture;  // pcap file for every datagram sent and received
     QString help;  // the usage text when --help was given; nothing else runs then
 };
 

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <cstdio>
+#include <string>
 
 #include "app/gui/command_line.h"
 #include "app/gui/termination_cleanup.h"
@@ -25,7 +26,16 @@ int main(int argc, char** argv) {
         std::fputs(qPrintable(options.help), stdout);
         return 0;
     }
-    quorvane::UpgradeApp app(options, &termination);
+    // Opened before anything is sent, so a capture that cannot be written
+    // stops the program like any other bad option.
+    quorvane::PcapWriter capture;
+    std::string captureError;
+    if (options.capture && !capture.Open(*options.capture, captureError)) {
+        std::fprintf(stderr, "quorvane-upgrade: %s\n", captureError.c_str());
+        return 2;
+    }
+    quorvane::UpgradeApp app(options, &termination, capture.IsOpen() ? &capture : nullptr);
     app.InitInstance();
+    if (!capture.Close(captureError)) std::fprintf(stderr, "quorvane-upgrade: %s\n", captureError.c_str());
     return 0;
 }

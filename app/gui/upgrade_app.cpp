@@ -9,6 +9,7 @@
 #include "app/gui/message_box_prompter.h"
 #include "app/gui/search_window.h"
 #include "app/gui/termination_cleanup.h"
+#include "protocol/recording_transport.h"
 #include "res/string_table.h"
 
 namespace quorvane {
@@ -50,7 +51,9 @@ bool UpgradeApp::InitInstance() {
     const QStringList recent = LoadRecentFiles(settings);
     (void)recent;  // loaded as the platform's applications do; never shown
 
-    EventPumpingTransport link(endpoint);
+    RecordingTransport recorder(endpoint);
+    if (capture_ != nullptr) recorder.RecordInto(*capture_, options_.endpoint, endpoint.LocalPort());
+    EventPumpingTransport link(recorder);
     DeviceChain chain;
     DeviceProtocol protocol(link, chain);
     Restrictions restrictions;

@@ -8,6 +8,7 @@
 
 #include "app/app_loops.h"
 #include "app/gui/command_line.h"
+#include "protocol/pcap_writer.h"
 
 namespace quorvane {
 
@@ -38,9 +39,11 @@ class TerminationCleanup;
 
 class UpgradeApp {
 public:
-    // `termination`, when given, removes the open package's folder on SIGTERM.
-    explicit UpgradeApp(AppOptions options, TerminationCleanup* termination = nullptr)
-        : options_(std::move(options)), termination_(termination) {}
+    // `termination`, when given, removes the open package's folder on SIGTERM;
+    // `capture`, when given, receives every datagram and must outlive the run.
+    explicit UpgradeApp(AppOptions options, TerminationCleanup* termination = nullptr,
+                        PcapWriter* capture = nullptr)
+        : options_(std::move(options)), termination_(termination), capture_(capture) {}
     // Runs the whole program; always false, as there is nothing left to run
     // when it returns.
     bool InitInstance();
@@ -48,6 +51,7 @@ public:
 private:
     AppOptions options_;
     TerminationCleanup* termination_;
+    PcapWriter* capture_;
     std::unique_ptr<UdpEndpoint> endpoint_;
 };
 

@@ -4,6 +4,8 @@
 // Out-values must stay untouched when an exchange fails, and no exchange
 // may send more than its retry rule allows.
 
+#include "fuzz/fuzz_replies.h"
+
 #include <algorithm>
 #include <array>
 #include <vector>
@@ -14,6 +16,7 @@
 #include "protocol/device_protocol.h"
 #include "protocol/info_block.h"
 #include "protocol/packet.h"
+#include "protocol/recording_transport.h"
 #include "support/fake_transport.h"
 
 using namespace quorvane;
@@ -117,8 +120,9 @@ void RunRead(DeviceProtocol& protocol, testing::FakeTransport& link, const Devic
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::vector<uint8_t> input(data, data + size);
+namespace quorvane::fuzz {
+
+void RunReplyExchanges(const std::vector<uint8_t>& input, PcapWriter* capture) {
     MatchBareDatagram(input);
 
     ByteStream in(input);
@@ -126,8 +130,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     testing::FakeTransport link;
     FuzzDevice device(in);
     device.Attach(link);
+    RecordingTransport recorder(link);
+    if (capture != nullptr) {
+        EndpointOptions endpoint;
+        endpoint.broadcastAddress = testing::LOCALHOST;
+        recorder.RecordInto(*capture, endpoint, CAPTURE_LOCAL_PORT);
+    }
     DeviceChain chain;
-    DeviceProtocol protocol(link, chain);
+    DeviceProtocol protocol(recorder, chain);
 
     const bool found = protocol.Discover(p.discoverFirst, p.discoverSecond);
     FUZZ_CHECK(found == !chain.Empty() && link.sent.size() == 1);
@@ -141,5 +151,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     RunRead(protocol, link, record, p);
     Bounded(link, [&] { return protocol.Unlock(record); });
     Bounded(link, [&] { return protocol.Reset(record); });
+}
+
+}  // namespace quorvane::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    RunReplyExchanges(std::vector<uint8_t>(data, data + size), nullptr);
     return 0;
 }

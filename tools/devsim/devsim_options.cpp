@@ -125,6 +125,7 @@ int ParseDevsimOptions(int argc, const char* const* argv, DevsimConfig& config, 
     app.add_flag("-v,--verbose", config.verbose, "Log every request and reply on stderr");
     app.add_option("--log-file", config.logFile, "Append one line per request and reply to this file");
     app.add_option("--dump-dir", config.dumpDir, "On exit (and on SIGUSR1) write each device's memory here");
+    app.add_option("--capture", config.capture, "Write every datagram received and sent to this pcap file");
     AddFaultOptions(app, config.faults, raw);
     try {
         app.parse(argc, argv);

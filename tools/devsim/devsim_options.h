@@ -20,6 +20,7 @@ struct DevsimConfig {
     bool verbose = false;
     std::string logFile;
     std::string dumpDir;
+    std::string capture;
     FaultOptions faults;
 };
 

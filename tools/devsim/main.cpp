@@ -92,14 +92,21 @@ int Serve(const DevsimConfig& config) {
             return 1;
         }
     }
+    // Opened before the socket, so nothing is answered when it cannot be written.
+    quorvane::PcapWriter capture;
+    std::string error;
+    if (!config.capture.empty() && !capture.Open(config.capture, error)) {
+        std::cerr << "devsim: " << error << "\n";
+        return 1;
+    }
     Simulator simulator(std::move(profiles), config.faults);
     simulator.SetLog(MakeLogSink(config, logFile));
     UdpServer server;
-    std::string error;
     if (!server.Open(where, error)) {
         std::cerr << "devsim: " << config.listen << ": " << error << "\n";
         return 1;
     }
+    if (capture.IsOpen()) server.CaptureInto(capture);
     InstallHandlers();
     if (!config.portFile.empty() && !WritePortFile(config.portFile, server.BoundPort())) {
         std::cerr << "devsim: cannot write port file " << config.portFile << "\n";
@@ -113,6 +120,7 @@ int Serve(const DevsimConfig& config) {
         simulator, {&stopRequested, &dumpRequested}, [&] { DumpAll(config, simulator); }, error);
     DumpAll(config, simulator);
     if (!ok) std::cerr << "devsim: " << error << "\n";
+    if (!capture.Close(error)) std::cerr << "devsim: " << error << "\n";
     return ok ? 0 : 1;
 }
 

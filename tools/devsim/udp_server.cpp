@@ -32,6 +32,7 @@ struct Pending {
 
 class ReplyQueue {
 public:
+    explicit ReplyQueue(CaptureTap& tap) : tap_(tap) {}
     void Add(int64_t due, const sockaddr_in& to, std::vector<uint8_t> bytes) {
         queue_.emplace(due, Pending{to, std::move(bytes)});
     }
@@ -40,8 +41,9 @@ public:
         while (!queue_.empty() && queue_.begin()->first <= now) {
             const Pending& p = queue_.begin()->second;
             // A failed send is a lost reply, which the program survives by resending.
-            ::sendto(fd, p.bytes.data(), p.bytes.size(), 0, reinterpret_cast<const sockaddr*>(&p.to),
-                     sizeof p.to);
+            if (::sendto(fd, p.bytes.data(), p.bytes.size(), 0, reinterpret_cast<const sockaddr*>(&p.to),
+                         sizeof p.to) >= 0)
+                tap_.Sent(p.to, p.bytes);
             queue_.erase(queue_.begin());
         }
     }
@@ -52,11 +54,12 @@ public:
     }
 
 private:
+    CaptureTap& tap_;
     std::multimap<int64_t, Pending> queue_;
 };
 
 // Reads every datagram waiting on the socket and queues the answers.
-bool Drain(int fd, Simulator& simulator, ReplyQueue& queue, std::vector<uint8_t>& buffer) {
+bool Drain(int fd, Simulator& simulator, ReplyQueue& queue, std::vector<uint8_t>& buffer, CaptureTap& tap) {
     for (;;) {
         sockaddr_in from{};
         socklen_t fromLength = sizeof from;
@@ -65,8 +68,9 @@ bool Drain(int fd, Simulator& simulator, ReplyQueue& queue, std::vector<uint8_t>
         if (n < 0 && errno == ECONNREFUSED) continue;  // a stale error from an earlier reply
         if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
         const int64_t now = NowMs();
-        for (auto& reply :
-             simulator.Handle(std::span<const uint8_t>(buffer.data(), static_cast<std::size_t>(n)), now)) {
+        const std::span<const uint8_t> request(buffer.data(), static_cast<std::size_t>(n));
+        tap.Received(from, request);
+        for (auto& reply : simulator.Handle(request, now)) {
             queue.Add(now + reply.delayMs, from, std::move(reply.bytes));
         }
         queue.SendDue(fd, now);
@@ -115,12 +119,17 @@ bool UdpServer::Open(const ListenAddress& where, std::string& error) {
         return false;
     }
     port_ = ntohs(local.sin_port);
+    local_ = local;
     return true;
+}
+
+void UdpServer::CaptureInto(PcapWriter& writer) {
+    tap_.Attach(writer, local_);
 }
 
 bool UdpServer::Run(Simulator& simulator, RunFlags flags, const std::function<void()>& onDump,
                     std::string& error) {
-    ReplyQueue queue;
+    ReplyQueue queue(tap_);
     std::vector<uint8_t> buffer(RECEIVE_CAPACITY);
     while (!*flags.stop) {
         if (flags.dump && *flags.dump) {
@@ -134,7 +143,8 @@ bool UdpServer::Run(Simulator& simulator, RunFlags flags, const std::function<vo
             error = std::string("poll: ") + std::strerror(errno);
             return false;
         }
-        if (ready > 0 && !Drain(fd_, simulator, queue, buffer)) {
+        if (ready == 0) tap_.Idle();
+        if (ready > 0 && !Drain(fd_, simulator, queue, buffer, tap_)) {
             error = std::string("recvfrom: ") + std::strerror(errno);
             return false;
         }

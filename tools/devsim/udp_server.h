@@ -2,11 +2,14 @@
 // The socket side of devsim: one UDP socket, replies to each request's
 // source, and a queue for replies that are due later.
 
+#include <netinet/in.h>
+
 #include <csignal>
 #include <cstdint>
 #include <functional>
 #include <string>
 
+#include "tools/devsim/capture_tap.h"
 #include "tools/devsim/simulator.h"
 
 namespace quorvane::devsim {
@@ -34,6 +37,8 @@ public:
 
     bool Open(const ListenAddress& where, std::string& error);
     uint16_t BoundPort() const { return port_; }
+    // Writes every datagram received and sent to `writer` (after Open).
+    void CaptureInto(PcapWriter& writer);
 
     // Serves until the stop flag is set; calls `onDump` whenever the dump flag
     // is raised. False when the socket fails.
@@ -42,6 +47,8 @@ public:
 private:
     int fd_ = -1;
     uint16_t port_ = 0;
+    sockaddr_in local_{};
+    CaptureTap tap_;
 };
 
 }  // namespace quorvane::devsim

@@ -24,7 +24,7 @@ int RunDiscover(const GlobalOptions& global, const std::string& packagePath) {
     UpgradePackage package;
     if (!packagePath.empty() && !OpenPackage(packagePath, package)) return EXIT_USAGE;
     cleanup.Add(package.PrivateFolder());
-    DeviceSession session(endpointOptions);
+    DeviceSession session(endpointOptions, global.capture);
     if (!session.Start()) return EXIT_USAGE;
 
     std::vector<DeviceRecord*> devices;

@@ -211,7 +211,7 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     const PackageCheck check = CheckPackage(package, package.PackageFolder());
     if (!PackagePasses(check, global.json)) return EXIT_USAGE;
 
-    DeviceSession session(endpointOptions);
+    DeviceSession session(endpointOptions, global.capture);
     if (!session.Start()) return EXIT_USAGE;
     Restrictions restrictions;
     std::vector<DeviceRecord*> selected;

@@ -9,11 +9,24 @@
 
 namespace quorvane::cli {
 
+DeviceSession::~DeviceSession() {
+    std::string error;
+    if (!capture_.Close(error)) std::cerr << "upgradectl: " << error << '\n';
+}
+
 bool DeviceSession::Start() {
-    if (endpoint_.Start()) return true;
-    endpoint_.Close();
-    std::cerr << LoadString(IDS_SOCKETS_FAILED) << '\n';
-    return false;
+    std::string error;
+    if (!capturePath_.empty() && !capture_.Open(capturePath_, error)) {
+        std::cerr << "upgradectl: " << error << '\n';
+        return false;
+    }
+    if (!endpoint_.Start()) {
+        endpoint_.Close();
+        std::cerr << LoadString(IDS_SOCKETS_FAILED) << '\n';
+        return false;
+    }
+    if (capture_.IsOpen()) recorder_.RecordInto(capture_, options_, endpoint_.LocalPort());
+    return true;
 }
 
 bool OpenPackage(const std::filesystem::path& path, UpgradePackage& package) {

@@ -1,6 +1,6 @@
 #pragma once
 // What a command that talks to devices needs: the started endpoint, the
-// device chain and the exchanges over them.
+// device chain and the exchanges over them, and the capture when one is asked for.
 
 #include <filesystem>
 #include <vector>
@@ -8,20 +8,36 @@
 #include "package/upgrade_package.h"
 #include "protocol/device_chain.h"
 #include "protocol/device_protocol.h"
+#include "protocol/pcap_writer.h"
+#include "protocol/recording_transport.h"
 #include "protocol/udp_endpoint.h"
 
 namespace quorvane::cli {
 
 class DeviceSession {
 public:
-    explicit DeviceSession(const EndpointOptions& options)
-        : endpoint_(options), protocol_(endpoint_, chain_) {}
-    // Starts the endpoint; on failure prints message 103 and returns false.
+    // `capture` names the pcap file to write; none when empty.
+    explicit DeviceSession(const EndpointOptions& options, std::filesystem::path capture = {})
+        : options_(options),
+          capturePath_(std::move(capture)),
+          endpoint_(options),
+          recorder_(endpoint_),
+          protocol_(recorder_, chain_) {}
+    // Reports a capture that could not be written to the end.
+    ~DeviceSession();
+    DeviceSession(const DeviceSession&) = delete;
+    DeviceSession& operator=(const DeviceSession&) = delete;
+    // Opens the capture file, then starts the endpoint; on failure prints why
+    // (message 103 for the endpoint) and returns false. Nothing is sent here.
     bool Start();
     DeviceProtocol& Protocol() { return protocol_; }
 
 private:
+    EndpointOptions options_;
+    std::filesystem::path capturePath_;
+    PcapWriter capture_;
     UdpEndpoint endpoint_;
+    RecordingTransport recorder_;
     DeviceChain chain_;
     DeviceProtocol protocol_;
 };

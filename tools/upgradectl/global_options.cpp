@@ -18,6 +18,8 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {
         ->capture_default_str()
         ->check(CLI::Range(1, 60000));
     app.add_flag("--json", options.json, "Machine-readable output on stdout; messages stay on stderr");
+    app.add_option("--capture", options.capture,
+                   "Write every datagram sent and received to this pcap file (for Wireshark or tshark)");
 }
 
 bool ParseIpv4(const std::string& text, uint32_t& out) {

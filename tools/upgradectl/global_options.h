@@ -18,9 +18,10 @@ struct GlobalOptions {
     uint16_t port = DEVICE_PORT;
     int waitMs = 1000;
     bool json = false;
+    std::string capture;  // pcap file for every datagram sent and received; none when empty
 };
 
-// Registers --broadcast, --port, --wait-ms and --json on the top-level
+// Registers --broadcast, --port, --wait-ms, --json and --capture on the top-level
 // command; the subcommands let unknown options fall through to it, so the
 // options are accepted before and after the command name.
 void AddGlobalOptions(CLI::App& app, GlobalOptions& options);

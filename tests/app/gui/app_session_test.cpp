@@ -316,6 +316,17 @@ TEST(CommandLine, OptionsAndPackagePath) {
     }
 }
 
+TEST(CommandLine, CaptureFile) {
+    AppOptions options;
+    QString error;
+    ASSERT_TRUE(ParseCommandLine({"prog", "--capture", "logs/wire.pcap", "field.upk"}, options, error));
+    EXPECT_EQ(options.capture, std::filesystem::path("logs/wire.pcap"));
+    EXPECT_EQ(options.package, std::filesystem::path("field.upk"));
+    ASSERT_TRUE(ParseCommandLine({"prog"}, options, error));
+    EXPECT_EQ(options.capture, std::nullopt);
+    EXPECT_FALSE(ParseCommandLine({"prog", "--capture"}, options, error));
+}
+
 TEST(Settings, RecentFileListIsReadAsFourEntriesAndNeverWritten) {
     test::TempFolder folder;
     const auto file = folder.Path() / "Upgrade.ini";

@@ -96,8 +96,12 @@ TEST(DevsimSession, ListUpgradeAllThenTheListAgainThenDone) {
     options.endpoint.port = port;
     options.endpoint.receiveWait = std::chrono::milliseconds(200);
     options.package = package;
-    UpgradeApp app(options);
+    PcapWriter capture;
+    std::string captureError;
+    ASSERT_TRUE(capture.Open(folder.Path() / "wire.pcap", captureError)) << captureError;
+    UpgradeApp app(options, nullptr, &capture);
     EXPECT_FALSE(app.InitInstance());
+    ASSERT_TRUE(capture.Close(captureError)) << captureError;
 
     EXPECT_EQ(rows.size(), 2u);
     EXPECT_GT(rows.at(0), 0);
@@ -107,6 +111,9 @@ TEST(DevsimSession, ListUpgradeAllThenTheListAgainThenDone) {
     EXPECT_TRUE(boxes[1].startsWith("Upgrade complete."));
     // The script's READ put the image read back from the last device beside the package.
     EXPECT_EQ(ReadFile(folder.Path() / "READBACK.BIN"), ReadFile(examples / "firmware.bin"));
+    // Every datagram went through the capture: at least the whole image did
+    // (tshark reads such files in tests/extras).
+    EXPECT_GT(ReadFile(folder.Path() / "wire.pcap").size(), ReadFile(examples / "firmware.bin").size());
 }
 
 }  // namespace

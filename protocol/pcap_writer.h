@@ -1,0 +1,54 @@
+#pragma once
+// Writes UDP datagrams to a capture file that Wireshark and tshark read: the
+// classic pcap format with microsecond timestamps and raw IPv4 frames, each
+// datagram behind an IPv4 and a UDP header built from its real addresses.
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <span>
+#include <string>
+
+namespace quorvane {
+
+// One datagram's ends; addresses in host order like everywhere else.
+struct DatagramEnds {
+    uint32_t sourceAddress = 0;
+    uint16_t sourcePort = 0;
+    uint32_t destinationAddress = 0;
+    uint16_t destinationPort = 0;
+};
+
+class PcapWriter {
+public:
+    PcapWriter() = default;
+    ~PcapWriter();
+    PcapWriter(const PcapWriter&) = delete;
+    PcapWriter& operator=(const PcapWriter&) = delete;
+
+    // Creates (or empties) the file and writes the file header. False with
+    // `error` saying why when the file cannot be written.
+    bool Open(const std::filesystem::path& path, std::string& error);
+    bool IsOpen() const { return file_ != nullptr; }
+
+    // Appends one datagram. A failed write ends the capture; Close reports it.
+    void Write(const DatagramEnds& ends, std::span<const uint8_t> payload,
+               std::chrono::system_clock::time_point when = std::chrono::system_clock::now());
+    // Hands what is buffered to the system; cheap when nothing is pending.
+    void Flush();
+    // Flushes and closes. False with `error` when any write failed.
+    bool Close(std::string& error);
+
+private:
+    void Fail();
+
+    std::FILE* file_ = nullptr;
+    std::filesystem::path path_;
+    std::string failure_;
+    uint16_t nextIdentification_ = 1;
+    bool pending_ = false;
+    std::chrono::system_clock::time_point lastFlush_{};
+};
+
+}  // namespace quorvane

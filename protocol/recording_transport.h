@@ -1,0 +1,37 @@
+#pragma once
+// A transport that passes every call on and, once told where to, writes each
+// datagram sent and received to a capture file. The exchanges above it stay
+// as they are; without a capture it only forwards.
+
+#include <cstdint>
+#include <span>
+
+#include "pcap_writer.h"
+#include "source_address.h"
+#include "transport.h"
+#include "udp_endpoint.h"
+
+namespace quorvane {
+
+class RecordingTransport final : public Transport {
+public:
+    explicit RecordingTransport(Transport& inner) : inner_(inner) {}
+
+    // From now on every datagram is written to `writer` (which must outlive
+    // this transport). `endpoint` are the options the socket under `inner`
+    // was made with and `localPort` the port it is bound to: the transport
+    // calls carry neither.
+    void RecordInto(PcapWriter& writer, const EndpointOptions& endpoint, uint16_t localPort);
+
+    bool Send(uint32_t address, std::span<const uint8_t> datagram) override;
+    int Receive(uint32_t& sender, std::span<uint8_t> buffer) override;
+
+private:
+    Transport& inner_;
+    PcapWriter* writer_ = nullptr;
+    EndpointOptions endpoint_;
+    uint16_t localPort_ = 0;
+    SourceAddressCache sources_;
+};
+
+}  // namespace quorvane
