@@ -147,11 +147,13 @@ TEST_F(Exchanges, LateEchoOfThePreviousBlockFailsTheAttemptAndTheSameBlockGoesAg
 
 TEST_F(Exchanges, EraseEchoMismatchEndsThatAttemptWithoutReadingFurther) {
     // Were the wait to read on, the right echo queued behind the wrong one
-    // would succeed after one send.
-    ScriptReplies(link, {{Reply(OP_ERASE, "02 00"), Reply(OP_ERASE, "03 00")}});
+    // would succeed after one send. Already waiting when the request goes
+    // again, it is dropped rather than taken for the second attempt's reply.
+    ScriptReplies(link, {{Reply(OP_ERASE, "02 00"), Reply(OP_ERASE, "03 00")}, {Reply(OP_ERASE, "03 00")}});
     EXPECT_TRUE(protocol.Erase(device, 3));
     ExpectOnlyIdenticalSends(2);
     EXPECT_EQ(link.receives, 2);
+    EXPECT_EQ(link.Queued(), 0u);
 }
 
 TEST_F(Exchanges, ReplyTooShortForItsFieldFailsTheAttempt) {
