@@ -47,10 +47,9 @@ std::optional<Reply> AwaitReply(Transport& link, const MacAddress* mac, uint8_t 
                                 std::span<uint8_t> buffer, std::chrono::milliseconds deadline);
 
 // Sends `request` up to MAX_SENDS times. Each attempt lasts at most one
-// receive wait from its send; the first matching reply is handed to
-// `accept`, whose verdict decides the attempt, so a wrong echo fails the
-// attempt at once rather than waiting for a better packet. A send the
-// platform refuses ends the exchange.
+// receive wait from its send; every matching reply within it is handed to
+// `accept` until one is accepted. A send the platform refuses ends the
+// exchange.
 template <typename Accept>
 bool Exchange(Transport& link, std::span<const uint8_t> request, const MacAddress& mac, uint8_t replyOpcode,
               Accept&& accept) {
@@ -60,8 +59,14 @@ bool Exchange(Transport& link, std::span<const uint8_t> request, const MacAddres
         DropWaiting(link, buffer);
         if (!link.Send(LIMITED_BROADCAST, request)) return false;
         const auto deadline = link.Now() + link.ReceiveWait();
-        const auto reply = AwaitReply(link, &mac, replyOpcode, buffer, deadline);
-        if (reply && accept(*reply)) return true;
+        while (const auto reply = AwaitReply(link, &mac, replyOpcode, buffer, deadline)) {
+            if (accept(*reply)) return true;
+            // A reply that does not answer this request (the echo of the
+            // previous block, a read of another length) is a late or
+            // duplicated answer to an earlier one: it must not end this
+            // attempt, or a device that answers twice would use up all
+            // sends in a burst of its own old replies.
+        }
     }
     return false;
 }

@@ -121,5 +121,24 @@ TEST(DuplicatedReplies, EchoOfThePreviousBlockNeverFailsTheNextOne) {
     EXPECT_EQ(link.sent.size(), 4u);  // one send per block
 }
 
+// The copy comes only after the next request went out, so the drain before
+// the send cannot catch it: it is skipped as an answer to another block.
+TEST(DuplicatedReplies, LateCopiesOfOldEchoesAreSkippedNotCountedAsFailures) {
+    FakeTransport link;
+    DeviceChain chain;
+    DeviceProtocol protocol(link, chain);
+    link.responder = [](std::span<const uint8_t> request, FakeTransport& self) {
+        const uint16_t block = ReadU16(request, OFFSET_PAYLOAD);
+        // A backlog of old echoes reaches the program first, then the answer.
+        for (uint16_t old = 0; old < block; ++old)
+            for (int copy = 0; copy < 20; ++copy)
+                self.QueueReply(MakeReplyWords(OP_LOAD_BLOCK, EXAMPLE_MAC, {old}), LOCALHOST, 1);
+        self.QueueReply(MakeReplyWords(OP_LOAD_BLOCK, EXAMPLE_MAC, {block}), LOCALHOST, 2);
+    };
+    const uint8_t data[] = {9};
+    for (uint16_t block = 0; block < 3; ++block) ASSERT_TRUE(protocol.LoadBlock(ExampleDevice(), block, data));
+    EXPECT_EQ(link.sent.size(), 3u);
+}
+
 }  // namespace
 }  // namespace quorvane::testing
