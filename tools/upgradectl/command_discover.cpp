@@ -16,13 +16,13 @@
 namespace quorvane::cli {
 namespace {
 
-int RunDiscover(const GlobalOptions& global, const std::string& packagePath) {
+int RunDiscover(const GlobalOptions& global, const std::string& packagePath, int expected) {
     EndpointOptions endpointOptions;
     if (!ToEndpointOptions(global, endpointOptions)) return EXIT_USAGE;
     UpgradePackage package;
     if (!packagePath.empty() && !OpenPackage(packagePath, package)) return EXIT_USAGE;
-    DeviceSession session(endpointOptions);
-    if (!session.Start()) return EXIT_USAGE;
+    DeviceSession session(endpointOptions, {global.rounds});
+    if (!session.Start()) return EXIT_ENDPOINT;
 
     std::vector<DeviceRecord*> devices;
     if (packagePath.empty()) {
@@ -39,7 +39,8 @@ int RunDiscover(const GlobalOptions& global, const std::string& packagePath) {
         std::cerr << rows.size() << (packagePath.empty() ? " device(s) found" : " device(s) admitted")
                   << '\n';
     }
-    return EXIT_DONE;
+    return MeetsExpectation(rows.size(), expected, packagePath.empty() ? "found" : "admitted") ? EXIT_DONE
+                                                                                             : EXIT_USAGE;
 }
 
 }  // namespace
@@ -47,9 +48,12 @@ int RunDiscover(const GlobalOptions& global, const std::string& packagePath) {
 Command AddDiscoverCommand(CLI::App& app, const GlobalOptions& global) {
     auto* sub = app.add_subcommand("discover", "List the devices that answer a discovery");
     auto packagePath = std::make_shared<std::string>();
+    auto expected = std::make_shared<int>(0);
     sub->add_option("--package", *packagePath,
                     "List only the devices this package admits, in admission order");
-    return {sub, [&global, packagePath] { return RunDiscover(global, *packagePath); }};
+    sub->add_option("--expect", *expected, "Exit 2 when fewer devices are found (or admitted)")
+        ->check(CLI::Range(0, 1 << 20));
+    return {sub, [&global, packagePath, expected] { return RunDiscover(global, *packagePath, *expected); }};
 }
 
 }  // namespace quorvane::cli

@@ -26,6 +26,7 @@ struct UpgradeArgs {
     bool all = false;
     bool yes = false;
     int retries = 0;
+    int expected = 0;
 };
 
 bool ParseMacs(const std::vector<std::string>& texts, std::vector<MacAddress>& out) {
@@ -108,12 +109,13 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     if (!ParseMacs(args.macs, wanted) || !ToEndpointOptions(global, endpointOptions)) return EXIT_USAGE;
     UpgradePackage package;
     if (!OpenPackage(args.package, package)) return EXIT_USAGE;
-    DeviceSession session(endpointOptions);
-    if (!session.Start()) return EXIT_USAGE;
+    DeviceSession session(endpointOptions, {global.rounds});
+    if (!session.Start()) return EXIT_ENDPOINT;
 
     Restrictions restrictions;
     std::vector<DeviceRecord*> admitted;
     AdmitDevices(package, session.Protocol(), restrictions, admitted);
+    if (!MeetsExpectation(admitted.size(), args.expected, "admitted")) return EXIT_USAGE;
     std::vector<DeviceRecord*> selected;
     if (args.all) {
         selected = admitted;
@@ -156,6 +158,9 @@ Command AddUpgradeCommand(CLI::App& app, const GlobalOptions& global) {
     sub->add_option("--retries", args->retries, "How often a failed run is retried on each device")
         ->capture_default_str()
         ->check(CLI::Range(0, 1000));
+    sub->add_option("--expect", args->expected,
+                    "Exit 2 before any programming request when fewer devices are admitted")
+        ->check(CLI::Range(0, 1 << 20));
     return {sub, [&global, args] { return RunUpgrade(global, *args); }};
 }
 

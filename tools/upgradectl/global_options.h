@@ -17,10 +17,11 @@ struct GlobalOptions {
     std::string broadcast = "255.255.255.255";
     uint16_t port = DEVICE_PORT;
     int waitMs = 1000;
+    int rounds = 1;  // discovery rounds asked for
     bool json = false;
 };
 
-// Registers --broadcast, --port, --wait-ms and --json on the top-level
+// Registers --broadcast, --port, --wait-ms, --rounds and --json on the top-level
 // command; the subcommands let unknown options fall through to it, so the
 // options are accepted before and after the command name.
 void AddGlobalOptions(CLI::App& app, GlobalOptions& options);
