@@ -19,11 +19,14 @@ namespace {
 
 constexpr int IDLE_POLL_MS = 200;  // how soon a stop signal is noticed at the latest
 constexpr std::size_t RECEIVE_CAPACITY = 65536;
+constexpr int SOCKET_BUFFER_BYTES = 8 * 1024 * 1024;
 
 int64_t NowMs() {
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
+
+void SendNow(int fd, const sockaddr_in& to, std::span<const uint8_t> bytes);
 
 struct Pending {
     sockaddr_in to{};
@@ -39,9 +42,7 @@ public:
     void SendDue(int fd, int64_t now) {
         while (!queue_.empty() && queue_.begin()->first <= now) {
             const Pending& p = queue_.begin()->second;
-            // A failed send is a lost reply, which the program survives by resending.
-            ::sendto(fd, p.bytes.data(), p.bytes.size(), 0, reinterpret_cast<const sockaddr*>(&p.to),
-                     sizeof p.to);
+            SendNow(fd, p.to, p.bytes);
             queue_.erase(queue_.begin());
         }
     }
@@ -55,8 +56,14 @@ private:
     std::multimap<int64_t, Pending> queue_;
 };
 
-// Reads every datagram waiting on the socket and queues the answers.
-bool Drain(int fd, Simulator& simulator, ReplyQueue& queue, std::vector<uint8_t>& buffer) {
+void SendNow(int fd, const sockaddr_in& to, std::span<const uint8_t> bytes) {
+    // A failed send is a lost reply, which the program survives by resending.
+    ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+}
+
+// Reads every datagram waiting on the socket and answers it: at once when
+// the reply is due now, through the queue when a fault delays it.
+bool Drain(int fd, Simulator& simulator, ReplyQueue& queue, std::vector<uint8_t>& buffer, ReplyBatch& batch) {
     for (;;) {
         sockaddr_in from{};
         socklen_t fromLength = sizeof from;
@@ -65,11 +72,16 @@ bool Drain(int fd, Simulator& simulator, ReplyQueue& queue, std::vector<uint8_t>
         if (n < 0 && errno == ECONNREFUSED) continue;  // a stale error from an earlier reply
         if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
         const int64_t now = NowMs();
-        for (auto& reply :
-             simulator.Handle(std::span<const uint8_t>(buffer.data(), static_cast<std::size_t>(n)), now)) {
-            queue.Add(now + reply.delayMs, from, std::move(reply.bytes));
-        }
         queue.SendDue(fd, now);
+        simulator.Handle(std::span<const uint8_t>(buffer.data(), static_cast<std::size_t>(n)), now, batch);
+        for (std::size_t i = 0; i < batch.Size(); ++i) {
+            const auto bytes = batch.Bytes(i);
+            if (batch.DelayMs(i) <= 0) {
+                SendNow(fd, from, bytes);
+            } else {
+                queue.Add(now + batch.DelayMs(i), from, {bytes.begin(), bytes.end()});
+            }
+        }
     }
 }
 
@@ -101,6 +113,11 @@ bool UdpServer::Open(const ListenAddress& where, std::string& error) {
     }
     const int on = 1;
     ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    // Thousands of devices answer one discovery at once, and a client may
+    // keep many requests outstanding: room for bursts in both directions.
+    const int room = SOCKET_BUFFER_BYTES;
+    ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
+    ::setsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(where.address);
@@ -121,6 +138,7 @@ bool UdpServer::Open(const ListenAddress& where, std::string& error) {
 bool UdpServer::Run(Simulator& simulator, RunFlags flags, const std::function<void()>& onDump,
                     std::string& error) {
     ReplyQueue queue;
+    ReplyBatch batch;
     std::vector<uint8_t> buffer(RECEIVE_CAPACITY);
     while (!*flags.stop) {
         if (flags.dump && *flags.dump) {
@@ -134,7 +152,7 @@ bool UdpServer::Run(Simulator& simulator, RunFlags flags, const std::function<vo
             error = std::string("poll: ") + std::strerror(errno);
             return false;
         }
-        if (ready > 0 && !Drain(fd_, simulator, queue, buffer)) {
+        if (ready > 0 && !Drain(fd_, simulator, queue, buffer, batch)) {
             error = std::string("recvfrom: ") + std::strerror(errno);
             return false;
         }
