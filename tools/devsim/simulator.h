@@ -41,6 +41,7 @@ public:
     std::vector<OutgoingReply> Handle(std::span<const uint8_t> request, int64_t nowMs = 0);
 
     void SetLog(LogSink sink) { log_ = std::move(sink); }
+    const FaultOptions& Faults() const { return faults_; }
 
     std::vector<VirtualDevice>& Devices() { return devices_; }
     const std::vector<VirtualDevice>& Devices() const { return devices_; }

@@ -1,5 +1,7 @@
 #include "tools/devsim/udp_server.h"
 
+#include "tools/devsim/noise_source.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -63,7 +65,8 @@ void SendNow(int fd, const sockaddr_in& to, std::span<const uint8_t> bytes) {
 
 // Reads every datagram waiting on the socket and answers it: at once when
 // the reply is due now, through the queue when a fault delays it.
-bool Drain(int fd, Simulator& simulator, ReplyQueue& queue, std::vector<uint8_t>& buffer, ReplyBatch& batch) {
+bool Drain(int fd, Simulator& simulator, ReplyQueue& queue, NoiseSource& noise, std::vector<uint8_t>& buffer,
+           ReplyBatch& batch) {
     for (;;) {
         sockaddr_in from{};
         socklen_t fromLength = sizeof from;
@@ -73,6 +76,7 @@ bool Drain(int fd, Simulator& simulator, ReplyQueue& queue, std::vector<uint8_t>
         if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
         const int64_t now = NowMs();
         queue.SendDue(fd, now);
+        noise.SetClient(from, now);
         simulator.Handle(std::span<const uint8_t>(buffer.data(), static_cast<std::size_t>(n)), now, batch);
         for (std::size_t i = 0; i < batch.Size(); ++i) {
             const auto bytes = batch.Bytes(i);
@@ -138,6 +142,7 @@ bool UdpServer::Open(const ListenAddress& where, std::string& error) {
 bool UdpServer::Run(Simulator& simulator, RunFlags flags, const std::function<void()>& onDump,
                     std::string& error) {
     ReplyQueue queue;
+    NoiseSource noise(simulator.Faults());
     ReplyBatch batch;
     std::vector<uint8_t> buffer(RECEIVE_CAPACITY);
     while (!*flags.stop) {
@@ -146,13 +151,15 @@ bool UdpServer::Run(Simulator& simulator, RunFlags flags, const std::function<vo
             onDump();
         }
         queue.SendDue(fd_, NowMs());
+        noise.SendDue(fd_, NowMs());
         pollfd p{fd_, POLLIN, 0};
-        const int ready = ::poll(&p, 1, queue.Timeout(NowMs()));
+        const int64_t now = NowMs();
+        const int ready = ::poll(&p, 1, static_cast<int>(noise.WaitMs(now, queue.Timeout(now))));
         if (ready < 0 && errno != EINTR) {
             error = std::string("poll: ") + std::strerror(errno);
             return false;
         }
-        if (ready > 0 && !Drain(fd_, simulator, queue, buffer, batch)) {
+        if (ready > 0 && !Drain(fd_, simulator, queue, noise, buffer, batch)) {
             error = std::string("recvfrom: ") + std::strerror(errno);
             return false;
         }
