@@ -4,7 +4,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
+#include <sys/time.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -63,30 +63,44 @@ void SendNow(int fd, const sockaddr_in& to, std::span<const uint8_t> bytes) {
     ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
 }
 
-// Reads every datagram waiting on the socket and answers it: at once when
-// the reply is due now, through the queue when a fault delays it.
-bool Drain(int fd, Simulator& simulator, ReplyQueue& queue, NoiseSource& noise, std::vector<uint8_t>& buffer,
-           ReplyBatch& batch) {
-    for (;;) {
-        sockaddr_in from{};
-        socklen_t fromLength = sizeof from;
-        const ssize_t n = ::recvfrom(fd, buffer.data(), buffer.size(), MSG_DONTWAIT,
-                                     reinterpret_cast<sockaddr*>(&from), &fromLength);
-        if (n < 0 && errno == ECONNREFUSED) continue;  // a stale error from an earlier reply
-        if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
-        const int64_t now = NowMs();
-        queue.SendDue(fd, now);
-        noise.SetClient(from, now);
-        simulator.Handle(std::span<const uint8_t>(buffer.data(), static_cast<std::size_t>(n)), now, batch);
-        for (std::size_t i = 0; i < batch.Size(); ++i) {
-            const auto bytes = batch.Bytes(i);
-            if (batch.DelayMs(i) <= 0) {
-                SendNow(fd, from, bytes);
-            } else {
-                queue.Add(now + batch.DelayMs(i), from, {bytes.begin(), bytes.end()});
-            }
+// Answers one request: at once when the reply is due now, through the
+// queue when a fault delays it.
+void Answer(int fd, Simulator& simulator, ReplyQueue& queue, std::span<const uint8_t> request,
+            const sockaddr_in& from, ReplyBatch& batch) {
+    const int64_t now = NowMs();
+    simulator.Handle(request, now, batch);
+    for (std::size_t i = 0; i < batch.Size(); ++i) {
+        const auto bytes = batch.Bytes(i);
+        if (batch.DelayMs(i) <= 0) {
+            SendNow(fd, from, bytes);
+        } else {
+            queue.Add(now + batch.DelayMs(i), from, {bytes.begin(), bytes.end()});
         }
     }
+}
+
+// The longest a receive may block; set on the socket only when it changes,
+// so that serving a request costs one receive and one send, as little as a
+// bare ping-pong does.
+class ReceiveTimeout {
+public:
+    explicit ReceiveTimeout(int fd) : fd_(fd) {}
+    void Set(int64_t ms) {
+        ms = std::max<int64_t>(ms, 1);  // zero would mean waiting for ever
+        if (ms == current_) return;
+        timeval limit{static_cast<time_t>(ms / 1000), static_cast<suseconds_t>((ms % 1000) * 1000)};
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        current_ = ms;
+    }
+
+private:
+    int fd_;
+    int64_t current_ = -1;
+};
+
+bool Transient(int error) {
+    // A stale error from an earlier reply, a time-out or a signal: go on.
+    return error == EAGAIN || error == EWOULDBLOCK || error == EINTR || error == ECONNREFUSED;
 }
 
 }  // namespace
@@ -144,25 +158,29 @@ bool UdpServer::Run(Simulator& simulator, RunFlags flags, const std::function<vo
     ReplyQueue queue;
     NoiseSource noise(simulator.Faults());
     ReplyBatch batch;
+    ReceiveTimeout timeout(fd_);
     std::vector<uint8_t> buffer(RECEIVE_CAPACITY);
     while (!*flags.stop) {
         if (flags.dump && *flags.dump) {
             *flags.dump = 0;
             onDump();
         }
-        queue.SendDue(fd_, NowMs());
-        noise.SendDue(fd_, NowMs());
-        pollfd p{fd_, POLLIN, 0};
         const int64_t now = NowMs();
-        const int ready = ::poll(&p, 1, static_cast<int>(noise.WaitMs(now, queue.Timeout(now))));
-        if (ready < 0 && errno != EINTR) {
-            error = std::string("poll: ") + std::strerror(errno);
-            return false;
-        }
-        if (ready > 0 && !Drain(fd_, simulator, queue, noise, buffer, batch)) {
+        queue.SendDue(fd_, now);
+        if (noise.Active()) noise.SendDue(fd_, now);
+        timeout.Set(noise.WaitMs(now, queue.Timeout(now)));
+        sockaddr_in from{};
+        socklen_t fromLength = sizeof from;
+        const ssize_t n = ::recvfrom(fd_, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from),
+                                     &fromLength);
+        if (n < 0 && Transient(errno)) continue;
+        if (n < 0) {
             error = std::string("recvfrom: ") + std::strerror(errno);
             return false;
         }
+        if (noise.Active()) noise.SetClient(from, NowMs());
+        Answer(fd_, simulator, queue, std::span<const uint8_t>(buffer.data(), static_cast<std::size_t>(n)), from,
+               batch);
     }
     return true;
 }
