@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <unistd.h>
@@ -79,7 +80,10 @@ bool BindSearch(int socket) {
 // system that refuses them still has a working endpoint.
 int EnlargeReceiveBuffer(int socket) {
     const int wanted = RECEIVE_BUFFER_REQUEST;
-    ::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &wanted, sizeof wanted);
+    // The forced form passes the system's ceiling when the program may do
+    // so; otherwise the ordinary request gets what the ceiling allows.
+    if (::setsockopt(socket, SOL_SOCKET, SO_RCVBUFFORCE, &wanted, sizeof wanted) != 0)
+        ::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &wanted, sizeof wanted);
     const int on = 1;
     ::setsockopt(socket, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
     int granted = 0;
@@ -169,6 +173,18 @@ int UdpEndpoint::Receive(uint32_t& sender, std::span<uint8_t> buffer, std::chron
     if (received == 0) return 0;
     sender = ntohl(source.sin_addr.s_addr);
     return static_cast<int>(received);
+}
+
+uint64_t UdpEndpoint::DroppedDatagrams() const {
+    // The counter a received datagram carries only tells of drops before it
+    // was queued; the socket's own count also knows of drops at the end of
+    // a burst, after which nothing more arrived.
+    uint32_t memory[SK_MEMINFO_VARS] = {};
+    socklen_t length = sizeof memory;
+    if (socket_ >= 0 && ::getsockopt(socket_, SOL_SOCKET, SO_MEMINFO, memory, &length) == 0 &&
+        length > SK_MEMINFO_DROPS * sizeof(uint32_t))
+        return std::max<uint64_t>(dropped_, memory[SK_MEMINFO_DROPS]);
+    return dropped_;
 }
 
 std::chrono::milliseconds UdpEndpoint::Now() const {

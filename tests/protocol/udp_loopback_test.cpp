@@ -169,5 +169,22 @@ TEST_F(Loopback, CloseEndsTheSocket) {
     endpoint->Close();
 }
 
+TEST_F(Loopback, AsksForALargeReceiveBufferAndCountsWhatTheSystemDropped) {
+    // The request is 8 MiB; a system with a lower ceiling grants less, but
+    // always more than its 212,992-byte default.
+    EXPECT_GT(endpoint->ReceiveBufferBytes(), 212992);
+    EXPECT_EQ(endpoint->DroppedDatagrams(), 0u);
+    // More small datagrams than the buffer can hold, all before one is read.
+    const auto datagram = MakeReplyWords(OP_DISCOVER_REPLY, EXAMPLE_MAC, {1, 2});
+    const int flood = endpoint->ReceiveBufferBytes() / 256;
+    for (int i = 0; i < flood; ++i) responder.SendTo(endpoint->LocalPort(), datagram);
+    std::vector<uint8_t> buffer(REPLY_CAPACITY);
+    uint32_t sender = 0;
+    int read = 0;
+    while (ReceiveInto(buffer, sender) > 0) ++read;
+    EXPECT_LT(read, flood);
+    EXPECT_EQ(endpoint->DroppedDatagrams(), static_cast<uint64_t>(flood - read));
+}
+
 }  // namespace
 }  // namespace quorvane::testing
