@@ -83,7 +83,8 @@ bool DeviceIdAdmitted(const Restrictions& restrictions, uint16_t deviceId) {
 }
 
 // Called for each device that answered its information query.
-void ConsiderDevice(const Restrictions& restrictions, DeviceRecord& record, std::vector<DeviceRecord*>& devices) {
+void ConsiderDevice(const Restrictions& restrictions, DeviceRecord& record,
+                    std::vector<DeviceRecord*>& devices) {
     const auto block = DeviceRecord::InfoBlock(&record);
     uint16_t vendor = 0;
     InfoBlock::VendorId(block, vendor);

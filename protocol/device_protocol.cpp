@@ -40,9 +40,8 @@ bool DeviceProtocol::Discover(uint16_t first, uint16_t second) {
 
 bool DeviceProtocol::QueryInfo(DeviceRecord& record) {
     const RequestBuffer request(OP_GET_INFO, record.mac);
-    return Exchange(transport_, request.Datagram(), record.mac, OP_INFO_REPLY, [&record](const Reply& reply) {
-        return detail::StoreInformationReply(record, reply);
-    });
+    return Exchange(transport_, request.Datagram(), record.mac, OP_INFO_REPLY,
+                    [&record](const Reply& reply) { return detail::StoreInformationReply(record, reply); });
 }
 
 bool DeviceProtocol::SetProgramMode(const DeviceRecord& record) {

@@ -23,7 +23,9 @@ uint64_t MacKey(std::span<const uint8_t> mac) {
 class InfoQueries {
 public:
     InfoQueries(Transport& link, std::span<DeviceRecord* const> records, std::size_t outstanding)
-        : link_(link), records_(records), outstanding_(std::max<std::size_t>(outstanding, 1)),
+        : link_(link),
+          records_(records),
+          outstanding_(std::max<std::size_t>(outstanding, 1)),
           answered_(records.size(), false) {}
 
     std::vector<bool> Run() {
@@ -131,7 +133,8 @@ private:
 
 }  // namespace
 
-std::vector<bool> QueryInfoAll(Transport& link, std::span<DeviceRecord* const> records, std::size_t outstanding) {
+std::vector<bool> QueryInfoAll(Transport& link, std::span<DeviceRecord* const> records,
+                               std::size_t outstanding) {
     return InfoQueries(link, records, outstanding).Run();
 }
 

@@ -32,7 +32,9 @@ public:
     virtual int Receive(uint32_t& sender, std::span<uint8_t> buffer, std::chrono::milliseconds wait) = 0;
 
     // The same with the configured receive wait.
-    int Receive(uint32_t& sender, std::span<uint8_t> buffer) { return Receive(sender, buffer, ReceiveWait()); }
+    int Receive(uint32_t& sender, std::span<uint8_t> buffer) {
+        return Receive(sender, buffer, ReceiveWait());
+    }
 
     // The configured receive wait: how long one attempt waits for its reply.
     virtual std::chrono::milliseconds ReceiveWait() const = 0;

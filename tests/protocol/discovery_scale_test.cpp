@@ -10,8 +10,12 @@ namespace quorvane::testing {
 namespace {
 
 MacAddress MacOf(uint32_t n) {
-    return {0x02, 0x00, static_cast<uint8_t>(n >> 24), static_cast<uint8_t>(n >> 16),
-            static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)};
+    return {0x02,
+            0x00,
+            static_cast<uint8_t>(n >> 24),
+            static_cast<uint8_t>(n >> 16),
+            static_cast<uint8_t>(n >> 8),
+            static_cast<uint8_t>(n)};
 }
 
 std::vector<uint8_t> Answer(uint32_t n) {
@@ -95,13 +99,14 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    2800, 2},
         // Foreign traffic does not keep a pass alive.
-        TimingCase{"ForeignFlood",
-                   [](FakeTransport& link) {
-                       link.QueueReply(Answer(1), LOCALHOST, 100);
-                       for (int i = 1; i < 200; ++i)
-                           link.QueueReply(MakeReplyWords(OP_INFO_REPLY, MacOf(9), {1, 2}), LOCALHOST, 50 * i);
-                   },
-                   1100, 1},
+        TimingCase{
+            "ForeignFlood",
+            [](FakeTransport& link) {
+                link.QueueReply(Answer(1), LOCALHOST, 100);
+                for (int i = 1; i < 200; ++i)
+                    link.QueueReply(MakeReplyWords(OP_INFO_REPLY, MacOf(9), {1, 2}), LOCALHOST, 50 * i);
+            },
+            1100, 1},
         // A device repeating its reply for ever: the pass stops after ten waits.
         TimingCase{"EndlessReplies",
                    [](FakeTransport& link) {
@@ -161,7 +166,8 @@ INSTANTIATE_TEST_SUITE_P(
     Discovery, Rounds,
     ::testing::Values(RoundsCase{"OneRoundByDefault", 1, {}, {5, 5}, 1},
                       RoundsCase{"OverflowBringsASecondRound", 1, {true}, {5, 5}, 2},
-                      RoundsCase{"OverflowBringsThreeRoundsAtMost", 1, {true, true, true, true}, {5, 5, 5, 5}, 3},
+                      RoundsCase{
+                          "OverflowBringsThreeRoundsAtMost", 1, {true, true, true, true}, {5, 5, 5, 5}, 3},
                       RoundsCase{"OverflowEvenWithoutNewDevices", 1, {true, true}, {5}, 3},
                       RoundsCase{"AskedRoundsWhileNewDevicesAppear", 4, {}, {5, 1, 1, 1, 1}, 4},
                       RoundsCase{"AskedRoundsEndWhenNothingNewAppears", 4, {}, {5, 2, 0, 3}, 3},

@@ -117,7 +117,8 @@ TEST(DuplicatedReplies, EchoOfThePreviousBlockNeverFailsTheNextOne) {
         self.QueueReply(echo, LOCALHOST, 5);
     };
     const uint8_t data[] = {1, 2, 3};
-    for (uint16_t block = 0; block < 4; ++block) ASSERT_TRUE(protocol.LoadBlock(ExampleDevice(), block, data));
+    for (uint16_t block = 0; block < 4; ++block)
+        ASSERT_TRUE(protocol.LoadBlock(ExampleDevice(), block, data));
     EXPECT_EQ(link.sent.size(), 4u);  // one send per block
 }
 
@@ -136,7 +137,8 @@ TEST(DuplicatedReplies, LateCopiesOfOldEchoesAreSkippedNotCountedAsFailures) {
         self.QueueReply(MakeReplyWords(OP_LOAD_BLOCK, EXAMPLE_MAC, {block}), LOCALHOST, 2);
     };
     const uint8_t data[] = {9};
-    for (uint16_t block = 0; block < 3; ++block) ASSERT_TRUE(protocol.LoadBlock(ExampleDevice(), block, data));
+    for (uint16_t block = 0; block < 3; ++block)
+        ASSERT_TRUE(protocol.LoadBlock(ExampleDevice(), block, data));
     EXPECT_EQ(link.sent.size(), 3u);
 }
 

@@ -2,9 +2,10 @@
 // network: replies told apart by MAC, the retry rule per device, and one
 // retry budget for the whole pass however many devices are silent.
 
+#include "protocol/info_queries.h"
+
 #include <gtest/gtest.h>
 
-#include "protocol/info_queries.h"
 #include "protocol_test_util.h"
 #include "support/scripted_device.h"
 
@@ -89,8 +90,8 @@ TEST_F(InfoQueries, LostPacketsCostOnlyTheirOwnDevicesAResend) {
     int lost = 0;  // the first two requests to device 2 are lost
     auto respond = network.link.responder;
     network.link.responder = [&](std::span<const uint8_t> request, FakeTransport& self) {
-        const bool toTwo = std::equal(request.begin() + OFFSET_MAC, request.begin() + OFFSET_MAC + 6,
-                                      MacOf(2).begin());
+        const bool toTwo =
+            std::equal(request.begin() + OFFSET_MAC, request.begin() + OFFSET_MAC + 6, MacOf(2).begin());
         if (toTwo && lost++ < 2) return;
         respond(request, self);
     };

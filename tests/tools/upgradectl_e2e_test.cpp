@@ -493,8 +493,12 @@ TEST_F(UpgradectlEndToEnd, ExpectExitsTwoWithTheCountBeforeAnyProgrammingRequest
         {{"discover", "--expect", "4"}, 2, "upgradectl: 3 device(s) found, 4 expected; nothing was done\n"},
         {{"discover", "--package", one, "--expect", "1"}, 0, ""},
         {{"discover", "--package", one, "--expect", "2"}, 2, "upgradectl: 1 device(s) admitted, 2 expected"},
-        {{"upgrade", all, "--all", "--yes", "--expect", "4"}, 2, "upgradectl: 3 device(s) admitted, 4 expected"},
-        {{"upgrade", one, "--all", "--yes", "--expect", "3"}, 2, "upgradectl: 1 device(s) admitted, 3 expected"},
+        {{"upgrade", all, "--all", "--yes", "--expect", "4"},
+         2,
+         "upgradectl: 3 device(s) admitted, 4 expected"},
+        {{"upgrade", one, "--all", "--yes", "--expect", "3"},
+         2,
+         "upgradectl: 1 device(s) admitted, 3 expected"},
     };
     for (const auto& c : cases) {
         const auto result = Ctl(c.args);

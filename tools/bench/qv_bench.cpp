@@ -62,7 +62,8 @@ int Discover(const char* port, long devices) {
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
     const auto& report = protocol.LastDiscovery();
     std::printf("%zu found, %ld lost, pass %.2f s, %d round(s), receive buffer %d bytes\n", report.devices,
-                devices - static_cast<long>(report.devices), elapsed, report.rounds, endpoint.ReceiveBufferBytes());
+                devices - static_cast<long>(report.devices), elapsed, report.rounds,
+                endpoint.ReceiveBufferBytes());
     return 0;
 }
 

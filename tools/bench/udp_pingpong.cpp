@@ -44,7 +44,8 @@ int Serve(const char* portFile, std::size_t replyBytes) {
     for (;;) {
         sockaddr_in from{};
         socklen_t fromLength = sizeof from;
-        if (::recvfrom(fd, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &fromLength) < 0)
+        if (::recvfrom(fd, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &fromLength) <
+            0)
             continue;
         ::sendto(fd, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), fromLength);
     }
@@ -59,7 +60,8 @@ int Run(uint16_t port, std::size_t requestBytes, double seconds) {
     const auto start = std::chrono::steady_clock::now();
     const auto end = start + std::chrono::duration<double>(seconds);
     while (std::chrono::steady_clock::now() < end) {
-        ::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&server), sizeof server);
+        ::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&server),
+                 sizeof server);
         // The same readiness wait and read as the program's endpoint.
         pollfd ready{fd, POLLIN, 0};
         if (::poll(&ready, 1, 1000) == 1 && ::recv(fd, buffer.data(), buffer.size(), 0) > 0) ++exchanges;
@@ -72,9 +74,11 @@ int Run(uint16_t port, std::size_t requestBytes, double seconds) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 4 && std::strcmp(argv[1], "serve") == 0) return Serve(argv[2], std::strtoul(argv[3], nullptr, 10));
+    if (argc == 4 && std::strcmp(argv[1], "serve") == 0)
+        return Serve(argv[2], std::strtoul(argv[3], nullptr, 10));
     if (argc == 5 && std::strcmp(argv[1], "run") == 0)
-        return Run(static_cast<uint16_t>(std::atoi(argv[2])), std::strtoul(argv[3], nullptr, 10), std::atof(argv[4]));
+        return Run(static_cast<uint16_t>(std::atoi(argv[2])), std::strtoul(argv[3], nullptr, 10),
+                   std::atof(argv[4]));
     std::fprintf(stderr, "usage: udp-pingpong serve PORTFILE REPLY_BYTES | run PORT REQUEST_BYTES SECONDS\n");
     return 2;
 }

@@ -38,7 +38,8 @@ void NoiseSource::SetClient(const sockaddr_in& client, int64_t nowMs) {
 void NoiseSource::SendDue(int fd, int64_t nowMs) {
     if (!haveClient_) return;
     const auto send = [&](const std::vector<uint8_t>& bytes) {
-        ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&client_), sizeof client_);
+        ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&client_),
+                 sizeof client_);
     };
     while (foreignEveryMs_ > 0 && nextForeignMs_ <= nowMs) {
         // Every command reply opcode in turn, from a device the program never

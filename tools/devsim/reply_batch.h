@@ -34,7 +34,9 @@ public:
         Commit(last.length, last.delayMs);
     }
     // Cuts the last reply to `length` bytes.
-    void ShortenLast(std::size_t length) { replies_.back().length = std::min(length, replies_.back().length); }
+    void ShortenLast(std::size_t length) {
+        replies_.back().length = std::min(length, replies_.back().length);
+    }
 
     std::size_t Size() const { return replies_.size(); }
     std::span<uint8_t> Bytes(std::size_t i) {
@@ -52,7 +54,9 @@ private:
         int64_t delayMs = 0;
     };
 
-    std::size_t Used() const { return replies_.empty() ? 0 : replies_.back().offset + replies_.back().length; }
+    std::size_t Used() const {
+        return replies_.empty() ? 0 : replies_.back().offset + replies_.back().length;
+    }
 
     std::vector<uint8_t> bytes_;
     std::vector<Entry> replies_;

@@ -1,11 +1,9 @@
 #include "tools/devsim/udp_server.h"
 
-#include "tools/devsim/noise_source.h"
-
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <sys/time.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +13,8 @@
 #include <cstring>
 #include <map>
 #include <vector>
+
+#include "tools/devsim/noise_source.h"
 
 namespace quorvane::devsim {
 namespace {
@@ -171,16 +171,16 @@ bool UdpServer::Run(Simulator& simulator, RunFlags flags, const std::function<vo
         timeout.Set(noise.WaitMs(now, queue.Timeout(now)));
         sockaddr_in from{};
         socklen_t fromLength = sizeof from;
-        const ssize_t n = ::recvfrom(fd_, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from),
-                                     &fromLength);
+        const ssize_t n =
+            ::recvfrom(fd_, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
         if (n < 0 && Transient(errno)) continue;
         if (n < 0) {
             error = std::string("recvfrom: ") + std::strerror(errno);
             return false;
         }
         if (noise.Active()) noise.SetClient(from, NowMs());
-        Answer(fd_, simulator, queue, std::span<const uint8_t>(buffer.data(), static_cast<std::size_t>(n)), from,
-               batch);
+        Answer(fd_, simulator, queue, std::span<const uint8_t>(buffer.data(), static_cast<std::size_t>(n)),
+               from, batch);
     }
     return true;
 }

@@ -92,7 +92,8 @@ std::size_t VirtualDevice::ReplyWord(std::span<uint8_t> out, uint8_t opcode, uin
 std::size_t VirtualDevice::Information(std::span<uint8_t> out) const {
     const uint8_t flag = profile_.infoFlag;
     if (profile_.infoMode == InfoMode::Empty) return Reply(out, OP_INFO_REPLY);
-    if (profile_.infoMode != InfoMode::Full) return Reply(out, OP_INFO_REPLY, std::span<const uint8_t>(&flag, 1));
+    if (profile_.infoMode != InfoMode::Full)
+        return Reply(out, OP_INFO_REPLY, std::span<const uint8_t>(&flag, 1));
     return Reply(out, OP_INFO_REPLY, std::span<const uint8_t>(&flag, 1), infoBlock_);
 }
 

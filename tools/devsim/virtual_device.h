@@ -44,7 +44,9 @@ public:
     // shorter than the command needs, a block without a load begun).
     std::size_t Answer(std::span<const uint8_t> request, std::span<uint8_t> out);
     // The longest reply this device ever gives.
-    std::size_t MaxReplySize() const { return HEADER_SIZE + std::max(1 + infoBlock_.size(), MAX_READ_LENGTH); }
+    std::size_t MaxReplySize() const {
+        return HEADER_SIZE + std::max(1 + infoBlock_.size(), MAX_READ_LENGTH);
+    }
     // The same, as a new buffer: for tests and tools where speed does not count.
     std::optional<std::vector<uint8_t>> Answer(std::span<const uint8_t> request);
 

@@ -40,7 +40,7 @@ int RunDiscover(const GlobalOptions& global, const std::string& packagePath, int
                   << '\n';
     }
     return MeetsExpectation(rows.size(), expected, packagePath.empty() ? "found" : "admitted") ? EXIT_DONE
-                                                                                             : EXIT_USAGE;
+                                                                                               : EXIT_USAGE;
 }
 
 }  // namespace
