@@ -8,6 +8,7 @@
 #include "package/restrictions.h"
 #include "package/upgrade_package.h"
 #include "protocol/info_block.h"
+#include "protocol/info_queries.h"
 
 namespace quorvane {
 
@@ -96,9 +97,9 @@ bool DeviceIdAdmitted(const Restrictions& restrictions, uint16_t deviceId) {
     return false;
 }
 
-void ConsiderDevice(DeviceProtocol& protocol, const Restrictions& restrictions, DeviceRecord& record,
+// Called for each device that answered its information query.
+void ConsiderDevice(const Restrictions& restrictions, DeviceRecord& record,
                     std::vector<DeviceRecord*>& devices) {
-    if (!protocol.QueryInfo(record)) return;
     const auto block = DeviceRecord::InfoBlock(&record);
     uint16_t vendor = 0;
     InfoBlock::VendorId(block, vendor);
@@ -118,9 +119,11 @@ void AdmitDevices(UpgradePackage& package, DeviceProtocol& protocol, Restriction
                   std::vector<DeviceRecord*>& devices) {
     if (!ReadRestrictions(package, restrictions) || restrictions.admitsNone) return;
     if (!protocol.Discover(0xFFFF, 0xFFFF)) return;
-    DeviceChain& chain = protocol.Chain();
-    chain.Rewind();
-    while (DeviceRecord* record = chain.Next()) ConsiderDevice(protocol, restrictions, *record, devices);
+    // Every device is asked at once; the admitted ones keep the chain's order.
+    const std::vector<DeviceRecord*> found = protocol.Chain().Records();
+    const std::vector<bool> answered = QueryInfoAll(protocol.Link(), found);
+    for (std::size_t i = 0; i < found.size(); ++i)
+        if (answered[i]) ConsiderDevice(restrictions, *found[i], devices);
 }
 
 }  // namespace quorvane

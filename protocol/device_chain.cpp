@@ -30,6 +30,13 @@ DeviceRecord* DeviceChain::Next() {
     return record;
 }
 
+std::vector<DeviceRecord*> DeviceChain::Records() const {
+    std::vector<DeviceRecord*> records;
+    for (DeviceRecord* record = head_.get(); record != nullptr; record = record->next.get())
+        records.push_back(record);
+    return records;
+}
+
 bool DeviceChain::Clear() {
     // Unlink one record at a time: letting the head's destructor release
     // the rest would recurse once per record.

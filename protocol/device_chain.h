@@ -2,6 +2,7 @@
 // The devices of the last discovery, newest reply first.
 
 #include <memory>
+#include <vector>
 
 #include "device_record.h"
 
@@ -25,6 +26,8 @@ public:
     void Rewind() { cursor_ = head_.get(); }
 
     const DeviceRecord* Head() const { return head_.get(); }
+    // Every record in chain order, newest first; the cursor stays where it is.
+    std::vector<DeviceRecord*> Records() const;
     bool Empty() const { return head_ == nullptr; }
 
 private:

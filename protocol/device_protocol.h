@@ -9,6 +9,7 @@
 
 #include "device_chain.h"
 #include "device_record.h"
+#include "discovery.h"
 #include "packet.h"
 #include "transport.h"
 
@@ -18,9 +19,12 @@ class DeviceProtocol {
 public:
     DeviceProtocol(Transport& transport, DeviceChain& chain) : transport_(transport), chain_(chain) {}
 
-    // Clears the chain, broadcasts one discovery request and turns every
-    // discovery reply into a record. True when at least one record was added.
+    // Clears the chain and fills it from one discovery pass (discovery.h):
+    // one record per answering device, newest reply first. True when at
+    // least one record was added.
     bool Discover(uint16_t first, uint16_t second);
+    void SetDiscoverySettings(const DiscoverySettings& settings) { discoverySettings_ = settings; }
+    const DiscoveryReport& LastDiscovery() const { return discoveryReport_; }
     // Asks one device for its information block and stores a copy in `record`.
     bool QueryInfo(DeviceRecord& record);
 
@@ -44,6 +48,8 @@ public:
 private:
     Transport& transport_;
     DeviceChain& chain_;
+    DiscoverySettings discoverySettings_;
+    DiscoveryReport discoveryReport_;
 };
 
 }  // namespace quorvane

@@ -1,28 +1,35 @@
 #include "protocol/exchange.h"
 
-#include <algorithm>
-
 namespace quorvane::detail {
 
-RequestBuffer::RequestBuffer(uint8_t opcode, const MacAddress& mac, uint16_t payloadLength)
-    // Callers keep their payloads within the buffer; the clamp only keeps a
-    // mistake from turning into a read past it.
-    : length_(std::min<std::size_t>(HEADER_SIZE + payloadLength, REQUEST_CAPACITY)) {
-    PacketHeader header;
-    header.opcode = opcode;
-    header.magic = REQUEST_MAGIC;
-    header.mac = mac;
-    header.payloadLength = payloadLength;
-    header.Encode(bytes_);
+namespace {
+
+// More than a socket buffer of several MiB holds in small datagrams; a flood
+// that outruns the reading cannot hold a request back for ever.
+constexpr int DROP_LIMIT = 65536;
+
+}  // namespace
+
+RequestBuffer::RequestBuffer(uint8_t opcode, const MacAddress& mac, std::span<const uint8_t> payload,
+                             std::span<const uint8_t> more)
+    : length_(BuildPacket(bytes_, opcode, REQUEST_MAGIC, mac, payload, more)) {}
+
+void DropWaiting(Transport& link, std::span<uint8_t> buffer) {
+    for (int dropped = 0; dropped < DROP_LIMIT; ++dropped) {
+        uint32_t sender = 0;
+        if (link.Receive(sender, buffer, std::chrono::milliseconds(0)) == RECEIVE_NOTHING) return;
+    }
 }
 
 std::optional<Reply> AwaitReply(Transport& link, const MacAddress* mac, uint8_t expectedOpcode,
-                                std::span<uint8_t> buffer) {
+                                std::span<uint8_t> buffer, std::chrono::milliseconds deadline) {
     for (;;) {
+        const auto now = link.Now();
+        if (now >= deadline) return std::nullopt;
         uint32_t sender = 0;
-        const int received = link.Receive(sender, buffer);
-        if (received < 0) return std::nullopt;
-        if (received == 0) continue;
+        const int received = link.Receive(sender, buffer, deadline - now);
+        if (received == RECEIVE_NOTHING) return std::nullopt;
+        if (received <= 0) continue;  // empty, or too long to be any reply
         if (static_cast<std::size_t>(received) > buffer.size())
             return std::nullopt;  // a transport out of contract
         const auto bytes = buffer.first(static_cast<std::size_t>(received));

@@ -3,6 +3,7 @@
 // one matching reply, and the retry rule.
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -13,13 +14,13 @@
 
 namespace quorvane::detail {
 
-// A request laid out in the fixed send buffer: header written, payload
-// fields filled by the caller from OFFSET_PAYLOAD on.
+// A request laid out in the fixed send buffer: the header, then the payload
+// parts. A request that would not fit is left empty and never sent.
 class RequestBuffer {
 public:
-    RequestBuffer(uint8_t opcode, const MacAddress& mac, uint16_t payloadLength);
+    RequestBuffer(uint8_t opcode, const MacAddress& mac, std::span<const uint8_t> payload = {},
+                  std::span<const uint8_t> more = {});
 
-    std::span<uint8_t> Bytes() { return bytes_; }
     std::span<const uint8_t> Datagram() const { return std::span<const uint8_t>(bytes_).first(length_); }
 
 private:
@@ -34,24 +35,38 @@ struct Reply {
     uint32_t sender = 0;             // host order
 };
 
-// Receives until a packet matches (`mac` null: any MAC) or a receive reports
-// that nothing came within its wait. Empty receives and foreign packets keep
-// the wait going.
-std::optional<Reply> AwaitReply(Transport& link, const MacAddress* mac, uint8_t expectedOpcode,
-                                std::span<uint8_t> buffer);
+// Reads and drops every datagram already waiting. Called before a request is
+// sent: whatever was received before it cannot be its reply, and a late echo
+// of an earlier attempt must not decide the next one.
+void DropWaiting(Transport& link, std::span<uint8_t> buffer);
 
-// Sends `request` up to MAX_SENDS times. Each attempt waits once; the first
-// matching reply is handed to `accept`, whose verdict decides the attempt,
-// so a wrong echo fails the attempt at once rather than waiting for a better
-// packet. A send the platform refuses ends the exchange.
+// Receives until a packet matches (`mac` null: any MAC) or `deadline` (on the
+// transport's clock) has passed. Empty receives, oversized datagrams and
+// foreign packets are skipped, but none of them moves the deadline.
+std::optional<Reply> AwaitReply(Transport& link, const MacAddress* mac, uint8_t expectedOpcode,
+                                std::span<uint8_t> buffer, std::chrono::milliseconds deadline);
+
+// Sends `request` up to MAX_SENDS times. Each attempt lasts at most one
+// receive wait from its send; every matching reply within it is handed to
+// `accept` until one is accepted. A send the platform refuses ends the
+// exchange.
 template <typename Accept>
 bool Exchange(Transport& link, std::span<const uint8_t> request, const MacAddress& mac, uint8_t replyOpcode,
               Accept&& accept) {
+    if (request.empty()) return false;
     ReplyBuffer buffer;
     for (int send = 0; send < MAX_SENDS; ++send) {
+        DropWaiting(link, buffer);
         if (!link.Send(LIMITED_BROADCAST, request)) return false;
-        const auto reply = AwaitReply(link, &mac, replyOpcode, buffer);
-        if (reply && accept(*reply)) return true;
+        const auto deadline = link.Now() + link.ReceiveWait();
+        while (const auto reply = AwaitReply(link, &mac, replyOpcode, buffer, deadline)) {
+            if (accept(*reply)) return true;
+            // A reply that does not answer this request (the echo of the
+            // previous block, a read of another length) is a late or
+            // duplicated answer to an earlier one: it must not end this
+            // attempt, or a device that answers twice would use up all
+            // sends in a burst of its own old replies.
+        }
     }
     return false;
 }

@@ -30,6 +30,22 @@ bool PacketHeader::Decode(std::span<const uint8_t> bytes, PacketHeader& out) {
     return true;
 }
 
+std::size_t BuildPacket(std::span<uint8_t> out, uint8_t opcode, uint32_t magic, const MacAddress& mac,
+                        std::span<const uint8_t> payload, std::span<const uint8_t> more) {
+    const std::size_t length = HEADER_SIZE + payload.size() + more.size();
+    // The payload length field has 16 bits; anything longer has no packet form.
+    if (length > out.size() || length - HEADER_SIZE > 0xFFFF) return 0;
+    PacketHeader header;
+    header.opcode = opcode;
+    header.magic = magic;
+    header.mac = mac;
+    header.payloadLength = static_cast<uint16_t>(length - HEADER_SIZE);
+    header.Encode(out);
+    const auto tail = std::copy(payload.begin(), payload.end(), out.begin() + HEADER_SIZE);
+    std::copy(more.begin(), more.end(), tail);
+    return length;
+}
+
 bool MatchReply(std::span<const uint8_t> received, const MacAddress* mac, uint8_t expectedOpcode) {
     if (received.size() < MATCH_BYTES) return false;
     if (ReadU32(received, OFFSET_MAGIC) != REPLY_MAGIC) return false;

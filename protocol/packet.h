@@ -79,6 +79,13 @@ struct PacketHeader {
     static bool Decode(std::span<const uint8_t> bytes, PacketHeader& out);
 };
 
+// Lays out one packet in `out`: the header, whose payload length counts
+// both parts, then `payload` and `more` in that order. Returns the packet's
+// length, or 0 (and writes nothing) when it does not fit. Requests, the
+// simulator's replies and the tests' packets are all built here.
+std::size_t BuildPacket(std::span<uint8_t> out, uint8_t opcode, uint32_t magic, const MacAddress& mac,
+                        std::span<const uint8_t> payload, std::span<const uint8_t> more = {});
+
 // True when `received` is the awaited reply: reply magic, the expected opcode
 // and, unless `mac` is null (discovery), the target's MAC. Byte 0, the payload
 // length and the datagram length take no part in the match.

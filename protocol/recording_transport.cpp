@@ -25,8 +25,8 @@ bool RecordingTransport::Send(uint32_t address, std::span<const uint8_t> datagra
     return sent;
 }
 
-int RecordingTransport::Receive(uint32_t& sender, std::span<uint8_t> buffer) {
-    const int result = inner_.Receive(sender, buffer);
+int RecordingTransport::Receive(uint32_t& sender, std::span<uint8_t> buffer, std::chrono::milliseconds wait) {
+    const int result = inner_.Receive(sender, buffer, wait);
     if (writer_ == nullptr) return result;
     if (result > 0) {
         // Devices answer from the port they listen on, which is where the

@@ -3,6 +3,7 @@
 // datagram sent and received to a capture file. The exchanges above it stay
 // as they are; without a capture it only forwards.
 
+#include <chrono>
 #include <cstdint>
 #include <span>
 
@@ -24,7 +25,11 @@ public:
     void RecordInto(PcapWriter& writer, const EndpointOptions& endpoint, uint16_t localPort);
 
     bool Send(uint32_t address, std::span<const uint8_t> datagram) override;
-    int Receive(uint32_t& sender, std::span<uint8_t> buffer) override;
+    using Transport::Receive;
+    int Receive(uint32_t& sender, std::span<uint8_t> buffer, std::chrono::milliseconds wait) override;
+    std::chrono::milliseconds ReceiveWait() const override { return inner_.ReceiveWait(); }
+    std::chrono::milliseconds Now() const override { return inner_.Now(); }
+    uint64_t DroppedDatagrams() const override { return inner_.DroppedDatagrams(); }
 
 private:
     Transport& inner_;

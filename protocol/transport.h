@@ -2,10 +2,15 @@
 // The seam between the exchanges and the socket. The UDP endpoint implements
 // it for real; tests implement it with scripted replies and a virtual clock.
 
+#include <chrono>
 #include <cstdint>
 #include <span>
 
 namespace quorvane {
+
+// Receive results besides a datagram's length.
+inline constexpr int RECEIVE_NOTHING = -1;    // nothing within the wait, or the read failed
+inline constexpr int RECEIVE_OVERSIZED = -2;  // a datagram longer than the buffer came and was dropped
 
 class Transport {
 public:
@@ -15,14 +20,31 @@ public:
     // True when the platform accepted it; a short count still counts.
     virtual bool Send(uint32_t address, std::span<const uint8_t> datagram) = 0;
 
-    // Waits up to the receive wait for one datagram and reads it into `buffer`.
-    //   -1: nothing arrived within the wait, or the read failed (a datagram
-    //       longer than the buffer included);
+    // Waits up to `wait` (zero: takes only what is already waiting) for one
+    // datagram and reads it into `buffer`.
+    //   -1 (RECEIVE_NOTHING): nothing arrived within the wait, or the read failed;
+    //   -2 (RECEIVE_OVERSIZED): a datagram longer than the buffer arrived; it
+    //       is consumed and nothing of it is kept;
     //    0: the readiness wait failed, or an empty datagram was read;
     //    n: a datagram of n bytes was read and `sender` holds its source
     //       address (host order). `sender` is written only in this case, and
     //       the buffer's bytes from n onward are left as they were.
-    virtual int Receive(uint32_t& sender, std::span<uint8_t> buffer) = 0;
+    virtual int Receive(uint32_t& sender, std::span<uint8_t> buffer, std::chrono::milliseconds wait) = 0;
+
+    // The same with the configured receive wait.
+    int Receive(uint32_t& sender, std::span<uint8_t> buffer) {
+        return Receive(sender, buffer, ReceiveWait());
+    }
+
+    // The configured receive wait: how long one attempt waits for its reply.
+    virtual std::chrono::milliseconds ReceiveWait() const = 0;
+
+    // A monotonic clock the waits are measured on.
+    virtual std::chrono::milliseconds Now() const = 0;
+
+    // How many datagrams the system dropped for want of buffer room since the
+    // transport started, as far as it can tell (0 when it cannot).
+    virtual uint64_t DroppedDatagrams() const { return 0; }
 };
 
 }  // namespace quorvane

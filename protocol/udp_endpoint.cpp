@@ -2,12 +2,14 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <limits>
 
 #include "protocol/socket_calls.h"
@@ -74,6 +76,32 @@ bool BindSearch(int socket) {
     return false;
 }
 
+// A larger buffer and the drop counter only make discovery more robust; a
+// system that refuses them still has a working endpoint.
+int EnlargeReceiveBuffer(int socket) {
+    const int wanted = RECEIVE_BUFFER_REQUEST;
+    // The forced form passes the system's ceiling when the program may do
+    // so; otherwise the ordinary request gets what the ceiling allows.
+    if (::setsockopt(socket, SOL_SOCKET, SO_RCVBUFFORCE, &wanted, sizeof wanted) != 0)
+        ::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &wanted, sizeof wanted);
+    const int on = 1;
+    ::setsockopt(socket, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
+    int granted = 0;
+    socklen_t length = sizeof granted;
+    if (::getsockopt(socket, SOL_SOCKET, SO_RCVBUF, &granted, &length) != 0) return 0;
+    return granted;
+}
+
+// The drop counter the system attaches to a received datagram, if any.
+bool DropCounter(msghdr& message, uint32_t& count) {
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SO_RXQ_OVFL) continue;
+        std::memcpy(&count, CMSG_DATA(c), sizeof count);
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 UdpEndpoint::UdpEndpoint(EndpointOptions options, DiagnosticSink* sink) : options_(options), sink_(sink) {}
@@ -85,9 +113,11 @@ UdpEndpoint::~UdpEndpoint() {
 bool UdpEndpoint::Start() {
     // A second start must not leak the first socket.
     Close();
+    errno = 0;
     // A failed socket() is caught by the next step, which then fails on it.
     const int candidate = ::socket(AF_INET, SOCK_DGRAM, 0);
     const auto fail = [&](const char* text) {
+        startError_ = errno != 0 ? errno : EINVAL;
         if (sink_ != nullptr) sink_->Write(text);
         if (candidate >= 0) ::close(candidate);
         return false;
@@ -97,6 +127,9 @@ bool UdpEndpoint::Start() {
         return fail("Error:  setsockopt() failed.\n");
     if (!BindSearch(candidate)) return fail("BINDING ERROR");
     socket_ = candidate;
+    startError_ = 0;
+    receiveBuffer_ = EnlargeReceiveBuffer(socket_);
+    dropped_ = 0;
     return true;
 }
 
@@ -108,25 +141,52 @@ bool UdpEndpoint::Send(uint32_t address, std::span<const uint8_t> datagram) {
     return sent >= 0;
 }
 
-int UdpEndpoint::Receive(uint32_t& sender, std::span<uint8_t> buffer) {
+int UdpEndpoint::Receive(uint32_t& sender, std::span<uint8_t> buffer, std::chrono::milliseconds wait) {
     pollfd ready{socket_, POLLIN, 0};
     // poll takes an int of milliseconds, where a negative value would mean
     // waiting for ever.
-    const auto wait = std::clamp<int64_t>(options_.receiveWait.count(), 0, std::numeric_limits<int>::max());
-    const int waited = ::poll(&ready, 1, static_cast<int>(wait));
+    const auto waitMs = std::clamp<int64_t>(wait.count(), 0, std::numeric_limits<int>::max());
+    const int waited = ::poll(&ready, 1, static_cast<int>(waitMs));
     if (waited < 0) return 0;
-    if (waited == 0 || (ready.revents & POLLIN) == 0) return -1;
+    if (waited == 0 || (ready.revents & POLLIN) == 0) return RECEIVE_NOTHING;
 
     sockaddr_in source{};
-    socklen_t sourceLength = sizeof source;
+    iovec data{buffer.data(), buffer.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(uint32_t))];
+    msghdr message{};
+    message.msg_name = &source;
+    message.msg_namelen = sizeof source;
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
     // MSG_TRUNC makes the call report the datagram's full size, so one that
     // did not fit is recognised instead of being taken as a short one.
-    const ssize_t received = ::recvfrom(socket_, buffer.data(), buffer.size(), MSG_TRUNC,
-                                        reinterpret_cast<sockaddr*>(&source), &sourceLength);
-    if (received < 0 || static_cast<std::size_t>(received) > buffer.size()) return -1;
+    const ssize_t received = ::recvmsg(socket_, &message, MSG_TRUNC | MSG_DONTWAIT);
+    if (received < 0) return RECEIVE_NOTHING;
+    uint32_t dropped = 0;
+    if (DropCounter(message, dropped)) dropped_ = dropped;
+    if (static_cast<std::size_t>(received) > buffer.size()) return RECEIVE_OVERSIZED;
     if (received == 0) return 0;
     sender = ntohl(source.sin_addr.s_addr);
     return static_cast<int>(received);
+}
+
+uint64_t UdpEndpoint::DroppedDatagrams() const {
+    // The counter a received datagram carries only tells of drops before it
+    // was queued; the socket's own count also knows of drops at the end of
+    // a burst, after which nothing more arrived.
+    uint32_t memory[SK_MEMINFO_VARS] = {};
+    socklen_t length = sizeof memory;
+    if (socket_ >= 0 && ::getsockopt(socket_, SOL_SOCKET, SO_MEMINFO, memory, &length) == 0 &&
+        length > SK_MEMINFO_DROPS * sizeof(uint32_t))
+        return std::max<uint64_t>(dropped_, memory[SK_MEMINFO_DROPS]);
+    return dropped_;
+}
+
+std::chrono::milliseconds UdpEndpoint::Now() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now().time_since_epoch());
 }
 
 void UdpEndpoint::Close() {

@@ -13,6 +13,9 @@ namespace quorvane {
 
 inline constexpr uint16_t BIND_PORT_FIRST = 4110;
 inline constexpr uint16_t BIND_PORT_LAST = 4150;
+// Room asked for in the system's receive buffer: enough for the replies of
+// thousands of devices answering one discovery at once.
+inline constexpr int RECEIVE_BUFFER_REQUEST = 8 * 1024 * 1024;
 
 struct EndpointOptions {
     // Where datagrams addressed to the limited broadcast address really go:
@@ -36,21 +39,33 @@ public:
     UdpEndpoint& operator=(const UdpEndpoint&) = delete;
 
     // Opens, configures and binds the socket (port 0 first, then 4110..4150
-    // while the address is in use). False leaves no socket open.
+    // while the address is in use). False leaves no socket open, and
+    // StartError() tells the system's reason.
     bool Start();
     bool Send(uint32_t address, std::span<const uint8_t> datagram) override;
-    int Receive(uint32_t& sender, std::span<uint8_t> buffer) override;
+    using Transport::Receive;
+    int Receive(uint32_t& sender, std::span<uint8_t> buffer, std::chrono::milliseconds wait) override;
+    std::chrono::milliseconds ReceiveWait() const override { return options_.receiveWait; }
+    std::chrono::milliseconds Now() const override;
+    uint64_t DroppedDatagrams() const override;
     // Closes the socket; does nothing when none is open.
     void Close();
 
     bool IsOpen() const { return socket_ >= 0; }
     // The local port the socket is bound to, 0 when not started.
     uint16_t LocalPort() const;
+    // The errno value of the last failed start, 0 after a good one.
+    int StartError() const { return startError_; }
+    // The receive buffer the system granted, in bytes (0 when not started).
+    int ReceiveBufferBytes() const { return receiveBuffer_; }
 
 private:
     EndpointOptions options_;
     DiagnosticSink* sink_;
     int socket_ = -1;
+    int startError_ = 0;
+    int receiveBuffer_ = 0;
+    uint64_t dropped_ = 0;  // the system's count of datagrams dropped on this socket
 };
 
 }  // namespace quorvane

@@ -9,13 +9,14 @@ bool EventPumpingTransport::Send(uint32_t address, std::span<const uint8_t> data
     return inner_.Send(address, datagram);
 }
 
-int EventPumpingTransport::Receive(uint32_t& sender, std::span<uint8_t> buffer) {
+int EventPumpingTransport::Receive(uint32_t& sender, std::span<uint8_t> buffer,
+                                   std::chrono::milliseconds wait) {
     QCoreApplication* app = QCoreApplication::instance();
     // User input stays queued: nothing may act on the list while it is being
-    // rebuilt.
-    if (app != nullptr && QThread::currentThread() == app->thread())
+    // rebuilt. A receive that does not wait cannot freeze the window.
+    if (wait.count() > 0 && app != nullptr && QThread::currentThread() == app->thread())
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    return inner_.Receive(sender, buffer);
+    return inner_.Receive(sender, buffer, wait);
 }
 
 }  // namespace quorvane

@@ -12,7 +12,11 @@ class EventPumpingTransport final : public Transport {
 public:
     explicit EventPumpingTransport(Transport& inner) : inner_(inner) {}
     bool Send(uint32_t address, std::span<const uint8_t> datagram) override;
-    int Receive(uint32_t& sender, std::span<uint8_t> buffer) override;
+    using Transport::Receive;
+    int Receive(uint32_t& sender, std::span<uint8_t> buffer, std::chrono::milliseconds wait) override;
+    std::chrono::milliseconds ReceiveWait() const override { return inner_.ReceiveWait(); }
+    std::chrono::milliseconds Now() const override { return inner_.Now(); }
+    uint64_t DroppedDatagrams() const override { return inner_.DroppedDatagrams(); }
 
 private:
     Transport& inner_;

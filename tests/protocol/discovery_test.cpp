@@ -58,7 +58,7 @@ TEST_F(Discovery, PassesItsParametersInTheRequest) {
     EXPECT_EQ(link.sent[0].bytes, Hex("00 00 72 19 01 13 FF FF FF FF FF FF 04 00 34 12 CD AB"));
 }
 
-TEST_F(Discovery, KeepsDuplicatesAndSkipsWhatIsNoDiscoveryReply) {
+TEST_F(Discovery, MergesDuplicatesAndSkipsWhatIsNoDiscoveryReply) {
     auto requestMagic = MakeReplyWords(OP_DISCOVER_REPLY, MAC_C, {1, 2});
     WriteU32(requestMagic, OFFSET_MAGIC, REQUEST_MAGIC);
     auto seventeenBytes = MakeReplyWords(OP_DISCOVER_REPLY, MAC_C, {1, 2});
@@ -72,7 +72,7 @@ TEST_F(Discovery, KeepsDuplicatesAndSkipsWhatIsNoDiscoveryReply) {
         QueueDiscoveryReply(MAC_A, 1, 2, 1);
     };
     ASSERT_TRUE(protocol.Discover(0xFFFF, 0xFFFF));
-    EXPECT_EQ(WalkMacs(), (std::vector<MacAddress>{MAC_A, MAC_A}));
+    EXPECT_EQ(WalkMacs(), (std::vector<MacAddress>{MAC_A}));
 }
 
 TEST_F(Discovery, NoAnswerGivesFalseWithAnEmptyChainAfterOneWait) {

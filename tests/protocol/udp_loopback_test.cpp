@@ -122,7 +122,7 @@ TEST_F(Loopback, EmptyAndOversizedDatagramsAreReportedAndConsumed) {
     responder.SendTo(endpoint->LocalPort(), {});
     EXPECT_EQ(ReceiveInto(buffer, sender), 0);
     responder.SendTo(endpoint->LocalPort(), std::vector<uint8_t>(9, 0x11));
-    EXPECT_EQ(ReceiveInto(buffer, sender), -1);
+    EXPECT_EQ(ReceiveInto(buffer, sender), -2);  // told apart from nothing, so a wait can go on
     EXPECT_EQ(sender, 0x12345678u);
     responder.SendTo(endpoint->LocalPort(), std::vector<uint8_t>(8, 0x22));  // exactly fits
     EXPECT_EQ(ReceiveInto(buffer, sender), 8);
@@ -167,6 +167,23 @@ TEST_F(Loopback, CloseEndsTheSocket) {
     EXPECT_FALSE(endpoint->IsOpen());
     EXPECT_FALSE(endpoint->Send(LIMITED_BROADCAST, Hex("00")));
     endpoint->Close();
+}
+
+TEST_F(Loopback, AsksForALargeReceiveBufferAndCountsWhatTheSystemDropped) {
+    // The request is 8 MiB; a system with a lower ceiling grants less, but
+    // always more than its 212,992-byte default.
+    EXPECT_GT(endpoint->ReceiveBufferBytes(), 212992);
+    EXPECT_EQ(endpoint->DroppedDatagrams(), 0u);
+    // More small datagrams than the buffer can hold, all before one is read.
+    const auto datagram = MakeReplyWords(OP_DISCOVER_REPLY, EXAMPLE_MAC, {1, 2});
+    const int flood = endpoint->ReceiveBufferBytes() / 256;
+    for (int i = 0; i < flood; ++i) responder.SendTo(endpoint->LocalPort(), datagram);
+    std::vector<uint8_t> buffer(REPLY_CAPACITY);
+    uint32_t sender = 0;
+    int read = 0;
+    while (ReceiveInto(buffer, sender) > 0) ++read;
+    EXPECT_LT(read, flood);
+    EXPECT_EQ(endpoint->DroppedDatagrams(), static_cast<uint64_t>(flood - read));
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #pragma once
 // A scripted transport with a virtual clock: no real waits in unit tests.
-// Each send may trigger a responder that queues replies; a receive with
-// nothing queued costs one virtual wait and returns -1.
+// Each send may trigger a responder that queues replies. A queued datagram
+// arrives at a virtual time (by default at once); a receive takes the first
+// one that arrives within its wait, moving the clock to its arrival, or else
+// spends the whole wait and returns -1.
 
 #include <cstdint>
 #include <deque>
@@ -19,6 +21,7 @@ inline constexpr uint32_t LOCALHOST = 0x7F000001;
 struct SentDatagram {
     uint32_t address = 0;
     std::vector<uint8_t> bytes;
+    int64_t atMillis = 0;  // virtual time of the send
 };
 
 class FakeTransport final : public Transport {
@@ -26,28 +29,37 @@ public:
     using Responder = std::function<void(std::span<const uint8_t> request, FakeTransport& link)>;
 
     bool Send(uint32_t address, std::span<const uint8_t> datagram) override;
-    int Receive(uint32_t& sender, std::span<uint8_t> buffer) override;
+    using Transport::Receive;
+    int Receive(uint32_t& sender, std::span<uint8_t> buffer, std::chrono::milliseconds wait) override;
+    std::chrono::milliseconds ReceiveWait() const override { return std::chrono::milliseconds(waitMillis); }
+    std::chrono::milliseconds Now() const override { return std::chrono::milliseconds(virtualMillis); }
+    uint64_t DroppedDatagrams() const override { return dropped; }
 
-    // Queues one datagram for a later receive.
-    void QueueReply(std::vector<uint8_t> bytes, uint32_t sender = LOCALHOST);
+    // Queues one datagram arriving `afterMillis` from now (virtual time).
+    void QueueReply(std::vector<uint8_t> bytes, uint32_t sender = LOCALHOST, int64_t afterMillis = 0);
     // Queues a bare receive result (-1 or 0) with no datagram.
     void QueueResult(int result);
+    // Datagrams queued and not yet received.
+    std::size_t Queued() const { return pending_.size(); }
 
     Responder responder;        // called after every accepted send
     int failSendsFrom = -1;     // the send with this index (from 0) and later ones fail
-    int64_t waitMillis = 1000;  // virtual length of one empty receive wait
+    int64_t waitMillis = 1000;  // the configured receive wait
     int64_t virtualMillis = 0;  // virtual time spent waiting
-    int receives = 0;
+    int receives = 0;           // receives that could wait (a zero wait only takes what is there)
+    uint64_t dropped = 0;       // what DroppedDatagrams reports
     std::vector<SentDatagram> sent;
 
 private:
     struct Pending {
-        int result = 0;  // used when bytes is empty and isDatagram is false
+        int result = 0;  // used when isDatagram is false
         bool isDatagram = false;
         std::vector<uint8_t> bytes;
         uint32_t sender = 0;
+        int64_t arrival = 0;
     };
-    std::deque<Pending> pending_;
+    int Deliver(Pending& next, uint32_t& sender, std::span<uint8_t> buffer);
+    std::deque<Pending> pending_;  // in arrival order
 };
 
 // A packet of any magic: header with the payload length, then the payload.

@@ -111,6 +111,34 @@ TEST(DevsimFaults, DelaysAddUpAndBlocksQueueBehindTheFlashWrite) {
     EXPECT_EQ(sim.Handle(LoadBlock(DEVICE_2, 0, data), 1000)[0].delayMs, 40);
 }
 
+TEST(DevsimFaults, ABlockSentAgainIsAnsweredWhenItsStoreEndsWithoutStoringAgain) {
+    FaultOptions f;
+    f.blockDelayMs = 120;
+    auto sim = WithFaults(f);
+    const std::vector<uint8_t> data{1};
+    sim.Handle(LoadBegin(DEVICE_1, 0, 0, 2), 0);
+    EXPECT_EQ(sim.Handle(LoadBlock(DEVICE_1, 0, data), 0)[0].delayMs, 120);
+    // The program gave up waiting after 100 ms and sent the block again.
+    EXPECT_EQ(sim.Handle(LoadBlock(DEVICE_1, 0, data), 100)[0].delayMs, 20);
+    EXPECT_EQ(sim.Handle(LoadBlock(DEVICE_1, 0, data), 300)[0].delayMs, 0);
+    EXPECT_EQ(sim.Handle(LoadBlock(DEVICE_1, 1, data), 300)[0].delayMs, 120);
+    // A new load starts afresh, its block 0 included.
+    sim.Handle(LoadBegin(DEVICE_1, 0, 0, 2), 1000);
+    EXPECT_EQ(sim.Handle(LoadBlock(DEVICE_1, 0, data), 1000)[0].delayMs, 120);
+}
+
+TEST(DevsimFaults, RequestsReachOnlyTheDeviceTheyNameAmongThousands) {
+    std::vector<DeviceProfile> profiles = DefaultProfiles(5000);
+    Simulator sim(profiles, {});
+    const MacAddress last = profiles.back().mac;
+    const auto replies = sim.Handle(Request(OP_LOCK, last));
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_TRUE(std::equal(last.begin(), last.end(), replies[0].bytes.begin() + OFFSET_MAC));
+    EXPECT_TRUE(sim.Find(last)->Locked());
+    EXPECT_FALSE(sim.Find(profiles.front().mac)->Locked());
+    EXPECT_EQ(sim.Handle(Discover()).size(), 5000u);
+}
+
 // Which of `count` LOCK requests got no answer.
 std::vector<bool> LossPattern(const FaultOptions& f, int count, const MacAddress& mac = DEVICE_1) {
     auto sim = WithFaults(f);

@@ -643,5 +643,54 @@ TEST_F(UpgradectlEndToEnd, InterruptStopsTheRunNamesTheDeviceLeftMidScriptAndRem
     }
 }
 
+TEST_F(UpgradectlEndToEnd, ExpectExitsTwoWithTheCountBeforeAnyProgrammingRequest) {
+    StartSimulator({"--devices", "3"});
+    const std::string all = MakePackage(ADMIT_ALL).string();
+    const std::string one = MakePackage("PRODUCTID 1\nVENDORID 0x1000\nREVISIONID 0\nDEFAULT 0\n").string();
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        const char* message;  // empty: none
+    };
+    const Case cases[] = {
+        {{"discover", "--expect", "3"}, 0, ""},
+        {{"discover", "--expect", "4"}, 2, "upgradectl: 3 device(s) found, 4 expected; nothing was done\n"},
+        {{"discover", "--package", one, "--expect", "1"}, 0, ""},
+        {{"discover", "--package", one, "--expect", "2"}, 2, "upgradectl: 1 device(s) admitted, 2 expected"},
+        {{"upgrade", all, "--all", "--yes", "--expect", "4"},
+         2,
+         "upgradectl: 3 device(s) admitted, 4 expected"},
+        {{"upgrade", one, "--all", "--yes", "--expect", "3"},
+         2,
+         "upgradectl: 1 device(s) admitted, 3 expected"},
+    };
+    for (const auto& c : cases) {
+        const auto result = Ctl(c.args);
+        SCOPED_TRACE(c.args[0] + " " + c.args.back());
+        EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
+        const bool told = result.err.find(*c.message != 0 ? c.message : "expected") != std::string::npos;
+        EXPECT_EQ(told, *c.message != 0) << result.err;
+    }
+    EXPECT_EQ(ProgrammingRequests(Sim().Log()), 0);
+}
+
+// A device that answers everything twice and stores a block more slowly
+// than one receive wait: every device is listed once and upgraded once.
+TEST_F(UpgradectlEndToEnd, DuplicatedRepliesAndASlowFlashStillUpgradeEveryDeviceOnce) {
+    StartSimulator({"--devices", "3", "--block-size", "512", "--duplicate", "--block-delay-ms", "120"});
+    const auto listed = Ctl({"discover", "--json"});
+    ASSERT_EQ(listed.exitCode, 0) << listed.err;
+    EXPECT_EQ(json::parse(listed.out).size(), 3u);
+
+    const auto result = Ctl({"upgrade", MakePackage(ADMIT_ALL).string(), "--all", "--yes", "--expect", "3"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(Occurrences(result.err, RETRY_TEXT), 0) << result.err;
+    const std::string log = Sim().Log();
+    ASSERT_TRUE(Sim().Stop());
+    for (const char* stem : {"020000000001", "020000000002", "020000000003"})
+        EXPECT_EQ(Sim().Memory(stem), Image()) << stem;
+    EXPECT_EQ(CountLines(log, "rx PROGRAM_MODE "), 3) << "one script run per device";
+}
+
 }  // namespace
 }  // namespace quorvane::testing

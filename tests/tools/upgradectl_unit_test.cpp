@@ -3,9 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <sstream>
 
+#include "protocol/socket_calls.h"
 #include "res/string_ids.h"
+#include "tools/upgradectl/commands.h"
 #include "tools/upgradectl/progress_bar.h"
 #include "tools/upgradectl/terminal_prompter.h"
 #include "tools/upgradectl/text_table.h"
@@ -125,6 +128,21 @@ TEST(UpgradectlTextTable, ColumnsAreMeasuredInCharactersAsPrinted) {
               "------  ---\n"
               "Caf\xc3\xa9 \xe2\x82\xac  1\n"
               "Caf\xc3\xa9?   2\n");
+}
+
+TEST(UpgradectlEndpoint, StartFailureExitsFourWithTheSystemsReason) {
+    detail::SocketCalls calls = detail::SystemSocketCalls();
+    calls.bind = [](int, const sockaddr*, socklen_t) {
+        errno = EACCES;
+        return -1;
+    };
+    const detail::ScopedSocketCalls refusingBind(calls);
+    const char* argv[] = {"upgradectl", "--broadcast", "127.0.0.1", "discover"};
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(RunCli(4, argv), 4);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("Windows sockets initialization failed. (Permission denied)"), std::string::npos)
+        << err;
 }
 
 }  // namespace

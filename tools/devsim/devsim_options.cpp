@@ -39,6 +39,12 @@ void AddFaultOptions(CLI::App& app, FaultOptions& f, RawFaults& raw) {
     app.add_option("--delay-ms", f.delayMs, "Delay every reply by N ms")->check(CLI::NonNegativeNumber);
     app.add_option("--block-delay-ms", f.blockDelayMs, "Time to store one LOAD block, in ms")
         ->check(CLI::NonNegativeNumber);
+    app.add_option("--foreign-per-s", f.foreignPerSecond,
+                   "Send N datagrams a second from no simulated device to the last client")
+        ->check(CLI::Range(0, 10000));
+    app.add_option("--oversized-per-s", f.oversizedPerSecond,
+                   "Send N datagrams a second longer than any reply to the last client")
+        ->check(CLI::Range(0, 10000));
     app.add_option("--fault-device", raw.devices, "MAC - apply the faults to this device only (repeatable)")
         ->allow_extra_args(false)
         ->delimiter(',');

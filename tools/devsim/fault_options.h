@@ -26,6 +26,8 @@ struct FaultOptions {
     bool duplicate = false;            // every reply sent twice
     int64_t delayMs = 0;               // added to every reply
     int64_t blockDelayMs = 0;          // time the device needs to store one LOAD block
+    int foreignPerSecond = 0;          // other hosts' traffic sent to the client, datagrams a second
+    int oversizedPerSecond = 0;        // datagrams longer than any reply sent to the client, a second
     std::vector<MacAddress> devices;   // empty: every device
 
     bool AppliesTo(const MacAddress& mac) const;

@@ -34,83 +34,108 @@ Simulator::Simulator(std::vector<DeviceProfile> profiles, FaultOptions faults) :
         // not change which packets another device loses.
         state.random = faults_.seed ^ (MacNumber(profile.mac) * 0x2545F4914F6CDD1Dull);
         states_.push_back(state);
+        byMac_.emplace(MacNumber(profile.mac), devices_.size());
         devices_.emplace_back(std::move(profile));
     }
 }
 
-std::vector<OutgoingReply> Simulator::Handle(std::span<const uint8_t> request, int64_t nowMs) {
-    std::vector<OutgoingReply> out;
+void Simulator::Handle(std::span<const uint8_t> request, int64_t nowMs, ReplyBatch& out) {
+    out.Clear();
     bool taken = false;
-    for (std::size_t i = 0; i < devices_.size(); ++i) {
-        if (!devices_[i].Accepts(request)) continue;
+    PacketHeader header;
+    if (PacketHeader::Decode(request, header) && header.opcode == OP_DISCOVER) {
+        for (std::size_t i = 0; i < devices_.size(); ++i) {
+            if (!devices_[i].Accepts(request)) continue;
+            taken = true;
+            Serve(i, request, nowMs, out);
+        }
+    } else if (const auto found = byMac_.find(MacNumber(header.mac));
+               found != byMac_.end() && devices_[found->second].Accepts(request)) {
         taken = true;
-        Serve(i, request, nowMs, out);
+        Serve(found->second, request, nowMs, out);
     }
-    if (!taken) Log("ignored " + DescribeRequest(request));
+    if (!taken && Logging()) Log("ignored " + DescribeRequest(request));
+}
+
+std::vector<OutgoingReply> Simulator::Handle(std::span<const uint8_t> request, int64_t nowMs) {
+    ReplyBatch batch;
+    Handle(request, nowMs, batch);
+    std::vector<OutgoingReply> out;
+    for (std::size_t i = 0; i < batch.Size(); ++i)
+        out.push_back({{batch.Bytes(i).begin(), batch.Bytes(i).end()}, batch.DelayMs(i)});
     return out;
 }
 
 VirtualDevice* Simulator::Find(const MacAddress& mac) {
-    auto it = std::find_if(devices_.begin(), devices_.end(), [&](const auto& d) { return d.Mac() == mac; });
-    return it == devices_.end() ? nullptr : &*it;
+    const auto found = byMac_.find(MacNumber(mac));
+    return found == byMac_.end() ? nullptr : &devices_[found->second];
 }
 
 int Simulator::RequestCount(const MacAddress& mac, uint8_t opcode) const {
-    for (std::size_t i = 0; i < devices_.size(); ++i) {
-        if (devices_[i].Mac() != mac) continue;
-        auto it = states_[i].arrived.find(opcode);
-        return it == states_[i].arrived.end() ? 0 : it->second;
-    }
-    return 0;
+    const auto found = byMac_.find(MacNumber(mac));
+    if (found == byMac_.end()) return 0;
+    const auto& arrived = states_[found->second].arrived;
+    const auto it = arrived.find(opcode);
+    return it == arrived.end() ? 0 : it->second;
 }
 
-void Simulator::Serve(std::size_t index, std::span<const uint8_t> request, int64_t nowMs,
-                      std::vector<OutgoingReply>& out) {
-    const uint8_t opcode = request[OFFSET_OPCODE];
-    const std::string mac = FormatMac(devices_[index].Mac());
-    // A discovery names no device; the log line names the one that heard it.
+std::string Simulator::RequestLine(std::size_t index, std::span<const uint8_t> request) const {
     std::string what = DescribeRequest(request);
-    if (opcode == OP_DISCOVER) what.replace(what.find(' ') + 1, mac.size(), mac);
+    // A discovery names no device; the log line names the one that heard it.
+    if (request[OFFSET_OPCODE] == OP_DISCOVER) {
+        const std::string mac = FormatMac(devices_[index].Mac());
+        what.replace(what.find(' ') + 1, mac.size(), mac);
+    }
+    return what;
+}
+
+void Simulator::Serve(std::size_t index, std::span<const uint8_t> request, int64_t nowMs, ReplyBatch& out) {
+    const uint8_t opcode = request[OFFSET_OPCODE];
     ++states_[index].arrived[opcode];
-    Log("rx " + what);
-    if (Faulty(index) && DropRequest(index, opcode, what)) return;
-    auto reply = devices_[index].Answer(request);
-    if (!reply) {
-        Log("ignored " + what + " (not understood in this state)");
+    if (Logging()) Log("rx " + RequestLine(index, request));
+    if (Faulty(index) && DropRequest(index, request)) return;
+    VirtualDevice& device = devices_[index];
+    const std::size_t length = device.Answer(request, out.Room(device.MaxReplySize()));
+    if (length == 0) {
+        if (Logging()) Log("ignored " + RequestLine(index, request) + " (not understood in this state)");
         return;
     }
-    if (Faulty(index)) Spoil(index, opcode, *reply);
-    const int64_t delayMs = ReplyDelay(index, opcode, nowMs);
-    Send(index, std::move(*reply), delayMs, out);
+    const int64_t delayMs = ReplyDelay(index, request, nowMs);
+    out.Commit(length, delayMs);
+    if (Faulty(index)) Spoil(index, opcode, out);
+    Send(index, delayMs, out);
 }
 
-bool Simulator::DropRequest(std::size_t index, uint8_t opcode, const std::string& what) {
+bool Simulator::DropRequest(std::size_t index, std::span<const uint8_t> request) {
+    const uint8_t opcode = request[OFFSET_OPCODE];
     FaultState& state = states_[index];
     if (faults_.silent.count(opcode)) {
-        Log("silent " + what);
+        if (Logging()) Log("silent " + RequestLine(index, request));
         return true;
     }
     auto first = faults_.dropFirst.find(opcode);
     if (first != faults_.dropFirst.end() && state.seen[opcode]++ < first->second) {
-        Log("drop-rx " + what + " (first " + std::to_string(first->second) + ")");
+        if (Logging())
+            Log("drop-rx " + RequestLine(index, request) + " (first " + std::to_string(first->second) + ")");
         return true;
     }
     if (faults_.DropsRequests() && Chance(index)) {
-        Log("drop-rx " + what + " (random)");
+        if (Logging()) Log("drop-rx " + RequestLine(index, request) + " (random)");
         return true;
     }
     return false;
 }
 
-void Simulator::Spoil(std::size_t index, uint8_t opcode, std::vector<uint8_t>& reply) {
+void Simulator::Spoil(std::size_t index, uint8_t opcode, ReplyBatch& out) {
     FaultState& state = states_[index];
+    std::span<uint8_t> reply = out.Bytes(out.Size() - 1);
     if (opcode == OP_LOAD_VERIFY && faults_.badChecksum) ++reply[OFFSET_PAYLOAD];
     if (!faults_.wrongEchoOnce.count(opcode) || !HasEcho(opcode) || !state.echoSpoiled.insert(opcode).second)
         return;
     if (opcode == OP_READ) {
         // A read answered one byte short: the payload length no longer matches.
-        reply.pop_back();
-        WriteU16(reply, OFFSET_PAYLOAD_LENGTH, static_cast<uint16_t>(reply.size() - HEADER_SIZE));
+        out.ShortenLast(reply.size() - 1);
+        WriteU16(reply, OFFSET_PAYLOAD_LENGTH, static_cast<uint16_t>(reply.size() - 1 - HEADER_SIZE));
     } else if (opcode == OP_LOAD_VERIFY) {
         ++reply[OFFSET_PAYLOAD];
     } else {
@@ -118,32 +143,41 @@ void Simulator::Spoil(std::size_t index, uint8_t opcode, std::vector<uint8_t>& r
     }
 }
 
-int64_t Simulator::ReplyDelay(std::size_t index, uint8_t opcode, int64_t nowMs) {
+int64_t Simulator::ReplyDelay(std::size_t index, std::span<const uint8_t> request, int64_t nowMs) {
     if (!Faulty(index)) return 0;
     FaultState& state = states_[index];
+    const uint8_t opcode = request[OFFSET_OPCODE];
+    if (opcode == OP_LOAD_BEGIN) state.storingBlock = -1;
     // The device works one request at a time: a request that arrives while a
     // block is still being stored waits for it.
     int64_t ready = std::max(nowMs, state.busyUntilMs);
     if (opcode == OP_LOAD_BLOCK && faults_.blockDelayMs > 0) {
-        ready += faults_.blockDelayMs;
-        state.busyUntilMs = ready;
+        // The same block sent again is recognised and answered when its store
+        // ends; only a new block costs another store.
+        const int block = ReadU16(request, OFFSET_PAYLOAD);
+        if (block != state.storingBlock) {
+            ready += faults_.blockDelayMs;
+            state.busyUntilMs = ready;
+            state.storingBlock = block;
+        }
     }
     return ready - nowMs + faults_.delayMs;
 }
 
-void Simulator::Send(std::size_t index, std::vector<uint8_t> reply, int64_t delayMs,
-                     std::vector<OutgoingReply>& out) {
-    const std::string what = DescribeReply(reply);
-    if (Faulty(index) && faults_.DropsReplies() && Chance(index)) {
-        Log("drop-tx " + what + " (random)");
+void Simulator::Send(std::size_t index, int64_t delayMs, ReplyBatch& out) {
+    const bool faulty = Faulty(index);
+    if (faulty && faults_.DropsReplies() && Chance(index)) {
+        if (Logging()) Log("drop-tx " + DescribeReply(out.Bytes(out.Size() - 1)) + " (random)");
+        out.DropLast();
         return;
     }
-    Log("tx " + what + DelayText(delayMs));
-    if (Faulty(index) && faults_.duplicate) {
-        Log("tx " + what + DelayText(delayMs) + " (duplicate)");
-        out.push_back({reply, delayMs});
+    const bool twice = faulty && faults_.duplicate;
+    if (Logging()) {
+        const std::string what = DescribeReply(out.Bytes(out.Size() - 1)) + DelayText(delayMs);
+        Log("tx " + what);
+        if (twice) Log("tx " + what + " (duplicate)");
     }
-    out.push_back({std::move(reply), delayMs});
+    if (twice) out.RepeatLast();
 }
 
 bool Simulator::Chance(std::size_t index) {

@@ -10,9 +10,11 @@
 #include <set>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "tools/devsim/fault_options.h"
+#include "tools/devsim/reply_batch.h"
 #include "tools/devsim/virtual_device.h"
 
 namespace quorvane::devsim {
@@ -31,10 +33,15 @@ public:
     Simulator(std::vector<DeviceProfile> profiles, FaultOptions faults);
 
     // Everything the devices send in answer to `request`, arriving at `nowMs`
-    // (any monotonic millisecond clock), in sending order.
+    // (any monotonic millisecond clock), in sending order, written into `out`
+    // (emptied first). A request names its device by MAC, so the work does
+    // not grow with the number of devices; only discovery asks them all.
+    void Handle(std::span<const uint8_t> request, int64_t nowMs, ReplyBatch& out);
+    // The same as separate buffers, for tests.
     std::vector<OutgoingReply> Handle(std::span<const uint8_t> request, int64_t nowMs = 0);
 
     void SetLog(LogSink sink) { log_ = std::move(sink); }
+    const FaultOptions& Faults() const { return faults_; }
 
     std::vector<VirtualDevice>& Devices() { return devices_; }
     const std::vector<VirtualDevice>& Devices() const { return devices_; }
@@ -49,21 +56,24 @@ private:
         std::map<uint8_t, int> arrived;  // every request per opcode
         std::set<uint8_t> echoSpoiled;
         int64_t busyUntilMs = 0;
+        int storingBlock = -1;  // index of the block being stored or stored last
     };
 
-    void Serve(std::size_t index, std::span<const uint8_t> request, int64_t nowMs,
-               std::vector<OutgoingReply>& out);
-    bool DropRequest(std::size_t index, uint8_t opcode, const std::string& what);
-    void Spoil(std::size_t index, uint8_t opcode, std::vector<uint8_t>& reply);
-    int64_t ReplyDelay(std::size_t index, uint8_t opcode, int64_t nowMs);
-    void Send(std::size_t index, std::vector<uint8_t> reply, int64_t delayMs,
-              std::vector<OutgoingReply>& out);
+    void Serve(std::size_t index, std::span<const uint8_t> request, int64_t nowMs, ReplyBatch& out);
+    bool DropRequest(std::size_t index, std::span<const uint8_t> request);
+    void Spoil(std::size_t index, uint8_t opcode, ReplyBatch& out);
+    int64_t ReplyDelay(std::size_t index, std::span<const uint8_t> request, int64_t nowMs);
+    void Send(std::size_t index, int64_t delayMs, ReplyBatch& out);
     bool Chance(std::size_t index);
     bool Faulty(std::size_t index) const { return faults_.AppliesTo(devices_[index].Mac()); }
+    // Log text is only built when someone reads it.
+    bool Logging() const { return static_cast<bool>(log_); }
+    std::string RequestLine(std::size_t index, std::span<const uint8_t> request) const;
     void Log(const std::string& line) const;
 
     std::vector<VirtualDevice> devices_;
     std::vector<FaultState> states_;
+    std::unordered_map<uint64_t, std::size_t> byMac_;
     FaultOptions faults_;
     LogSink log_;
 };

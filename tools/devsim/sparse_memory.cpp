@@ -29,8 +29,14 @@ void SparseMemory::Write(uint64_t address, std::span<const uint8_t> bytes) {
 }
 
 std::vector<uint8_t> SparseMemory::Read(uint64_t address, std::size_t length) const {
-    std::vector<uint8_t> out(length, BLANK_BYTE);
-    const uint64_t end = address + length;
+    std::vector<uint8_t> out(length);
+    ReadInto(address, out);
+    return out;
+}
+
+void SparseMemory::ReadInto(uint64_t address, std::span<uint8_t> out) const {
+    std::fill(out.begin(), out.end(), BLANK_BYTE);
+    const uint64_t end = address + out.size();
     auto it = segments_.upper_bound(address);
     if (it != segments_.begin()) --it;
     for (; it != segments_.end() && it->first < end; ++it) {
@@ -41,7 +47,6 @@ std::vector<uint8_t> SparseMemory::Read(uint64_t address, std::size_t length) co
         std::copy(it->second.begin() + (from - it->first), it->second.begin() + (to - it->first),
                   out.begin() + (from - address));
     }
-    return out;
 }
 
 void SparseMemory::Erase(uint64_t begin, uint64_t end) {

@@ -28,6 +28,8 @@ class SparseMemory {
 public:
     void Write(uint64_t address, std::span<const uint8_t> bytes);
     std::vector<uint8_t> Read(uint64_t address, std::size_t length) const;
+    // Fills `out` with the bytes from `address` on.
+    void ReadInto(uint64_t address, std::span<uint8_t> out) const;
     // Forgets [begin, end): those bytes read as blank again.
     void Erase(uint64_t begin, uint64_t end);
     void Clear() { segments_.clear(); }

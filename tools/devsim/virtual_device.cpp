@@ -1,22 +1,11 @@
 #include "tools/devsim/virtual_device.h"
 
+#include <array>
 #include <numeric>
 
 #include "tools/devsim/info_block_builder.h"
 
 namespace quorvane::devsim {
-
-std::vector<uint8_t> BuildReply(uint8_t opcode, const MacAddress& mac, std::span<const uint8_t> payload) {
-    std::vector<uint8_t> out(HEADER_SIZE + payload.size(), 0);
-    PacketHeader header;
-    header.opcode = opcode;
-    header.magic = REPLY_MAGIC;
-    header.mac = mac;
-    header.payloadLength = static_cast<uint16_t>(payload.size());
-    header.Encode(out);
-    std::copy(payload.begin(), payload.end(), out.begin() + HEADER_SIZE);
-    return out;
-}
 
 VirtualDevice::VirtualDevice(DeviceProfile profile)
     : profile_(std::move(profile)), infoBlock_(BuildInfoBlock(profile_)) {}
@@ -29,107 +18,121 @@ bool VirtualDevice::Accepts(std::span<const uint8_t> request) const {
 }
 
 std::optional<std::vector<uint8_t>> VirtualDevice::Answer(std::span<const uint8_t> request) {
+    std::vector<uint8_t> reply(MaxReplySize());
+    const std::size_t length = Answer(request, reply);
+    if (length == 0) return std::nullopt;
+    reply.resize(length);
+    return reply;
+}
+
+std::size_t VirtualDevice::Answer(std::span<const uint8_t> request, std::span<uint8_t> out) {
     PacketHeader header;
-    if (!PacketHeader::Decode(request, header)) return std::nullopt;
+    if (!PacketHeader::Decode(request, header)) return 0;
     // A payload length that names more bytes than arrived marks a damaged request.
-    if (header.payloadLength > request.size() - HEADER_SIZE) return std::nullopt;
+    if (header.payloadLength > request.size() - HEADER_SIZE) return 0;
     const auto payload = request.subspan(HEADER_SIZE, header.payloadLength);
     switch (header.opcode) {
         case OP_DISCOVER: {
             uint8_t words[4];
             WriteU16(words, 0, profile_.discoveryWord1);
             WriteU16(words, 2, profile_.discoveryWord2);
-            return Reply(OP_DISCOVER_REPLY, words);
+            return Reply(out, OP_DISCOVER_REPLY, words);
         }
         case OP_GET_INFO:
-            return Information();
+            return Information(out);
         case OP_LOCK:
             locked_ = true;
-            return Reply(OP_LOCK);
+            return Reply(out, OP_LOCK);
         case OP_UNLOCK:
             locked_ = false;
-            return Reply(OP_UNLOCK);
+            return Reply(out, OP_UNLOCK);
         case OP_PROGRAM_MODE:
             programMode_ = true;
-            return Reply(OP_PROGRAM_MODE);
+            return Reply(out, OP_PROGRAM_MODE);
         case OP_RESET:
             programMode_ = false;
             load_.reset();
-            return Reply(OP_RESET);
+            return Reply(out, OP_RESET);
         case OP_ERASE:
-            return Erase(payload);
+            return Erase(payload, out);
         case OP_LOAD_BEGIN:
-            return LoadBegin(payload);
+            return LoadBegin(payload, out);
         case OP_LOAD_BLOCK:
-            return LoadBlock(payload);
+            return LoadBlock(payload, out);
         case OP_LOAD_VERIFY: {
             const uint8_t checksum = LoadChecksum();
-            return Reply(OP_LOAD_VERIFY, std::span<const uint8_t>(&checksum, 1));
+            return Reply(out, OP_LOAD_VERIFY, std::span<const uint8_t>(&checksum, 1));
         }
         case OP_READ:
-            return Read(payload);
+            return Read(payload, out);
         default:
-            return std::nullopt;
+            return 0;
     }
 }
 
 uint8_t VirtualDevice::LoadChecksum() const {
     if (!load_) return 0;
     unsigned sum = 0;
-    for (const auto& [index, blockSum] : load_->blockSums) sum += blockSum;
+    for (int16_t blockSum : load_->blockSums)
+        if (blockSum >= 0) sum += static_cast<unsigned>(blockSum);
     return static_cast<uint8_t>(sum);
 }
 
-std::vector<uint8_t> VirtualDevice::Reply(uint8_t opcode, std::span<const uint8_t> payload) const {
-    return BuildReply(opcode, profile_.mac, payload);
+std::size_t VirtualDevice::Reply(std::span<uint8_t> out, uint8_t opcode, std::span<const uint8_t> payload,
+                                 std::span<const uint8_t> more) const {
+    return BuildPacket(out, opcode, REPLY_MAGIC, profile_.mac, payload, more);
 }
 
-std::vector<uint8_t> VirtualDevice::ReplyWord(uint8_t opcode, uint16_t word) const {
+std::size_t VirtualDevice::ReplyWord(std::span<uint8_t> out, uint8_t opcode, uint16_t word) const {
     uint8_t bytes[2];
     WriteU16(bytes, 0, word);
-    return Reply(opcode, bytes);
+    return Reply(out, opcode, bytes);
 }
 
-std::vector<uint8_t> VirtualDevice::Information() const {
-    std::vector<uint8_t> payload;
-    if (profile_.infoMode != InfoMode::Empty) payload.push_back(profile_.infoFlag);
-    if (profile_.infoMode == InfoMode::Full)
-        payload.insert(payload.end(), infoBlock_.begin(), infoBlock_.end());
-    return Reply(OP_INFO_REPLY, payload);
+std::size_t VirtualDevice::Information(std::span<uint8_t> out) const {
+    const uint8_t flag = profile_.infoFlag;
+    if (profile_.infoMode == InfoMode::Empty) return Reply(out, OP_INFO_REPLY);
+    if (profile_.infoMode != InfoMode::Full)
+        return Reply(out, OP_INFO_REPLY, std::span<const uint8_t>(&flag, 1));
+    return Reply(out, OP_INFO_REPLY, std::span<const uint8_t>(&flag, 1), infoBlock_);
 }
 
-std::optional<std::vector<uint8_t>> VirtualDevice::Erase(std::span<const uint8_t> payload) {
-    if (payload.size() < 2) return std::nullopt;
+std::size_t VirtualDevice::Erase(std::span<const uint8_t> payload, std::span<uint8_t> out) {
+    if (payload.size() < 2) return 0;
     const uint16_t value = ReadU16(payload, 0);
     if (value == ERASE_ALL) {
         memory_.Clear();
     } else {
         memory_.Erase(LinearAddress(value, 0), LinearAddress(value, 0) + SEGMENT_SIZE);
     }
-    return ReplyWord(OP_ERASE, value);
+    return ReplyWord(out, OP_ERASE, value);
 }
 
-std::optional<std::vector<uint8_t>> VirtualDevice::LoadBegin(std::span<const uint8_t> payload) {
-    if (payload.size() < 8) return std::nullopt;
+std::size_t VirtualDevice::LoadBegin(std::span<const uint8_t> payload, std::span<uint8_t> out) {
+    if (payload.size() < 8) return 0;
     // A repeated begin (its reply was lost) simply starts the load afresh.
     load_ = LoadSession{LinearAddress(ReadU16(payload, 0), ReadU16(payload, 2)), ReadU32(payload, 4), {}};
-    return ReplyWord(OP_LOAD_BEGIN, profile_.blockSize);
+    return ReplyWord(out, OP_LOAD_BEGIN, profile_.blockSize);
 }
 
-std::optional<std::vector<uint8_t>> VirtualDevice::LoadBlock(std::span<const uint8_t> payload) {
-    if (payload.size() < 2 || !load_) return std::nullopt;
+std::size_t VirtualDevice::LoadBlock(std::span<const uint8_t> payload, std::span<uint8_t> out) {
+    if (payload.size() < 2 || !load_) return 0;
     const uint16_t index = ReadU16(payload, 0);
     const auto data = payload.subspan(2);
     memory_.Write(load_->begin + uint64_t{index} * profile_.blockSize, data);
-    load_->blockSums[index] = static_cast<uint8_t>(std::accumulate(data.begin(), data.end(), 0u));
-    return ReplyWord(OP_LOAD_BLOCK, index);
+    auto& sums = load_->blockSums;
+    if (sums.size() <= index) sums.resize(std::max<std::size_t>(index + 1u, 2 * sums.size()), -1);
+    sums[index] = static_cast<int16_t>(static_cast<uint8_t>(std::accumulate(data.begin(), data.end(), 0u)));
+    return ReplyWord(out, OP_LOAD_BLOCK, index);
 }
 
-std::optional<std::vector<uint8_t>> VirtualDevice::Read(std::span<const uint8_t> payload) const {
-    if (payload.size() < 6) return std::nullopt;
+std::size_t VirtualDevice::Read(std::span<const uint8_t> payload, std::span<uint8_t> out) const {
+    if (payload.size() < 6) return 0;
     const std::size_t length = std::min<std::size_t>(ReadU16(payload, 0), MAX_READ_LENGTH);
-    const auto data = memory_.Read(LinearAddress(ReadU16(payload, 2), ReadU16(payload, 4)), length);
-    return Reply(OP_READ, data);
+    std::array<uint8_t, MAX_READ_LENGTH> data;
+    const auto wanted = std::span<uint8_t>(data).first(length);
+    memory_.ReadInto(LinearAddress(ReadU16(payload, 2), ReadU16(payload, 4)), wanted);
+    return Reply(out, OP_READ, wanted);
 }
 
 }  // namespace quorvane::devsim

@@ -15,8 +15,8 @@
 // - SETPROGRAMMODE, LOCK, UNLOCK and RESET only set flags; RESET also ends a
 //   load in progress. Memory survives a reset.
 
+#include <algorithm>
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <span>
 #include <vector>
@@ -30,9 +30,6 @@ namespace quorvane::devsim {
 inline constexpr uint16_t ERASE_ALL = 0xFFFF;
 inline constexpr std::size_t MAX_READ_LENGTH = REPLY_CAPACITY - HEADER_SIZE;
 
-// A reply packet: reply magic, opcode, MAC, payload length and payload.
-std::vector<uint8_t> BuildReply(uint8_t opcode, const MacAddress& mac, std::span<const uint8_t> payload);
-
 class VirtualDevice {
 public:
     explicit VirtualDevice(DeviceProfile profile);
@@ -41,9 +38,16 @@ public:
     // device's MAC (discovery: the all-FF MAC).
     bool Accepts(std::span<const uint8_t> request) const;
 
-    // Carries out an accepted request and returns the reply datagram, or
-    // nothing when the device ignores it (unknown opcode, payload shorter than
-    // the command needs, a block without a load begun).
+    // Carries out an accepted request and writes the reply datagram into
+    // `out`, which holds at least MaxReplySize() bytes. Returns its length,
+    // or 0 when the device ignores the request (unknown opcode, payload
+    // shorter than the command needs, a block without a load begun).
+    std::size_t Answer(std::span<const uint8_t> request, std::span<uint8_t> out);
+    // The longest reply this device ever gives.
+    std::size_t MaxReplySize() const {
+        return HEADER_SIZE + std::max(1 + infoBlock_.size(), MAX_READ_LENGTH);
+    }
+    // The same, as a new buffer: for tests and tools where speed does not count.
     std::optional<std::vector<uint8_t>> Answer(std::span<const uint8_t> request);
 
     const DeviceProfile& Profile() const { return profile_; }
@@ -59,16 +63,19 @@ private:
     struct LoadSession {
         uint64_t begin = 0;
         uint32_t totalLength = 0;
-        std::map<uint16_t, uint8_t> blockSums;  // last received sum per block index
+        // Last received sum per block index, -1 for a block not received;
+        // grown as blocks arrive, so a long load allocates only now and then.
+        std::vector<int16_t> blockSums;
     };
 
-    std::vector<uint8_t> Reply(uint8_t opcode, std::span<const uint8_t> payload = {}) const;
-    std::vector<uint8_t> ReplyWord(uint8_t opcode, uint16_t word) const;
-    std::vector<uint8_t> Information() const;
-    std::optional<std::vector<uint8_t>> Erase(std::span<const uint8_t> payload);
-    std::optional<std::vector<uint8_t>> LoadBegin(std::span<const uint8_t> payload);
-    std::optional<std::vector<uint8_t>> LoadBlock(std::span<const uint8_t> payload);
-    std::optional<std::vector<uint8_t>> Read(std::span<const uint8_t> payload) const;
+    std::size_t Reply(std::span<uint8_t> out, uint8_t opcode, std::span<const uint8_t> payload = {},
+                      std::span<const uint8_t> more = {}) const;
+    std::size_t ReplyWord(std::span<uint8_t> out, uint8_t opcode, uint16_t word) const;
+    std::size_t Information(std::span<uint8_t> out) const;
+    std::size_t Erase(std::span<const uint8_t> payload, std::span<uint8_t> out);
+    std::size_t LoadBegin(std::span<const uint8_t> payload, std::span<uint8_t> out);
+    std::size_t LoadBlock(std::span<const uint8_t> payload, std::span<uint8_t> out);
+    std::size_t Read(std::span<const uint8_t> payload, std::span<uint8_t> out) const;
 
     DeviceProfile profile_;
     std::vector<uint8_t> infoBlock_;

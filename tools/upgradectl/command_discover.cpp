@@ -17,15 +17,16 @@
 namespace quorvane::cli {
 namespace {
 
-int RunDiscover(const GlobalOptions& global, const std::string& packagePath) {
+int RunDiscover(const GlobalOptions& global, const std::string& packagePath, int expected) {
     EndpointOptions endpointOptions;
     if (!ToEndpointOptions(global, endpointOptions)) return EXIT_USAGE;
     InterruptCleanup cleanup;
     UpgradePackage package;
     if (!packagePath.empty() && !OpenPackage(packagePath, package)) return EXIT_USAGE;
     cleanup.Add(package.PrivateFolder());
-    DeviceSession session(endpointOptions, global.capture);
-    if (!session.Start()) return EXIT_USAGE;
+    DeviceSession session(endpointOptions, global.capture, {global.rounds});
+    if (!session.OpenCapture()) return EXIT_USAGE;
+    if (!session.Start()) return EXIT_ENDPOINT;
 
     std::vector<DeviceRecord*> devices;
     if (packagePath.empty()) {
@@ -42,7 +43,8 @@ int RunDiscover(const GlobalOptions& global, const std::string& packagePath) {
         std::cerr << rows.size() << (packagePath.empty() ? " device(s) found" : " device(s) admitted")
                   << '\n';
     }
-    return EXIT_DONE;
+    return MeetsExpectation(rows.size(), expected, packagePath.empty() ? "found" : "admitted") ? EXIT_DONE
+                                                                                               : EXIT_USAGE;
 }
 
 }  // namespace
@@ -50,9 +52,12 @@ int RunDiscover(const GlobalOptions& global, const std::string& packagePath) {
 Command AddDiscoverCommand(CLI::App& app, const GlobalOptions& global) {
     auto* sub = app.add_subcommand("discover", "List the devices that answer a discovery");
     auto packagePath = std::make_shared<std::string>();
+    auto expected = std::make_shared<int>(0);
     sub->add_option("--package", *packagePath,
                     "List only the devices this package admits, in admission order");
-    return {sub, [&global, packagePath] { return RunDiscover(global, *packagePath); }};
+    sub->add_option("--expect", *expected, "Exit 2 when fewer devices are found (or admitted)")
+        ->check(CLI::Range(0, 1 << 20));
+    return {sub, [&global, packagePath, expected] { return RunDiscover(global, *packagePath, *expected); }};
 }
 
 }  // namespace quorvane::cli

@@ -35,6 +35,7 @@ struct UpgradeArgs {
     bool yes = false;
     bool dryRun = false;
     int retries = 0;
+    int expected = 0;
 };
 
 bool ParseMacs(const std::vector<std::string>& texts, std::vector<MacAddress>& out) {
@@ -141,6 +142,7 @@ bool ChooseDevices(const UpgradeArgs& args, const std::vector<MacAddress>& wante
                    std::vector<DeviceRecord*>& selected) {
     std::vector<DeviceRecord*> admitted;
     AdmitDevices(package, protocol, restrictions, admitted);
+    if (!MeetsExpectation(admitted.size(), args.expected, "admitted")) return false;
     if (args.all) {
         selected = admitted;
     } else if (!SelectDevices(admitted, wanted, selected)) {
@@ -211,8 +213,9 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     const PackageCheck check = CheckPackage(package, package.PackageFolder());
     if (!PackagePasses(check, global.json)) return EXIT_USAGE;
 
-    DeviceSession session(endpointOptions, global.capture);
-    if (!session.Start()) return EXIT_USAGE;
+    DeviceSession session(endpointOptions, global.capture, {global.rounds});
+    if (!session.OpenCapture()) return EXIT_USAGE;
+    if (!session.Start()) return EXIT_ENDPOINT;
     Restrictions restrictions;
     std::vector<DeviceRecord*> selected;
     if (!ChooseDevices(args, wanted, package, session.Protocol(), restrictions, selected)) return EXIT_USAGE;
@@ -258,6 +261,9 @@ Command AddUpgradeCommand(CLI::App& app, const GlobalOptions& global) {
     sub->add_option("--retries", args->retries, "How often a failed run is retried on each device")
         ->capture_default_str()
         ->check(CLI::Range(0, 1000));
+    sub->add_option("--expect", args->expected,
+                    "Exit 2 before any programming request when fewer devices are admitted")
+        ->check(CLI::Range(0, 1 << 20));
     return {sub, [&global, args] { return RunUpgrade(global, *args); }};
 }
 

@@ -17,18 +17,24 @@ namespace quorvane::cli {
 class DeviceSession {
 public:
     // `capture` names the pcap file to write; none when empty.
-    explicit DeviceSession(const EndpointOptions& options, std::filesystem::path capture = {})
+    explicit DeviceSession(const EndpointOptions& options, std::filesystem::path capture = {},
+                           const DiscoverySettings& discovery = {})
         : options_(options),
           capturePath_(std::move(capture)),
           endpoint_(options),
           recorder_(endpoint_),
-          protocol_(recorder_, chain_) {}
+          protocol_(recorder_, chain_) {
+        protocol_.SetDiscoverySettings(discovery);
+    }
     // Reports a capture that could not be written to the end.
     ~DeviceSession();
     DeviceSession(const DeviceSession&) = delete;
     DeviceSession& operator=(const DeviceSession&) = delete;
-    // Opens the capture file, then starts the endpoint; on failure prints why
-    // (message 103 for the endpoint) and returns false. Nothing is sent here.
+    // Opens the capture file, when one is asked for; on failure prints why
+    // and returns false. Call it first: nothing may be sent without it.
+    bool OpenCapture();
+    // Starts the endpoint; on failure prints message 103 with the system's
+    // reason and returns false. Nothing is sent here.
     bool Start();
     DeviceProtocol& Protocol() { return protocol_; }
 
@@ -44,6 +50,10 @@ private:
 
 // Opens the package; on failure prints message 126 with the file name.
 bool OpenPackage(const std::filesystem::path& path, UpgradePackage& package);
+
+// True when at least `expected` devices were `what` ("found", "admitted");
+// otherwise says how many were, on stderr.
+bool MeetsExpectation(std::size_t count, int expected, const char* what);
 
 // One discovery and an information query to every answering device; every
 // device is listed in chain order with a summary built from its block

@@ -17,6 +17,10 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {
     app.add_option("--wait-ms", options.waitMs, "How long one receive waits for a reply, in milliseconds")
         ->capture_default_str()
         ->check(CLI::Range(1, 60000));
+    app.add_option("--rounds", options.rounds,
+                   "Discovery rounds at most; a round follows only while the last found new devices")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 100));
     app.add_flag("--json", options.json, "Machine-readable output on stdout; messages stay on stderr");
     app.add_option("--capture", options.capture,
                    "Write every datagram sent and received to this pcap file (for Wireshark or tshark)");

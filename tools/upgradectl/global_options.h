@@ -17,11 +17,12 @@ struct GlobalOptions {
     std::string broadcast = "255.255.255.255";
     uint16_t port = DEVICE_PORT;
     int waitMs = 1000;
+    int rounds = 1;  // discovery rounds asked for
     bool json = false;
     std::string capture;  // pcap file for every datagram sent and received; none when empty
 };
 
-// Registers --broadcast, --port, --wait-ms, --json and --capture on the top-level
+// Registers --broadcast, --port, --wait-ms, --rounds, --json and --capture on the top-level
 // command; the subcommands let unknown options fall through to it, so the
 // options are accepted before and after the command name.
 void AddGlobalOptions(CLI::App& app, GlobalOptions& options);

@@ -229,13 +229,16 @@ public:
     bool Send(uint32_t address, std::span<const uint8_t> datagram) override {
         return inner_.Send(address, datagram);
     }
-    int Receive(uint32_t& sender, std::span<uint8_t> buffer) override {
+    using Transport::Receive;
+    int Receive(uint32_t& sender, std::span<uint8_t> buffer, std::chrono::milliseconds wait) override {
         {
             std::unique_lock lock(mutex_);
             if (!opened_.wait_for(lock, std::chrono::seconds(5), [this] { return open_; })) timedOut = true;
         }
-        return inner_.Receive(sender, buffer);
+        return inner_.Receive(sender, buffer, wait);
     }
+    std::chrono::milliseconds ReceiveWait() const override { return inner_.ReceiveWait(); }
+    std::chrono::milliseconds Now() const override { return inner_.Now(); }
     void Open() {
         {
             std::lock_guard lock(mutex_);

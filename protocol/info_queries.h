@@ -1,0 +1,26 @@
+#pragma once
+// The information queries of a whole pass, run side by side on one socket:
+// many devices are asked at once and the replies are told apart by MAC, so
+// one silent device costs the pass one retry budget, not one per device.
+
+#include <cstddef>
+#include <span>
+#include <vector>
+
+#include "protocol/device_record.h"
+#include "protocol/transport.h"
+
+namespace quorvane {
+
+inline constexpr std::size_t INFO_QUERIES_OUTSTANDING = 64;
+
+// Asks every record for its information block, at most `outstanding`
+// devices at a time. Each device gets the retry rule of a single query: up
+// to MAX_SENDS sends, each attempt lasting one receive wait from its send,
+// and a reply counts only while that device's attempt is open. Element i of
+// the result is true when records[i] answered; a record that did not is left
+// unchanged. A send the platform refuses ends that device's query.
+std::vector<bool> QueryInfoAll(Transport& link, std::span<DeviceRecord* const> records,
+                               std::size_t outstanding = INFO_QUERIES_OUTSTANDING);
+
+}  // namespace quorvane
