@@ -1,6 +1,7 @@
 #include "app/gui/command_line.h"
 
 #include <QCommandLineParser>
+#include <string_view>
 
 namespace quorvane {
 namespace {
@@ -31,6 +32,15 @@ bool ParseNumber(const QString& text, long long low, long long high, long long& 
 
 }  // namespace
 
+bool AsksForVersion(int argc, const char* const* argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == "--") return false;
+        if (argument == "--version") return true;
+    }
+    return false;
+}
+
 bool ParseCommandLine(const QStringList& arguments, AppOptions& options, QString& error) {
     QCommandLineParser parser;
     const QCommandLineOption broadcast(
@@ -42,7 +52,10 @@ bool ParseCommandLine(const QStringList& arguments, AppOptions& options, QString
                                   QStringLiteral("Receive wait in milliseconds (default 1000)."),
                                   QStringLiteral("N"));
     const QCommandLineOption help = parser.addHelpOption();
-    parser.addOptions({broadcast, port, wait});
+    // Answered by main() before Qt starts; listed here for the help text.
+    const QCommandLineOption version(QStringLiteral("version"),
+                                     QStringLiteral("Print the program name and version."));
+    parser.addOptions({broadcast, port, wait, version});
     parser.addPositionalArgument(QStringLiteral("package"), QStringLiteral("Upgrade package to open."),
                                  QStringLiteral("[package]"));
     if (!parser.parse(arguments)) {

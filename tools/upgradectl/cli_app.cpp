@@ -1,5 +1,6 @@
 #include <CLI/CLI.hpp>
 
+#include "res/version_line.h"
 #include "tools/upgradectl/commands.h"
 #include "tools/upgradectl/exit_codes.h"
 
@@ -11,6 +12,7 @@ int RunCli(int argc, const char* const* argv) {
     // options may then follow the command name as well.
     app.fallthrough();
     app.require_subcommand(1);
+    app.set_version_flag("--version", VersionLine("upgradectl"), "Print the program name and version");
     GlobalOptions global;
     AddGlobalOptions(app, global);
     const Command commands[] = {AddDiscoverCommand(app, global), AddInspectCommand(app, global),
