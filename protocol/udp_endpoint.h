@@ -20,6 +20,10 @@ struct EndpointOptions {
     uint32_t broadcastAddress = LIMITED_BROADCAST;
     uint16_t port = DEVICE_PORT;                             // destination port of every send
     std::chrono::milliseconds receiveWait{1000};             // readiness wait of every receive
+    // The local address the socket binds to (host order). 0, any address,
+    // lets the system pick the source of each datagram; an interface's own
+    // address sends from that interface and receives the replies there.
+    uint32_t localAddress = 0;
 };
 
 class UdpEndpoint final : public Transport {
@@ -40,11 +44,15 @@ public:
     bool IsOpen() const { return socket_ >= 0; }
     // The local port the socket is bound to, 0 when not started.
     uint16_t LocalPort() const;
+    // The system's error number of the step that made the last Start fail
+    // (0 after a success), for telling the user why.
+    int StartError() const { return startError_; }
 
 private:
     EndpointOptions options_;
     DiagnosticSink* sink_;
     int socket_ = -1;
+    int startError_ = 0;
 };
 
 }  // namespace quorvane

@@ -3,6 +3,8 @@
 #include <QCommandLineParser>
 #include <string_view>
 
+#include "protocol/interfaces.h"
+
 namespace quorvane {
 namespace {
 
@@ -30,6 +32,24 @@ bool ParseNumber(const QString& text, long long low, long long high, long long& 
     return true;
 }
 
+// The named interface's directed broadcast as destination and its address
+// as source; --broadcast would contradict it.
+bool UseInterface(const QCommandLineParser& parser, const QCommandLineOption& broadcast, const QString& name,
+                  EndpointOptions& endpoint, QString& error) {
+    if (parser.isSet(broadcast)) {
+        error = QStringLiteral("--interface and --broadcast exclude each other");
+        return false;
+    }
+    const auto chosen = FindIpv4Interface(ListIpv4Interfaces(), name.toStdString());
+    if (!chosen) {
+        error = QStringLiteral("no IPv4 interface named '%1'").arg(name);
+        return false;
+    }
+    endpoint.broadcastAddress = chosen->broadcast;
+    endpoint.localAddress = chosen->address;
+    return true;
+}
+
 }  // namespace
 
 bool AsksForVersion(int argc, const char* const* argv) {
@@ -46,6 +66,11 @@ bool ParseCommandLine(const QStringList& arguments, AppOptions& options, QString
     const QCommandLineOption broadcast(
         QStringLiteral("broadcast"),
         QStringLiteral("Send device datagrams to ADDR instead of 255.255.255.255."), QStringLiteral("ADDR"));
+    const QCommandLineOption interface(
+        QStringLiteral("interface"),
+        QStringLiteral("Send device datagrams to the broadcast address of the IPv4 interface NAME, from its "
+                       "own address."),
+        QStringLiteral("NAME"));
     const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("Device port (default 4101)."),
                                   QStringLiteral("N"));
     const QCommandLineOption wait(QStringLiteral("wait-ms"),
@@ -55,7 +80,7 @@ bool ParseCommandLine(const QStringList& arguments, AppOptions& options, QString
     // Answered by main() before Qt starts; listed here for the help text.
     const QCommandLineOption version(QStringLiteral("version"),
                                      QStringLiteral("Print the program name and version."));
-    parser.addOptions({broadcast, port, wait, version});
+    parser.addOptions({broadcast, interface, port, wait, version});
     parser.addPositionalArgument(QStringLiteral("package"), QStringLiteral("Upgrade package to open."),
                                  QStringLiteral("[package]"));
     if (!parser.parse(arguments)) {
@@ -73,6 +98,9 @@ bool ParseCommandLine(const QStringList& arguments, AppOptions& options, QString
         error = QStringLiteral("--broadcast needs an IPv4 address");
         return false;
     }
+    if (parser.isSet(interface) &&
+        !UseInterface(parser, broadcast, parser.value(interface), parsed.endpoint, error))
+        return false;
     if (parser.isSet(port)) {
         if (!ParseNumber(parser.value(port), 1, 65535, number)) {
             error = QStringLiteral("--port needs a number from 1 to 65535");

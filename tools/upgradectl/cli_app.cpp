@@ -15,7 +15,8 @@ int RunCli(int argc, const char* const* argv) {
     app.set_version_flag("--version", VersionLine("upgradectl"), "Print the program name and version");
     GlobalOptions global;
     AddGlobalOptions(app, global);
-    const Command commands[] = {AddDiscoverCommand(app, global), AddInspectCommand(app, global),
+    const Command commands[] = {AddDiscoverCommand(app, global), AddInterfacesCommand(app, global),
+                                AddInspectCommand(app, global),
                                 AddCheckCommand(app, global),
                                 AddUpgradeCommand(app, global), AddPackCommand(app), AddUnpackCommand(app)};
     try {

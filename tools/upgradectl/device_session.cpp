@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "app/endpoint_failure.h"
 #include "package/device_summary.h"
 #include "res/string_table.h"
 #include "tools/upgradectl/device_row.h"
@@ -12,7 +13,7 @@ namespace quorvane::cli {
 bool DeviceSession::Start() {
     if (endpoint_.Start()) return true;
     endpoint_.Close();
-    std::cerr << LoadString(IDS_SOCKETS_FAILED) << '\n';
+    std::cerr << EndpointFailureText(endpoint_.StartError()) << '\n';
     return false;
 }
 

@@ -15,12 +15,13 @@ namespace quorvane::cli {
 
 struct GlobalOptions {
     std::string broadcast = "255.255.255.255";
+    std::string interfaceName;  // --interface: that interface's broadcast, from its address
     uint16_t port = DEVICE_PORT;
     int waitMs = 1000;
     bool json = false;
 };
 
-// Registers --broadcast, --port, --wait-ms and --json on the top-level
+// Registers --broadcast, --interface, --port, --wait-ms and --json on the top-level
 // command; the subcommands let unknown options fall through to it, so the
 // options are accepted before and after the command name.
 void AddGlobalOptions(CLI::App& app, GlobalOptions& options);
@@ -29,7 +30,8 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& options);
 bool ParseIpv4(const std::string& text, uint32_t& out);
 std::string FormatIpv4(uint32_t address);
 
-// False (with a message on stderr) when the broadcast address is not valid.
+// False (with a message on stderr) when the broadcast address is not valid
+// or --interface names no IPv4 interface.
 bool ToEndpointOptions(const GlobalOptions& options, EndpointOptions& out);
 
 }  // namespace quorvane::cli
