@@ -238,8 +238,9 @@ Command AddUpgradeCommand(CLI::App& app, const GlobalOptions& global) {
     // One value per --mac, so that the option never swallows the package name;
     // further MACs may follow as positionals, be repeated or comma-separated.
     auto* mac = sub->add_option("--mac", args->macs,
-                                "MAC address of an admitted device to upgrade (aa:bb:cc:dd:ee:ff or "
-                                "aa-bb-cc-dd-ee-ff); several may follow, be comma-separated or repeat --mac");
+                                "MAC address of an admitted device to upgrade (aa:bb:cc:dd:ee:ff, "
+                                "aa-bb-cc-dd-ee-ff, aabb.ccdd.eeff or aabbccddeeff); several may follow, "
+                                "be comma-separated or repeat --mac");
     mac->expected(1)
         ->allow_extra_args(false)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
