@@ -2,6 +2,7 @@
 
 #include <system_error>
 
+#include "app/endpoint_failure.h"
 #include "package/package_check.h"
 #include "res/string_table.h"
 
@@ -13,6 +14,7 @@ public:
     explicit UdpStartable(UdpEndpoint& endpoint) : endpoint_(endpoint) {}
     bool Start() override { return endpoint_.Start(); }
     void Close() override { endpoint_.Close(); }
+    int StartError() const override { return endpoint_.StartError(); }
 
 private:
     UdpEndpoint& endpoint_;
@@ -71,8 +73,9 @@ bool StartEndpoint(UdpEndpoint& endpoint, Prompter& prompter) {
 
 bool StartEndpoint(StartableEndpoint& endpoint, Prompter& prompter) {
     if (endpoint.Start()) return true;
+    const int reason = endpoint.StartError();
     endpoint.Close();
-    prompter.Tell(IDS_SOCKETS_FAILED, LoadString(IDS_SOCKETS_FAILED), BOX_OK);
+    prompter.Tell(IDS_SOCKETS_FAILED, EndpointFailureText(reason), BOX_OK);
     return false;
 }
 

@@ -48,9 +48,12 @@ public:
     virtual ~StartableEndpoint() = default;
     virtual bool Start() = 0;
     virtual void Close() = 0;
+    // The system's error number of a failed Start, 0 when unknown.
+    virtual int StartError() const { return 0; }
 };
 
-// Starts the endpoint; on failure closes it, shows message 103 and returns false.
+// Starts the endpoint; on failure closes it, shows message 103 with the
+// system's reason (EndpointFailureText) and returns false.
 bool StartEndpoint(UdpEndpoint& endpoint, Prompter& prompter);
 bool StartEndpoint(StartableEndpoint& endpoint, Prompter& prompter);
 

@@ -58,8 +58,8 @@ sockaddr_in MakeAddress(uint32_t address, uint16_t port) {
     return result;
 }
 
-bool BindTo(int socket, uint16_t port) {
-    const sockaddr_in local = MakeAddress(INADDR_ANY, port);
+bool BindTo(int socket, uint32_t address, uint16_t port) {
+    const sockaddr_in local = MakeAddress(address, port);
     return detail::ActiveSocketCalls().bind(socket, reinterpret_cast<const sockaddr*>(&local),
                                             sizeof local) == 0;
 }
@@ -67,11 +67,11 @@ bool BindTo(int socket, uint16_t port) {
 // Port 0 lets the system choose; the fixed ports are only a fallback for a
 // system that reports even that as in use. Any other error will not go away
 // by trying another port.
-bool BindSearch(int socket) {
-    if (BindTo(socket, 0)) return true;
+bool BindSearch(int socket, uint32_t address) {
+    if (BindTo(socket, address, 0)) return true;
     for (uint32_t port = BIND_PORT_FIRST; port <= BIND_PORT_LAST; ++port) {
         if (errno != EADDRINUSE) return false;
-        if (BindTo(socket, static_cast<uint16_t>(port))) return true;
+        if (BindTo(socket, address, static_cast<uint16_t>(port))) return true;
     }
     return false;
 }
@@ -116,8 +116,11 @@ bool UdpEndpoint::Start() {
     errno = 0;
     // A failed socket() is caught by the next step, which then fails on it.
     const int candidate = ::socket(AF_INET, SOCK_DGRAM, 0);
+    // The reason of a failed socket() is kept: the next step fails on the
+    // missing socket with a reason of its own.
+    const int socketError = candidate < 0 ? errno : 0;
     const auto fail = [&](const char* text) {
-        startError_ = errno != 0 ? errno : EINVAL;
+        startError_ = socketError != 0 ? socketError : (errno != 0 ? errno : EINVAL);
         if (sink_ != nullptr) sink_->Write(text);
         if (candidate >= 0) ::close(candidate);
         return false;
@@ -125,7 +128,7 @@ bool UdpEndpoint::Start() {
     if (detail::ActiveSocketCalls().setNonBlocking(candidate) != 0) return fail("ioctlsockets failed\n");
     if (detail::ActiveSocketCalls().allowBroadcast(candidate) != 0)
         return fail("Error:  setsockopt() failed.\n");
-    if (!BindSearch(candidate)) return fail("BINDING ERROR");
+    if (!BindSearch(candidate, options_.localAddress)) return fail("BINDING ERROR");
     socket_ = candidate;
     startError_ = 0;
     receiveBuffer_ = EnlargeReceiveBuffer(socket_);

@@ -29,6 +29,10 @@ struct EndpointOptions {
     uint32_t Destination(uint32_t address) const {
         return address == LIMITED_BROADCAST ? broadcastAddress : address;
     }
+    // The local address the socket binds to (host order). 0, any address,
+    // lets the system pick the source of each datagram; an interface's own
+    // address sends from that interface and receives the replies there.
+    uint32_t localAddress = 0;
 };
 
 class UdpEndpoint final : public Transport {

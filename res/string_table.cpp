@@ -14,7 +14,7 @@ struct Entry {
 // Sorted by id for the binary search below.
 constexpr Entry TABLE[] = {
     {IDS_ABOUT_MENU, "&About Upgrade..."},
-    {IDS_SOCKETS_FAILED, "Windows sockets initialization failed."},
+    {IDS_SOCKETS_FAILED, "Network initialization failed."},
     {IDS_TYPE_SINGLE_SERIAL, "Single Serial"},
     {IDS_TYPE_DUAL_SERIAL, "Dual Serial"},
     {IDS_TYPE_QUAD_SERIAL, "Quad Serial"},

@@ -9,12 +9,11 @@ QPixmap AppIconPixmap() {
 }
 
 QIcon AppIcon() {
+    // The same pictures the package installs for the desktop entry, so the
+    // title bar and the application menu agree at every size.
     QIcon icon;
-    const QPixmap image = AppIconPixmap();
-    icon.addPixmap(image);
-    // The small icon of title bars and task lists, scaled once here so every
-    // window shows the same picture.
-    icon.addPixmap(image.scaled(16, 16, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/%1x%1/quorvane-upgrade.png").arg(size), QSize(size, size));
     return icon;
 }
 

@@ -1,6 +1,9 @@
 #include "app/gui/command_line.h"
 
 #include <QCommandLineParser>
+#include <string_view>
+
+#include "protocol/interfaces.h"
 
 namespace quorvane {
 namespace {
@@ -29,13 +32,45 @@ bool ParseNumber(const QString& text, long long low, long long high, long long& 
     return true;
 }
 
+// The named interface's directed broadcast as destination and its address
+// as source; --broadcast would contradict it.
+bool UseInterface(const QCommandLineParser& parser, const QCommandLineOption& broadcast, const QString& name,
+                  EndpointOptions& endpoint, QString& error) {
+    if (parser.isSet(broadcast)) {
+        error = QStringLiteral("--interface and --broadcast exclude each other");
+        return false;
+    }
+    const auto chosen = FindIpv4Interface(ListIpv4Interfaces(), name.toStdString());
+    if (!chosen) {
+        error = QStringLiteral("no IPv4 interface named '%1'").arg(name);
+        return false;
+    }
+    endpoint.broadcastAddress = chosen->broadcast;
+    endpoint.localAddress = chosen->address;
+    return true;
+}
+
 }  // namespace
+
+bool AsksForVersion(int argc, const char* const* argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == "--") return false;
+        if (argument == "--version") return true;
+    }
+    return false;
+}
 
 bool ParseCommandLine(const QStringList& arguments, AppOptions& options, QString& error) {
     QCommandLineParser parser;
     const QCommandLineOption broadcast(
         QStringLiteral("broadcast"),
         QStringLiteral("Send device datagrams to ADDR instead of 255.255.255.255."), QStringLiteral("ADDR"));
+    const QCommandLineOption interface(
+        QStringLiteral("interface"),
+        QStringLiteral("Send device datagrams to the broadcast address of the IPv4 interface NAME, from its "
+                       "own address."),
+        QStringLiteral("NAME"));
     const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("Device port (default 4101)."),
                                   QStringLiteral("N"));
     const QCommandLineOption wait(QStringLiteral("wait-ms"),
@@ -45,7 +80,10 @@ bool ParseCommandLine(const QStringList& arguments, AppOptions& options, QString
                                      QStringLiteral("Write every datagram sent and received to FILE (pcap)."),
                                      QStringLiteral("FILE"));
     const QCommandLineOption help = parser.addHelpOption();
-    parser.addOptions({broadcast, port, wait, capture});
+    // Answered by main() before Qt starts; listed here for the help text.
+    const QCommandLineOption version(QStringLiteral("version"),
+                                     QStringLiteral("Print the program name and version."));
+    parser.addOptions({broadcast, interface, port, wait, capture, version});
     parser.addPositionalArgument(QStringLiteral("package"), QStringLiteral("Upgrade package to open."),
                                  QStringLiteral("[package]"));
     if (!parser.parse(arguments)) {
@@ -63,6 +101,9 @@ bool ParseCommandLine(const QStringList& arguments, AppOptions& options, QString
         error = QStringLiteral("--broadcast needs an IPv4 address");
         return false;
     }
+    if (parser.isSet(interface) &&
+        !UseInterface(parser, broadcast, parser.value(interface), parsed.endpoint, error))
+        return false;
     if (parser.isSet(port)) {
         if (!ParseNumber(parser.value(port), 1, 65535, number)) {
             error = QStringLiteral("--port needs a number from 1 to 65535");

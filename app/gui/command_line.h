@@ -23,4 +23,9 @@ struct AppOptions {
 // is written only on success. `arguments` starts with the program name.
 bool ParseCommandLine(const QStringList& arguments, AppOptions& options, QString& error);
 
+// True when the arguments (argv, program name first) ask for --version
+// before any "--". Answered before the window system is started, so that
+// the version can be asked for without a display.
+bool AsksForVersion(int argc, const char* const* argv);
+
 }  // namespace quorvane

@@ -8,10 +8,15 @@
 #include "app/gui/command_line.h"
 #include "app/gui/termination_cleanup.h"
 #include "app/gui/upgrade_app.h"
+#include "res/version_line.h"
 
 int main(int argc, char** argv) {
     // Before Qt starts any thread: SIGTERM and SIGINT must reach only the
     // thread that waits for them.
+    if (quorvane::AsksForVersion(argc, argv)) {
+        std::puts(quorvane::VersionLine("quorvane-upgrade").c_str());
+        return 0;
+    }
     quorvane::InterruptWatch::BlockSignals();
     QApplication application(argc, argv);
     quorvane::TerminationCleanup termination;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <fstream>
 
 #include "app_test_support.h"
@@ -25,6 +26,7 @@ public:
         return starts_;
     }
     void Close() override { ++closes; }
+    int StartError() const override { return starts_ ? 0 : EADDRNOTAVAIL; }
     int starts = 0;
     int closes = 0;
 
@@ -38,7 +40,8 @@ TEST(StartEndpoint, FailureClosesTheEndpointAndTellsTheUser) {
     EXPECT_FALSE(StartEndpoint(endpoint, prompter));
     EXPECT_EQ(endpoint.closes, 1);
     EXPECT_EQ(prompter.prompts,
-              (std::vector<Prompt>{{false, 103, "Windows sockets initialization failed.", BOX_OK}}));
+              (std::vector<Prompt>{
+                  {false, 103, "Network initialization failed. Cannot assign requested address", BOX_OK}}));
 }
 
 TEST(StartEndpoint, SuccessShowsNothing) {

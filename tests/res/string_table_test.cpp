@@ -16,7 +16,7 @@ TEST(StringTable, TextsThatCarryLineBreaksFiltersAndPlaceholders) {
         const char* text;
     } cases[] = {
         {101, "&About Upgrade..."},
-        {103, "Windows sockets initialization failed."},
+        {103, "Network initialization failed."},
         {113, "8-Port USIA"},
         {119, "(RS422, RJ45)"},
         {123, "Quorvane Upgrade Files (*.upk)|*.upk|All Files (*.*)|*.*||"},

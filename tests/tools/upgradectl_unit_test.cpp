@@ -141,7 +141,7 @@ TEST(UpgradectlEndpoint, StartFailureExitsFourWithTheSystemsReason) {
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(RunCli(4, argv), 4);
     const std::string err = ::testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("Windows sockets initialization failed. (Permission denied)"), std::string::npos)
+    EXPECT_NE(err.find("Network initialization failed. Permission denied"), std::string::npos)
         << err;
 }
 

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <vector>
 
+#include "res/version_line.h"
 #include "tools/devsim/device_profile.h"
 #include "tools/devsim/opcode_names.h"
 
@@ -115,6 +116,7 @@ bool Resolve(const RawFaults& raw, FaultOptions& f, std::string& error) {
 int ParseDevsimOptions(int argc, const char* const* argv, DevsimConfig& config, std::ostream& out,
                        std::ostream& err) {
     CLI::App app{"devsim - simulated device servers on one UDP socket", "devsim"};
+    app.set_version_flag("--version", VersionLine("devsim"), "Print the program name and version");
     RawFaults raw;
     app.add_option("--listen", config.listen, "ADDR:PORT to listen on (port 0: any free port)")
         ->capture_default_str();

@@ -1,9 +1,29 @@
 #include <CLI/CLI.hpp>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
 
+#include "res/version_line.h"
+#include "tools/upgradectl/command_suggestion.h"
 #include "tools/upgradectl/commands.h"
 #include "tools/upgradectl/exit_codes.h"
 
 namespace quorvane::cli {
+namespace {
+
+std::optional<std::string> UnknownCommand(const CLI::App& app, int argc, const char* const* argv) {
+    std::vector<std::string> commands;
+    for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; }))
+        commands.push_back(sub->get_name());
+    std::vector<std::string> withValue;
+    for (const CLI::Option* option : app.get_options())
+        if (option->get_items_expected_max() > 0)
+            for (const std::string& name : option->get_lnames()) withValue.push_back("--" + name);
+    return UnknownCommandMessage(std::vector<std::string>(argv, argv + argc), commands, withValue);
+}
+
+}  // namespace
 
 int RunCli(int argc, const char* const* argv) {
     CLI::App app{"Upgrades the firmware of device servers over UDP.", "upgradectl"};
@@ -11,14 +31,22 @@ int RunCli(int argc, const char* const* argv) {
     // options may then follow the command name as well.
     app.fallthrough();
     app.require_subcommand(1);
+    app.set_version_flag("--version", VersionLine("upgradectl"), "Print the program name and version");
     GlobalOptions global;
     AddGlobalOptions(app, global);
-    const Command commands[] = {AddDiscoverCommand(app, global), AddInspectCommand(app, global),
+    const Command commands[] = {AddDiscoverCommand(app, global), AddInterfacesCommand(app, global),
+                                AddInspectCommand(app, global),
                                 AddCheckCommand(app, global),
                                 AddUpgradeCommand(app, global), AddPackCommand(app), AddUnpackCommand(app)};
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
+        if (error.get_exit_code() != 0) {
+            if (const auto message = UnknownCommand(app, argc, argv)) {
+                std::cerr << "upgradectl: " << *message << "\nRun with --help for more information.\n";
+                return EXIT_USAGE;
+            }
+        }
         const int code = app.exit(error);
         return code == 0 ? EXIT_DONE : EXIT_USAGE;
     }

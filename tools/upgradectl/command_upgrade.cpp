@@ -28,7 +28,11 @@ namespace quorvane::cli {
 namespace {
 
 struct UpgradeArgs {
-    std::vector<std::string> positionals;  // the package, and MACs listed after one --mac
+    // The positionals in their order: the package, and MACs listed after one
+    // --mac. The first is registered alone so that the help shows one PKG.
+    std::string firstPositional;
+    std::vector<std::string> morePositionals;
+    std::vector<std::string> positionals;
     std::string package;
     std::vector<std::string> macs;
     bool all = false;
@@ -93,6 +97,8 @@ int ExitCodeOf(const UpgradeOutcome& outcome) {
 // "--mac A B PKG" and "PKG --mac A B" both work: once --mac was given,
 // positionals that read as MACs join the list and exactly one must remain.
 bool SortPositionals(UpgradeArgs& args) {
+    args.positionals = {args.firstPositional};
+    args.positionals.insert(args.positionals.end(), args.morePositionals.begin(), args.morePositionals.end());
     std::vector<std::string> rest;
     for (const auto& text : args.positionals) {
         MacAddress ignored{};
@@ -238,17 +244,31 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     return code;
 }
 
+// The usage line without the hidden positionals, which would read as
+// further packages.
+class UpgradeFormatter final : public CLI::Formatter {
+public:
+    std::string make_usage(const CLI::App*, std::string name) const override {
+        return get_label("Usage") + ": " + name + " [" + get_label("OPTIONS") + "] PKG\n";
+    }
+};
+
 }  // namespace
 
 Command AddUpgradeCommand(CLI::App& app, const GlobalOptions& global) {
     auto* sub = app.add_subcommand("upgrade", "Run a package's upgrade script on admitted devices");
     auto args = std::make_shared<UpgradeArgs>();
-    sub->add_option("PKG", args->positionals, "The upgrade package (.upk)")->required();
+    sub->add_option("PKG", args->firstPositional, "The upgrade package (.upk)")->required();
+    // Hidden (no group): the MACs that may follow "--mac A", and a second
+    // package, which SortPositionals refuses with a message of its own.
+    sub->add_option("MORE", args->morePositionals)->group("");
+    sub->formatter(std::make_shared<UpgradeFormatter>());
     // One value per --mac, so that the option never swallows the package name;
     // further MACs may follow as positionals, be repeated or comma-separated.
     auto* mac = sub->add_option("--mac", args->macs,
-                                "MAC address of an admitted device to upgrade (aa:bb:cc:dd:ee:ff or "
-                                "aa-bb-cc-dd-ee-ff); several may follow, be comma-separated or repeat --mac");
+                                "MAC address of an admitted device to upgrade (aa:bb:cc:dd:ee:ff, "
+                                "aa-bb-cc-dd-ee-ff, aabb.ccdd.eeff or aabbccddeeff); several may follow, "
+                                "be comma-separated or repeat --mac");
     mac->expected(1)
         ->allow_extra_args(false)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)

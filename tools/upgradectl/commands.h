@@ -19,6 +19,7 @@ struct Command {
 };
 
 Command AddDiscoverCommand(CLI::App& app, const GlobalOptions& global);
+Command AddInterfacesCommand(CLI::App& app, const GlobalOptions& global);
 Command AddInspectCommand(CLI::App& app, const GlobalOptions& global);
 Command AddCheckCommand(CLI::App& app, const GlobalOptions& global);
 Command AddUpgradeCommand(CLI::App& app, const GlobalOptions& global);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "app/endpoint_failure.h"
 #include "package/device_summary.h"
 #include "res/string_table.h"
 #include "tools/upgradectl/device_row.h"
@@ -27,7 +28,7 @@ bool DeviceSession::OpenCapture() {
 bool DeviceSession::Start() {
     if (!endpoint_.Start()) {
         endpoint_.Close();
-        std::cerr << LoadString(IDS_SOCKETS_FAILED) << " (" << std::strerror(endpoint_.StartError()) << ")\n";
+        std::cerr << EndpointFailureText(endpoint_.StartError()) << '\n';
         return false;
     }
     if (capture_.IsOpen()) recorder_.RecordInto(capture_, options_, endpoint_.LocalPort());

@@ -5,12 +5,18 @@
 #include <CLI/CLI.hpp>
 #include <iostream>
 
+#include "protocol/interfaces.h"
+
 namespace quorvane::cli {
 
 void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {
-    app.add_option("--broadcast", options.broadcast,
-                   "Address that receives the device requests (127.0.0.1 for the simulator)")
-        ->capture_default_str();
+    auto* broadcast =
+        app.add_option("--broadcast", options.broadcast,
+                       "Address that receives the device requests (127.0.0.1 for the simulator)")
+            ->capture_default_str();
+    app.add_option("--interface", options.interfaceName,
+                   "Send to this IPv4 interface's broadcast address from its own address (see 'interfaces')")
+        ->excludes(broadcast);
     app.add_option("--port", options.port, "Destination UDP port of the device requests")
         ->capture_default_str()
         ->check(CLI::Range(1, 65535));
@@ -38,15 +44,38 @@ std::string FormatIpv4(uint32_t address) {
            std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
 }
 
-bool ToEndpointOptions(const GlobalOptions& options, EndpointOptions& out) {
-    uint32_t address = 0;
-    if (!ParseIpv4(options.broadcast, address)) {
+namespace {
+
+// Where the requests go and the address they leave from: the named
+// interface's directed broadcast and its own address, else --broadcast from
+// any address.
+bool ResolveDestination(const GlobalOptions& options, EndpointOptions& out) {
+    if (!options.interfaceName.empty()) {
+        const auto chosen = FindIpv4Interface(ListIpv4Interfaces(), options.interfaceName);
+        if (!chosen) {
+            std::cerr << "upgradectl: no IPv4 interface named '" << options.interfaceName
+                      << "' (see 'upgradectl interfaces')\n";
+            return false;
+        }
+        out.broadcastAddress = chosen->broadcast;
+        out.localAddress = chosen->address;
+        return true;
+    }
+    if (!ParseIpv4(options.broadcast, out.broadcastAddress)) {
         std::cerr << "upgradectl: --broadcast needs an IPv4 address, not '" << options.broadcast << "'\n";
         return false;
     }
-    out.broadcastAddress = address;
-    out.port = options.port;
-    out.receiveWait = std::chrono::milliseconds(options.waitMs);
+    return true;
+}
+
+}  // namespace
+
+bool ToEndpointOptions(const GlobalOptions& options, EndpointOptions& out) {
+    EndpointOptions resolved;
+    if (!ResolveDestination(options, resolved)) return false;
+    resolved.port = options.port;
+    resolved.receiveWait = std::chrono::milliseconds(options.waitMs);
+    out = resolved;
     return true;
 }
 

@@ -15,6 +15,7 @@ namespace quorvane::cli {
 
 struct GlobalOptions {
     std::string broadcast = "255.255.255.255";
+    std::string interfaceName;  // --interface: that interface's broadcast, from its address
     uint16_t port = DEVICE_PORT;
     int waitMs = 1000;
     int rounds = 1;  // discovery rounds asked for
@@ -22,7 +23,7 @@ struct GlobalOptions {
     std::string capture;  // pcap file for every datagram sent and received; none when empty
 };
 
-// Registers --broadcast, --port, --wait-ms, --rounds, --json and --capture on the top-level
+// Registers --broadcast, --interface, --port, --wait-ms, --rounds, --json and --capture on the top-level
 // command; the subcommands let unknown options fall through to it, so the
 // options are accepted before and after the command name.
 void AddGlobalOptions(CLI::App& app, GlobalOptions& options);
@@ -31,7 +32,8 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& options);
 bool ParseIpv4(const std::string& text, uint32_t& out);
 std::string FormatIpv4(uint32_t address);
 
-// False (with a message on stderr) when the broadcast address is not valid.
+// False (with a message on stderr) when the broadcast address is not valid
+// or --interface names no IPv4 interface.
 bool ToEndpointOptions(const GlobalOptions& options, EndpointOptions& out);
 
 }  // namespace quorvane::cli
