@@ -15,10 +15,7 @@ RequestBuffer::RequestBuffer(uint8_t opcode, const MacAddress& mac, std::span<co
     : length_(BuildPacket(bytes_, opcode, REQUEST_MAGIC, mac, payload, more)) {}
 
 void DropWaiting(Transport& link, std::span<uint8_t> buffer) {
-    for (int dropped = 0; dropped < DROP_LIMIT; ++dropped) {
-        uint32_t sender = 0;
-        if (link.Receive(sender, buffer, std::chrono::milliseconds(0)) == RECEIVE_NOTHING) return;
-    }
+    link.DropEarlierDatagrams(buffer, DROP_LIMIT);
 }
 
 std::optional<Reply> AwaitReply(Transport& link, const MacAddress* mac, uint8_t expectedOpcode,

@@ -30,6 +30,9 @@ public:
     std::chrono::milliseconds ReceiveWait() const override { return inner_.ReceiveWait(); }
     std::chrono::milliseconds Now() const override { return inner_.Now(); }
     uint64_t DroppedDatagrams() const override { return inner_.DroppedDatagrams(); }
+    void DropEarlierDatagrams(std::span<uint8_t> scratch, int limit) override {
+        inner_.DropEarlierDatagrams(scratch, limit);
+    }
 
 private:
     Transport& inner_;

@@ -45,6 +45,19 @@ public:
     // How many datagrams the system dropped for want of buffer room since the
     // transport started, as far as it can tell (0 when it cannot).
     virtual uint64_t DroppedDatagrams() const { return 0; }
+
+    // From now on no datagram that arrived before this call is returned by
+    // Receive: called right before a request is sent, since nothing received
+    // earlier can be its answer. This reads and drops what is waiting (at
+    // most `limit` datagrams, so a flood cannot hold a request back); a
+    // socket that stamps each arrival can instead skip the old ones as it
+    // meets them, without a read of its own.
+    virtual void DropEarlierDatagrams(std::span<uint8_t> scratch, int limit) {
+        for (int dropped = 0; dropped < limit; ++dropped) {
+            uint32_t sender = 0;
+            if (Receive(sender, scratch, std::chrono::milliseconds(0)) == RECEIVE_NOTHING) return;
+        }
+    }
 };
 
 }  // namespace quorvane

@@ -92,14 +92,32 @@ int EnlargeReceiveBuffer(int socket) {
     return granted;
 }
 
-// The drop counter the system attaches to a received datagram, if any.
-bool DropCounter(msghdr& message, uint32_t& count) {
+// What the system attaches to a received datagram: its drop counter and
+// its arrival time, each when asked for.
+struct ArrivalNotes {
+    bool hasDropCount = false;
+    uint32_t dropCount = 0;
+    bool hasArrival = false;
+    timespec arrival{};
+};
+
+ArrivalNotes ReadNotes(msghdr& message) {
+    ArrivalNotes notes;
     for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
-        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SO_RXQ_OVFL) continue;
-        std::memcpy(&count, CMSG_DATA(c), sizeof count);
-        return true;
+        if (c->cmsg_level != SOL_SOCKET) continue;
+        if (c->cmsg_type == SO_RXQ_OVFL) {
+            std::memcpy(&notes.dropCount, CMSG_DATA(c), sizeof notes.dropCount);
+            notes.hasDropCount = true;
+        } else if (c->cmsg_type == SCM_TIMESTAMPNS) {
+            std::memcpy(&notes.arrival, CMSG_DATA(c), sizeof notes.arrival);
+            notes.hasArrival = true;
+        }
     }
-    return false;
+    return notes;
+}
+
+bool Earlier(const timespec& a, const timespec& b) {
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
 }
 
 }  // namespace
@@ -133,7 +151,18 @@ bool UdpEndpoint::Start() {
     startError_ = 0;
     receiveBuffer_ = EnlargeReceiveBuffer(socket_);
     dropped_ = 0;
+    // With arrival times, dropping what came before a request costs no read.
+    const int on = 1;
+    stampsArrivals_ = ::setsockopt(socket_, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) == 0;
+    staleBefore_ = {};
     return true;
+}
+
+void UdpEndpoint::DropEarlierDatagrams(std::span<uint8_t> scratch, int limit) {
+    if (!stampsArrivals_ || ::clock_gettime(CLOCK_REALTIME, &staleBefore_) != 0) {
+        stampsArrivals_ = false;
+        Transport::DropEarlierDatagrams(scratch, limit);
+    }
 }
 
 bool UdpEndpoint::Send(uint32_t address, std::span<const uint8_t> datagram) {
@@ -145,34 +174,41 @@ bool UdpEndpoint::Send(uint32_t address, std::span<const uint8_t> datagram) {
 }
 
 int UdpEndpoint::Receive(uint32_t& sender, std::span<uint8_t> buffer, std::chrono::milliseconds wait) {
-    pollfd ready{socket_, POLLIN, 0};
-    // poll takes an int of milliseconds, where a negative value would mean
-    // waiting for ever.
-    const auto waitMs = std::clamp<int64_t>(wait.count(), 0, std::numeric_limits<int>::max());
-    const int waited = ::poll(&ready, 1, static_cast<int>(waitMs));
-    if (waited < 0) return 0;
-    if (waited == 0 || (ready.revents & POLLIN) == 0) return RECEIVE_NOTHING;
+    const auto deadline = Now() + std::max(wait, std::chrono::milliseconds(0));
+    for (;;) {
+        pollfd ready{socket_, POLLIN, 0};
+        // poll takes an int of milliseconds, where a negative value would mean
+        // waiting for ever.
+        const auto left = std::max<int64_t>((deadline - Now()).count(), 0);
+        const int waited =
+            ::poll(&ready, 1, static_cast<int>(std::min<int64_t>(left, std::numeric_limits<int>::max())));
+        if (waited < 0) return 0;
+        if (waited == 0 || (ready.revents & POLLIN) == 0) return RECEIVE_NOTHING;
 
-    sockaddr_in source{};
-    iovec data{buffer.data(), buffer.size()};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(uint32_t))];
-    msghdr message{};
-    message.msg_name = &source;
-    message.msg_namelen = sizeof source;
-    message.msg_iov = &data;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    // MSG_TRUNC makes the call report the datagram's full size, so one that
-    // did not fit is recognised instead of being taken as a short one.
-    const ssize_t received = ::recvmsg(socket_, &message, MSG_TRUNC | MSG_DONTWAIT);
-    if (received < 0) return RECEIVE_NOTHING;
-    uint32_t dropped = 0;
-    if (DropCounter(message, dropped)) dropped_ = dropped;
-    if (static_cast<std::size_t>(received) > buffer.size()) return RECEIVE_OVERSIZED;
-    if (received == 0) return 0;
-    sender = ntohl(source.sin_addr.s_addr);
-    return static_cast<int>(received);
+        sockaddr_in source{};
+        iovec data{buffer.data(), buffer.size()};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(uint32_t)) + CMSG_SPACE(sizeof(timespec))];
+        msghdr message{};
+        message.msg_name = &source;
+        message.msg_namelen = sizeof source;
+        message.msg_iov = &data;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        // MSG_TRUNC makes the call report the datagram's full size, so one that
+        // did not fit is recognised instead of being taken as a short one.
+        const ssize_t received = ::recvmsg(socket_, &message, MSG_TRUNC | MSG_DONTWAIT);
+        if (received < 0) return RECEIVE_NOTHING;
+        const ArrivalNotes notes = ReadNotes(message);
+        if (notes.hasDropCount) dropped_ = notes.dropCount;
+        // It came before the request now waiting for its answer: as good as
+        // dropped before that request was sent.
+        if (notes.hasArrival && Earlier(notes.arrival, staleBefore_)) continue;
+        if (static_cast<std::size_t>(received) > buffer.size()) return RECEIVE_OVERSIZED;
+        if (received == 0) return 0;
+        sender = ntohl(source.sin_addr.s_addr);
+        return static_cast<int>(received);
+    }
 }
 
 uint64_t UdpEndpoint::DroppedDatagrams() const {

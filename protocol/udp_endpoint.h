@@ -1,6 +1,8 @@
 #pragma once
 // The program's one UDP socket.
 
+#include <time.h>
+
 #include <chrono>
 #include <cstdint>
 #include <span>
@@ -21,8 +23,8 @@ struct EndpointOptions {
     // Where datagrams addressed to the limited broadcast address really go:
     // 255.255.255.255 on a device network, 127.0.0.1 against the simulator.
     uint32_t broadcastAddress = LIMITED_BROADCAST;
-    uint16_t port = DEVICE_PORT;                             // destination port of every send
-    std::chrono::milliseconds receiveWait{1000};             // readiness wait of every receive
+    uint16_t port = DEVICE_PORT;                  // destination port of every send
+    std::chrono::milliseconds receiveWait{1000};  // readiness wait of every receive
 
     // Against a simulator the limited broadcast is redirected to where the
     // simulator listens; every other address is used as given.
@@ -52,6 +54,7 @@ public:
     std::chrono::milliseconds ReceiveWait() const override { return options_.receiveWait; }
     std::chrono::milliseconds Now() const override;
     uint64_t DroppedDatagrams() const override;
+    void DropEarlierDatagrams(std::span<uint8_t> scratch, int limit) override;
     // Closes the socket; does nothing when none is open.
     void Close();
 
@@ -69,7 +72,9 @@ private:
     int socket_ = -1;
     int startError_ = 0;
     int receiveBuffer_ = 0;
-    uint64_t dropped_ = 0;  // the system's count of datagrams dropped on this socket
+    uint64_t dropped_ = 0;         // the system's count of datagrams dropped on this socket
+    bool stampsArrivals_ = false;  // the system gives each datagram its arrival time
+    timespec staleBefore_{};       // datagrams that arrived before this are skipped
 };
 
 }  // namespace quorvane
