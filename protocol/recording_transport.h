@@ -30,8 +30,13 @@ public:
     std::chrono::milliseconds ReceiveWait() const override { return inner_.ReceiveWait(); }
     std::chrono::milliseconds Now() const override { return inner_.Now(); }
     uint64_t DroppedDatagrams() const override { return inner_.DroppedDatagrams(); }
+    // While recording, what is dropped is read through this transport, so
+    // the late and duplicated replies a capture is wanted for are in it.
     void DropEarlierDatagrams(std::span<uint8_t> scratch, int limit) override {
-        inner_.DropEarlierDatagrams(scratch, limit);
+        if (writer_ != nullptr)
+            Transport::DropEarlierDatagrams(scratch, limit);
+        else
+            inner_.DropEarlierDatagrams(scratch, limit);
     }
 
 private:

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -120,6 +121,21 @@ bool Earlier(const timespec& a, const timespec& b) {
     return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
 }
 
+// A change of the wall clock's lead beyond this is a clock that was set.
+constexpr int64_t CLOCK_STEP_NS = 50'000'000;
+
+int64_t Nanoseconds(const timespec& t) {
+    return static_cast<int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+int64_t WallLeadNs() {
+    timespec wall{};
+    timespec steady{};
+    ::clock_gettime(CLOCK_REALTIME, &wall);
+    ::clock_gettime(CLOCK_MONOTONIC, &steady);
+    return Nanoseconds(wall) - Nanoseconds(steady);
+}
+
 }  // namespace
 
 UdpEndpoint::UdpEndpoint(EndpointOptions options, DiagnosticSink* sink) : options_(options), sink_(sink) {}
@@ -162,7 +178,21 @@ void UdpEndpoint::DropEarlierDatagrams(std::span<uint8_t> scratch, int limit) {
     if (!stampsArrivals_ || ::clock_gettime(CLOCK_REALTIME, &staleBefore_) != 0) {
         stampsArrivals_ = false;
         Transport::DropEarlierDatagrams(scratch, limit);
+        return;
     }
+    wallLeadNs_ = WallLeadNs();
+}
+
+bool UdpEndpoint::Skipped(const timespec& arrival) {
+    if (!Earlier(arrival, staleBefore_)) return false;
+    // The wall clock was set since the mark: arrival times cannot be
+    // compared with it any more, so the mark is given up rather than
+    // every answer refused.
+    if (std::llabs(WallLeadNs() - wallLeadNs_) > CLOCK_STEP_NS) {
+        staleBefore_ = {};
+        return false;
+    }
+    return true;
 }
 
 bool UdpEndpoint::Send(uint32_t address, std::span<const uint8_t> datagram) {
@@ -203,7 +233,7 @@ int UdpEndpoint::Receive(uint32_t& sender, std::span<uint8_t> buffer, std::chron
         if (notes.hasDropCount) dropped_ = notes.dropCount;
         // It came before the request now waiting for its answer: as good as
         // dropped before that request was sent.
-        if (notes.hasArrival && Earlier(notes.arrival, staleBefore_)) continue;
+        if (notes.hasArrival && Skipped(notes.arrival)) continue;
         if (static_cast<std::size_t>(received) > buffer.size()) return RECEIVE_OVERSIZED;
         if (received == 0) return 0;
         sender = ntohl(source.sin_addr.s_addr);

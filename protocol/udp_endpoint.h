@@ -67,6 +67,9 @@ public:
     int ReceiveBufferBytes() const { return receiveBuffer_; }
 
 private:
+    // True for a datagram that arrived before the last DropEarlierDatagrams.
+    bool Skipped(const timespec& arrival);
+
     EndpointOptions options_;
     DiagnosticSink* sink_;
     int socket_ = -1;
@@ -75,6 +78,10 @@ private:
     uint64_t dropped_ = 0;         // the system's count of datagrams dropped on this socket
     bool stampsArrivals_ = false;  // the system gives each datagram its arrival time
     timespec staleBefore_{};       // datagrams that arrived before this are skipped
+    // The wall clock's lead over the monotonic clock when the mark was set:
+    // arrival times are wall-clock times, and a clock that was set since
+    // would make every new datagram look old.
+    int64_t wallLeadNs_ = 0;
 };
 
 }  // namespace quorvane

@@ -75,10 +75,15 @@ TEST(RecordingTransport, PassesEveryResultOnAndRecordsOnlyWhatCrossedTheWire) {
     EXPECT_EQ(buffer[19], 0xAB);
     EXPECT_EQ(buffer[20], 0x55);
 
+    // A late reply dropped before the next request is on the wire too: it
+    // is what a capture of a troubled upgrade is taken for.
+    link.QueueReply(std::vector<uint8_t>(10, 0xCD), 0x7F000002);
+    recorder.DropEarlierDatagrams(buffer, 16);
+
     ASSERT_TRUE(writer.Close(error)) << error;
     // The 24-byte file header, then each frame: a 16-byte record header, 28
-    // bytes of IPv4 and UDP header and the datagram. One sent, one received.
-    EXPECT_EQ(fs::file_size(path), 24u + (16 + 28 + 14) + (16 + 28 + 20));
+    // bytes of IPv4 and UDP header and the datagram. One sent, two received.
+    EXPECT_EQ(fs::file_size(path), 24u + (16 + 28 + 14) + (16 + 28 + 20) + (16 + 28 + 10));
     fs::remove(path);
 }
 
