@@ -14,9 +14,9 @@
 
 namespace quorvane {
 
-class RecordingTransport final : public Transport {
+class RecordingTransport final : public ForwardingTransport {
 public:
-    explicit RecordingTransport(Transport& inner) : inner_(inner) {}
+    using ForwardingTransport::ForwardingTransport;
 
     // From now on every datagram is written to `writer` (which must outlive
     // this transport). `endpoint` are the options the socket under `inner`
@@ -27,9 +27,6 @@ public:
     bool Send(uint32_t address, std::span<const uint8_t> datagram) override;
     using Transport::Receive;
     int Receive(uint32_t& sender, std::span<uint8_t> buffer, std::chrono::milliseconds wait) override;
-    std::chrono::milliseconds ReceiveWait() const override { return inner_.ReceiveWait(); }
-    std::chrono::milliseconds Now() const override { return inner_.Now(); }
-    uint64_t DroppedDatagrams() const override { return inner_.DroppedDatagrams(); }
     // While recording, what is dropped is read through this transport, so
     // the late and duplicated replies a capture is wanted for are in it.
     void DropEarlierDatagrams(std::span<uint8_t> scratch, int limit) override {
@@ -40,7 +37,6 @@ public:
     }
 
 private:
-    Transport& inner_;
     PcapWriter* writer_ = nullptr;
     EndpointOptions endpoint_;
     uint16_t localPort_ = 0;

@@ -60,4 +60,27 @@ public:
     }
 };
 
+// A transport over another one that passes every call on; wrappers derive
+// from it and override only what they add to.
+class ForwardingTransport : public Transport {
+public:
+    explicit ForwardingTransport(Transport& inner) : inner_(inner) {}
+    bool Send(uint32_t address, std::span<const uint8_t> datagram) override {
+        return inner_.Send(address, datagram);
+    }
+    using Transport::Receive;
+    int Receive(uint32_t& sender, std::span<uint8_t> buffer, std::chrono::milliseconds wait) override {
+        return inner_.Receive(sender, buffer, wait);
+    }
+    std::chrono::milliseconds ReceiveWait() const override { return inner_.ReceiveWait(); }
+    std::chrono::milliseconds Now() const override { return inner_.Now(); }
+    uint64_t DroppedDatagrams() const override { return inner_.DroppedDatagrams(); }
+    void DropEarlierDatagrams(std::span<uint8_t> scratch, int limit) override {
+        inner_.DropEarlierDatagrams(scratch, limit);
+    }
+
+protected:
+    Transport& inner_;
+};
+
 }  // namespace quorvane

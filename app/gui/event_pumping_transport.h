@@ -8,21 +8,12 @@
 
 namespace quorvane {
 
-class EventPumpingTransport final : public Transport {
+class EventPumpingTransport final : public ForwardingTransport {
 public:
-    explicit EventPumpingTransport(Transport& inner) : inner_(inner) {}
+    using ForwardingTransport::ForwardingTransport;
     bool Send(uint32_t address, std::span<const uint8_t> datagram) override;
     using Transport::Receive;
     int Receive(uint32_t& sender, std::span<uint8_t> buffer, std::chrono::milliseconds wait) override;
-    std::chrono::milliseconds ReceiveWait() const override { return inner_.ReceiveWait(); }
-    std::chrono::milliseconds Now() const override { return inner_.Now(); }
-    uint64_t DroppedDatagrams() const override { return inner_.DroppedDatagrams(); }
-    void DropEarlierDatagrams(std::span<uint8_t> scratch, int limit) override {
-        inner_.DropEarlierDatagrams(scratch, limit);
-    }
-
-private:
-    Transport& inner_;
 };
 
 }  // namespace quorvane
