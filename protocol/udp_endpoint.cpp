@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/errqueue.h>
+#include <linux/net_tstamp.h>
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -109,9 +111,13 @@ ArrivalNotes ReadNotes(msghdr& message) {
         if (c->cmsg_type == SO_RXQ_OVFL) {
             std::memcpy(&notes.dropCount, CMSG_DATA(c), sizeof notes.dropCount);
             notes.hasDropCount = true;
-        } else if (c->cmsg_type == SCM_TIMESTAMPNS) {
-            std::memcpy(&notes.arrival, CMSG_DATA(c), sizeof notes.arrival);
-            notes.hasArrival = true;
+        } else if (c->cmsg_type == SCM_TIMESTAMPING) {
+            // The first of the three times is the system's own; it is left
+            // zero for a datagram that came in before stamping was on.
+            scm_timestamping stamps{};
+            std::memcpy(&stamps, CMSG_DATA(c), sizeof stamps);
+            notes.arrival = stamps.ts[0];
+            notes.hasArrival = notes.arrival.tv_sec != 0 || notes.arrival.tv_nsec != 0;
         }
     }
     return notes;
@@ -121,8 +127,10 @@ bool Earlier(const timespec& a, const timespec& b) {
     return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
 }
 
-// A change of the wall clock's lead beyond this is a clock that was set.
-constexpr int64_t CLOCK_STEP_NS = 50'000'000;
+// A change of the wall clock's lead beyond this is taken for a clock that
+// was set. Slewing moves it far less between two requests; a false alarm
+// only costs one drain by reading.
+constexpr int64_t CLOCK_STEP_NS = 1'000'000;
 
 int64_t Nanoseconds(const timespec& t) {
     return static_cast<int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
@@ -168,19 +176,29 @@ bool UdpEndpoint::Start() {
     receiveBuffer_ = EnlargeReceiveBuffer(socket_);
     dropped_ = 0;
     // With arrival times, dropping what came before a request costs no read.
-    const int on = 1;
-    stampsArrivals_ = ::setsockopt(socket_, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) == 0;
+    // This form of stamping leaves out the times the system did not take on
+    // arrival, where the simpler one would fill in the time of reading.
+    const int stamping = SOF_TIMESTAMPING_RX_SOFTWARE | SOF_TIMESTAMPING_SOFTWARE;
+    stampsArrivals_ = ::setsockopt(socket_, SOL_SOCKET, SO_TIMESTAMPING, &stamping, sizeof stamping) == 0;
+    arrivalsStamped_ = false;
     staleBefore_ = {};
+    wallLeadNs_ = WallLeadNs();
     return true;
 }
 
 void UdpEndpoint::DropEarlierDatagrams(std::span<uint8_t> scratch, int limit) {
-    if (!stampsArrivals_ || ::clock_gettime(CLOCK_REALTIME, &staleBefore_) != 0) {
-        stampsArrivals_ = false;
+    // The system turns stamping on a moment after it is asked to, so until a
+    // stamped datagram has come the queue may hold unstamped ones; and a
+    // wall clock that was set since the last mark leaves queued arrival
+    // times out of step with a new one. Either way the queue is read empty.
+    const int64_t lead = WallLeadNs();
+    const bool clockSteady = std::llabs(lead - wallLeadNs_) <= CLOCK_STEP_NS;
+    wallLeadNs_ = lead;
+    staleBefore_ = {};
+    if (!arrivalsStamped_ || !clockSteady || ::clock_gettime(CLOCK_REALTIME, &staleBefore_) != 0) {
+        staleBefore_ = {};
         Transport::DropEarlierDatagrams(scratch, limit);
-        return;
     }
-    wallLeadNs_ = WallLeadNs();
 }
 
 bool UdpEndpoint::Skipped(const timespec& arrival) {
@@ -217,7 +235,7 @@ int UdpEndpoint::Receive(uint32_t& sender, std::span<uint8_t> buffer, std::chron
 
         sockaddr_in source{};
         iovec data{buffer.data(), buffer.size()};
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(uint32_t)) + CMSG_SPACE(sizeof(timespec))];
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(uint32_t)) + CMSG_SPACE(sizeof(scm_timestamping))];
         msghdr message{};
         message.msg_name = &source;
         message.msg_namelen = sizeof source;
@@ -231,6 +249,7 @@ int UdpEndpoint::Receive(uint32_t& sender, std::span<uint8_t> buffer, std::chron
         if (received < 0) return RECEIVE_NOTHING;
         const ArrivalNotes notes = ReadNotes(message);
         if (notes.hasDropCount) dropped_ = notes.dropCount;
+        if (notes.hasArrival) arrivalsStamped_ = stampsArrivals_;
         // It came before the request now waiting for its answer: as good as
         // dropped before that request was sent.
         if (notes.hasArrival && Skipped(notes.arrival)) continue;

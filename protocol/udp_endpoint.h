@@ -65,6 +65,9 @@ public:
     int StartError() const { return startError_; }
     // The receive buffer the system granted, in bytes (0 when not started).
     int ReceiveBufferBytes() const { return receiveBuffer_; }
+    // True once datagrams come with their arrival times, so that a drop
+    // marks the time instead of reading the queue empty.
+    bool SkipsByArrivalTime() const { return arrivalsStamped_; }
 
 private:
     // True for a datagram that arrived before the last DropEarlierDatagrams.
@@ -76,11 +79,12 @@ private:
     int startError_ = 0;
     int receiveBuffer_ = 0;
     uint64_t dropped_ = 0;         // the system's count of datagrams dropped on this socket
-    bool stampsArrivals_ = false;  // the system gives each datagram its arrival time
+    bool stampsArrivals_ = false;  // the system was asked to stamp arrival times
+    bool arrivalsStamped_ = false; // a stamped datagram has come, so all later ones are
     timespec staleBefore_{};       // datagrams that arrived before this are skipped
-    // The wall clock's lead over the monotonic clock when the mark was set:
-    // arrival times are wall-clock times, and a clock that was set since
-    // would make every new datagram look old.
+    // The wall clock's lead over the monotonic clock at the last mark:
+    // arrival times are wall-clock times, and a clock that was set in
+    // between would make new datagrams look old or old ones new.
     int64_t wallLeadNs_ = 0;
 };
 
