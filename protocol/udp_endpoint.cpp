@@ -197,7 +197,17 @@ void UdpEndpoint::DropEarlierDatagrams(std::span<uint8_t> scratch, int limit) {
     staleBefore_ = {};
     if (!arrivalsStamped_ || !clockSteady || ::clock_gettime(CLOCK_REALTIME, &staleBefore_) != 0) {
         staleBefore_ = {};
-        Transport::DropEarlierDatagrams(scratch, limit);
+        DrainByReading(scratch, limit);
+    }
+}
+
+void UdpEndpoint::DrainByReading(std::span<uint8_t> scratch, int limit) {
+    for (int read = 0; read < limit; ++read) {
+        uint32_t sender = 0;
+        const int received = Receive(sender, scratch, std::chrono::milliseconds(0));
+        if (received == RECEIVE_NOTHING) return;
+        if (received > 0 && watcher_ != nullptr)
+            watcher_->SetAside(lastOrigin_, scratch.first(static_cast<std::size_t>(received)));
     }
 }
 
@@ -250,12 +260,20 @@ int UdpEndpoint::Receive(uint32_t& sender, std::span<uint8_t> buffer, std::chron
         const ArrivalNotes notes = ReadNotes(message);
         if (notes.hasDropCount) dropped_ = notes.dropCount;
         if (notes.hasArrival) arrivalsStamped_ = stampsArrivals_;
+        const bool fits = static_cast<std::size_t>(received) <= buffer.size();
+        const DatagramOrigin origin{ntohl(source.sin_addr.s_addr), ntohs(source.sin_port),
+                                    notes.hasArrival ? notes.arrival : timespec{}};
         // It came before the request now waiting for its answer: as good as
         // dropped before that request was sent.
-        if (notes.hasArrival && Skipped(notes.arrival)) continue;
-        if (static_cast<std::size_t>(received) > buffer.size()) return RECEIVE_OVERSIZED;
+        if (notes.hasArrival && Skipped(notes.arrival)) {
+            if (fits && received > 0 && watcher_ != nullptr)
+                watcher_->SetAside(origin, buffer.first(static_cast<std::size_t>(received)));
+            continue;
+        }
+        if (!fits) return RECEIVE_OVERSIZED;
         if (received == 0) return 0;
-        sender = ntohl(source.sin_addr.s_addr);
+        lastOrigin_ = origin;
+        sender = origin.address;
         return static_cast<int>(received);
     }
 }

@@ -37,6 +37,22 @@ struct EndpointOptions {
     uint32_t localAddress = 0;
 };
 
+// Where a datagram the endpoint read came from, and when the system took it
+// in (all zero when it did not stamp it).
+struct DatagramOrigin {
+    uint32_t address = 0;
+    uint16_t port = 0;
+    timespec arrival{};
+};
+
+// Told of each datagram the endpoint reads and sets aside because it came
+// before the request now waiting, so that a capture still holds it.
+class SetAsideWatcher {
+public:
+    virtual ~SetAsideWatcher() = default;
+    virtual void SetAside(const DatagramOrigin& origin, std::span<const uint8_t> datagram) = 0;
+};
+
 class UdpEndpoint final : public Transport {
 public:
     explicit UdpEndpoint(EndpointOptions options = {}, DiagnosticSink* sink = nullptr);
@@ -55,6 +71,11 @@ public:
     std::chrono::milliseconds Now() const override;
     uint64_t DroppedDatagrams() const override;
     void DropEarlierDatagrams(std::span<uint8_t> scratch, int limit) override;
+    // Where the last datagram Receive returned came from.
+    const DatagramOrigin& LastOrigin() const { return lastOrigin_; }
+    // `watcher` (or none) hears of every datagram set aside from now on.
+    void WatchSetAside(SetAsideWatcher* watcher) { watcher_ = watcher; }
+    const EndpointOptions& Options() const { return options_; }
     // Closes the socket; does nothing when none is open.
     void Close();
 
@@ -72,6 +93,7 @@ public:
 private:
     // True for a datagram that arrived before the last DropEarlierDatagrams.
     bool Skipped(const timespec& arrival);
+    void DrainByReading(std::span<uint8_t> scratch, int limit);
 
     EndpointOptions options_;
     DiagnosticSink* sink_;
@@ -86,6 +108,8 @@ private:
     // arrival times are wall-clock times, and a clock that was set in
     // between would make new datagrams look old or old ones new.
     int64_t wallLeadNs_ = 0;
+    DatagramOrigin lastOrigin_;
+    SetAsideWatcher* watcher_ = nullptr;
 };
 
 }  // namespace quorvane

@@ -52,7 +52,7 @@ bool UpgradeApp::InitInstance() {
     (void)recent;  // loaded as the platform's applications do; never shown
 
     RecordingTransport recorder(endpoint);
-    if (capture_ != nullptr) recorder.RecordInto(*capture_, options_.endpoint, endpoint.LocalPort());
+    if (capture_ != nullptr) recorder.RecordInto(*capture_, endpoint);
     EventPumpingTransport link(recorder);
     DeviceChain chain;
     DeviceProtocol protocol(link, chain);

@@ -9,9 +9,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "protocol/device_protocol.h"
+#include "protocol/recording_transport.h"
 #include "protocol/udp_endpoint.h"
 #include "protocol_test_util.h"
 
@@ -155,6 +159,48 @@ TEST_F(Loopback, DatagramsThatArrivedBeforeADropAreNeverReturned) {
         EXPECT_EQ(buffer[0], 0x03);
         EXPECT_EQ(ReceiveInto(buffer, sender), -1);
     }
+}
+
+// Each frame of a capture file as (UDP source port, payload size).
+std::vector<std::pair<uint16_t, std::size_t>> CapturedFrames(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+    std::vector<std::pair<uint16_t, std::size_t>> frames;
+    for (std::size_t at = 24; at + 16 + 28 <= bytes.size();) {
+        const std::size_t length = bytes[at + 8] | bytes[at + 9] << 8 | bytes[at + 10] << 16;
+        const std::size_t frame = at + 16;
+        frames.emplace_back(static_cast<uint16_t>(bytes[frame + 20] << 8 | bytes[frame + 21]), length - 28);
+        at = frame + length;
+    }
+    return frames;
+}
+
+// A datagram from an unexpected port, set aside by the socket as older than
+// the request, is still in the capture, with the port it really came from.
+TEST_F(Loopback, CaptureOverTheSocketKeepsSourcePortsAndWhatWasSetAside) {
+    const auto path = std::filesystem::temp_directory_path() /
+                      ("loopback_capture_" + std::to_string(::getpid()) + ".pcap");
+    PcapWriter writer;
+    std::string error;
+    ASSERT_TRUE(writer.Open(path, error)) << error;
+    RecordingTransport recorder(*endpoint);
+    recorder.RecordInto(writer, *endpoint);
+    Responder stranger;
+    ASSERT_NE(stranger.Port(), responder.Port());
+
+    std::vector<uint8_t> buffer(8);
+    uint32_t sender = 0;
+    stranger.SendTo(endpoint->LocalPort(), std::vector<uint8_t>(3, 0x01));
+    std::this_thread::sleep_for(20ms);
+    recorder.DropEarlierDatagrams(buffer, 100);
+    stranger.SendTo(endpoint->LocalPort(), std::vector<uint8_t>(5, 0x02));
+    ASSERT_EQ(recorder.Receive(sender, buffer), 5);
+    ASSERT_TRUE(writer.Close(error)) << error;
+
+    const std::vector<std::pair<uint16_t, std::size_t>> expected = {{stranger.Port(), 3u},
+                                                                    {stranger.Port(), 5u}};
+    EXPECT_EQ(CapturedFrames(path), expected);
+    std::filesystem::remove(path);
 }
 
 TEST_F(Loopback, ExchangeRunsOverRealUdp) {

@@ -90,7 +90,7 @@ std::optional<double> LoadRate(const Settings& settings, const std::vector<uint8
         return std::nullopt;
     }
     RecordingTransport recorder(endpoint);
-    if (capture) recorder.RecordInto(writer, options, endpoint.LocalPort());
+    if (capture) recorder.RecordInto(writer, endpoint);
     DeviceChain chain;
     DeviceProtocol protocol(recorder, chain);
     if (!protocol.Discover(0xFFFF, 0xFFFF) || !protocol.SetProgramMode(*chain.Head())) {

@@ -35,11 +35,12 @@ void NoiseSource::SetClient(const sockaddr_in& client, int64_t nowMs) {
     haveClient_ = true;
 }
 
-void NoiseSource::SendDue(int fd, int64_t nowMs) {
+void NoiseSource::SendDue(int fd, int64_t nowMs, CaptureTap& tap) {
     if (!haveClient_) return;
     const auto send = [&](const std::vector<uint8_t>& bytes) {
-        ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&client_),
-                 sizeof client_);
+        if (::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&client_),
+                     sizeof client_) >= 0)
+            tap.Sent(client_, bytes);
     };
     while (foreignEveryMs_ > 0 && nextForeignMs_ <= nowMs) {
         // Every command reply opcode in turn, from a device the program never

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "tools/devsim/capture_tap.h"
 #include "tools/devsim/fault_options.h"
 
 namespace quorvane::devsim {
@@ -20,8 +21,8 @@ public:
     bool Active() const { return foreignEveryMs_ > 0 || oversizedEveryMs_ > 0; }
     // Remembers where the noise goes; nothing is sent before a client spoke.
     void SetClient(const sockaddr_in& client, int64_t nowMs);
-    // Sends what is due by `nowMs`.
-    void SendDue(int fd, int64_t nowMs);
+    // Sends what is due by `nowMs`; a capture holds it like any reply.
+    void SendDue(int fd, int64_t nowMs, CaptureTap& tap);
     // Milliseconds until the next datagram is due (`idle` when none is).
     int64_t WaitMs(int64_t nowMs, int64_t idle) const;
 

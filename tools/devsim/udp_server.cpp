@@ -176,7 +176,7 @@ bool UdpServer::Run(Simulator& simulator, RunFlags flags, const std::function<vo
         }
         const int64_t now = NowMs();
         queue.SendDue(fd_, now);
-        if (noise.Active()) noise.SendDue(fd_, now);
+        if (noise.Active()) noise.SendDue(fd_, now, tap_);
         timeout.Set(noise.WaitMs(now, queue.Timeout(now)));
         sockaddr_in from{};
         socklen_t fromLength = sizeof from;

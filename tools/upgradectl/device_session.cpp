@@ -31,7 +31,7 @@ bool DeviceSession::Start() {
         std::cerr << EndpointFailureText(endpoint_.StartError()) << '\n';
         return false;
     }
-    if (capture_.IsOpen()) recorder_.RecordInto(capture_, options_, endpoint_.LocalPort());
+    if (capture_.IsOpen()) recorder_.RecordInto(capture_, endpoint_);
     return true;
 }
 
