@@ -32,6 +32,11 @@ public:
 
 bool RunUpgradeScript(UpgradePackage& package, DeviceProtocol& protocol, const DeviceRecord& record,
                       ScriptObserver* observer = nullptr);
+// Extracts every member the script loads, once, for all runs that follow:
+// runs on several devices at once then only read the extracted files and
+// never use the package's container. A member that cannot be extracted is
+// left to fail its LOAD as usual.
+void PrepareLoadMembers(UpgradePackage& package);
 bool DownloadFile(DeviceProtocol& protocol, const DeviceRecord& record, uint16_t a, uint16_t b,
                   const std::filesystem::path& file, ScriptObserver* observer = nullptr);
 bool ReadBackToFile(DeviceProtocol& protocol, const DeviceRecord& record, uint16_t a, uint16_t b,

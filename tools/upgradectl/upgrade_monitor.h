@@ -10,6 +10,7 @@
 
 #include "app/interrupt_watch.h"
 #include "app/upgrade_command.h"
+#include "tools/upgradectl/event_stream.h"
 #include "tools/upgradectl/progress_bar.h"
 #include "tools/upgradectl/status_line.h"
 #include "tools/upgradectl/terminal_prompter.h"
@@ -22,18 +23,25 @@ public:
     // one plain line per finished device on stderr. `interrupts`, when given,
     // decides StopRequested.
     UpgradeMonitor(PromptPolicy policy, bool showProgress, bool listResults,
-                   const InterruptWatch* interrupts = nullptr);
+                   const InterruptWatch* interrupts = nullptr, EventStream* events = nullptr);
 
     Prompter& Prompts() { return prompter_; }
     // {"exitCode": n, "stop": ..., "succeeded": n, "failed": n,
-    //  "devices": [{"mac", "attempts", "succeeded"[, "interrupted": true]}]}
+    //  "devices": [{"mac", "attempts", "succeeded"[, "interrupted": true], and the
+    //  counters of DeviceCountersJson}]}
     nlohmann::ordered_json Report(const UpgradeOutcome& outcome, int exitCode) const;
+    // One line per device that ran: its result, bytes, seconds, rate and resends.
+    void PrintSummary(std::ostream& out) const;
     // After an interruption: which device was left mid-script (and so
     // probably in programming mode) and which of `selected` were never started.
     void TellInterrupted(const std::vector<DeviceRecord*>& selected);
 
     void OnDeviceStart(std::size_t index, std::size_t count, const DeviceRecord& record) override;
     void OnDeviceEnd(std::size_t index, bool succeeded) override;
+    void OnDeviceCounters(std::size_t index, const DeviceCounters& counters) override;
+    void OnDeviceLine(std::size_t index, int lineNumber, std::string_view line) override;
+    void OnDeviceTransfer(std::size_t index, std::string_view fileName, uint64_t done,
+                          uint64_t total) override;
     void OnLine(int lineNumber, std::string_view line) override;
     void OnTransfer(std::string_view fileName, uint64_t done, uint64_t total) override;
     bool StopRequested() const override;
@@ -44,7 +52,16 @@ private:
         int attempts = 0;
         bool succeeded = false;
         bool interrupted = false;  // stopped mid-script by the user
+        bool done = false;
+        DeviceCounters counters;
+        std::chrono::steady_clock::time_point lastProgress{};  // when a progress event was last written
+        uint64_t listedTenths = 0;  // tenths of the current transfer already listed as a plain line
     };
+
+    // Without a bar: a plain line at every tenth of a transfer.
+    void ListTransfer(std::size_t index, std::string_view fileName, uint64_t done, uint64_t total);
+    // "[2/16 02:00:00:00:00:02]", the prefix of a device's plain lines.
+    std::string Prefix(std::size_t index) const;
 
     StatusLine status_;
     TerminalPrompter prompter_;
@@ -53,6 +70,12 @@ private:
     std::size_t count_ = 0;
     bool listResults_;
     const InterruptWatch* interrupts_;
+    EventStream* events_;
 };
+
+// A device's counters as the event stream and the JSON report give them:
+// {"sends", "resends", "timeouts", "bad_echoes", "rtt_ms": {"min", "avg",
+// "max"}, "bytes", "seconds"}.
+nlohmann::ordered_json DeviceCountersJson(const DeviceCounters& counters);
 
 }  // namespace quorvane::cli
