@@ -258,10 +258,10 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     fleet.retries = args.retries;
     fleet.askAfterBatch = interactive && !args.yes;
     fleet.openLink = [&session](const DeviceRecord&) { return session.OpenDeviceLink(); };
-    // The one-line bar follows one device; devices side by side get a line each when done.
-    const bool inTurn = args.jobs == 1 || selected.size() == 1;
-    UpgradeMonitor monitor({args.yes, args.retries, interactive}, !global.json && terminal && inTurn,
-                           !global.json, &interrupts, &events);
+    UpgradeMonitor monitor({args.yes, args.retries, interactive}, !global.json && terminal, !global.json,
+                           &interrupts, &events);
+    // The one bar follows one device; devices side by side get a line each.
+    if (args.jobs != 1 && selected.size() > 1) monitor.DrawSideBySide(selected.size());
     UpgradeOutcome outcome;
     outcome.stop = CheckAndConfirm(selected, restrictions, monitor.Prompts());
     if (args.dryRun) return FinishDryRun(outcome, selected, check, global.json, monitor);

@@ -77,15 +77,21 @@ nlohmann::ordered_json UpgradeMonitor::Report(const UpgradeOutcome& outcome, int
         nlohmann::ordered_json device = {
             {"mac", FormatMac(result.mac)}, {"attempts", result.attempts}, {"succeeded", result.succeeded}};
         if (result.interrupted) device["interrupted"] = true;
-        if (result.done)
-            device.update(DeviceCountersJson(result.counters));
+        if (result.done) device.update(DeviceCountersJson(result.counters));
         report["devices"].push_back(std::move(device));
     }
     return report;
 }
 
+void UpgradeMonitor::DrawSideBySide(std::size_t count) {
+    if (!bar_) return;
+    bar_.reset();
+    board_.emplace(std::cerr, count, TerminalColumns());
+}
+
 void UpgradeMonitor::TellInterrupted(const std::vector<DeviceRecord*>& selected) {
     status_.Clear();
+    if (board_) board_->Clear();
     bool leftAny = false;
     for (const auto& result : results_) {
         if (!result.interrupted) continue;
@@ -110,7 +116,7 @@ void UpgradeMonitor::PrintSummary(std::ostream& out) const {
         const double seconds = Seconds(result.counters.elapsed);
         const double rate = seconds > 0 ? static_cast<double>(e.bytes) / 1024.0 / seconds : 0.0;
         char line[160];
-        std::snprintf(line, sizeof line, "%s: %s, %llu bytes in %.1f s (%.1f KiB/s), %llu resends",
+        std::snprintf(line, sizeof line, "%s: %s, %llu bytes in %.2f s (%.1f KiB/s), %llu resends",
                       FormatMac(result.mac).c_str(),
                       result.succeeded     ? "upgraded"
                       : result.interrupted ? "interrupted"
@@ -129,6 +135,7 @@ void UpgradeMonitor::OnDeviceStart(std::size_t index, std::size_t count, const D
     ++results_[index].attempts;
     count_ = count;
     if (bar_) bar_->OnDeviceStart(index, count, record);
+    if (board_) board_->Start(index, Prefix(index));
     if (events_)
         events_->Emit(
             "device-start",
@@ -160,6 +167,7 @@ std::string UpgradeMonitor::Prefix(std::size_t index) const {
 
 void UpgradeMonitor::OnDeviceLine(std::size_t index, int lineNumber, std::string_view line) {
     OnLine(lineNumber, line);
+    if (board_) board_->Line(index, lineNumber, line);
     // Without a bar, a plain line for every script line, so that a log shows
     // where each device is and nothing stays silent for long.
     if (listResults_ && index < results_.size())
@@ -173,6 +181,7 @@ void UpgradeMonitor::OnDeviceLine(std::size_t index, int lineNumber, std::string
 void UpgradeMonitor::OnDeviceTransfer(std::size_t index, std::string_view fileName, uint64_t done,
                                       uint64_t total) {
     OnTransfer(fileName, done, total);
+    if (board_) board_->Transfer(index, fileName, done, total);
     if (index >= results_.size()) return;
     DeviceResult& result = results_[index];
     if (listResults_) ListTransfer(index, fileName, done, total);
@@ -200,6 +209,7 @@ void UpgradeMonitor::OnDeviceEnd(std::size_t index, bool succeeded) {
         events_->Emit("device-done", done);
     }
     if (bar_) bar_->EndDevice(word);
+    if (board_) board_->End(index, word, succeeded);
     if (listResults_)
         std::cerr << "[" << index + 1 << "/" << count_ << " " << FormatMac(result.mac) << "] " << word
                   << '\n';

@@ -11,6 +11,7 @@
 #include "app/interrupt_watch.h"
 #include "app/upgrade_command.h"
 #include "tools/upgradectl/event_stream.h"
+#include "tools/upgradectl/fleet_board.h"
 #include "tools/upgradectl/progress_bar.h"
 #include "tools/upgradectl/status_line.h"
 #include "tools/upgradectl/terminal_prompter.h"
@@ -26,6 +27,9 @@ public:
                    const InterruptWatch* interrupts = nullptr, EventStream* events = nullptr);
 
     Prompter& Prompts() { return prompter_; }
+    // With a bar to draw, draws a line per device under way instead of the
+    // one bar: for `count` devices run side by side.
+    void DrawSideBySide(std::size_t count);
     // {"exitCode": n, "stop": ..., "succeeded": n, "failed": n,
     //  "devices": [{"mac", "attempts", "succeeded"[, "interrupted": true], and the
     //  counters of DeviceCountersJson}]}
@@ -66,6 +70,7 @@ private:
     StatusLine status_;
     TerminalPrompter prompter_;
     std::optional<ProgressBar> bar_;
+    std::optional<FleetBoard> board_;
     std::vector<DeviceResult> results_;
     std::size_t count_ = 0;
     bool listResults_;
