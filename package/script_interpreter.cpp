@@ -260,6 +260,15 @@ bool RunUpgradeScript(UpgradePackage& package, DeviceProtocol& protocol, const D
     return true;
 }
 
+bool ScriptReadsBack(const UpgradePackage& package) {
+    LineReader reader;
+    const auto script = package.WorkFile(SCRIPT_FILE);
+    if (script.empty() || !reader.Open(script)) return false;
+    while (reader.NextLine())
+        if (ReadScriptCommand(reader).keyword == ScriptKeyword::Read) return true;
+    return false;
+}
+
 void PrepareLoadMembers(UpgradePackage& package) {
     LineReader reader;
     const auto script = package.WorkFile(SCRIPT_FILE);

@@ -373,6 +373,9 @@ TEST_F(UpgradectlEndToEnd, JobsUpgradeDevicesSideBySideWithOneEventStream) {
     const fs::path package = MakePackage(ADMIT_ALL, "SETPROGRAMMODE\nERASE 1\nLOAD image.bin 1:0\nRESET\n");
     EXPECT_EQ(Ctl({"--events", "-", "--json", "upgrade", package.string(), "--all", "--yes"}).exitCode, 2)
         << "both would write to stdout";
+    EXPECT_EQ(Ctl({"upgrade", MakePackage(ADMIT_ALL).string(), "--all", "--yes", "--jobs", "2"}).exitCode, 2)
+        << "the READ output has one name for all devices";
+    EXPECT_EQ(ProgrammingRequests(Sim().Log()), 0);
     const fs::path events = Dir() / "events.jsonl";
     const auto result =
         Ctl({"--events", events.string(), "upgrade", package.string(), "--all", "--yes", "--jobs", "0"});

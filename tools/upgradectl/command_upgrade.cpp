@@ -14,6 +14,7 @@
 #include "app/upgrade_command.h"
 #include "package/package_check.h"
 #include "package/restrictions.h"
+#include "package/script_interpreter.h"
 #include "protocol/mac_text.h"
 #include "tools/upgradectl/commands.h"
 #include "tools/upgradectl/device_output.h"
@@ -242,6 +243,11 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     const PackageCheck check = CheckPackage(package, package.PackageFolder());
     if (!PackagePasses(check, global.json)) return EXIT_USAGE;
 
+    if (args.jobs != 1 && ScriptReadsBack(package)) {
+        std::cerr << "upgradectl: the script READs into a file of one name for every device; with --jobs "
+                     "several devices would write it at once, so use --jobs 1\n";
+        return EXIT_USAGE;
+    }
     DeviceSession session(endpointOptions, global.capture, {global.rounds});
     if (!session.OpenCapture()) return EXIT_USAGE;
     if (!session.Start()) return EXIT_ENDPOINT;
