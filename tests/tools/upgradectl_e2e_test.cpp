@@ -377,8 +377,9 @@ TEST_F(UpgradectlEndToEnd, JobsUpgradeDevicesSideBySideWithOneEventStream) {
         << "the READ output has one name for all devices";
     EXPECT_EQ(ProgrammingRequests(Sim().Log()), 0);
     const fs::path events = Dir() / "events.jsonl";
-    const auto result =
-        Ctl({"--events", events.string(), "upgrade", package.string(), "--all", "--yes", "--jobs", "0"});
+    const fs::path capture = Dir() / "fleet.pcap";
+    const auto result = Ctl({"--events", events.string(), "--capture", capture.string(), "upgrade",
+                             package.string(), "--all", "--yes", "--jobs", "0"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(Occurrences(result.err, COMPLETE_TEXT), 1);
 
@@ -425,6 +426,14 @@ TEST_F(UpgradectlEndToEnd, JobsUpgradeDevicesSideBySideWithOneEventStream) {
         if (progress.at("done") == 3001 && progress.at("total") == 3001) finished.insert(progress.at("mac"));
     EXPECT_EQ(finished,
               (std::set<std::string>{"02:00:00:00:00:01", "02:00:00:00:00:02", "02:00:00:00:00:03"}));
+    // Every socket records into the one capture: discovery and the three
+    // information queries with their replies (10), then 11 requests and 11
+    // replies per device.
+    const std::vector<uint8_t> pcap = ReadFileBytes(capture);
+    std::size_t records = 0;
+    for (std::size_t at = 24; at + 16 <= pcap.size(); ++records)
+        at += 16 + (pcap[at + 8] | pcap[at + 9] << 8 | pcap[at + 10] << 16 | pcap[at + 11] << 24);
+    EXPECT_GE(records, 10u + 3 * 22) << "the devices' own sockets are recorded too";
     ASSERT_TRUE(Sim().Stop());
     for (const char* stem : {"020000000001", "020000000002", "020000000003"})
         EXPECT_EQ(Sim().Memory(stem), Image()) << stem;

@@ -46,8 +46,11 @@ public:
         UdpEndpoint endpoint;
         RecordingTransport recorder;
     };
+    // Given as a plain Transport: a RecordingTransport is itself a
+    // ForwardingTransport, and would otherwise pick the copy constructor,
+    // which forwards past the recorder to the socket.
     explicit DeviceLink(std::unique_ptr<Parts> parts)
-        : ForwardingTransport(parts->recorder), parts_(std::move(parts)) {}
+        : ForwardingTransport(static_cast<Transport&>(parts->recorder)), parts_(std::move(parts)) {}
 
 private:
     std::unique_ptr<Parts> parts_;
