@@ -1,5 +1,6 @@
 #include "app/upgrade_command.h"
 
+#include "app/device_runs.h"
 #include "protocol/info_block.h"
 #include "res/string_format.h"
 #include "res/string_table.h"
@@ -39,28 +40,15 @@ Stop CheckAll(const std::vector<DeviceRecord*>& devices, const Restrictions& res
     return Stop::None;
 }
 
-std::string RetryPrompt(const DeviceRecord& record) {
-    const MacAddress& m = record.mac;
-    return FormatStringId(IDS_RETRY_PROMPT, {m[0], m[1], m[2], m[3], m[4], m[5]});
-}
-
-bool StopRequested(const UpgradeProgress* progress) {
-    return progress != nullptr && progress->StopRequested();
-}
-
-// Runs the script on one device until it succeeds or the user stops asking
-// for another try. True when the device was upgraded. A stopped run is
-// neither retried nor given up with a message: the caller reports it.
-bool UpgradeDevice(const DeviceRecord& record, std::size_t index, std::size_t count, UpgradePackage& package,
-                   DeviceProtocol& protocol, Prompter& prompter, UpgradeProgress* progress) {
-    for (;;) {
-        if (progress) progress->OnDeviceStart(index, count, record);
-        if (RunUpgradeScript(package, protocol, record, progress)) return true;
-        if (StopRequested(progress)) return false;
-        if (!prompter.Ask(IDS_RETRY_PROMPT, RetryPrompt(record), BOX_YES_NO | ICON_STOP)) break;
+// The question that offers the failed devices a new batch.
+std::string RetryTogetherPrompt(const detail::DeviceRuns& runs, const std::vector<std::size_t>& failed) {
+    std::string macs;
+    for (std::size_t index : failed) {
+        const MacAddress& m = runs.devices[index]->mac;
+        macs +=
+            (macs.empty() ? "" : ", ") + FormatStringId(IDS_MAC_TEXT, {m[0], m[1], m[2], m[3], m[4], m[5]});
     }
-    prompter.Tell(IDS_UPGRADE_GIVEN_UP, LoadString(IDS_UPGRADE_GIVEN_UP), BOX_OK);
-    return false;
+    return FormatPlaceholders(IDS_RETRY_TOGETHER, {macs});
 }
 
 }  // namespace
@@ -79,17 +67,38 @@ Stop CheckAndConfirm(const std::vector<DeviceRecord*>& devices, const Restrictio
 
 void RunScripts(const std::vector<DeviceRecord*>& devices, UpgradePackage& package, DeviceProtocol& protocol,
                 Prompter& prompter, UpgradeProgress* progress, UpgradeOutcome& outcome) {
-    for (std::size_t i = 0; i < devices.size(); ++i) {
-        if (StopRequested(progress)) {
+    RunScripts(devices, package, protocol, prompter, progress, outcome, FleetOptions{});
+}
+
+void RunScripts(const std::vector<DeviceRecord*>& devices, UpgradePackage& package, DeviceProtocol& protocol,
+                Prompter& prompter, UpgradeProgress* progress, UpgradeOutcome& outcome,
+                const FleetOptions& fleet) {
+    using detail::DeviceResult;
+    detail::DeviceRuns runs(devices);
+    const std::size_t jobs = fleet.jobs == 0 ? devices.size() : fleet.jobs;
+    const bool sideBySide = jobs > 1 && devices.size() > 1;
+    std::vector<std::size_t> batch;
+    for (std::size_t i = 0; i < devices.size(); ++i) batch.push_back(i);
+    for (;;) {
+        const bool finished = sideBySide
+                                  ? detail::RunSideBySide(batch, runs, package, fleet, progress)
+                                  : detail::RunInTurn(batch, runs, package, protocol, prompter, progress);
+        if (!finished) {
             outcome.stop = Stop::Interrupted;
-            return;
+            break;
         }
-        const bool done =
-            UpgradeDevice(*devices[i], i, devices.size(), package, protocol, prompter, progress);
-        ++(done ? outcome.succeeded : outcome.failed);
-        if (progress) progress->OnDeviceEnd(i, done);
+        batch = runs.WithResult(DeviceResult::Failed);
+        if (batch.empty() || !fleet.askAfterBatch ||
+            !prompter.Ask(IDS_RETRY_TOGETHER, RetryTogetherPrompt(runs, batch), BOX_YES_NO | ICON_STOP))
+            break;
     }
-    if (StopRequested(progress)) outcome.stop = Stop::Interrupted;
+    outcome.succeeded += runs.WithResult(DeviceResult::Upgraded).size();
+    const std::size_t failed = runs.WithResult(DeviceResult::Failed).size();
+    outcome.failed += failed;
+    // Runs side by side ask nothing while others run: the one apology
+    // comes once they are all done.
+    if (sideBySide && failed > 0 && outcome.stop != Stop::Interrupted)
+        prompter.Tell(IDS_UPGRADE_GIVEN_UP, LoadString(IDS_UPGRADE_GIVEN_UP), BOX_OK);
 }
 
 void ReportCompletion(UpgradeOutcome& outcome, Prompter& prompter) {

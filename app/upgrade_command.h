@@ -3,7 +3,10 @@
 // configuration warning, one script run per device with the retry prompt,
 // and the completion message.
 
+#include <chrono>
 #include <cstddef>
+#include <functional>
+#include <memory>
 #include <vector>
 
 #include "app/prompter.h"
@@ -16,14 +19,49 @@ namespace quorvane {
 
 inline constexpr int REFRESH_RESULT = 1004;
 
+// What one device's runs cost, counted by the command for every front end.
+struct DeviceCounters {
+    ExchangeStats exchanges;               // over all its runs, retries included
+    std::chrono::microseconds elapsed{0};  // from its first run's start to its last run's end
+    int attempts = 0;
+};
+
 // Progress of a whole upgrade command; the script's own lines and transfers
-// arrive through the ScriptObserver part.
+// arrive through the ScriptObserver part, or with the device's index
+// through OnDeviceLine and OnDeviceTransfer, which pass them there unless
+// overridden. Devices run side by side report from their own threads, but
+// never two calls at once: a front end needs no locking of its own.
 class UpgradeProgress : public ScriptObserver {
 public:
     // Device `index` (from 0) of `count` is about to run (again, on a retry).
     virtual void OnDeviceStart(std::size_t index, std::size_t count, const DeviceRecord& record) = 0;
     // The device is done with: succeeded, or given up after the last prompt.
     virtual void OnDeviceEnd(std::size_t index, bool succeeded) = 0;
+    // Right before OnDeviceEnd: what the device's runs cost.
+    virtual void OnDeviceCounters(std::size_t, const DeviceCounters&) {}
+    virtual void OnDeviceLine(std::size_t, int lineNumber, std::string_view line) {
+        OnLine(lineNumber, line);
+    }
+    virtual void OnDeviceTransfer(std::size_t, std::string_view fileName, uint64_t done, uint64_t total) {
+        OnTransfer(fileName, done, total);
+    }
+};
+
+// Opens the link of one device run beside others: a socket of its own, so
+// that the system hands each run only the replies to its own requests and
+// the exchanges need not tell the devices' replies apart. Null when it
+// cannot be opened. Called from the device's own thread.
+using LinkFactory = std::function<std::unique_ptr<Transport>(const DeviceRecord& device)>;
+
+struct FleetOptions {
+    std::size_t jobs = 1;  // devices run at once; 0: all of them
+    // Devices run side by side ask no question while others run: a failed
+    // run is retried at once this many times.
+    int retries = 0;
+    // Devices that failed are offered for a retry together, in one
+    // question listing them, once every device of the batch is done.
+    bool askAfterBatch = false;
+    LinkFactory openLink;  // needed for more than one job
 };
 
 struct UpgradeOutcome {
@@ -64,6 +102,15 @@ UpgradeOutcome::Stop CheckAndConfirm(const std::vector<DeviceRecord*>& devices,
 // is started, and `outcome.stop` becomes Interrupted.
 void RunScripts(const std::vector<DeviceRecord*>& devices, UpgradePackage& package, DeviceProtocol& protocol,
                 Prompter& prompter, UpgradeProgress* progress, UpgradeOutcome& outcome);
+// The same with up to `fleet.jobs` devices at once, each over a link of its
+// own. With one job it is the run above, prompts and order alike (`protocol`
+// serves it). With more, a device's failed runs are retried without a
+// question (`fleet.retries`), and message 147 is told once at the end when
+// any device failed. Either way, `fleet.askAfterBatch` then offers the
+// failed devices a new batch.
+void RunScripts(const std::vector<DeviceRecord*>& devices, UpgradePackage& package, DeviceProtocol& protocol,
+                Prompter& prompter, UpgradeProgress* progress, UpgradeOutcome& outcome,
+                const FleetOptions& fleet);
 // The completion message and the dialog result, when any device was upgraded
 // and the scripts were not interrupted.
 void ReportCompletion(UpgradeOutcome& outcome, Prompter& prompter);

@@ -25,18 +25,6 @@ constexpr uint64_t MAX_FULL_BLOCKS = 0xFFFF;
 // No block size can carry a file this long in 65,535 full blocks and a partial one.
 constexpr uint64_t LOAD_SIZE_LIMIT = (MAX_FULL_BLOCKS + 1) * LOAD_BUFFER;
 
-// Closes the package's reader on every way out of a run.
-class ReaderCloser {
-public:
-    explicit ReaderCloser(LineReader& reader) : reader_(reader) {}
-    ~ReaderCloser() { reader_.Close(); }
-    ReaderCloser(const ReaderCloser&) = delete;
-    ReaderCloser& operator=(const ReaderCloser&) = delete;
-
-private:
-    LineReader& reader_;
-};
-
 void Report(ScriptObserver* observer, std::string_view name, uint64_t done, uint64_t total) {
     if (observer != nullptr) observer->OnTransfer(name, done, total);
 }
@@ -256,10 +244,11 @@ bool ReadBackToFile(DeviceProtocol& protocol, const DeviceRecord& record, uint16
 
 bool RunUpgradeScript(UpgradePackage& package, DeviceProtocol& protocol, const DeviceRecord& record,
                       ScriptObserver* observer) {
-    LineReader& reader = package.reader;
+    // Every run reads the script through a reader of its own, so runs on
+    // several devices at once never share a position in it.
+    LineReader reader;
     const auto script = package.WorkFile(SCRIPT_FILE);
     if (script.empty() || !reader.Open(script)) return false;
-    ReaderCloser closer(reader);
     const Command command{package, protocol, record, observer};
     int lineNumber = 0;
     while (reader.NextLine()) {
@@ -269,6 +258,25 @@ bool RunUpgradeScript(UpgradePackage& package, DeviceProtocol& protocol, const D
         if (!RunCommand(ReadScriptCommand(reader), command)) return false;
     }
     return true;
+}
+
+bool ScriptReadsBack(const UpgradePackage& package) {
+    LineReader reader;
+    const auto script = package.WorkFile(SCRIPT_FILE);
+    if (script.empty() || !reader.Open(script)) return false;
+    while (reader.NextLine())
+        if (ReadScriptCommand(reader).keyword == ScriptKeyword::Read) return true;
+    return false;
+}
+
+void PrepareLoadMembers(UpgradePackage& package) {
+    LineReader reader;
+    const auto script = package.WorkFile(SCRIPT_FILE);
+    if (script.empty() || !reader.Open(script)) return;
+    while (reader.NextLine()) {
+        const ScriptCommand command = ReadScriptCommand(reader);
+        if (command.keyword == ScriptKeyword::Load && command.nameUsable) package.PrepareData(command.name);
+    }
 }
 
 }  // namespace quorvane

@@ -32,6 +32,14 @@ public:
 
 bool RunUpgradeScript(UpgradePackage& package, DeviceProtocol& protocol, const DeviceRecord& record,
                       ScriptObserver* observer = nullptr);
+// Extracts every member the script loads, once, for all runs that follow:
+// runs on several devices at once then only read the extracted files and
+// never use the package's container. A member that cannot be extracted is
+// left to fail its LOAD as usual.
+void PrepareLoadMembers(UpgradePackage& package);
+// True when the script has a READ: its output file has one name for every
+// device, so runs on several devices at once would write it together.
+bool ScriptReadsBack(const UpgradePackage& package);
 bool DownloadFile(DeviceProtocol& protocol, const DeviceRecord& record, uint16_t a, uint16_t b,
                   const std::filesystem::path& file, ScriptObserver* observer = nullptr);
 bool ReadBackToFile(DeviceProtocol& protocol, const DeviceRecord& record, uint16_t a, uint16_t b,

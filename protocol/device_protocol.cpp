@@ -18,18 +18,22 @@ constexpr std::size_t CHECKSUM_REPLY_SIZE = OFFSET_PAYLOAD + 1;
 constexpr std::size_t MAX_BLOCK_DATA = REQUEST_CAPACITY - OFFSET_PAYLOAD - 2;
 
 // The commands whose matching reply is the whole answer.
-bool PlainCommand(Transport& link, const DeviceRecord& record, uint8_t opcode) {
+bool PlainCommand(Transport& link, const DeviceRecord& record, uint8_t opcode, ExchangeStats& stats) {
     const RequestBuffer request(opcode, record.mac);
-    return Exchange(link, request.Datagram(), record.mac, opcode, [](const Reply&) { return true; });
+    return Exchange(
+        link, request.Datagram(), record.mac, opcode, [](const Reply&) { return true; }, &stats);
 }
 
 // The commands whose reply echoes one 16-bit value of the request. A reply
 // too short to hold the echo is treated like a wrong echo.
 bool EchoCommand(Transport& link, const DeviceRecord& record, const RequestBuffer& request, uint8_t opcode,
-                 uint16_t expected) {
-    return Exchange(link, request.Datagram(), record.mac, opcode, [expected](const Reply& reply) {
-        return reply.bytes.size() >= ECHO_REPLY_SIZE && ReadU16(reply.bytes, OFFSET_PAYLOAD) == expected;
-    });
+                 uint16_t expected, ExchangeStats& stats) {
+    return Exchange(
+        link, request.Datagram(), record.mac, opcode,
+        [expected](const Reply& reply) {
+            return reply.bytes.size() >= ECHO_REPLY_SIZE && ReadU16(reply.bytes, OFFSET_PAYLOAD) == expected;
+        },
+        &stats);
 }
 
 }  // namespace
@@ -45,26 +49,26 @@ bool DeviceProtocol::QueryInfo(DeviceRecord& record) {
 }
 
 bool DeviceProtocol::SetProgramMode(const DeviceRecord& record) {
-    return PlainCommand(transport_, record, OP_PROGRAM_MODE);
+    return PlainCommand(transport_, record, OP_PROGRAM_MODE, stats_);
 }
 
 bool DeviceProtocol::Lock(const DeviceRecord& record) {
-    return PlainCommand(transport_, record, OP_LOCK);
+    return PlainCommand(transport_, record, OP_LOCK, stats_);
 }
 
 bool DeviceProtocol::Unlock(const DeviceRecord& record) {
-    return PlainCommand(transport_, record, OP_UNLOCK);
+    return PlainCommand(transport_, record, OP_UNLOCK, stats_);
 }
 
 bool DeviceProtocol::Reset(const DeviceRecord& record) {
-    return PlainCommand(transport_, record, OP_RESET);
+    return PlainCommand(transport_, record, OP_RESET, stats_);
 }
 
 bool DeviceProtocol::Erase(const DeviceRecord& record, uint16_t value) {
     uint8_t payload[2];
     WriteU16(payload, 0, value);
     const RequestBuffer request(OP_ERASE, record.mac, payload);
-    return EchoCommand(transport_, record, request, OP_ERASE, value);
+    return EchoCommand(transport_, record, request, OP_ERASE, value, stats_);
 }
 
 bool DeviceProtocol::LoadBegin(const DeviceRecord& record, uint16_t a, uint16_t b, uint32_t totalLength,
@@ -74,12 +78,14 @@ bool DeviceProtocol::LoadBegin(const DeviceRecord& record, uint16_t a, uint16_t 
     WriteU16(payload, 2, b);
     WriteU32(payload, 4, totalLength);
     const RequestBuffer request(OP_LOAD_BEGIN, record.mac, payload);
-    return Exchange(transport_, request.Datagram(), record.mac, OP_LOAD_BEGIN,
-                    [&blockSize](const Reply& reply) {
-                        if (reply.bytes.size() < ECHO_REPLY_SIZE) return false;
-                        blockSize = ReadU16(reply.bytes, OFFSET_PAYLOAD);
-                        return true;
-                    });
+    return Exchange(
+        transport_, request.Datagram(), record.mac, OP_LOAD_BEGIN,
+        [&blockSize](const Reply& reply) {
+            if (reply.bytes.size() < ECHO_REPLY_SIZE) return false;
+            blockSize = ReadU16(reply.bytes, OFFSET_PAYLOAD);
+            return true;
+        },
+        &stats_);
 }
 
 bool DeviceProtocol::LoadBlock(const DeviceRecord& record, uint16_t index, std::span<const uint8_t> data) {
@@ -89,17 +95,21 @@ bool DeviceProtocol::LoadBlock(const DeviceRecord& record, uint16_t index, std::
     const RequestBuffer request(OP_LOAD_BLOCK, record.mac, indexBytes, data);
     // A late reply for the previous block carries the previous index and
     // must not count as an answer to this one.
-    return EchoCommand(transport_, record, request, OP_LOAD_BLOCK, index);
+    if (!EchoCommand(transport_, record, request, OP_LOAD_BLOCK, index, stats_)) return false;
+    stats_.bytes += data.size();
+    return true;
 }
 
 bool DeviceProtocol::LoadVerify(const DeviceRecord& record, uint8_t& checksum) {
     const RequestBuffer request(OP_LOAD_VERIFY, record.mac);
-    return Exchange(transport_, request.Datagram(), record.mac, OP_LOAD_VERIFY,
-                    [&checksum](const Reply& reply) {
-                        if (reply.bytes.size() < CHECKSUM_REPLY_SIZE) return false;
-                        checksum = reply.bytes[OFFSET_PAYLOAD];
-                        return true;
-                    });
+    return Exchange(
+        transport_, request.Datagram(), record.mac, OP_LOAD_VERIFY,
+        [&checksum](const Reply& reply) {
+            if (reply.bytes.size() < CHECKSUM_REPLY_SIZE) return false;
+            checksum = reply.bytes[OFFSET_PAYLOAD];
+            return true;
+        },
+        &stats_);
 }
 
 bool DeviceProtocol::Read(const DeviceRecord& record, uint16_t length, uint16_t a, uint16_t b,
@@ -110,15 +120,20 @@ bool DeviceProtocol::Read(const DeviceRecord& record, uint16_t length, uint16_t 
     WriteU16(payload, 2, a);
     WriteU16(payload, 4, b);
     const RequestBuffer request(OP_READ, record.mac, payload);
-    return Exchange(transport_, request.Datagram(), record.mac, OP_READ, [&](const Reply& reply) {
-        // The length field must name exactly what was asked, and the bytes
-        // it names must really have arrived.
-        if (reply.bytes.size() < OFFSET_PAYLOAD || ReadU16(reply.bytes, OFFSET_PAYLOAD_LENGTH) != length)
-            return false;
-        if (reply.bytes.size() < OFFSET_PAYLOAD + length) return false;
-        std::copy_n(reply.bytes.begin() + OFFSET_PAYLOAD, length, out.begin());
-        return true;
-    });
+    const bool read = Exchange(
+        transport_, request.Datagram(), record.mac, OP_READ,
+        [&](const Reply& reply) {
+            // The length field must name exactly what was asked, and the bytes
+            // it names must really have arrived.
+            if (reply.bytes.size() < OFFSET_PAYLOAD || ReadU16(reply.bytes, OFFSET_PAYLOAD_LENGTH) != length)
+                return false;
+            if (reply.bytes.size() < OFFSET_PAYLOAD + length) return false;
+            std::copy_n(reply.bytes.begin() + OFFSET_PAYLOAD, length, out.begin());
+            return true;
+        },
+        &stats_);
+    if (read) stats_.bytes += length;
+    return read;
 }
 
 }  // namespace quorvane

@@ -10,6 +10,7 @@
 #include "device_chain.h"
 #include "device_record.h"
 #include "discovery.h"
+#include "exchange_stats.h"
 #include "packet.h"
 #include "transport.h"
 
@@ -42,6 +43,11 @@ public:
     bool Read(const DeviceRecord& record, uint16_t length, uint16_t a, uint16_t b,
               std::span<uint8_t> out);
 
+    // What the command exchanges since the last ResetStats cost (discovery
+    // and the information query are not counted).
+    const ExchangeStats& Stats() const { return stats_; }
+    void ResetStats() { stats_ = {}; }
+
     DeviceChain& Chain() { return chain_; }
     Transport& Link() { return transport_; }
 
@@ -50,6 +56,7 @@ private:
     DeviceChain& chain_;
     DiscoverySettings discoverySettings_;
     DiscoveryReport discoveryReport_;
+    ExchangeStats stats_;
 };
 
 }  // namespace quorvane

@@ -9,6 +9,7 @@
 #include <optional>
 #include <span>
 
+#include "protocol/exchange_stats.h"
 #include "protocol/packet.h"
 #include "protocol/transport.h"
 
@@ -49,24 +50,36 @@ std::optional<Reply> AwaitReply(Transport& link, const MacAddress* mac, uint8_t 
 // Sends `request` up to MAX_SENDS times. Each attempt lasts at most one
 // receive wait from its send; every matching reply within it is handed to
 // `accept` until one is accepted. A send the platform refuses ends the
-// exchange.
+// exchange. `stats`, when given, counts the sends and how they were answered.
 template <typename Accept>
 bool Exchange(Transport& link, std::span<const uint8_t> request, const MacAddress& mac, uint8_t replyOpcode,
-              Accept&& accept) {
+              Accept&& accept, ExchangeStats* stats = nullptr) {
     if (request.empty()) return false;
+    ExchangeStats ignored;
+    ExchangeStats& counts = stats != nullptr ? *stats : ignored;
     ReplyBuffer buffer;
     for (int send = 0; send < MAX_SENDS; ++send) {
         DropWaiting(link, buffer);
+        // Taken before the send: on a near network the reply can be back
+        // before the send call returns.
+        const auto sentAt = link.FineNow();
         if (!link.Send(LIMITED_BROADCAST, request)) return false;
+        ++counts.sends;
+        if (send > 0) ++counts.resends;
         const auto deadline = link.Now() + link.ReceiveWait();
         while (const auto reply = AwaitReply(link, &mac, replyOpcode, buffer, deadline)) {
-            if (accept(*reply)) return true;
+            if (accept(*reply)) {
+                counts.AddRoundTrip(link.FineNow() - sentAt);
+                return true;
+            }
             // A reply that does not answer this request (the echo of the
             // previous block, a read of another length) is a late or
             // duplicated answer to an earlier one: it must not end this
             // attempt, or a device that answers twice would use up all
             // sends in a burst of its own old replies.
+            ++counts.badEchoes;
         }
+        ++counts.timeouts;
     }
     return false;
 }

@@ -86,7 +86,8 @@ PcapWriter::~PcapWriter() {
 }
 
 bool PcapWriter::Open(const std::filesystem::path& path, std::string& error) {
-    Close(error);
+    const std::lock_guard<std::mutex> guard(lock_);
+    CloseLocked(error);
     error.clear();
     failure_.clear();
     path_ = path;
@@ -117,6 +118,7 @@ bool PcapWriter::Open(const std::filesystem::path& path, std::string& error) {
 
 void PcapWriter::Write(const DatagramEnds& ends, std::span<const uint8_t> payload,
                        std::chrono::system_clock::time_point when) {
+    const std::lock_guard<std::mutex> guard(lock_);
     if (file_ == nullptr) return;
     const std::size_t size = std::min(payload.size(), MAX_PAYLOAD);
     std::array<uint8_t, 16 + FRAME_HEADERS_SIZE> head{};
@@ -135,10 +137,15 @@ void PcapWriter::Write(const DatagramEnds& ends, std::span<const uint8_t> payloa
     pending_ = true;
     // The datagram's own timestamp serves as the clock; one that went back
     // (the system time was set) flushes too rather than waiting.
-    if (when - lastFlush_ >= FLUSH_INTERVAL || when < lastFlush_) Flush();
+    if (when - lastFlush_ >= FLUSH_INTERVAL || when < lastFlush_) FlushLocked();
 }
 
 void PcapWriter::Flush() {
+    const std::lock_guard<std::mutex> guard(lock_);
+    FlushLocked();
+}
+
+void PcapWriter::FlushLocked() {
     if (file_ == nullptr || !pending_) return;
     pending_ = false;
     lastFlush_ = std::chrono::system_clock::now();
@@ -146,6 +153,11 @@ void PcapWriter::Flush() {
 }
 
 bool PcapWriter::Close(std::string& error) {
+    const std::lock_guard<std::mutex> guard(lock_);
+    return CloseLocked(error);
+}
+
+bool PcapWriter::CloseLocked(std::string& error) {
     if (file_ != nullptr) {
         if (std::fclose(file_) != 0 && failure_.empty()) failure_ = std::strerror(errno);
         file_ = nullptr;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
 #include <span>
 #include <string>
 
@@ -20,6 +21,8 @@ struct DatagramEnds {
     uint16_t destinationPort = 0;
 };
 
+// Devices upgraded side by side write into one capture from several
+// threads: every operation holds the writer's lock.
 class PcapWriter {
 public:
     PcapWriter() = default;
@@ -30,7 +33,10 @@ public:
     // Creates (or empties) the file and writes the file header. False with
     // `error` saying why when the file cannot be written.
     bool Open(const std::filesystem::path& path, std::string& error);
-    bool IsOpen() const { return file_ != nullptr; }
+    bool IsOpen() const {
+        const std::lock_guard<std::mutex> guard(lock_);
+        return file_ != nullptr;
+    }
 
     // Appends one datagram. A failed write ends the capture; Close reports it.
     void Write(const DatagramEnds& ends, std::span<const uint8_t> payload,
@@ -41,8 +47,11 @@ public:
     bool Close(std::string& error);
 
 private:
+    void FlushLocked();
+    bool CloseLocked(std::string& error);
     void Fail();
 
+    mutable std::mutex lock_;
     std::FILE* file_ = nullptr;
     std::filesystem::path path_;
     std::string failure_;

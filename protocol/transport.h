@@ -41,6 +41,9 @@ public:
 
     // A monotonic clock the waits are measured on.
     virtual std::chrono::milliseconds Now() const = 0;
+    // The same clock as finely as the transport can tell, for round-trip
+    // times, which on a near network are far below a millisecond.
+    virtual std::chrono::microseconds FineNow() const { return Now(); }
 
     // How many datagrams the system dropped for want of buffer room since the
     // transport started, as far as it can tell (0 when it cannot).
@@ -74,6 +77,7 @@ public:
     }
     std::chrono::milliseconds ReceiveWait() const override { return inner_.ReceiveWait(); }
     std::chrono::milliseconds Now() const override { return inner_.Now(); }
+    std::chrono::microseconds FineNow() const override { return inner_.FineNow(); }
     uint64_t DroppedDatagrams() const override { return inner_.DroppedDatagrams(); }
     void DropEarlierDatagrams(std::span<uint8_t> scratch, int limit) override {
         inner_.DropEarlierDatagrams(scratch, limit);

@@ -295,6 +295,11 @@ std::chrono::milliseconds UdpEndpoint::Now() const {
         std::chrono::steady_clock::now().time_since_epoch());
 }
 
+std::chrono::microseconds UdpEndpoint::FineNow() const {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now().time_since_epoch());
+}
+
 void UdpEndpoint::Close() {
     if (socket_ < 0) return;
     ::close(socket_);

@@ -69,6 +69,7 @@ public:
     int Receive(uint32_t& sender, std::span<uint8_t> buffer, std::chrono::milliseconds wait) override;
     std::chrono::milliseconds ReceiveWait() const override { return options_.receiveWait; }
     std::chrono::milliseconds Now() const override;
+    std::chrono::microseconds FineNow() const override;
     uint64_t DroppedDatagrams() const override;
     void DropEarlierDatagrams(std::span<uint8_t> scratch, int limit) override;
     // Where the last datagram Receive returned came from.

@@ -60,5 +60,6 @@ inline constexpr int IDS_UPGRADE_COMPLETE = 148;
 inline constexpr int IDS_CONFIGURATION_WARNING = 149;
 inline constexpr int IDS_FIRMWARE_REFUSED = 152;
 inline constexpr int IDS_MAC_REFUSED = 153;
+inline constexpr int IDS_RETRY_TOGETHER = 161;  // %1: the failed devices' MACs, comma-separated
 
 }  // namespace quorvane

@@ -65,6 +65,9 @@ constexpr Entry TABLE[] = {
      "The MAC address of the device is not compatible with this upgrade file. Please use the correct upgrade "
      "file !"},
     {IDS_PACKAGE_WARNINGS, "The upgrade file opened with these warnings:"},
+    {IDS_RETRY_TOGETHER,
+     "Upgrade failed on the devices with MAC addresses %1.\nWould you like to retry the upgrade on them "
+     "now?"},
 };
 
 constexpr bool SortedById() {

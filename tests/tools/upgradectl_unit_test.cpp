@@ -9,6 +9,7 @@
 #include "protocol/socket_calls.h"
 #include "res/string_ids.h"
 #include "tools/upgradectl/commands.h"
+#include "tools/upgradectl/fleet_board.h"
 #include "tools/upgradectl/progress_bar.h"
 #include "tools/upgradectl/terminal_prompter.h"
 #include "tools/upgradectl/text_table.h"
@@ -95,6 +96,37 @@ TEST(UpgradectlProgressBar, DrawsDeviceLineAndTransferAndEndsWithAResultLine) {
     EXPECT_NE(out.str().rfind("\r\x1b[2K[1/3 02:00:00:00:00:01] failed\n"), std::string::npos) << out.str();
 }
 
+TEST(UpgradectlFleetBoard, RateAndEtaOnceTimeHasPassed) {
+    using Seconds = std::chrono::duration<double>;
+    EXPECT_EQ(FleetBoard::RateAndEta(0, 1024, Seconds(2)), "");
+    EXPECT_EQ(FleetBoard::RateAndEta(512, 1024, Seconds(0.4)), "") << "too soon to tell";
+    EXPECT_EQ(FleetBoard::RateAndEta(81920, 163840, Seconds(1)), "80.0 KiB/s ETA 0:01");
+    EXPECT_EQ(FleetBoard::RateAndEta(10240, 1024000, Seconds(1)), "10.0 KiB/s ETA 1:39");
+}
+
+TEST(UpgradectlFleetBoard, DrawsALinePerDeviceUnderWayAndLeavesALineForEachDone) {
+    std::ostringstream out;
+    FleetBoard board(out, 2, 80);
+    board.Start(0, "[1/2 02:00:00:00:00:01]");
+    board.Start(1, "[2/2 02:00:00:00:00:02]");
+    board.Transfer(1, "IMAGE.BIN", 1024, 1024);
+    EXPECT_NE(out.str().find("[1/2 02:00:00:00:00:01] starting\n"
+                             "[2/2 02:00:00:00:00:02] IMAGE.BIN [##########] 100%\n"
+                             "total: 0 of 2 done, 2 running, 1024 bytes\n"),
+              std::string::npos)
+        << out.str();
+    board.End(0, "failed", false);
+    EXPECT_NE(out.str().find("\x1b[3A\r\x1b[J[1/2 02:00:00:00:00:01] failed\n"
+                             "[2/2 02:00:00:00:00:02] IMAGE.BIN [##########] 100%\n"
+                             "total: 1 of 2 done (1 failed), 1 running, 1024 bytes\n"),
+              std::string::npos)
+        << out.str();
+    board.End(1, "upgraded", true);
+    EXPECT_TRUE(out.str().ends_with("\x1b[2A\r\x1b[J[2/2 02:00:00:00:00:02] upgraded\n"))
+        << "nothing is drawn once no device is under way:\n"
+        << out.str();
+}
+
 TEST(UpgradectlTextTable, PadsColumnsToTheWidestCell) {
     TextTable table({"A", "Long header"});
     table.AddRow({"wide cell", "x"});
@@ -141,8 +173,7 @@ TEST(UpgradectlEndpoint, StartFailureExitsFourWithTheSystemsReason) {
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(RunCli(4, argv), 4);
     const std::string err = ::testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("Network initialization failed. Permission denied"), std::string::npos)
-        << err;
+    EXPECT_NE(err.find("Network initialization failed. Permission denied"), std::string::npos) << err;
 }
 
 }  // namespace

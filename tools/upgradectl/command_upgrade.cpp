@@ -14,9 +14,13 @@
 #include "app/upgrade_command.h"
 #include "package/package_check.h"
 #include "package/restrictions.h"
+#include "package/script_interpreter.h"
 #include "protocol/mac_text.h"
 #include "tools/upgradectl/commands.h"
+#include "tools/upgradectl/device_output.h"
+#include "tools/upgradectl/device_row.h"
 #include "tools/upgradectl/device_session.h"
+#include "tools/upgradectl/event_stream.h"
 #include "tools/upgradectl/exit_codes.h"
 #include "tools/upgradectl/findings_output.h"
 #include "tools/upgradectl/json_output.h"
@@ -40,6 +44,7 @@ struct UpgradeArgs {
     bool dryRun = false;
     int retries = 0;
     int expected = 0;
+    int jobs = 1;  // devices upgraded at once; 0: all selected
 };
 
 bool ParseMacs(const std::vector<std::string>& texts, std::vector<MacAddress>& out) {
@@ -144,10 +149,12 @@ bool PackagePasses(const PackageCheck& check, bool json) {
 // The admission pass and the devices the arguments choose among the
 // admitted ones; false (after saying why) when there is nothing to upgrade.
 bool ChooseDevices(const UpgradeArgs& args, const std::vector<MacAddress>& wanted, UpgradePackage& package,
-                   DeviceProtocol& protocol, Restrictions& restrictions,
-                   std::vector<DeviceRecord*>& selected) {
+                   DeviceProtocol& protocol, Restrictions& restrictions, std::vector<DeviceRecord*>& selected,
+                   EventStream& events) {
     std::vector<DeviceRecord*> admitted;
     AdmitDevices(package, protocol, restrictions, admitted);
+    events.Emit("discovered", {{"count", protocol.Chain().Records().size()}});
+    for (const DeviceRecord* record : admitted) events.Emit("admitted", DeviceRowJson(MakeRow(*record)));
     if (!MeetsExpectation(admitted.size(), args.expected, "admitted")) return false;
     if (args.all) {
         selected = admitted;
@@ -185,18 +192,33 @@ int FinishDryRun(const UpgradeOutcome& outcome, const std::vector<DeviceRecord*>
 // on, an interrupt lets the exchange under way finish, and then says which
 // device it left mid-script.
 void RunInterruptibly(const std::vector<DeviceRecord*>& selected, UpgradePackage& package,
-                      DeviceProtocol& protocol, UpgradeMonitor& monitor, InterruptWatch& interrupts,
-                      UpgradeOutcome& outcome) {
+                      DeviceProtocol& protocol, const FleetOptions& fleet, UpgradeMonitor& monitor,
+                      InterruptWatch& interrupts, UpgradeOutcome& outcome) {
     // Said at once: an exchange may wait for many seconds, and a technician
     // who hears nothing presses Ctrl-C again, which ends mid-device.
     interrupts.OnFirstSignal([](int) {
-        std::cerr << "\nupgradectl: stopping after the exchange under way; press Ctrl-C again to end at once\n"
-                  << std::flush;
+        std::cerr
+            << "\nupgradectl: stopping after the exchange under way; press Ctrl-C again to end at once\n"
+            << std::flush;
     });
     interrupts.SetStopGracefully(true);
-    RunScripts(selected, package, protocol, monitor.Prompts(), &monitor, outcome);
+    RunScripts(selected, package, protocol, monitor.Prompts(), &monitor, outcome, fleet);
     ReportCompletion(outcome, monitor.Prompts());
     if (interrupts.Interrupted()) monitor.TellInterrupted(selected);
+}
+
+// --events, when given; false (after saying why) when it cannot be written
+// or would mix with the --json report on stdout.
+bool OpenEvents(const GlobalOptions& global, EventStream& events) {
+    if (global.events.empty()) return true;
+    if (global.events == "-" && global.json) {
+        std::cerr << "upgradectl: --events - and --json would both write to stdout; give --events a file\n";
+        return false;
+    }
+    std::string error;
+    if (events.Open(global.events, error)) return true;
+    std::cerr << "upgradectl: " << error << '\n';
+    return false;
 }
 
 int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
@@ -205,6 +227,8 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
         std::cerr << "upgradectl: upgrade needs either --mac MAC ... or --all\n";
         return EXIT_USAGE;
     }
+    EventStream events;
+    if (!OpenEvents(global, events)) return EXIT_USAGE;
     std::vector<MacAddress> wanted;
     EndpointOptions endpointOptions;
     if (!ParseMacs(args.macs, wanted) || !ToEndpointOptions(global, endpointOptions)) return EXIT_USAGE;
@@ -219,23 +243,39 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     const PackageCheck check = CheckPackage(package, package.PackageFolder());
     if (!PackagePasses(check, global.json)) return EXIT_USAGE;
 
+    if (args.jobs != 1 && ScriptReadsBack(package)) {
+        std::cerr << "upgradectl: the script READs into a file of one name for every device; with --jobs "
+                     "several devices would write it at once, so use --jobs 1\n";
+        return EXIT_USAGE;
+    }
     DeviceSession session(endpointOptions, global.capture, {global.rounds});
     if (!session.OpenCapture()) return EXIT_USAGE;
     if (!session.Start()) return EXIT_ENDPOINT;
     Restrictions restrictions;
     std::vector<DeviceRecord*> selected;
-    if (!ChooseDevices(args, wanted, package, session.Protocol(), restrictions, selected)) return EXIT_USAGE;
+    if (!ChooseDevices(args, wanted, package, session.Protocol(), restrictions, selected, events))
+        return EXIT_USAGE;
 
     // A question is only asked where the user both sees it and can answer.
     const bool terminal = StderrIsTerminal();
-    UpgradeMonitor monitor({args.yes, args.retries, terminal && StdinIsTerminal()}, !global.json && terminal,
-                           !global.json, &interrupts);
+    const bool interactive = terminal && StdinIsTerminal();
+    FleetOptions fleet;
+    fleet.jobs = static_cast<std::size_t>(args.jobs);
+    fleet.retries = args.retries;
+    fleet.askAfterBatch = interactive && !args.yes;
+    fleet.openLink = [&session](const DeviceRecord&) { return session.OpenDeviceLink(); };
+    UpgradeMonitor monitor({args.yes, args.retries, interactive}, !global.json && terminal, !global.json,
+                           &interrupts, &events);
+    // The one bar follows one device; devices side by side get a line each.
+    if (args.jobs != 1 && selected.size() > 1) monitor.DrawSideBySide(selected.size());
     UpgradeOutcome outcome;
     outcome.stop = CheckAndConfirm(selected, restrictions, monitor.Prompts());
     if (args.dryRun) return FinishDryRun(outcome, selected, check, global.json, monitor);
     if (outcome.stop == UpgradeOutcome::Stop::None)
-        RunInterruptibly(selected, package, session.Protocol(), monitor, interrupts, outcome);
+        RunInterruptibly(selected, package, session.Protocol(), fleet, monitor, interrupts, outcome);
     const int code = interrupts.Interrupted() ? interrupts.ExitCode() : ExitCodeOf(outcome);
+    monitor.PrintSummary(std::cerr);
+    events.Emit("run-done", {{"ok", outcome.succeeded}, {"failed", outcome.failed}, {"exit_code", code}});
     if (global.json) {
         auto report = monitor.Report(outcome, code);
         AddWarnings(report, check);
@@ -281,6 +321,11 @@ Command AddUpgradeCommand(CLI::App& app, const GlobalOptions& global) {
     sub->add_option("--retries", args->retries, "How often a failed run is retried on each device")
         ->capture_default_str()
         ->check(CLI::Range(0, 1000));
+    sub->add_option("--jobs", args->jobs,
+                    "How many devices are upgraded at once, each over a socket of its own (0: all "
+                    "selected devices)")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 1024));
     sub->add_option("--expect", args->expected,
                     "Exit 2 before any programming request when fewer devices are admitted")
         ->check(CLI::Range(0, 1 << 20));

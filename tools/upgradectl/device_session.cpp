@@ -6,10 +6,10 @@
 
 #include "app/endpoint_failure.h"
 #include "package/device_summary.h"
-#include "res/string_table.h"
-#include "tools/upgradectl/device_row.h"
 #include "protocol/info_queries.h"
 #include "protocol/mac_text.h"
+#include "res/string_table.h"
+#include "tools/upgradectl/device_row.h"
 
 namespace quorvane::cli {
 
@@ -33,6 +33,39 @@ bool DeviceSession::Start() {
     }
     if (capture_.IsOpen()) recorder_.RecordInto(capture_, endpoint_);
     return true;
+}
+
+namespace {
+
+// A started socket with its recorder, owned by the one transport a device's
+// session talks through.
+class DeviceLink final : public ForwardingTransport {
+public:
+    struct Parts {
+        explicit Parts(const EndpointOptions& options) : endpoint(options), recorder(endpoint) {}
+        UdpEndpoint endpoint;
+        RecordingTransport recorder;
+    };
+    // Given as a plain Transport: a RecordingTransport is itself a
+    // ForwardingTransport, and would otherwise pick the copy constructor,
+    // which forwards past the recorder to the socket.
+    explicit DeviceLink(std::unique_ptr<Parts> parts)
+        : ForwardingTransport(static_cast<Transport&>(parts->recorder)), parts_(std::move(parts)) {}
+
+private:
+    std::unique_ptr<Parts> parts_;
+};
+
+}  // namespace
+
+std::unique_ptr<Transport> DeviceSession::OpenDeviceLink() {
+    auto parts = std::make_unique<DeviceLink::Parts>(options_);
+    if (!parts->endpoint.Start()) {
+        std::cerr << EndpointFailureText(parts->endpoint.StartError()) << '\n';
+        return nullptr;
+    }
+    if (capture_.IsOpen()) parts->recorder.RecordInto(capture_, options_, parts->endpoint.LocalPort());
+    return std::make_unique<DeviceLink>(std::move(parts));
 }
 
 bool MeetsExpectation(std::size_t count, int expected, const char* what) {

@@ -3,6 +3,7 @@
 // device chain and the exchanges over them, and the capture when one is asked for.
 
 #include <filesystem>
+#include <memory>
 #include <vector>
 
 #include "package/upgrade_package.h"
@@ -37,6 +38,10 @@ public:
     // reason and returns false. Nothing is sent here.
     bool Start();
     DeviceProtocol& Protocol() { return protocol_; }
+    // Opens a socket of its own for one device upgraded beside others, made
+    // like the session's and recorded into the same capture; null (after
+    // saying why) when it cannot be started.
+    std::unique_ptr<Transport> OpenDeviceLink();
 
 private:
     EndpointOptions options_;

@@ -30,6 +30,8 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {
     app.add_flag("--json", options.json, "Machine-readable output on stdout; messages stay on stderr");
     app.add_option("--capture", options.capture,
                    "Write every datagram sent and received to this pcap file (for Wireshark or tshark)");
+    app.add_option("--events", options.events,
+                   "Write the upgrade's events to this file as JSON Lines ('-': stdout, not with --json)");
 }
 
 bool ParseIpv4(const std::string& text, uint32_t& out) {

@@ -21,11 +21,12 @@ struct GlobalOptions {
     int rounds = 1;  // discovery rounds asked for
     bool json = false;
     std::string capture;  // pcap file for every datagram sent and received; none when empty
+    std::string events;   // JSON Lines of the run's events; "-" for stdout, none when empty
 };
 
-// Registers --broadcast, --interface, --port, --wait-ms, --rounds, --json and --capture on the top-level
-// command; the subcommands let unknown options fall through to it, so the
-// options are accepted before and after the command name.
+// Registers --broadcast, --interface, --port, --wait-ms, --rounds, --json, --capture and --events on the
+// top-level command; the subcommands let unknown options fall through to it, so the options are accepted
+// before and after the command name.
 void AddGlobalOptions(CLI::App& app, GlobalOptions& options);
 
 // Dotted-quad text to a host-order address; false for anything else.

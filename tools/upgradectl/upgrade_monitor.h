@@ -10,6 +10,8 @@
 
 #include "app/interrupt_watch.h"
 #include "app/upgrade_command.h"
+#include "tools/upgradectl/event_stream.h"
+#include "tools/upgradectl/fleet_board.h"
 #include "tools/upgradectl/progress_bar.h"
 #include "tools/upgradectl/status_line.h"
 #include "tools/upgradectl/terminal_prompter.h"
@@ -22,18 +24,28 @@ public:
     // one plain line per finished device on stderr. `interrupts`, when given,
     // decides StopRequested.
     UpgradeMonitor(PromptPolicy policy, bool showProgress, bool listResults,
-                   const InterruptWatch* interrupts = nullptr);
+                   const InterruptWatch* interrupts = nullptr, EventStream* events = nullptr);
 
     Prompter& Prompts() { return prompter_; }
+    // With a bar to draw, draws a line per device under way instead of the
+    // one bar: for `count` devices run side by side.
+    void DrawSideBySide(std::size_t count);
     // {"exitCode": n, "stop": ..., "succeeded": n, "failed": n,
-    //  "devices": [{"mac", "attempts", "succeeded"[, "interrupted": true]}]}
+    //  "devices": [{"mac", "attempts", "succeeded"[, "interrupted": true], and the
+    //  counters of DeviceCountersJson}]}
     nlohmann::ordered_json Report(const UpgradeOutcome& outcome, int exitCode) const;
+    // One line per device that ran: its result, bytes, seconds, rate and resends.
+    void PrintSummary(std::ostream& out) const;
     // After an interruption: which device was left mid-script (and so
     // probably in programming mode) and which of `selected` were never started.
     void TellInterrupted(const std::vector<DeviceRecord*>& selected);
 
     void OnDeviceStart(std::size_t index, std::size_t count, const DeviceRecord& record) override;
     void OnDeviceEnd(std::size_t index, bool succeeded) override;
+    void OnDeviceCounters(std::size_t index, const DeviceCounters& counters) override;
+    void OnDeviceLine(std::size_t index, int lineNumber, std::string_view line) override;
+    void OnDeviceTransfer(std::size_t index, std::string_view fileName, uint64_t done,
+                          uint64_t total) override;
     void OnLine(int lineNumber, std::string_view line) override;
     void OnTransfer(std::string_view fileName, uint64_t done, uint64_t total) override;
     bool StopRequested() const override;
@@ -44,15 +56,31 @@ private:
         int attempts = 0;
         bool succeeded = false;
         bool interrupted = false;  // stopped mid-script by the user
+        bool done = false;
+        DeviceCounters counters;
+        std::chrono::steady_clock::time_point lastProgress{};  // when a progress event was last written
+        uint64_t listedTenths = 0;  // tenths of the current transfer already listed as a plain line
     };
+
+    // Without a bar: a plain line at every tenth of a transfer.
+    void ListTransfer(std::size_t index, std::string_view fileName, uint64_t done, uint64_t total);
+    // "[2/16 02:00:00:00:00:02]", the prefix of a device's plain lines.
+    std::string Prefix(std::size_t index) const;
 
     StatusLine status_;
     TerminalPrompter prompter_;
     std::optional<ProgressBar> bar_;
+    std::optional<FleetBoard> board_;
     std::vector<DeviceResult> results_;
     std::size_t count_ = 0;
     bool listResults_;
     const InterruptWatch* interrupts_;
+    EventStream* events_;
 };
+
+// A device's counters as the event stream and the JSON report give them:
+// {"sends", "resends", "timeouts", "bad_echoes", "rtt_ms": {"min", "avg",
+// "max"}, "bytes", "seconds"}.
+nlohmann::ordered_json DeviceCountersJson(const DeviceCounters& counters);
 
 }  // namespace quorvane::cli

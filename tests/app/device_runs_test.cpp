@@ -1,0 +1,211 @@
+// Devices upgraded side by side, each over a link of its own, and the
+// question that offers the failed ones a new batch.
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <mutex>
+
+#include "app/upgrade_command.h"
+#include "app_test_support.h"
+
+namespace quorvane {
+namespace {
+
+using testing::ALWAYS_FAILS;
+using testing::MakeReplyWords;
+using testing::Prompt;
+using testing::ScriptedNetwork;
+using testing::ScriptedPrompter;
+using testing::SimulatedDevice;
+using testing::TestDevice;
+
+constexpr MacAddress MAC_A{0x00, 0x50, 0xC2, 0x0A, 0xBB, 0x01};
+constexpr MacAddress MAC_B{0x00, 0x50, 0xC2, 0x0A, 0xBB, 0x02};
+constexpr MacAddress MAC_C{0x00, 0x50, 0xC2, 0x0A, 0xBB, 0x03};
+constexpr MacAddress STRANGER{0x00, 0x50, 0xC2, 0x0A, 0xBB, 0x99};
+
+const std::string GIVEN_UP =
+    "I am sorry for the failure. Please retry the upgrade with a cross-over cable or when there is less "
+    "network traffic.\nNote: The device will not function until the upgrade is completed.";
+const Prompt GIVEN_UP_BOX{false, 147, GIVEN_UP, 0};
+const std::string RETRY_B =
+    "Upgrade failed on the devices with MAC addresses 00:50:c2:0a:bb:02.\nWould you like to retry the "
+    "upgrade on them now?";
+const Prompt RETRY_B_BOX{true, 161, RETRY_B, 0x14};
+
+// What the command reports per device; calls come one at a time.
+class DeviceProgress final : public UpgradeProgress {
+public:
+    void OnDeviceStart(std::size_t index, std::size_t, const DeviceRecord&) override { ++starts[index]; }
+    void OnDeviceEnd(std::size_t index, bool succeeded) override { ended[index] = succeeded; }
+    void OnDeviceCounters(std::size_t index, const DeviceCounters& c) override { counters[index] = c; }
+    void OnDeviceLine(std::size_t index, int, std::string_view) override { ++lines[index]; }
+    void OnLine(int, std::string_view) override { ADD_FAILURE() << "lines come with their device"; }
+    void OnTransfer(std::string_view, uint64_t, uint64_t) override {}
+
+    std::map<std::size_t, int> starts;
+    std::map<std::size_t, bool> ended;
+    std::map<std::size_t, DeviceCounters> counters;
+    std::map<std::size_t, int> lines;
+};
+
+// Every device is reached through a network of its own, kept across
+// batches, in which a stray reply of a device nobody asked arrives before
+// each real one, and each reply takes 2, 4, 6, ... ms of virtual time.
+class SessionNetworks {
+public:
+    explicit SessionNetworks(std::vector<SimulatedDevice> fleet) : fleet_(std::move(fleet)) {}
+
+    LinkFactory Factory() {
+        return [this](const DeviceRecord& record) -> std::unique_ptr<Transport> {
+            const std::lock_guard<std::mutex> guard(lock_);
+            ++opened;
+            auto& net = networks[record.mac];
+            if (!net) net = MakeNetwork(record.mac);
+            return std::make_unique<ForwardingTransport>(net->link);
+        };
+    }
+
+    std::map<MacAddress, std::unique_ptr<ScriptedNetwork>> networks;
+    int opened = 0;
+
+private:
+    std::unique_ptr<ScriptedNetwork> MakeNetwork(const MacAddress& mac) {
+        auto net = std::make_unique<ScriptedNetwork>();
+        for (const auto& device : fleet_)
+            if (device.mac == mac) net->Add(device);
+        auto answer = net->link.responder;
+        net->link.responder = [answer, delay = int64_t{0}](std::span<const uint8_t> request,
+                                                           testing::FakeTransport& link) mutable {
+            delay += 2;
+            link.virtualMillis += delay;
+            link.QueueReply(MakeReplyWords(OP_ERASE, STRANGER, {3}));
+            answer(request, link);
+        };
+        return net;
+    }
+
+    std::vector<SimulatedDevice> fleet_;
+    std::mutex lock_;
+};
+
+class DeviceRunsTest : public ::testing::Test {
+protected:
+    void Open(std::vector<SimulatedDevice> fleet) {
+        for (const auto& device : fleet) main_.Add(device);
+        for (std::size_t i = 0; i < fleet.size(); ++i) records_.push_back(main_.RecordOf(i));
+        for (const auto& record : records_) selected_.push_back(record.get());
+        sessions_ = std::make_unique<SessionNetworks>(fleet);
+        ASSERT_TRUE(package_.Open(testing::WriteTestPackage(scratch_.Path())));
+    }
+    UpgradeOutcome Run(FleetOptions options) {
+        options.openLink = sessions_->Factory();
+        UpgradeOutcome outcome;
+        RunScripts(selected_, package_, main_.protocol, prompter_, &progress_, outcome, options);
+        return outcome;
+    }
+
+    test::TempFolder scratch_;
+    UpgradePackage package_;
+    ScriptedNetwork main_;
+    std::vector<std::unique_ptr<DeviceRecord>> records_;
+    std::vector<DeviceRecord*> selected_;
+    std::unique_ptr<SessionNetworks> sessions_;
+    ScriptedPrompter prompter_;
+    DeviceProgress progress_;
+};
+
+TEST_F(DeviceRunsTest, EachDeviceGetsExactlyItsOwnRequestsOverItsOwnLink) {
+    Open({TestDevice(MAC_A), TestDevice(MAC_B), TestDevice(MAC_C)});
+    const UpgradeOutcome outcome = Run({.jobs = 0, .openLink = nullptr});
+    EXPECT_EQ(outcome.succeeded, 3u);
+    EXPECT_EQ(outcome.failed, 0u);
+    EXPECT_TRUE(main_.link.sent.empty()) << "the command's own link stays unused";
+    ASSERT_EQ(sessions_->opened, 3);
+    for (const MacAddress& mac : {MAC_A, MAC_B, MAC_C}) {
+        ScriptedNetwork* net = sessions_->networks[mac].get();
+        ASSERT_NE(net, nullptr);
+        EXPECT_EQ(net->Trace(), (std::vector<std::string>{"PROGRAMMODE", "ERASE 3", "RESET"}));
+        EXPECT_EQ(net->ScriptRuns(), std::vector<MacAddress>{mac});
+        EXPECT_EQ(net->link.sent.size(), 3u) << "the strangers' replies never cost a resend";
+    }
+    EXPECT_TRUE(prompter_.prompts.empty());
+    EXPECT_EQ(progress_.lines, (std::map<std::size_t, int>{{0, 3}, {1, 3}, {2, 3}}));
+    EXPECT_EQ(progress_.ended, (std::map<std::size_t, bool>{{0, true}, {1, true}, {2, true}}));
+}
+
+TEST_F(DeviceRunsTest, CountersCoverEveryRunOfTheDevice) {
+    // B's first run gets no erase reply: 16 erase sends, then a second run.
+    Open({TestDevice(MAC_A), TestDevice(MAC_B, {}, 1)});
+    const UpgradeOutcome outcome = Run({.jobs = 2, .retries = 1, .openLink = nullptr});
+    EXPECT_EQ(outcome.succeeded, 2u);
+    struct Case {
+        std::size_t device;
+        int attempts;
+        uint64_t sends, resends, timeouts, answered;
+        int64_t rttMinUs, rttMaxUs, rttAvgUs;
+    } cases[] = {
+        // 3 answered sends taking 2, 4 and 6 ms.
+        {0, 1, 3, 0, 0, 3, 2000, 6000, 4000},
+        // program mode (2 ms), 16 unanswered erases (4..34 ms), then 3 answered (36, 38, 40 ms).
+        {1, 2, 20, 15, 16, 4, 2000, 40000, 29000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.device);
+        const DeviceCounters& counted = progress_.counters.at(c.device);
+        EXPECT_EQ(counted.attempts, c.attempts);
+        EXPECT_EQ(counted.exchanges.sends, c.sends);
+        EXPECT_EQ(counted.exchanges.resends, c.resends);
+        EXPECT_EQ(counted.exchanges.timeouts, c.timeouts);
+        EXPECT_EQ(counted.exchanges.answered, c.answered);
+        EXPECT_EQ(counted.exchanges.badEchoes, 0u) << "a stranger's reply is not a bad echo";
+        EXPECT_EQ(counted.exchanges.rttMin.count(), c.rttMinUs);
+        EXPECT_EQ(counted.exchanges.rttMax.count(), c.rttMaxUs);
+        EXPECT_EQ(counted.exchanges.RttAverage().count(), c.rttAvgUs);
+    }
+    EXPECT_TRUE(prompter_.prompts.empty()) << "side by side, retries ask nothing";
+}
+
+TEST_F(DeviceRunsTest, FailedDevicesAreOfferedTogetherOnceTheBatchIsDone) {
+    struct Case {
+        const char* what;
+        int failingRuns;
+        std::deque<bool> answers;
+        std::vector<Prompt> prompts;
+        std::size_t succeeded;
+        std::size_t runsOfB;
+    } cases[] = {
+        {"declined", ALWAYS_FAILS, {false}, {RETRY_B_BOX, GIVEN_UP_BOX}, 1, 1},
+        {"retried, failed again, declined",
+         ALWAYS_FAILS,
+         {true, false},
+         {RETRY_B_BOX, RETRY_B_BOX, GIVEN_UP_BOX},
+         1,
+         2},
+        {"retried and upgraded", 1, {true}, {RETRY_B_BOX}, 2, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TempFolder scratch;
+        UpgradePackage package;
+        ASSERT_TRUE(package.Open(testing::WriteTestPackage(scratch.Path())));
+        ScriptedNetwork main({TestDevice(MAC_A), TestDevice(MAC_B)});
+        auto a = main.RecordOf(0);
+        auto b = main.RecordOf(1);
+        SessionNetworks sessions({TestDevice(MAC_A), TestDevice(MAC_B, {}, c.failingRuns)});
+        ScriptedPrompter prompter;
+        prompter.answers = c.answers;
+        UpgradeOutcome outcome;
+        RunScripts({a.get(), b.get()}, package, main.protocol, prompter, nullptr, outcome,
+                   {.jobs = 2, .askAfterBatch = true, .openLink = sessions.Factory()});
+        EXPECT_EQ(prompter.prompts, c.prompts);
+        EXPECT_EQ(outcome.succeeded, c.succeeded);
+        EXPECT_EQ(outcome.failed, 2 - c.succeeded);
+        EXPECT_EQ(sessions.networks[MAC_A]->ScriptRuns().size(), 1u) << "an upgraded device is left alone";
+        EXPECT_EQ(sessions.networks[MAC_B]->ScriptRuns().size(), c.runsOfB);
+    }
+}
+
+}  // namespace
+}  // namespace quorvane

@@ -1,0 +1,59 @@
+#pragma once
+// Devices upgraded side by side, on a terminal: one line per device under
+// way and a total line, redrawn in place below everything printed before.
+// A device that is done leaves one line with its result above them.
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+namespace quorvane::cli {
+
+class FleetBoard {
+public:
+    // `count`: devices in the run; `columns`: the terminal width.
+    FleetBoard(std::ostream& out, std::size_t count, std::size_t columns)
+        : out_(out), count_(count), columns_(columns) {}
+
+    // `label` names the device on its line, e.g. "[2/16 02:00:00:00:00:02]".
+    void Start(std::size_t index, const std::string& label);
+    void Line(std::size_t index, int lineNumber, std::string_view text);
+    void Transfer(std::size_t index, std::string_view fileName, uint64_t done, uint64_t total);
+    // Replaces the device's line by a permanent "LABEL RESULT" line.
+    void End(std::size_t index, std::string_view result, bool succeeded);
+    // Erases the lines drawn; the next change draws them again.
+    void Clear();
+
+    // "80.0 KiB/s ETA 0:03" for `done` of `total` bytes after `elapsed`;
+    // empty while too little time has passed to tell a rate.
+    static std::string RateAndEta(uint64_t done, uint64_t total, std::chrono::duration<double> elapsed);
+
+private:
+    using Clock = std::chrono::steady_clock;
+    struct Row {
+        std::string label;
+        std::string text;  // the script line, or the transfer with its bar
+        std::string file;
+        uint64_t done = 0;
+        Clock::time_point transferStart{};
+    };
+
+    void Draw(bool now);
+    std::string TotalLine() const;
+
+    std::ostream& out_;
+    std::size_t count_;
+    std::size_t columns_;
+    std::map<std::size_t, Row> rows_;  // the devices under way, by index
+    std::size_t drawn_ = 0;            // lines on the screen now
+    std::size_t ended_ = 0;
+    std::size_t failed_ = 0;
+    uint64_t bytesEnded_ = 0;  // what the finished devices transferred last
+    Clock::time_point started_ = Clock::now();
+    Clock::time_point lastDraw_{};
+};
+
+}  // namespace quorvane::cli
