@@ -18,8 +18,6 @@ class RecordingTransport final : public ForwardingTransport, private SetAsideWat
 public:
     using ForwardingTransport::ForwardingTransport;
     ~RecordingTransport() override;
-    RecordingTransport(const RecordingTransport&) = delete;
-    RecordingTransport& operator=(const RecordingTransport&) = delete;
 
     // From now on every datagram is written to `writer` (which must outlive
     // this transport). `endpoint` are the options the socket under `inner`

@@ -68,6 +68,10 @@ public:
 class ForwardingTransport : public Transport {
 public:
     explicit ForwardingTransport(Transport& inner) : inner_(inner) {}
+    // Wrapping another wrapper would otherwise pick the copy and forward
+    // past it to what that one wraps.
+    ForwardingTransport(const ForwardingTransport&) = delete;
+    ForwardingTransport& operator=(const ForwardingTransport&) = delete;
     bool Send(uint32_t address, std::span<const uint8_t> datagram) override {
         return inner_.Send(address, datagram);
     }
