@@ -15,6 +15,7 @@
 #include "package/package_check.h"
 #include "package/restrictions.h"
 #include "protocol/mac_text.h"
+#include "tools/upgradectl/command_error.h"
 #include "tools/upgradectl/commands.h"
 #include "tools/upgradectl/device_session.h"
 #include "tools/upgradectl/exit_codes.h"
@@ -42,11 +43,11 @@ struct UpgradeArgs {
     int expected = 0;
 };
 
-bool ParseMacs(const std::vector<std::string>& texts, std::vector<MacAddress>& out) {
+bool ParseMacs(const std::vector<std::string>& texts, std::vector<MacAddress>& out, std::string& error) {
     for (const auto& text : texts) {
         MacAddress mac{};
         if (!ParseMacText(text, mac)) {
-            std::cerr << "upgradectl: '" << text << "' is not a MAC address (aa:bb:cc:dd:ee:ff)\n";
+            error = "upgradectl: '" + text + "' is not a MAC address (aa:bb:cc:dd:ee:ff)";
             return false;
         }
         out.push_back(mac);
@@ -96,7 +97,7 @@ int ExitCodeOf(const UpgradeOutcome& outcome) {
 
 // "--mac A B PKG" and "PKG --mac A B" both work: once --mac was given,
 // positionals that read as MACs join the list and exactly one must remain.
-bool SortPositionals(UpgradeArgs& args) {
+bool SortPositionals(UpgradeArgs& args, std::string& error) {
     args.positionals = {args.firstPositional};
     args.positionals.insert(args.positionals.end(), args.morePositionals.begin(), args.morePositionals.end());
     std::vector<std::string> rest;
@@ -111,7 +112,7 @@ bool SortPositionals(UpgradeArgs& args) {
         args.package = rest.front();
         return true;
     }
-    std::cerr << "upgradectl: upgrade needs exactly one package, got " << rest.size() << '\n';
+    error = "upgradectl: upgrade needs exactly one package, got " + std::to_string(rest.size());
     return false;
 }
 
@@ -190,8 +191,9 @@ void RunInterruptibly(const std::vector<DeviceRecord*>& selected, UpgradePackage
     // Said at once: an exchange may wait for many seconds, and a technician
     // who hears nothing presses Ctrl-C again, which ends mid-device.
     interrupts.OnFirstSignal([](int) {
-        std::cerr << "\nupgradectl: stopping after the exchange under way; press Ctrl-C again to end at once\n"
-                  << std::flush;
+        std::cerr
+            << "\nupgradectl: stopping after the exchange under way; press Ctrl-C again to end at once\n"
+            << std::flush;
     });
     interrupts.SetStopGracefully(true);
     RunScripts(selected, package, protocol, monitor.Prompts(), &monitor, outcome);
@@ -200,28 +202,30 @@ void RunInterruptibly(const std::vector<DeviceRecord*>& selected, UpgradePackage
 }
 
 int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
-    if (!SortPositionals(args)) return EXIT_USAGE;
-    if (args.all == !args.macs.empty()) {
-        std::cerr << "upgradectl: upgrade needs either --mac MAC ... or --all\n";
-        return EXIT_USAGE;
-    }
+    std::string error;
+    if (!SortPositionals(args, error)) return FailBeforeWork(global.json, error, EXIT_USAGE);
+    if (args.all == !args.macs.empty())
+        return FailBeforeWork(global.json, "upgradectl: upgrade needs either --mac MAC ... or --all",
+                              EXIT_USAGE);
     std::vector<MacAddress> wanted;
     EndpointOptions endpointOptions;
-    if (!ParseMacs(args.macs, wanted) || !ToEndpointOptions(global, endpointOptions)) return EXIT_USAGE;
+    if (!ParseMacs(args.macs, wanted, error) || !ToEndpointOptions(global, endpointOptions, error))
+        return FailBeforeWork(global.json, error, EXIT_USAGE);
 
     // Made before the package extracts anything and before any other thread
     // exists; it is destroyed after the package is closed.
     InterruptWatch interrupts;
     UpgradePackage package;
-    if (!OpenPackage(args.package, package)) return EXIT_USAGE;
+    if (!OpenPackage(args.package, package, error)) return FailBeforeWork(global.json, error, EXIT_USAGE);
     interrupts.SetLastWords(LastWords(interrupts, package.PrivateFolder()));
     // Checked before the endpoint even starts: a package with errors sends nothing, not even discovery.
     const PackageCheck check = CheckPackage(package, package.PackageFolder());
     if (!PackagePasses(check, global.json)) return EXIT_USAGE;
 
-    DeviceSession session(endpointOptions, global.capture, {global.rounds});
-    if (!session.OpenCapture()) return EXIT_USAGE;
-    if (!session.Start()) return EXIT_ENDPOINT;
+    DeviceSession session(endpointOptions, global.capture, {global.rounds},
+                          {global.verbosity, global.logFile});
+    if (!session.OpenFiles(error)) return FailBeforeWork(global.json, error, EXIT_USAGE);
+    if (!session.Start(error)) return FailBeforeWork(global.json, error, EXIT_ENDPOINT);
     Restrictions restrictions;
     std::vector<DeviceRecord*> selected;
     if (!ChooseDevices(args, wanted, package, session.Protocol(), restrictions, selected)) return EXIT_USAGE;

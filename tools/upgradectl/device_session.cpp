@@ -6,29 +6,32 @@
 
 #include "app/endpoint_failure.h"
 #include "package/device_summary.h"
-#include "res/string_table.h"
-#include "tools/upgradectl/device_row.h"
 #include "protocol/info_queries.h"
 #include "protocol/mac_text.h"
+#include "res/string_table.h"
+#include "tools/upgradectl/device_row.h"
 
 namespace quorvane::cli {
 
 DeviceSession::~DeviceSession() {
     std::string error;
     if (!capture_.Close(error)) std::cerr << "upgradectl: " << error << '\n';
+    if (!trace_.CloseLog(error)) std::cerr << "upgradectl: " << error << '\n';
 }
 
-bool DeviceSession::OpenCapture() {
-    std::string error;
-    if (capturePath_.empty() || capture_.Open(capturePath_, error)) return true;
-    std::cerr << "upgradectl: " << error << '\n';
-    return false;
+bool DeviceSession::OpenFiles(std::string& error) {
+    std::string reason;
+    const bool opened = (capturePath_.empty() || capture_.Open(capturePath_, reason)) &&
+                        (traceRequest_.logFile.empty() ||
+                         trace_.OpenLog(traceRequest_.logFile, traceRequest_.verbosity, reason));
+    if (!opened) error = "upgradectl: " + reason;
+    return opened;
 }
 
-bool DeviceSession::Start() {
+bool DeviceSession::Start(std::string& error) {
     if (!endpoint_.Start()) {
         endpoint_.Close();
-        std::cerr << EndpointFailureText(endpoint_.StartError()) << '\n';
+        error = EndpointFailureText(endpoint_.StartError());
         return false;
     }
     if (capture_.IsOpen()) recorder_.RecordInto(capture_, options_, endpoint_.LocalPort());
@@ -42,9 +45,9 @@ bool MeetsExpectation(std::size_t count, int expected, const char* what) {
     return false;
 }
 
-bool OpenPackage(const std::filesystem::path& path, UpgradePackage& package) {
+bool OpenPackage(const std::filesystem::path& path, UpgradePackage& package, std::string& error) {
     if (package.Open(path)) return true;
-    std::cerr << LoadString(IDS_INVALID_PACKAGE) << ": " << path.string() << '\n';
+    error = LoadString(IDS_INVALID_PACKAGE) + ": " + path.string();
     return false;
 }
 
