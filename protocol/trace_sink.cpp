@@ -30,7 +30,7 @@ std::string Timestamp() {
 bool TraceSink::OpenLog(const std::filesystem::path& path, int detail, std::string& error) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     if (!file) {
-        error = "cannot write the log file " + path.string() + ": " + std::strerror(errno);
+        error = "cannot write log file " + path.string() + ": " + std::strerror(errno);
         return false;
     }
     const std::lock_guard lock(mutex_);
@@ -46,7 +46,7 @@ bool TraceSink::CloseLog(std::string& error) {
     log_.close();
     logDetail_ = TRACE_OFF;
     if (!log_.fail()) return true;
-    error = "the log file " + logPath_.string() + " is incomplete: it could not be written to the end";
+    error = "log file " + logPath_.string() + " is incomplete: it could not be written to the end";
     return false;
 }
 

@@ -231,9 +231,11 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     if (!ChooseDevices(args, wanted, package, session.Protocol(), restrictions, selected)) return EXIT_USAGE;
 
     // A question is only asked where the user both sees it and can answer.
+    // The bar redraws its line, which the trace's lines would break up.
     const bool terminal = StderrIsTerminal();
-    UpgradeMonitor monitor({args.yes, args.retries, terminal && StdinIsTerminal()}, !global.json && terminal,
-                           !global.json, &interrupts);
+    const bool bar = !global.json && terminal && global.verbosity == 0;
+    UpgradeMonitor monitor({args.yes, args.retries, terminal && StdinIsTerminal()}, bar, !global.json,
+                           &interrupts);
     UpgradeOutcome outcome;
     outcome.stop = CheckAndConfirm(selected, restrictions, monitor.Prompts());
     if (args.dryRun) return FinishDryRun(outcome, selected, check, global.json, monitor);
