@@ -28,7 +28,7 @@ std::string Timestamp() {
 }  // namespace
 
 bool TraceSink::OpenLog(const std::filesystem::path& path, int detail, std::string& error) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    std::ofstream file(path, std::ios::binary | std::ios::app);
     if (!file) {
         error = "cannot write log file " + path.string() + ": " + std::strerror(errno);
         return false;

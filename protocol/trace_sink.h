@@ -24,7 +24,8 @@ public:
     // `screen` takes entries at `screenDetail` (TRACE_OFF: none).
     TraceSink(std::ostream& screen, int screenDetail) : screen_(screen), screenDetail_(screenDetail) {}
 
-    // Entries go to `path` as well (created or emptied), at `detail` but at
+    // Entries are appended to `path` as well (created when missing; the
+    // stamps tell one run from the next), at `detail` but at
     // least TRACE_PACKETS. False with `error` set when the file cannot be
     // opened; nothing is written then.
     bool OpenLog(const std::filesystem::path& path, int detail, std::string& error);

@@ -85,7 +85,7 @@ bool ParseCommandLine(const QStringList& arguments, AppOptions& options, QString
             "Show each request and reply on stderr; twice (-vv) with their bytes in hexadecimal."));
     const QCommandLineOption logFile(
         QStringLiteral("log-file"),
-        QStringLiteral("Write the same trace, each entry with its UTC time, to FILE (at least as -v)."),
+        QStringLiteral("Append the same trace, each entry with its UTC time, to FILE (at least as -v)."),
         QStringLiteral("FILE"));
     const QCommandLineOption help = parser.addHelpOption();
     // Answered by main() before Qt starts; listed here for the help text.

@@ -31,7 +31,7 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {
                  "Show each request and reply on stderr: opcode, MAC, fields, size, round trip; "
                  "-vv adds their bytes in hexadecimal");
     app.add_option("--log-file", options.logFile,
-                   "Write the same trace, each entry with its UTC time, to this file (at least as -v)");
+                   "Append the same trace, each entry with its UTC time, to this file (at least as -v)");
 }
 
 namespace {
