@@ -40,19 +40,22 @@ std::string SizeText(std::size_t size) {
 
 bool TracingTransport::Send(uint32_t address, std::span<const uint8_t> datagram) {
     if (!Tracing()) return inner_.Send(address, datagram);
-    // Timed before it leaves: on loopback the reply can be back before the
-    // send call returns, and the round trip must not look shorter.
+    // Written before the send, so that the round trip leaves out the time
+    // the trace itself takes (with -vv, many lines). Timed before it leaves:
+    // on loopback the reply can be back before the send call returns.
+    Trace("-> " + DescribeRequest(datagram) + ", " + SizeText(datagram.size()), datagram);
     const auto sentAt = clock_();
     const bool sent = inner_.Send(address, datagram);
-    if (sent) RememberRequest(datagram, sentAt);
-    Trace("-> " + DescribeRequest(datagram) + ", " + SizeText(datagram.size()) + (sent ? "" : ", not sent"),
-          datagram);
+    if (sent)
+        RememberRequest(datagram, sentAt);
+    else
+        Trace("-> not sent: the system refused the datagram", {});
     return sent;
 }
 
 int TracingTransport::Receive(uint32_t& sender, std::span<uint8_t> buffer, std::chrono::milliseconds wait) {
     const int result = inner_.Receive(sender, buffer, wait);
-    if (Tracing()) TraceReceive(result, sender, buffer, wait);
+    if (Tracing()) TraceReceive(result, sender, buffer, wait, clock_());
     return result;
 }
 
@@ -68,12 +71,13 @@ void TracingTransport::RememberRequest(std::span<const uint8_t> request,
     if (const auto key = AwaitedReply(request)) sentAt_[*key] = sentAt;
 }
 
-std::string TracingTransport::RoundTrip(std::span<const uint8_t> reply) const {
+std::string TracingTransport::RoundTrip(std::span<const uint8_t> reply,
+                                        std::chrono::steady_clock::time_point receivedAt) const {
     const auto key = ReplyKeyOf(reply);
     const auto found = key ? sentAt_.find(*key) : sentAt_.end();
     if (found == sentAt_.end()) return "";
     const auto micros =
-        std::chrono::duration_cast<std::chrono::microseconds>(clock_() - found->second).count();
+        std::chrono::duration_cast<std::chrono::microseconds>(receivedAt - found->second).count();
     char text[48];
     std::snprintf(text, sizeof text, " after %lld.%03lld ms", static_cast<long long>(micros / 1000),
                   static_cast<long long>(micros % 1000));
@@ -81,11 +85,13 @@ std::string TracingTransport::RoundTrip(std::span<const uint8_t> reply) const {
 }
 
 void TracingTransport::TraceReceive(int result, uint32_t sender, std::span<const uint8_t> buffer,
-                                    std::chrono::milliseconds wait) {
+                                    std::chrono::milliseconds wait,
+                                    std::chrono::steady_clock::time_point receivedAt) {
     if (result > 0) {
         const auto reply = buffer.first(static_cast<std::size_t>(result));
         // Whatever came before a request cannot answer it: no round trip.
-        const std::string timing = dropping_ ? ", dropped: it came before the request" : RoundTrip(reply);
+        const std::string timing =
+            dropping_ ? ", dropped: it came before the request" : RoundTrip(reply, receivedAt);
         Trace("<- " + DescribeReply(reply) + ", " + SizeText(reply.size()) + " from " + FormatIpv4(sender) +
                   timing,
               reply);

@@ -46,9 +46,11 @@ private:
     bool Tracing() const { return sink_ != nullptr && sink_->Detail() > TRACE_OFF; }
     void Trace(const std::string& line, std::span<const uint8_t> datagram);
     void TraceReceive(int result, uint32_t sender, std::span<const uint8_t> buffer,
-                      std::chrono::milliseconds wait);
+                      std::chrono::milliseconds wait, std::chrono::steady_clock::time_point receivedAt);
     void RememberRequest(std::span<const uint8_t> request, std::chrono::steady_clock::time_point sentAt);
-    std::string RoundTrip(std::span<const uint8_t> reply) const;
+    // " after 0.412 ms", or "" for a reply to no request sent here.
+    std::string RoundTrip(std::span<const uint8_t> reply,
+                          std::chrono::steady_clock::time_point receivedAt) const;
 
     TraceSink* sink_;
     Clock clock_;

@@ -152,6 +152,14 @@ TEST(TracingTransport, DoubleVerboseAddsTheBytesAndOffWritesNothing) {
     EXPECT_EQ(off.screen.str(), "");
 }
 
+TEST(TracingTransport, ARefusedSendIsSaidToBeNotSent) {
+    TracedLink link(TRACE_PACKETS);
+    link.fake.failSendsFrom = 0;
+    EXPECT_FALSE(link.tracer.Send(0xFFFFFFFF, Request(OP_RESET)));
+    EXPECT_EQ(link.screen.str(),
+              "-> RESET 02:00:00:00:00:01, 14 bytes\n-> not sent: the system refused the datagram\n");
+}
+
 TEST(TraceSink, TheLogFileStampsEachEntryAndKeepsTheScreenAsAsked) {
     const auto path = std::filesystem::temp_directory_path() / ("trace-" + std::to_string(getpid()) + ".log");
     std::ostringstream screen;
