@@ -79,11 +79,19 @@ bool ParseCommandLine(const QStringList& arguments, AppOptions& options, QString
     const QCommandLineOption capture(QStringLiteral("capture"),
                                      QStringLiteral("Write every datagram sent and received to FILE (pcap)."),
                                      QStringLiteral("FILE"));
+    const QCommandLineOption verbose(
+        QStringList{QStringLiteral("v"), QStringLiteral("verbose")},
+        QStringLiteral(
+            "Show each request and reply on stderr; twice (-vv) with their bytes in hexadecimal."));
+    const QCommandLineOption logFile(
+        QStringLiteral("log-file"),
+        QStringLiteral("Append the same trace, each entry with its UTC time, to FILE (at least as -v)."),
+        QStringLiteral("FILE"));
     const QCommandLineOption help = parser.addHelpOption();
     // Answered by main() before Qt starts; listed here for the help text.
     const QCommandLineOption version(QStringLiteral("version"),
                                      QStringLiteral("Print the program name and version."));
-    parser.addOptions({broadcast, interface, port, wait, capture, version});
+    parser.addOptions({broadcast, interface, port, wait, capture, verbose, logFile, version});
     parser.addPositionalArgument(QStringLiteral("package"), QStringLiteral("Upgrade package to open."),
                                  QStringLiteral("[package]"));
     if (!parser.parse(arguments)) {
@@ -119,6 +127,10 @@ bool ParseCommandLine(const QStringList& arguments, AppOptions& options, QString
         parsed.endpoint.receiveWait = std::chrono::milliseconds(number);
     }
     if (parser.isSet(capture)) parsed.capture = std::filesystem::path(parser.value(capture).toStdString());
+    // -v may be given several times, also as -vv.
+    for (const QString& name : parser.optionNames())
+        parsed.verbosity += name == QStringLiteral("v") || name == QStringLiteral("verbose") ? 1 : 0;
+    if (parser.isSet(logFile)) parsed.logFile = std::filesystem::path(parser.value(logFile).toStdString());
     const QStringList rest = parser.positionalArguments();
     if (rest.size() > 1) {
         error = QStringLiteral("only one package may be named");

@@ -16,6 +16,8 @@ struct AppOptions {
     EndpointOptions endpoint;
     std::optional<std::filesystem::path> package;
     std::optional<std::filesystem::path> capture;  // pcap file for every datagram sent and received
+    int verbosity = 0;  // -v: each request and reply on stderr; -vv: with their bytes
+    std::optional<std::filesystem::path> logFile;  // the same trace, with timestamps
     QString help;  // the usage text when --help was given; nothing else runs then
 };
 

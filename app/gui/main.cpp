@@ -3,11 +3,13 @@
 
 #include <QApplication>
 #include <cstdio>
+#include <iostream>
 #include <string>
 
 #include "app/gui/command_line.h"
 #include "app/gui/termination_cleanup.h"
 #include "app/gui/upgrade_app.h"
+#include "protocol/trace_sink.h"
 #include "res/version_line.h"
 
 int main(int argc, char** argv) {
@@ -39,8 +41,16 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quorvane-upgrade: %s\n", captureError.c_str());
         return 2;
     }
-    quorvane::UpgradeApp app(options, &termination, capture.IsOpen() ? &capture : nullptr);
+    // The log file likewise.
+    quorvane::TraceSink trace(std::cerr, options.verbosity);
+    std::string logError;
+    if (options.logFile && !trace.OpenLog(*options.logFile, options.verbosity, logError)) {
+        std::fprintf(stderr, "quorvane-upgrade: %s\n", logError.c_str());
+        return 2;
+    }
+    quorvane::UpgradeApp app(options, &termination, capture.IsOpen() ? &capture : nullptr, &trace);
     app.InitInstance();
     if (!capture.Close(captureError)) std::fprintf(stderr, "quorvane-upgrade: %s\n", captureError.c_str());
+    if (!trace.CloseLog(logError)) std::fprintf(stderr, "quorvane-upgrade: %s\n", logError.c_str());
     return 0;
 }

@@ -10,6 +10,7 @@
 #include "app/gui/search_window.h"
 #include "app/gui/termination_cleanup.h"
 #include "protocol/recording_transport.h"
+#include "protocol/tracing_transport.h"
 #include "res/string_table.h"
 
 namespace quorvane {
@@ -53,7 +54,8 @@ bool UpgradeApp::InitInstance() {
 
     RecordingTransport recorder(endpoint);
     if (capture_ != nullptr) recorder.RecordInto(*capture_, endpoint);
-    EventPumpingTransport link(recorder);
+    TracingTransport tracer(recorder, trace_);
+    EventPumpingTransport link(tracer);
     DeviceChain chain;
     DeviceProtocol protocol(link, chain);
     Restrictions restrictions;

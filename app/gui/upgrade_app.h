@@ -9,6 +9,7 @@
 #include "app/app_loops.h"
 #include "app/gui/command_line.h"
 #include "protocol/pcap_writer.h"
+#include "protocol/trace_sink.h"
 
 namespace quorvane {
 
@@ -40,10 +41,11 @@ class TerminationCleanup;
 class UpgradeApp {
 public:
     // `termination`, when given, removes the open package's folder on SIGTERM;
-    // `capture`, when given, receives every datagram and must outlive the run.
+    // `capture`, when given, receives every datagram and `trace` the packet
+    // trace; both must outlive the run.
     explicit UpgradeApp(AppOptions options, TerminationCleanup* termination = nullptr,
-                        PcapWriter* capture = nullptr)
-        : options_(std::move(options)), termination_(termination), capture_(capture) {}
+                        PcapWriter* capture = nullptr, TraceSink* trace = nullptr)
+        : options_(std::move(options)), termination_(termination), capture_(capture), trace_(trace) {}
     // Runs the whole program; always false, as there is nothing left to run
     // when it returns.
     bool InitInstance();
@@ -52,6 +54,7 @@ private:
     AppOptions options_;
     TerminationCleanup* termination_;
     PcapWriter* capture_;
+    TraceSink* trace_;
     std::unique_ptr<UdpEndpoint> endpoint_;
 };
 

@@ -8,9 +8,9 @@
 #include <set>
 #include <sstream>
 
+#include "protocol/opcode_names.h"
 #include "tools/devsim/devsim_options.h"
 #include "tools/devsim/memory_dump.h"
-#include "tools/devsim/opcode_names.h"
 #include "tools/devsim/profile_file.h"
 #include "tools/devsim/udp_server.h"
 

@@ -4,9 +4,9 @@
 #include <charconv>
 #include <vector>
 
+#include "protocol/opcode_names.h"
 #include "res/version_line.h"
 #include "tools/devsim/device_profile.h"
-#include "tools/devsim/opcode_names.h"
 
 namespace quorvane::devsim {
 namespace {

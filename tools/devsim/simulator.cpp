@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "tools/devsim/packet_text.h"
+#include "protocol/packet_text.h"
 
 namespace quorvane::devsim {
 namespace {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "res/version_line.h"
+#include "tools/upgradectl/command_error.h"
 #include "tools/upgradectl/command_suggestion.h"
 #include "tools/upgradectl/commands.h"
 #include "tools/upgradectl/exit_codes.h"
@@ -35,20 +36,25 @@ int RunCli(int argc, const char* const* argv) {
     GlobalOptions global;
     AddGlobalOptions(app, global);
     const Command commands[] = {AddDiscoverCommand(app, global), AddInterfacesCommand(app, global),
-                                AddInspectCommand(app, global),
-                                AddCheckCommand(app, global),
-                                AddUpgradeCommand(app, global), AddPackCommand(app), AddUnpackCommand(app)};
+                                AddInspectCommand(app, global),  AddCheckCommand(app, global),
+                                AddUpgradeCommand(app, global),  AddPackCommand(app, global),
+                                AddUnpackCommand(app, global)};
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
-        if (error.get_exit_code() != 0) {
-            if (const auto message = UnknownCommand(app, argc, argv)) {
-                std::cerr << "upgradectl: " << *message << "\nRun with --help for more information.\n";
-                return EXIT_USAGE;
-            }
+        if (error.get_exit_code() == 0) {  // --help, --version
+            app.exit(error);
+            return EXIT_DONE;
         }
-        const int code = app.exit(error);
-        return code == 0 ? EXIT_DONE : EXIT_USAGE;
+        const bool json = AsksForJson(argc, argv);
+        if (const auto message = UnknownCommand(app, argc, argv)) {
+            FailBeforeWork(json, "upgradectl: " + *message, EXIT_USAGE);
+            std::cerr << "Run with --help for more information.\n";
+        } else {
+            app.exit(error);
+            if (json) PrintErrorJson(error.what(), EXIT_USAGE);
+        }
+        return EXIT_USAGE;
     }
     for (const auto& command : commands)
         if (command.parser->parsed()) return command.run();

@@ -7,11 +7,12 @@
 #include <string>
 
 #include "package/package_check.h"
+#include "tools/upgradectl/command_error.h"
 #include "tools/upgradectl/commands.h"
 #include "tools/upgradectl/device_session.h"
 #include "tools/upgradectl/exit_codes.h"
-#include "tools/upgradectl/interrupt_cleanup.h"
 #include "tools/upgradectl/findings_output.h"
+#include "tools/upgradectl/interrupt_cleanup.h"
 #include "tools/upgradectl/json_output.h"
 #include "tools/upgradectl/text_table.h"
 
@@ -33,14 +34,15 @@ void PrintSummary(const std::string& packagePath, const PackageCheck& check) {
     PrintFindings(std::cerr, check);
     const std::size_t errors = CountOf(check, FindingLevel::Error);
     const std::size_t warnings = CountOf(check, FindingLevel::Warning);
-    std::cerr << PrintableText(packagePath) << ": " << errors << (errors == 1 ? " error, " : " errors, ") << warnings
-              << (warnings == 1 ? " warning\n" : " warnings\n");
+    std::cerr << PrintableText(packagePath) << ": " << errors << (errors == 1 ? " error, " : " errors, ")
+              << warnings << (warnings == 1 ? " warning\n" : " warnings\n");
 }
 
 int RunCheck(const GlobalOptions& global, const CheckArgs& args) {
     InterruptCleanup cleanup;
     UpgradePackage package;
-    if (!OpenPackage(args.package, package)) return EXIT_USAGE;
+    std::string error;
+    if (!OpenPackage(args.package, package, error)) return FailBeforeWork(global.json, error, EXIT_USAGE);
     cleanup.Add(package.PrivateFolder());
     const PackageCheck check = CheckPackage(package, package.PackageFolder());
     if (global.json)

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "package/restrictions.h"
+#include "tools/upgradectl/command_error.h"
 #include "tools/upgradectl/commands.h"
 #include "tools/upgradectl/device_output.h"
 #include "tools/upgradectl/device_session.h"
@@ -18,15 +19,19 @@ namespace quorvane::cli {
 namespace {
 
 int RunDiscover(const GlobalOptions& global, const std::string& packagePath, int expected) {
+    std::string error;
     EndpointOptions endpointOptions;
-    if (!ToEndpointOptions(global, endpointOptions)) return EXIT_USAGE;
+    if (!ToEndpointOptions(global, endpointOptions, error))
+        return FailBeforeWork(global.json, error, EXIT_USAGE);
     InterruptCleanup cleanup;
     UpgradePackage package;
-    if (!packagePath.empty() && !OpenPackage(packagePath, package)) return EXIT_USAGE;
+    if (!packagePath.empty() && !OpenPackage(packagePath, package, error))
+        return FailBeforeWork(global.json, error, EXIT_USAGE);
     cleanup.Add(package.PrivateFolder());
-    DeviceSession session(endpointOptions, global.capture, {global.rounds});
-    if (!session.OpenCapture()) return EXIT_USAGE;
-    if (!session.Start()) return EXIT_ENDPOINT;
+    DeviceSession session(endpointOptions, global.capture, {global.rounds},
+                          {global.verbosity, global.logFile});
+    if (!session.OpenFiles(error)) return FailBeforeWork(global.json, error, EXIT_USAGE);
+    if (!session.Start(error)) return FailBeforeWork(global.json, error, EXIT_ENDPOINT);
 
     std::vector<DeviceRecord*> devices;
     if (packagePath.empty()) {

@@ -9,6 +9,7 @@
 
 #include "package/package_check.h"
 #include "package/restrictions.h"
+#include "tools/upgradectl/command_error.h"
 #include "tools/upgradectl/commands.h"
 #include "tools/upgradectl/device_session.h"
 #include "tools/upgradectl/exit_codes.h"
@@ -76,7 +77,8 @@ void PrintText(const nlohmann::ordered_json& report, const PackageCheck& check) 
 int RunInspect(const GlobalOptions& global, const std::string& packagePath) {
     InterruptCleanup cleanup;
     UpgradePackage package;
-    if (!OpenPackage(packagePath, package)) return EXIT_USAGE;
+    std::string error;
+    if (!OpenPackage(packagePath, package, error)) return FailBeforeWork(global.json, error, EXIT_USAGE);
     cleanup.Add(package.PrivateFolder());
     nlohmann::ordered_json report;
     report["members"] = nlohmann::ordered_json::array();

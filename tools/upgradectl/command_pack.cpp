@@ -16,10 +16,12 @@
 #include "package/text.h"
 #include "package/upgrade_package.h"
 #include "res/string_table.h"
+#include "tools/upgradectl/command_error.h"
 #include "tools/upgradectl/commands.h"
 #include "tools/upgradectl/exit_codes.h"
 #include "tools/upgradectl/findings_output.h"
 #include "tools/upgradectl/interrupt_cleanup.h"
+#include "tools/upgradectl/json_output.h"
 #include "tools/upgradectl/replacement_file.h"
 #include "tools/upgradectl/text_table.h"
 
@@ -38,33 +40,34 @@ struct PackArgs {
 
 // A member that a reader could never reach (a second one of the same name,
 // case ignored, is shadowed by the first) or never write back out is refused.
-bool AcceptMemberName(const std::string& name, std::set<std::string>& taken) {
+bool AcceptMemberName(const std::string& name, std::set<std::string>& taken, std::string& error) {
     std::string upper = name;
     UpperAscii(upper);
     if (!IsSafeFileName(name) || name.size() > MAX_MEMBER_NAME) {
-        std::cerr << "upgradectl: '" << PrintableText(name) << "' cannot be a member name\n";
+        error = "upgradectl: '" + PrintableText(name) + "' cannot be a member name";
         return false;
     }
     if (!taken.insert(upper).second) {
-        std::cerr << "upgradectl: a member named '" << PrintableText(name) << "' is already in the package\n";
+        error = "upgradectl: a member named '" + PrintableText(name) + "' is already in the package";
         return false;
     }
     return true;
 }
 
 // The package must not replace one of the files it is made from.
-bool OutputIsAnInput(const std::string& output, const std::vector<std::string>& inputs) {
+bool OutputIsAnInput(const std::string& output, const std::vector<std::string>& inputs, std::string& error) {
     for (const auto& input : inputs) {
         std::error_code ignored;
         if (fs::equivalent(output, input, ignored)) {
-            std::cerr << "upgradectl: " << PrintableText(output) << " is also an input file\n";
+            error = "upgradectl: " + PrintableText(output) + " is also an input file";
             return true;
         }
     }
     return false;
 }
 
-bool AddSource(const std::string& path, MemberSource source, std::vector<MemberSource>& sources) {
+bool AddSource(const std::string& path, MemberSource source, std::vector<MemberSource>& sources,
+               std::string& error) {
     const SourceProblem problem = source.Open(path);
     const std::string shown = PrintableText(path);
     switch (problem) {
@@ -72,58 +75,60 @@ bool AddSource(const std::string& path, MemberSource source, std::vector<MemberS
             sources.push_back(std::move(source));
             return true;
         case SourceProblem::CannotOpen:
-            std::cerr << "upgradectl: cannot read " << shown << ": " << std::strerror(errno) << '\n';
+            error = "upgradectl: cannot read " + shown + ": " + std::strerror(errno);
             break;
         case SourceProblem::NotRegularFile:
-            std::cerr << "upgradectl: " << shown << " is not a regular file\n";
+            error = "upgradectl: " + shown + " is not a regular file";
             break;
         case SourceProblem::TooLarge:
-            std::cerr << "upgradectl: " << shown << " is too large for a package member ("
-                      << (MEMBER_DATA_LIMIT >> 20) << " MiB or more)\n";
+            error = "upgradectl: " + shown + " is too large for a package member (" +
+                    std::to_string(MEMBER_DATA_LIMIT >> 20) + " MiB or more)";
             break;
     }
     return false;
 }
 
 // Every input is opened and measured before a byte is written.
-bool OpenSources(const PackArgs& args, std::vector<MemberSource>& sources) {
-    if (!AddSource(args.script, MemberSource(SCRIPT_MEMBER, false), sources) ||
-        !AddSource(args.restrictions, MemberSource(RESTRICTION_MEMBER, true), sources))
+bool OpenSources(const PackArgs& args, std::vector<MemberSource>& sources, std::string& error) {
+    if (!AddSource(args.script, MemberSource(SCRIPT_MEMBER, false), sources, error) ||
+        !AddSource(args.restrictions, MemberSource(RESTRICTION_MEMBER, true), sources, error))
         return false;
     std::set<std::string> taken{SCRIPT_FILE, RESTRICTION_FILE};
     for (const auto& file : args.dataFiles) {
         const std::string name = fs::path(file).filename().string();
-        if (!AcceptMemberName(name, taken) || !AddSource(file, MemberSource(name, false), sources))
+        if (!AcceptMemberName(name, taken, error) ||
+            !AddSource(file, MemberSource(name, false), sources, error))
             return false;
     }
     return true;
 }
 
 bool WriteTemporary(ReplacementFile& file, const std::vector<MemberSource>& sources,
-                    const std::string& output, InterruptCleanup& cleanup) {
+                    const std::string& output, InterruptCleanup& cleanup, std::string& error) {
     const bool created = file.Create();
     cleanup.Add(file.TemporaryPath());
     if (!created) {
-        std::cerr << "upgradectl: cannot create a file beside " << PrintableText(output) << ": "
-                  << std::strerror(errno) << '\n';
+        error =
+            "upgradectl: cannot create a file beside " + PrintableText(output) + ": " + std::strerror(errno);
         return false;
     }
     errno = 0;
     if (StreamPackage(file.Descriptor(), sources) && file.Finish()) return true;
     // A source that ends early sets no error of its own: it shrank while read.
     const char* reason = errno != 0 ? std::strerror(errno) : "an input file changed while it was read";
-    std::cerr << "upgradectl: cannot write " << PrintableText(output) << ": " << reason << '\n';
+    error = "upgradectl: cannot write " + PrintableText(output) + ": " + reason;
     return false;
 }
 
 // The written package is opened and checked as every run checks it; READ
 // output would go beside OUT.
-bool PassesCheck(const ReplacementFile& file, const PackArgs& args, InterruptCleanup& cleanup) {
+bool PassesCheck(const ReplacementFile& file, const PackArgs& args, InterruptCleanup& cleanup,
+                 std::string& error) {
     UpgradePackage package;
     const bool opened = package.Open(file.TemporaryPath());
     cleanup.Add(package.PrivateFolder());
     if (!opened) {
-        std::cerr << LoadString(IDS_INVALID_PACKAGE) << ": " << PrintableText(args.output) << '\n';
+        error = LoadString(IDS_INVALID_PACKAGE) + ": " + PrintableText(args.output);
         return false;
     }
     // READ output goes beside OUT, and a READ onto OUT itself is caught too.
@@ -133,40 +138,60 @@ bool PassesCheck(const ReplacementFile& file, const PackArgs& args, InterruptCle
     PrintFindings(std::cerr, check);
     const std::string shown = PrintableText(args.output);
     if (check.HasErrors()) {
-        std::cerr << "upgradectl: " << shown << " not written: the package has errors\n";
+        error = "upgradectl: " + shown + " not written: the package has errors";
         return false;
     }
     if (check.HasWarnings() && !args.force) {
-        std::cerr << "upgradectl: " << shown
-                  << " not written: the package has warnings (--force writes it)\n";
+        error = "upgradectl: " + shown + " not written: the package has warnings (--force writes it)";
         return false;
     }
     return true;
 }
 
-int RunPack(const PackArgs& args) {
+// What was written: the package and each member with the file it came from.
+nlohmann::ordered_json PackReport(const PackArgs& args, const std::vector<MemberSource>& sources) {
+    std::vector<std::string> inputs{args.script, args.restrictions};
+    inputs.insert(inputs.end(), args.dataFiles.begin(), args.dataFiles.end());
+    nlohmann::ordered_json members = nlohmann::ordered_json::array();
+    for (std::size_t i = 0; i < sources.size(); ++i)
+        members.push_back({{"name", sources[i].Name()}, {"size", sources[i].Size()}, {"source", inputs[i]}});
+    std::error_code ignored;
+    nlohmann::ordered_json report;
+    report["output"] = args.output;
+    report["size"] = fs::file_size(args.output, ignored);
+    report["members"] = members;
+    return report;
+}
+
+// A pack that fails leaves nothing behind, so every failure is one that
+// came before any work as far as the caller can see.
+int RunPack(const GlobalOptions& global, const PackArgs& args) {
     std::vector<std::string> inputs = args.dataFiles;
     inputs.push_back(args.script);
     inputs.push_back(args.restrictions);
-    if (OutputIsAnInput(args.output, inputs)) return EXIT_USAGE;
+    std::string error;
     std::vector<MemberSource> sources;
-    if (!OpenSources(args, sources)) return EXIT_USAGE;
+    if (OutputIsAnInput(args.output, inputs, error) || !OpenSources(args, sources, error))
+        return FailBeforeWork(global.json, error, EXIT_USAGE);
     InterruptCleanup cleanup;
     ReplacementFile file(args.output);
-    const bool written = WriteTemporary(file, sources, args.output, cleanup);
-    if (!written || !PassesCheck(file, args, cleanup)) return EXIT_USAGE;
+    if (!WriteTemporary(file, sources, args.output, cleanup, error) ||
+        !PassesCheck(file, args, cleanup, error))
+        return FailBeforeWork(global.json, error, EXIT_USAGE);
     if (!file.Commit()) {
-        std::cerr << "upgradectl: cannot write " << PrintableText(args.output) << ": " << std::strerror(errno)
-                  << '\n';
-        return EXIT_USAGE;
+        const std::string reason = std::strerror(errno);
+        return FailBeforeWork(global.json,
+                              "upgradectl: cannot write " + PrintableText(args.output) + ": " + reason,
+                              EXIT_USAGE);
     }
     std::cerr << "Wrote " << PrintableText(args.output) << " (" << sources.size() << " members)\n";
+    if (global.json) PrintJson(PackReport(args, sources));
     return EXIT_DONE;
 }
 
 }  // namespace
 
-Command AddPackCommand(CLI::App& app) {
+Command AddPackCommand(CLI::App& app, const GlobalOptions& global) {
     auto* sub =
         app.add_subcommand("pack", "Build an upgrade package from a script, restrictions and data files");
     auto args = std::make_shared<PackArgs>();
@@ -180,7 +205,7 @@ Command AddPackCommand(CLI::App& app) {
     sub->add_option("DATAFILE", args->dataFiles, "Data files, each stored under its base name")
         ->check(CLI::ExistingFile);
     sub->add_flag("--force", args->force, "Write the package even when its check gives warnings");
-    return {sub, [args] { return RunPack(*args); }};
+    return {sub, [&global, args] { return RunPack(global, *args); }};
 }
 
 }  // namespace quorvane::cli

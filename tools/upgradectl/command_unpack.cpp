@@ -11,10 +11,12 @@
 
 #include "package/text.h"
 #include "package/upgrade_package.h"
+#include "tools/upgradectl/command_error.h"
 #include "tools/upgradectl/commands.h"
 #include "tools/upgradectl/device_session.h"
 #include "tools/upgradectl/exit_codes.h"
 #include "tools/upgradectl/interrupt_cleanup.h"
+#include "tools/upgradectl/json_output.h"
 #include "tools/upgradectl/text_table.h"
 
 namespace quorvane::cli {
@@ -24,15 +26,14 @@ namespace fs = std::filesystem;
 
 // Every member is checked before anything is written, so a package with a
 // name that could leave the folder writes nothing at all.
-bool AllNamesSafe(const std::vector<MemberInfo>& members) {
-    bool safe = true;
-    for (const auto& member : members) {
-        if (IsSafeFileName(member.name)) continue;
-        std::cerr << "upgradectl: refusing member name '" << PrintableText(member.name)
-                  << "': not a plain file name\n";
-        safe = false;
-    }
-    return safe;
+// The lines for stderr, one per refused name; none when all are safe.
+std::vector<std::string> UnsafeNames(const std::vector<MemberInfo>& members) {
+    std::vector<std::string> lines;
+    for (const auto& member : members)
+        if (!IsSafeFileName(member.name))
+            lines.push_back("upgradectl: refusing member name '" + PrintableText(member.name) +
+                            "': not a plain file name");
+    return lines;
 }
 
 // What the walk through the container could not reach. True when something
@@ -64,8 +65,17 @@ std::string LossReason(ExtractStatus status) {
     }
 }
 
-// Extracts every member the walk found; false when one was lost.
-bool ExtractAll(UpgradePackage& package, const std::vector<MemberInfo>& members, const fs::path& folder) {
+// What became of each member, for the JSON report.
+struct Extracted {
+    nlohmann::ordered_json written = nlohmann::ordered_json::array();
+    nlohmann::ordered_json skipped = nlohmann::ordered_json::array();
+    nlohmann::ordered_json lost = nlohmann::ordered_json::array();
+};
+
+// Extracts every member the walk found, naming each written one on stdout
+// unless `json`; false when one was lost.
+bool ExtractAll(UpgradePackage& package, const std::vector<MemberInfo>& members, const fs::path& folder,
+                bool json, Extracted& report) {
     bool complete = true;
     std::set<std::string> seen;
     for (const auto& member : members) {
@@ -74,47 +84,70 @@ bool ExtractAll(UpgradePackage& package, const std::vector<MemberInfo>& members,
         UpperAscii(upper);
         if (!seen.insert(upper).second) {
             std::cerr << "upgradectl: skipping '" << shown << "': shadowed by an earlier member\n";
+            report.skipped.push_back({{"name", member.name}, {"reason", "shadowed by an earlier member"}});
             continue;
         }
         const bool scrambled = upper == RESTRICTION_FILE;
-        const ExtractStatus status = package.ExtractMember(upper, folder / member.name, scrambled);
+        const fs::path path = folder / member.name;
+        const ExtractStatus status = package.ExtractMember(upper, path, scrambled);
         if (status == ExtractStatus::Done) {
-            std::cout << shown << '\n';
+            if (!json) std::cout << shown << '\n';
+            report.written.push_back({{"name", member.name}, {"size", member.size}, {"path", path.string()}});
             continue;
         }
         std::cerr << "upgradectl: lost '" << shown << "': " << LossReason(status) << '\n';
+        report.lost.push_back({{"name", member.name}, {"reason", LossReason(status)}});
         complete = false;
     }
     return complete;
 }
 
-int RunUnpack(const std::string& packagePath, const std::string& folder) {
+void PrintUnpackJson(const std::string& packagePath, const std::string& folder, const Extracted& extracted,
+                     bool complete) {
+    nlohmann::ordered_json report;
+    report["package"] = packagePath;
+    report["folder"] = folder;
+    report["members"] = extracted.written;
+    if (!extracted.skipped.empty()) report["skipped"] = extracted.skipped;
+    if (!extracted.lost.empty()) report["lost"] = extracted.lost;
+    report["complete"] = complete;
+    PrintJson(report);
+}
+
+int RunUnpack(const GlobalOptions& global, const std::string& packagePath, const std::string& folder) {
     InterruptCleanup cleanup;
     UpgradePackage package;
-    if (!OpenPackage(packagePath, package)) return EXIT_USAGE;
+    std::string error;
+    if (!OpenPackage(packagePath, package, error)) return FailBeforeWork(global.json, error, EXIT_USAGE);
     cleanup.Add(package.PrivateFolder());
     const ContainerLayout layout = package.Layout();
-    if (!AllNamesSafe(layout.members)) return EXIT_USAGE;
-    std::error_code error;
-    fs::create_directories(folder, error);
-    if (error) {
-        std::cerr << "upgradectl: cannot create " << PrintableText(folder) << ": " << error.message() << '\n';
+    if (const auto refused = UnsafeNames(layout.members); !refused.empty()) {
+        FailBeforeWork(global.json, refused.front(), EXIT_USAGE);
+        for (std::size_t i = 1; i < refused.size(); ++i) std::cerr << refused[i] << '\n';
         return EXIT_USAGE;
     }
-    const bool complete = ExtractAll(package, layout.members, folder);
+    std::error_code created;
+    fs::create_directories(folder, created);
+    if (created)
+        return FailBeforeWork(global.json,
+                              "upgradectl: cannot create " + PrintableText(folder) + ": " + created.message(),
+                              EXIT_USAGE);
+    Extracted extracted;
+    const bool complete = ExtractAll(package, layout.members, folder, global.json, extracted);
     const bool faults = ReportContainerFaults(layout, package.PackagePath());
+    if (global.json) PrintUnpackJson(packagePath, folder, extracted, complete && !faults);
     return complete && !faults ? EXIT_DONE : EXIT_USAGE;
 }
 
 }  // namespace
 
-Command AddUnpackCommand(CLI::App& app) {
+Command AddUnpackCommand(CLI::App& app, const GlobalOptions& global) {
     auto* sub = app.add_subcommand("unpack", "Extract every member of a package into a folder");
     auto packagePath = std::make_shared<std::string>();
     auto folder = std::make_shared<std::string>();
     sub->add_option("PKG", *packagePath, "The upgrade package (.upk)")->required();
     sub->add_option("DIR", *folder, "The folder to write into (created when missing)")->required();
-    return {sub, [packagePath, folder] { return RunUnpack(*packagePath, *folder); }};
+    return {sub, [&global, packagePath, folder] { return RunUnpack(global, *packagePath, *folder); }};
 }
 
 }  // namespace quorvane::cli

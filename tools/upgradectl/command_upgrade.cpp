@@ -16,6 +16,7 @@
 #include "package/restrictions.h"
 #include "package/script_interpreter.h"
 #include "protocol/mac_text.h"
+#include "tools/upgradectl/command_error.h"
 #include "tools/upgradectl/commands.h"
 #include "tools/upgradectl/device_output.h"
 #include "tools/upgradectl/device_row.h"
@@ -47,11 +48,11 @@ struct UpgradeArgs {
     int jobs = 1;  // devices upgraded at once; 0: all selected
 };
 
-bool ParseMacs(const std::vector<std::string>& texts, std::vector<MacAddress>& out) {
+bool ParseMacs(const std::vector<std::string>& texts, std::vector<MacAddress>& out, std::string& error) {
     for (const auto& text : texts) {
         MacAddress mac{};
         if (!ParseMacText(text, mac)) {
-            std::cerr << "upgradectl: '" << text << "' is not a MAC address (aa:bb:cc:dd:ee:ff)\n";
+            error = "upgradectl: '" + text + "' is not a MAC address (aa:bb:cc:dd:ee:ff)";
             return false;
         }
         out.push_back(mac);
@@ -101,7 +102,7 @@ int ExitCodeOf(const UpgradeOutcome& outcome) {
 
 // "--mac A B PKG" and "PKG --mac A B" both work: once --mac was given,
 // positionals that read as MACs join the list and exactly one must remain.
-bool SortPositionals(UpgradeArgs& args) {
+bool SortPositionals(UpgradeArgs& args, std::string& error) {
     args.positionals = {args.firstPositional};
     args.positionals.insert(args.positionals.end(), args.morePositionals.begin(), args.morePositionals.end());
     std::vector<std::string> rest;
@@ -116,7 +117,7 @@ bool SortPositionals(UpgradeArgs& args) {
         args.package = rest.front();
         return true;
     }
-    std::cerr << "upgradectl: upgrade needs exactly one package, got " << rest.size() << '\n';
+    error = "upgradectl: upgrade needs exactly one package, got " + std::to_string(rest.size());
     return false;
 }
 
@@ -207,56 +208,60 @@ void RunInterruptibly(const std::vector<DeviceRecord*>& selected, UpgradePackage
     if (interrupts.Interrupted()) monitor.TellInterrupted(selected);
 }
 
-// --events, when given; false (after saying why) when it cannot be written
+// --events, when given; false with `error` set when it cannot be written
 // or would mix with the --json report on stdout.
-bool OpenEvents(const GlobalOptions& global, EventStream& events) {
+bool OpenEvents(const GlobalOptions& global, EventStream& events, std::string& error) {
     if (global.events.empty()) return true;
     if (global.events == "-" && global.json) {
-        std::cerr << "upgradectl: --events - and --json would both write to stdout; give --events a file\n";
+        error = "upgradectl: --events - and --json would both write to stdout; give --events a file";
         return false;
     }
-    std::string error;
-    if (events.Open(global.events, error)) return true;
-    std::cerr << "upgradectl: " << error << '\n';
+    if (events.Open(global.events, error)) {
+        return true;
+    }
+    error = "upgradectl: " + error;
     return false;
 }
 
 int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
-    if (!SortPositionals(args)) return EXIT_USAGE;
-    if (args.all == !args.macs.empty()) {
-        std::cerr << "upgradectl: upgrade needs either --mac MAC ... or --all\n";
-        return EXIT_USAGE;
-    }
+    std::string error;
+    if (!SortPositionals(args, error)) return FailBeforeWork(global.json, error, EXIT_USAGE);
+    if (args.all == !args.macs.empty())
+        return FailBeforeWork(global.json, "upgradectl: upgrade needs either --mac MAC ... or --all",
+                              EXIT_USAGE);
     EventStream events;
-    if (!OpenEvents(global, events)) return EXIT_USAGE;
+    if (!OpenEvents(global, events, error)) return FailBeforeWork(global.json, error, EXIT_USAGE);
     std::vector<MacAddress> wanted;
     EndpointOptions endpointOptions;
-    if (!ParseMacs(args.macs, wanted) || !ToEndpointOptions(global, endpointOptions)) return EXIT_USAGE;
+    if (!ParseMacs(args.macs, wanted, error) || !ToEndpointOptions(global, endpointOptions, error))
+        return FailBeforeWork(global.json, error, EXIT_USAGE);
 
     // Made before the package extracts anything and before any other thread
     // exists; it is destroyed after the package is closed.
     InterruptWatch interrupts;
     UpgradePackage package;
-    if (!OpenPackage(args.package, package)) return EXIT_USAGE;
+    if (!OpenPackage(args.package, package, error)) return FailBeforeWork(global.json, error, EXIT_USAGE);
     interrupts.SetLastWords(LastWords(interrupts, package.PrivateFolder()));
     // Checked before the endpoint even starts: a package with errors sends nothing, not even discovery.
     const PackageCheck check = CheckPackage(package, package.PackageFolder());
     if (!PackagePasses(check, global.json)) return EXIT_USAGE;
 
-    if (args.jobs != 1 && ScriptReadsBack(package)) {
-        std::cerr << "upgradectl: the script READs into a file of one name for every device; with --jobs "
-                     "several devices would write it at once, so use --jobs 1\n";
-        return EXIT_USAGE;
-    }
-    DeviceSession session(endpointOptions, global.capture, {global.rounds});
-    if (!session.OpenCapture()) return EXIT_USAGE;
-    if (!session.Start()) return EXIT_ENDPOINT;
+    if (args.jobs != 1 && ScriptReadsBack(package))
+        return FailBeforeWork(global.json,
+                              "upgradectl: the script READs into a file of one name for every device; with "
+                              "--jobs several devices would write it at once, so use --jobs 1",
+                              EXIT_USAGE);
+    DeviceSession session(endpointOptions, global.capture, {global.rounds},
+                          {global.verbosity, global.logFile});
+    if (!session.OpenFiles(error)) return FailBeforeWork(global.json, error, EXIT_USAGE);
+    if (!session.Start(error)) return FailBeforeWork(global.json, error, EXIT_ENDPOINT);
     Restrictions restrictions;
     std::vector<DeviceRecord*> selected;
     if (!ChooseDevices(args, wanted, package, session.Protocol(), restrictions, selected, events))
         return EXIT_USAGE;
 
     // A question is only asked where the user both sees it and can answer.
+    // The bar redraws its line, which the trace's lines would break up.
     const bool terminal = StderrIsTerminal();
     const bool interactive = terminal && StdinIsTerminal();
     FleetOptions fleet;
@@ -264,10 +269,10 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     fleet.retries = args.retries;
     fleet.askAfterBatch = interactive && !args.yes;
     fleet.openLink = [&session](const DeviceRecord&) { return session.OpenDeviceLink(); };
-    UpgradeMonitor monitor({args.yes, args.retries, interactive}, !global.json && terminal, !global.json,
-                           &interrupts, &events);
+    const bool bar = !global.json && terminal && global.verbosity == 0;
+    UpgradeMonitor monitor({args.yes, args.retries, interactive}, bar, !global.json, &interrupts, &events);
     // The one bar follows one device; devices side by side get a line each.
-    if (args.jobs != 1 && selected.size() > 1) monitor.DrawSideBySide(selected.size());
+    if (bar && args.jobs != 1 && selected.size() > 1) monitor.DrawSideBySide(selected.size());
     UpgradeOutcome outcome;
     outcome.stop = CheckAndConfirm(selected, restrictions, monitor.Prompts());
     if (args.dryRun) return FinishDryRun(outcome, selected, check, global.json, monitor);

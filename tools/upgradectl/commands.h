@@ -23,8 +23,8 @@ Command AddInterfacesCommand(CLI::App& app, const GlobalOptions& global);
 Command AddInspectCommand(CLI::App& app, const GlobalOptions& global);
 Command AddCheckCommand(CLI::App& app, const GlobalOptions& global);
 Command AddUpgradeCommand(CLI::App& app, const GlobalOptions& global);
-Command AddPackCommand(CLI::App& app);
-Command AddUnpackCommand(CLI::App& app);
+Command AddPackCommand(CLI::App& app, const GlobalOptions& global);
+Command AddUnpackCommand(CLI::App& app, const GlobalOptions& global);
 
 // Builds the whole parser and runs the chosen command.
 int RunCli(int argc, const char* const* argv);

@@ -16,19 +16,22 @@ namespace quorvane::cli {
 DeviceSession::~DeviceSession() {
     std::string error;
     if (!capture_.Close(error)) std::cerr << "upgradectl: " << error << '\n';
+    if (!trace_.CloseLog(error)) std::cerr << "upgradectl: " << error << '\n';
 }
 
-bool DeviceSession::OpenCapture() {
-    std::string error;
-    if (capturePath_.empty() || capture_.Open(capturePath_, error)) return true;
-    std::cerr << "upgradectl: " << error << '\n';
-    return false;
+bool DeviceSession::OpenFiles(std::string& error) {
+    std::string reason;
+    const bool opened = (capturePath_.empty() || capture_.Open(capturePath_, reason)) &&
+                        (traceRequest_.logFile.empty() ||
+                         trace_.OpenLog(traceRequest_.logFile, traceRequest_.verbosity, reason));
+    if (!opened) error = "upgradectl: " + reason;
+    return opened;
 }
 
-bool DeviceSession::Start() {
+bool DeviceSession::Start(std::string& error) {
     if (!endpoint_.Start()) {
         endpoint_.Close();
-        std::cerr << EndpointFailureText(endpoint_.StartError()) << '\n';
+        error = EndpointFailureText(endpoint_.StartError());
         return false;
     }
     if (capture_.IsOpen()) recorder_.RecordInto(capture_, endpoint_);
@@ -37,20 +40,21 @@ bool DeviceSession::Start() {
 
 namespace {
 
-// A started socket with its recorder, owned by the one transport a device's
-// session talks through.
+// A started socket with its recorder and tracer, owned by the one transport
+// a device's session talks through.
 class DeviceLink final : public ForwardingTransport {
 public:
     struct Parts {
-        explicit Parts(const EndpointOptions& options) : endpoint(options), recorder(endpoint) {}
+        Parts(const EndpointOptions& options, TraceSink& trace)
+            : endpoint(options), recorder(endpoint), tracer(recorder, &trace) {}
         UdpEndpoint endpoint;
         RecordingTransport recorder;
+        TracingTransport tracer;
     };
-    // Given as a plain Transport: a RecordingTransport is itself a
-    // ForwardingTransport, and would otherwise pick the copy constructor,
-    // which forwards past the recorder to the socket.
+    // Given as a plain Transport: the tracer is itself a forwarding
+    // transport, whose copy is not to be had.
     explicit DeviceLink(std::unique_ptr<Parts> parts)
-        : ForwardingTransport(static_cast<Transport&>(parts->recorder)), parts_(std::move(parts)) {}
+        : ForwardingTransport(static_cast<Transport&>(parts->tracer)), parts_(std::move(parts)) {}
 
 private:
     std::unique_ptr<Parts> parts_;
@@ -59,12 +63,12 @@ private:
 }  // namespace
 
 std::unique_ptr<Transport> DeviceSession::OpenDeviceLink() {
-    auto parts = std::make_unique<DeviceLink::Parts>(options_);
+    auto parts = std::make_unique<DeviceLink::Parts>(options_, trace_);
     if (!parts->endpoint.Start()) {
         std::cerr << EndpointFailureText(parts->endpoint.StartError()) << '\n';
         return nullptr;
     }
-    if (capture_.IsOpen()) parts->recorder.RecordInto(capture_, options_, parts->endpoint.LocalPort());
+    if (capture_.IsOpen()) parts->recorder.RecordInto(capture_, parts->endpoint);
     return std::make_unique<DeviceLink>(std::move(parts));
 }
 
@@ -75,9 +79,9 @@ bool MeetsExpectation(std::size_t count, int expected, const char* what) {
     return false;
 }
 
-bool OpenPackage(const std::filesystem::path& path, UpgradePackage& package) {
+bool OpenPackage(const std::filesystem::path& path, UpgradePackage& package, std::string& error) {
     if (package.Open(path)) return true;
-    std::cerr << LoadString(IDS_INVALID_PACKAGE) << ": " << path.string() << '\n';
+    error = LoadString(IDS_INVALID_PACKAGE) + ": " + path.string();
     return false;
 }
 

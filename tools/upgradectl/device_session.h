@@ -1,9 +1,12 @@
 #pragma once
 // What a command that talks to devices needs: the started endpoint, the
-// device chain and the exchanges over them, and the capture when one is asked for.
+// device chain and the exchanges over them, and the capture and the packet
+// trace when they are asked for.
 
 #include <filesystem>
+#include <iostream>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "package/upgrade_package.h"
@@ -11,50 +14,67 @@
 #include "protocol/device_protocol.h"
 #include "protocol/pcap_writer.h"
 #include "protocol/recording_transport.h"
+#include "protocol/trace_sink.h"
+#include "protocol/tracing_transport.h"
 #include "protocol/udp_endpoint.h"
 
 namespace quorvane::cli {
+
+// The packet trace asked for: -v (1) or -vv (2) on stderr, and a log file.
+struct TraceRequest {
+    int verbosity = 0;
+    std::filesystem::path logFile;  // none when empty
+};
 
 class DeviceSession {
 public:
     // `capture` names the pcap file to write; none when empty.
     explicit DeviceSession(const EndpointOptions& options, std::filesystem::path capture = {},
-                           const DiscoverySettings& discovery = {})
+                           const DiscoverySettings& discovery = {}, TraceRequest trace = {})
         : options_(options),
           capturePath_(std::move(capture)),
+          traceRequest_(std::move(trace)),
           endpoint_(options),
           recorder_(endpoint_),
-          protocol_(recorder_, chain_) {
+          trace_(std::cerr, traceRequest_.verbosity),
+          tracer_(recorder_, &trace_),
+          protocol_(tracer_, chain_) {
         protocol_.SetDiscoverySettings(discovery);
     }
-    // Reports a capture that could not be written to the end.
+    // Reports a capture or log file that could not be written to the end.
     ~DeviceSession();
     DeviceSession(const DeviceSession&) = delete;
     DeviceSession& operator=(const DeviceSession&) = delete;
-    // Opens the capture file, when one is asked for; on failure prints why
-    // and returns false. Call it first: nothing may be sent without it.
-    bool OpenCapture();
-    // Starts the endpoint; on failure prints message 103 with the system's
-    // reason and returns false. Nothing is sent here.
-    bool Start();
+    // Opens the capture and log files asked for; on failure sets `error` to
+    // the line for stderr and returns false. Call it first: nothing may be
+    // sent without them.
+    bool OpenFiles(std::string& error);
+    // Starts the endpoint; on failure sets `error` to message 103 with the
+    // system's reason and returns false. Nothing is sent here.
+    bool Start(std::string& error);
     DeviceProtocol& Protocol() { return protocol_; }
     // Opens a socket of its own for one device upgraded beside others, made
-    // like the session's and recorded into the same capture; null (after
-    // saying why) when it cannot be started.
+    // like the session's, recorded into the same capture and traced into the
+    // same trace; null (after saying why) when it cannot be started.
     std::unique_ptr<Transport> OpenDeviceLink();
+    // Where a transport of its own (one per device upgraded at once) traces to.
+    TraceSink& Trace() { return trace_; }
 
 private:
     EndpointOptions options_;
     std::filesystem::path capturePath_;
+    TraceRequest traceRequest_;
     PcapWriter capture_;
     UdpEndpoint endpoint_;
     RecordingTransport recorder_;
+    TraceSink trace_;
+    TracingTransport tracer_;
     DeviceChain chain_;
     DeviceProtocol protocol_;
 };
 
-// Opens the package; on failure prints message 126 with the file name.
-bool OpenPackage(const std::filesystem::path& path, UpgradePackage& package);
+// Opens the package; on failure sets `error` to message 126 with the file name.
+bool OpenPackage(const std::filesystem::path& path, UpgradePackage& package, std::string& error);
 
 // True when at least `expected` devices were `what` ("found", "admitted");
 // otherwise says how many were, on stderr.

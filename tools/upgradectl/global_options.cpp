@@ -1,9 +1,6 @@
 #include "tools/upgradectl/global_options.h"
 
-#include <arpa/inet.h>
-
 #include <CLI/CLI.hpp>
-#include <iostream>
 
 #include "protocol/interfaces.h"
 
@@ -32,18 +29,11 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {
                    "Write every datagram sent and received to this pcap file (for Wireshark or tshark)");
     app.add_option("--events", options.events,
                    "Write the upgrade's events to this file as JSON Lines ('-': stdout, not with --json)");
-}
-
-bool ParseIpv4(const std::string& text, uint32_t& out) {
-    in_addr address{};
-    if (inet_pton(AF_INET, text.c_str(), &address) != 1) return false;
-    out = ntohl(address.s_addr);
-    return true;
-}
-
-std::string FormatIpv4(uint32_t address) {
-    return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
-           std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
+    app.add_flag("-v,--verbose", options.verbosity,
+                 "Show each request and reply on stderr: opcode, MAC, fields, size, round trip; "
+                 "-vv adds their bytes in hexadecimal");
+    app.add_option("--log-file", options.logFile,
+                   "Append the same trace, each entry with its UTC time, to this file (at least as -v)");
 }
 
 namespace {
@@ -51,12 +41,12 @@ namespace {
 // Where the requests go and the address they leave from: the named
 // interface's directed broadcast and its own address, else --broadcast from
 // any address.
-bool ResolveDestination(const GlobalOptions& options, EndpointOptions& out) {
+bool ResolveDestination(const GlobalOptions& options, EndpointOptions& out, std::string& error) {
     if (!options.interfaceName.empty()) {
         const auto chosen = FindIpv4Interface(ListIpv4Interfaces(), options.interfaceName);
         if (!chosen) {
-            std::cerr << "upgradectl: no IPv4 interface named '" << options.interfaceName
-                      << "' (see 'upgradectl interfaces')\n";
+            error = "upgradectl: no IPv4 interface named '" + options.interfaceName +
+                    "' (see 'upgradectl interfaces')";
             return false;
         }
         out.broadcastAddress = chosen->broadcast;
@@ -64,7 +54,7 @@ bool ResolveDestination(const GlobalOptions& options, EndpointOptions& out) {
         return true;
     }
     if (!ParseIpv4(options.broadcast, out.broadcastAddress)) {
-        std::cerr << "upgradectl: --broadcast needs an IPv4 address, not '" << options.broadcast << "'\n";
+        error = "upgradectl: --broadcast needs an IPv4 address, not '" + options.broadcast + "'";
         return false;
     }
     return true;
@@ -72,9 +62,9 @@ bool ResolveDestination(const GlobalOptions& options, EndpointOptions& out) {
 
 }  // namespace
 
-bool ToEndpointOptions(const GlobalOptions& options, EndpointOptions& out) {
+bool ToEndpointOptions(const GlobalOptions& options, EndpointOptions& out, std::string& error) {
     EndpointOptions resolved;
-    if (!ResolveDestination(options, resolved)) return false;
+    if (!ResolveDestination(options, resolved, error)) return false;
     resolved.port = options.port;
     resolved.receiveWait = std::chrono::milliseconds(options.waitMs);
     out = resolved;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "protocol/ipv4_text.h"
 #include "protocol/udp_endpoint.h"
 
 namespace CLI {
@@ -22,19 +23,17 @@ struct GlobalOptions {
     bool json = false;
     std::string capture;  // pcap file for every datagram sent and received; none when empty
     std::string events;   // JSON Lines of the run's events; "-" for stdout, none when empty
+    int verbosity = 0;    // -v: each request and reply on stderr; -vv: with their bytes
+    std::string logFile;  // the same trace, with timestamps, into this file; none when empty
 };
 
-// Registers --broadcast, --interface, --port, --wait-ms, --rounds, --json, --capture and --events on the
-// top-level command; the subcommands let unknown options fall through to it, so the options are accepted
-// before and after the command name.
+// Registers --broadcast, --interface, --port, --wait-ms, --rounds, --json, --capture, --events, -v
+// and --log-file on the top-level command; the subcommands let unknown options fall through to
+// it, so the options are accepted before and after the command name.
 void AddGlobalOptions(CLI::App& app, GlobalOptions& options);
 
-// Dotted-quad text to a host-order address; false for anything else.
-bool ParseIpv4(const std::string& text, uint32_t& out);
-std::string FormatIpv4(uint32_t address);
-
-// False (with a message on stderr) when the broadcast address is not valid
-// or --interface names no IPv4 interface.
-bool ToEndpointOptions(const GlobalOptions& options, EndpointOptions& out);
+// False with `error` set to the line for stderr when the broadcast address
+// is not valid or --interface names no IPv4 interface.
+bool ToEndpointOptions(const GlobalOptions& options, EndpointOptions& out, std::string& error);
 
 }  // namespace quorvane::cli

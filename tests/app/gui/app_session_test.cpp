@@ -327,6 +327,29 @@ TEST(CommandLine, CaptureFile) {
     EXPECT_FALSE(ParseCommandLine({"prog", "--capture"}, options, error));
 }
 
+TEST(CommandLine, VerbosityCountsEveryVAndTheLogFileIsKept) {
+    const struct {
+        QStringList arguments;
+        int verbosity;
+        std::optional<std::filesystem::path> logFile;
+    } cases[] = {
+        {{"prog"}, 0, std::nullopt},
+        {{"prog", "-v"}, 1, std::nullopt},
+        {{"prog", "-vv", "field.upk"}, 2, std::nullopt},
+        {{"prog", "--verbose", "-v", "--log-file", "logs/trace.log"},
+         2,
+         std::filesystem::path("logs/trace.log")},
+        {{"prog", "--log-file=trace.log"}, 0, std::filesystem::path("trace.log")},
+    };
+    for (const auto& c : cases) {
+        AppOptions options;
+        QString error;
+        ASSERT_TRUE(ParseCommandLine(c.arguments, options, error)) << error.toStdString();
+        EXPECT_EQ(options.verbosity, c.verbosity) << c.arguments.join(' ').toStdString();
+        EXPECT_EQ(options.logFile, c.logFile) << c.arguments.join(' ').toStdString();
+    }
+}
+
 TEST(Settings, RecentFileListIsReadAsFourEntriesAndNeverWritten) {
     test::TempFolder folder;
     const auto file = folder.Path() / "Upgrade.ini";

@@ -1,12 +1,13 @@
-#include "tools/devsim/packet_text.h"
+#include "protocol/packet_text.h"
 
+#include <algorithm>
 #include <cstdio>
 
+#include "protocol/mac_text.h"
+#include "protocol/opcode_names.h"
 #include "protocol/packet.h"
-#include "tools/devsim/device_profile.h"
-#include "tools/devsim/opcode_names.h"
 
-namespace quorvane::devsim {
+namespace quorvane {
 namespace {
 
 std::string Format(const char* pattern, unsigned first, unsigned second = 0, unsigned third = 0) {
@@ -82,4 +83,20 @@ std::string DescribeReply(std::span<const uint8_t> reply) {
     return Describe(reply, false);
 }
 
-}  // namespace quorvane::devsim
+std::string HexLines(std::span<const uint8_t> bytes) {
+    static constexpr char DIGITS[] = "0123456789abcdef";
+    std::string text;
+    for (std::size_t offset = 0; offset < bytes.size(); offset += 16) {
+        text += Format("    %04x ", static_cast<unsigned>(offset));
+        const std::size_t end = std::min(bytes.size(), offset + 16);
+        for (std::size_t i = offset; i < end; ++i) {
+            text += ' ';
+            text += DIGITS[bytes[i] >> 4];
+            text += DIGITS[bytes[i] & 0x0F];
+        }
+        text += '\n';
+    }
+    return text;
+}
+
+}  // namespace quorvane

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace quorvane::devsim {
+namespace quorvane {
 
 // "ERASE", "LOAD_BLOCK", ...; "OP_<n>" for a number without a name.
 std::string OpcodeName(uint8_t opcode);
@@ -15,4 +15,4 @@ std::string OpcodeName(uint8_t opcode);
 // (SETPROGRAMMODE, LOCKDEVICE, UNLOCKDEVICE) and plain decimal numbers.
 std::optional<uint8_t> ParseOpcodeName(std::string_view text);
 
-}  // namespace quorvane::devsim
+}  // namespace quorvane

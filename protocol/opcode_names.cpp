@@ -1,4 +1,4 @@
-#include "tools/devsim/opcode_names.h"
+#include "protocol/opcode_names.h"
 
 #include <array>
 #include <charconv>
@@ -6,7 +6,7 @@
 
 #include "protocol/packet.h"
 
-namespace quorvane::devsim {
+namespace quorvane {
 namespace {
 
 constexpr std::array<std::pair<std::string_view, uint8_t>, 16> NAMES{{
@@ -59,4 +59,4 @@ std::optional<uint8_t> ParseOpcodeName(std::string_view text) {
     return static_cast<uint8_t>(value);
 }
 
-}  // namespace quorvane::devsim
+}  // namespace quorvane

@@ -1,0 +1,34 @@
+#include "tools/upgradectl/command_error.h"
+
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <string_view>
+
+#include "tools/upgradectl/json_output.h"
+
+namespace quorvane::cli {
+
+int FailBeforeWork(bool json, const std::string& line, int exitCode) {
+    std::cerr << line << '\n';
+    if (json) PrintErrorJson(line, exitCode);
+    return exitCode;
+}
+
+void PrintErrorJson(const std::string& line, int exitCode) {
+    constexpr std::string_view NAME = "upgradectl: ";
+    nlohmann::ordered_json report;
+    report["error"] = line.rfind(NAME, 0) == 0 ? line.substr(NAME.size()) : line;
+    report["exit"] = exitCode;
+    PrintJson(report);
+}
+
+bool AsksForJson(int argc, const char* const* argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == "--") return false;
+        if (argument == "--json") return true;
+    }
+    return false;
+}
+
+}  // namespace quorvane::cli
