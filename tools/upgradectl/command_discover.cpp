@@ -24,7 +24,7 @@ int RunDiscover(const GlobalOptions& global, const std::string& packagePath, int
     UpgradePackage package;
     if (!packagePath.empty() && !OpenPackage(packagePath, package)) return EXIT_USAGE;
     cleanup.Add(package.PrivateFolder());
-    DeviceSession session(endpointOptions, global.capture, {global.rounds});
+    DeviceSession session(endpointOptions, global.capture, {global.rounds}, global.link);
     if (!session.OpenCapture()) return EXIT_USAGE;
     if (!session.Start()) return EXIT_ENDPOINT;
 

@@ -219,7 +219,7 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     const PackageCheck check = CheckPackage(package, package.PackageFolder());
     if (!PackagePasses(check, global.json)) return EXIT_USAGE;
 
-    DeviceSession session(endpointOptions, global.capture, {global.rounds});
+    DeviceSession session(endpointOptions, global.capture, {global.rounds}, global.link);
     if (!session.OpenCapture()) return EXIT_USAGE;
     if (!session.Start()) return EXIT_ENDPOINT;
     Restrictions restrictions;

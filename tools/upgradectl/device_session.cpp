@@ -26,6 +26,10 @@ bool DeviceSession::OpenCapture() {
 }
 
 bool DeviceSession::Start() {
+    if (link_ != nullptr) {
+        if (capture_.IsOpen()) recorder_.RecordInto(capture_, options_, 0);
+        return true;
+    }
     if (!endpoint_.Start()) {
         endpoint_.Close();
         std::cerr << EndpointFailureText(endpoint_.StartError()) << '\n';

@@ -16,13 +16,15 @@ namespace quorvane::cli {
 
 class DeviceSession {
 public:
-    // `capture` names the pcap file to write; none when empty.
+    // `capture` names the pcap file to write; none when empty. `link`, when
+    // given, carries the requests instead of the endpoint, which then never opens.
     explicit DeviceSession(const EndpointOptions& options, std::filesystem::path capture = {},
-                           const DiscoverySettings& discovery = {})
+                           const DiscoverySettings& discovery = {}, Transport* link = nullptr)
         : options_(options),
           capturePath_(std::move(capture)),
           endpoint_(options),
-          recorder_(endpoint_),
+          link_(link),
+          recorder_(link != nullptr ? *link : endpoint_),
           protocol_(recorder_, chain_) {
         protocol_.SetDiscoverySettings(discovery);
     }
@@ -43,6 +45,7 @@ private:
     std::filesystem::path capturePath_;
     PcapWriter capture_;
     UdpEndpoint endpoint_;
+    Transport* link_;
     RecordingTransport recorder_;
     DeviceChain chain_;
     DeviceProtocol protocol_;

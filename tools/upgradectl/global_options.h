@@ -21,6 +21,9 @@ struct GlobalOptions {
     int rounds = 1;  // discovery rounds asked for
     bool json = false;
     std::string capture;  // pcap file for every datagram sent and received; none when empty
+    // Not an option: a transport that stands in for the UDP endpoint, so that
+    // tests and fuzzers run whole commands without a socket. None in use.
+    Transport* link = nullptr;
 };
 
 // Registers --broadcast, --interface, --port, --wait-ms, --rounds, --json and --capture on the top-level
