@@ -1,16 +1,10 @@
-// A restriction file and an upgrade script from the input, run as one
-// admission pass and one script run against a device that answers from the
-// rest of the input.
+// A restriction file and an upgrade script from the input, packed with the
+// package writer, then one admission pass and the script run against a
+// device that answers from the rest of the input.
 //
 // Input: restriction text, a line "%%", script text, "%%", the data of the
 // member DATA.BIN, "%%", the device's answers (see FuzzDevice). Every
 // section but the last keeps its final line feed.
-//
-// One package stays open for the whole process: each input replaces the
-// extracted script, restriction file and prepared DATA.BIN in its private
-// folder, as a fresh package with these members would have extracted them.
-// Packing, opening and closing a package for every input would cost far more
-// than the run itself (the container is fuzz_package's business).
 
 #include <string>
 #include <vector>
@@ -48,6 +42,10 @@ private:
     int lastLine_ = 0;
 };
 
+std::vector<uint8_t> Bytes(std::string_view text) {
+    return {text.begin(), text.end()};
+}
+
 void RunPass(UpgradePackage& package, ByteStream& answers) {
     testing::FakeTransport link;
     FuzzDevice device(answers);
@@ -66,44 +64,24 @@ void RunPass(UpgradePackage& package, ByteStream& answers) {
     FUZZ_CHECK(!package.reader.IsOpen());
 }
 
-UpgradePackage& OpenPackage() {
-    static UpgradePackage package;
-    if (!package.IsOpen()) {
-        // In a folder of its own: READ writes beside the package, and that
-        // folder is emptied after every input.
-        const auto folder = ScratchFolder() / "package";
-        std::filesystem::create_directory(folder);
-        FUZZ_CHECK(WritePackage(folder / PACKAGE_NAME,
-                                StandardMembers("RESET\n", "DEFAULT 0\n", {{DATA_MEMBER, {}, false}})));
-        FUZZ_CHECK(package.Open(folder / PACKAGE_NAME));
-        FUZZ_CHECK(package.PrepareData(DATA_MEMBER) == ExtractStatus::Done);
-    }
-    return package;
-}
-
-std::span<const uint8_t> Bytes(std::string_view text) {
-    return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
-}
-
-// READ output goes beside the package, never over it; it is removed after each input.
-void CheckAndEmptyPackageFolder(const UpgradePackage& package, uintmax_t packageSize) {
-    std::error_code error;
-    FUZZ_CHECK(std::filesystem::file_size(package.PackagePath(), error) == packageSize);
-    for (const auto& entry : std::filesystem::directory_iterator(package.PackageFolder(), error))
-        if (entry.path() != package.PackagePath()) std::filesystem::remove_all(entry.path(), error);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto sections = SplitSections({data, size}, 4);
-    UpgradePackage& package = OpenPackage();
-    static const uintmax_t packageSize = std::filesystem::file_size(package.PackagePath());
-    FUZZ_CHECK(WriteFile(package.WorkFile(RESTRICTION_FILE), Bytes(sections[0])));
-    FUZZ_CHECK(WriteFile(package.WorkFile(SCRIPT_FILE), Bytes(sections[1])));
-    FUZZ_CHECK(WriteFile(package.PreparedData(DATA_MEMBER), Bytes(sections[2])));
-    ByteStream answers(Bytes(sections[3]));
-    RunPass(package, answers);
-    CheckAndEmptyPackageFolder(package, packageSize);
+    const auto packageFile = ScratchFolder() / PACKAGE_NAME;
+    const auto members = StandardMembers(std::string(sections[1]), std::string(sections[0]),
+                                         {{DATA_MEMBER, Bytes(sections[2]), false}});
+    FUZZ_CHECK(WritePackage(packageFile, members));
+    {
+        UpgradePackage package;
+        FUZZ_CHECK(package.Open(packageFile));
+        ByteStream answers(
+            std::span(reinterpret_cast<const uint8_t*>(sections[3].data()), sections[3].size()));
+        RunPass(package, answers);
+    }
+    // READ writes beside the package but never over it.
+    std::error_code error;
+    FUZZ_CHECK(std::filesystem::file_size(packageFile, error) == EncodePackage(members).size());
+    EmptyScratchFolder(packageFile);
     return 0;
 }
