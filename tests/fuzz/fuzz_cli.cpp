@@ -1,5 +1,6 @@
 #include "fuzz/fuzz_cli.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,14 +13,13 @@
 namespace quorvane::fuzz {
 
 int RunUpgradectl(std::vector<const char*> args, Transport* link) {
-    // Relative names then land in the scratch folder; a question asked on
-    // a terminal would stop the fuzzer.
-    static const bool prepared = [] {
-        FUZZ_CHECK(::chdir(ScratchFolder().c_str()) == 0);
-        FUZZ_CHECK(std::freopen("/dev/null", "r", stdin) != nullptr);
-        return true;
-    }();
-    (void)prepared;
+    // A question asked on a terminal would stop the fuzzer.
+    static const bool noTerminal = std::freopen("/dev/null", "r", stdin) != nullptr;
+    FUZZ_CHECK(noTerminal);
+    // Relative names land in the scratch folder. The fuzzer's own folder is
+    // entered again afterwards: libFuzzer reads its corpus by relative names.
+    const int home = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    FUZZ_CHECK(home >= 0 && ::chdir(ScratchFolder().c_str()) == 0);
     args.insert(args.begin(), "upgradectl");
     std::ostringstream sink;
     auto* out = std::cout.rdbuf(sink.rdbuf());
@@ -27,6 +27,8 @@ int RunUpgradectl(std::vector<const char*> args, Transport* link) {
     const int code = cli::RunCli(static_cast<int>(args.size()), args.data(), link);
     std::cout.rdbuf(out);
     std::cerr.rdbuf(err);
+    FUZZ_CHECK(::fchdir(home) == 0);
+    ::close(home);
     // 0 done, 1 a script failed, 2 usage, 3 refused; 4 (endpoint) needs a socket.
     FUZZ_CHECK(code >= 0 && code <= 3);
     return code;
