@@ -36,7 +36,13 @@ InterruptWatch::InterruptWatch() {
 // then simply not delivered, instead of killing it half-way through.
 InterruptWatch::~InterruptWatch() {
     watcher_.request_stop();
-    if (watcher_.joinable()) watcher_.join();
+    // Wakes the watching thread at once, rather than when its wait runs out:
+    // every command would otherwise end up to one poll interval late. The
+    // signal goes to that thread alone, which drops it once stop is asked.
+    if (watcher_.joinable()) {
+        pthread_kill(watcher_.native_handle(), SIGTERM);
+        watcher_.join();
+    }
 }
 
 void InterruptWatch::OnFirstSignal(std::function<void(int)> callback) {
@@ -54,6 +60,7 @@ void InterruptWatch::Watch(const std::stop_token& stop) {
     const timespec poll{0, POLL_NANOSECONDS};
     while (!stop.stop_requested()) {
         const int signal = sigtimedwait(&set, nullptr, &poll);
+        if (stop.stop_requested()) break;
         if (signal > 0) Take(signal);
     }
 }

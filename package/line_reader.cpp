@@ -86,15 +86,22 @@ bool LineReader::NextLine() {
     // Testing the end before the read (not after it) is what makes a final
     // line feed produce one more, empty, line; callers skip empty lines.
     if (stream_ == nullptr || std::feof(stream_) || std::ferror(stream_)) return false;
+    // Read as fgets would, but counting the bytes: a zero byte ends the text
+    // of the line, not the line, so the rest of a long line is still passed
+    // over rather than read as a line of its own.
     char buffer[LINE_CAPACITY];
-    buffer[0] = '\0';
-    if (std::fgets(buffer, static_cast<int>(LINE_CAPACITY), stream_) == nullptr) {
-        // On a read error the buffer contents are not defined; keep nothing.
-        buffer[0] = '\0';
+    std::size_t count = 0;
+    bool lineFeed = false;
+    while (count < LINE_CAPACITY - 1 && !lineFeed) {
+        const int c = std::getc(stream_);
+        if (c == EOF) break;
+        buffer[count++] = static_cast<char>(c);
+        lineFeed = c == '\n';
     }
+    if (std::ferror(stream_)) count = 0;  // as after a failed fgets: keep nothing
+    buffer[count] = '\0';
     line_.assign(buffer, std::strlen(buffer));
-    const bool complete = !line_.empty() && line_.back() == '\n';
-    if (!complete && line_.size() == LINE_CAPACITY - 1) truncated_ = SkipRestOfLine(stream_);
+    if (!lineFeed && count == LINE_CAPACITY - 1) truncated_ = SkipRestOfLine(stream_);
     RemoveLast(line_, '\n');
     RemoveLast(line_, '\r');
     const auto comment = line_.find(';');

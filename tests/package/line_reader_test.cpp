@@ -149,6 +149,12 @@ TEST_F(LineReaderTest, LongLinesKeepTheirFirst499CharactersAndNothingElse) {
     EXPECT_EQ(AllLines(full + "\n"), (std::vector<std::string>{full, ""}));
     EXPECT_EQ(AllLines(full + "\r\nB\n"), (std::vector<std::string>{full, "B", ""}));
     EXPECT_EQ(AllLines(full + "y\nB"), (std::vector<std::string>{full, "B"}));
+
+    // A zero byte ends the text of a line, not the line: the tail of a long
+    // line after one is passed over all the same.
+    const std::string hidden = "; note" + std::string(1, '\0') + std::string(493, 'c') + "ERASE 0xFFFF";
+    EXPECT_EQ(AllLines(hidden + "\nRESET\n"), (std::vector<std::string>{"", "RESET", ""}));
+    EXPECT_EQ(AllLines("A" + std::string(1, '\0') + "B\nC"), (std::vector<std::string>{"A", "C"}));
 }
 
 TEST(WholeNumberTest, DigitsWithNothingLeftOver) {

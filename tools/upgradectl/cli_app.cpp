@@ -26,7 +26,7 @@ std::optional<std::string> UnknownCommand(const CLI::App& app, int argc, const c
 
 }  // namespace
 
-int RunCli(int argc, const char* const* argv) {
+int RunCli(int argc, const char* const* argv, Transport* link) {
     CLI::App app{"Upgrades the firmware of device servers over UDP.", "upgradectl"};
     // Set before the subcommands exist so that they inherit it: the global
     // options may then follow the command name as well.
@@ -34,6 +34,7 @@ int RunCli(int argc, const char* const* argv) {
     app.require_subcommand(1);
     app.set_version_flag("--version", VersionLine("upgradectl"), "Print the program name and version");
     GlobalOptions global;
+    global.link = link;
     AddGlobalOptions(app, global);
     const Command commands[] = {AddDiscoverCommand(app, global), AddInterfacesCommand(app, global),
                                 AddInspectCommand(app, global),  AddCheckCommand(app, global),

@@ -29,7 +29,7 @@ int RunDiscover(const GlobalOptions& global, const std::string& packagePath, int
         return FailBeforeWork(global.json, error, EXIT_USAGE);
     cleanup.Add(package.PrivateFolder());
     DeviceSession session(endpointOptions, global.capture, {global.rounds},
-                          {global.verbosity, global.logFile});
+                          {global.verbosity, global.logFile}, global.link);
     if (!session.OpenFiles(error)) return FailBeforeWork(global.json, error, EXIT_USAGE);
     if (!session.Start(error)) return FailBeforeWork(global.json, error, EXIT_ENDPOINT);
 

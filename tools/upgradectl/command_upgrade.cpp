@@ -252,7 +252,7 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
                               "--jobs several devices would write it at once, so use --jobs 1",
                               EXIT_USAGE);
     DeviceSession session(endpointOptions, global.capture, {global.rounds},
-                          {global.verbosity, global.logFile});
+                          {global.verbosity, global.logFile}, global.link);
     if (!session.OpenFiles(error)) return FailBeforeWork(global.json, error, EXIT_USAGE);
     if (!session.Start(error)) return FailBeforeWork(global.json, error, EXIT_ENDPOINT);
     Restrictions restrictions;

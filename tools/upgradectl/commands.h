@@ -26,7 +26,8 @@ Command AddUpgradeCommand(CLI::App& app, const GlobalOptions& global);
 Command AddPackCommand(CLI::App& app, const GlobalOptions& global);
 Command AddUnpackCommand(CLI::App& app, const GlobalOptions& global);
 
-// Builds the whole parser and runs the chosen command.
-int RunCli(int argc, const char* const* argv);
+// Builds the whole parser and runs the chosen command. `link`, when given,
+// carries the device requests instead of a UDP socket.
+int RunCli(int argc, const char* const* argv, Transport* link = nullptr);
 
 }  // namespace quorvane::cli

@@ -29,6 +29,10 @@ bool DeviceSession::OpenFiles(std::string& error) {
 }
 
 bool DeviceSession::Start(std::string& error) {
+    if (link_ != nullptr) {
+        if (capture_.IsOpen()) recorder_.RecordInto(capture_, options_, 0);
+        return true;
+    }
     if (!endpoint_.Start()) {
         endpoint_.Close();
         error = EndpointFailureText(endpoint_.StartError());
@@ -63,6 +67,12 @@ private:
 }  // namespace
 
 std::unique_ptr<Transport> DeviceSession::OpenDeviceLink() {
+    // A stand-in for the endpoint carries one conversation; a socket of a
+    // device's own would reach the real network behind its back.
+    if (link_ != nullptr) {
+        std::cerr << "upgradectl: devices cannot be upgraded side by side over a stand-in transport\n";
+        return nullptr;
+    }
     auto parts = std::make_unique<DeviceLink::Parts>(options_, trace_);
     if (!parts->endpoint.Start()) {
         std::cerr << EndpointFailureText(parts->endpoint.StartError()) << '\n';

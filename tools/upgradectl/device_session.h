@@ -28,14 +28,17 @@ struct TraceRequest {
 
 class DeviceSession {
 public:
-    // `capture` names the pcap file to write; none when empty.
+    // `capture` names the pcap file to write; none when empty. `link`, when
+    // given, carries the requests instead of the endpoint, which then never opens.
     explicit DeviceSession(const EndpointOptions& options, std::filesystem::path capture = {},
-                           const DiscoverySettings& discovery = {}, TraceRequest trace = {})
+                           const DiscoverySettings& discovery = {}, TraceRequest trace = {},
+                           Transport* link = nullptr)
         : options_(options),
           capturePath_(std::move(capture)),
           traceRequest_(std::move(trace)),
           endpoint_(options),
-          recorder_(endpoint_),
+          link_(link),
+          recorder_(link != nullptr ? *link : endpoint_),
           trace_(std::cerr, traceRequest_.verbosity),
           tracer_(recorder_, &trace_),
           protocol_(tracer_, chain_) {
@@ -66,6 +69,7 @@ private:
     TraceRequest traceRequest_;
     PcapWriter capture_;
     UdpEndpoint endpoint_;
+    Transport* link_;
     RecordingTransport recorder_;
     TraceSink trace_;
     TracingTransport tracer_;

@@ -25,6 +25,9 @@ struct GlobalOptions {
     std::string events;   // JSON Lines of the run's events; "-" for stdout, none when empty
     int verbosity = 0;    // -v: each request and reply on stderr; -vv: with their bytes
     std::string logFile;  // the same trace, with timestamps, into this file; none when empty
+    // Not an option: a transport that stands in for the UDP endpoint, so that
+    // tests and fuzzers run whole commands without a socket. None in use.
+    Transport* link = nullptr;
 };
 
 // Registers --broadcast, --interface, --port, --wait-ms, --rounds, --json, --capture, --events, -v

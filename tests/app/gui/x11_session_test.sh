@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# The desktop program on a real X server, driven as a person would: Xvfb on
+# a free display, devsim with three devices on 127.0.0.1, the program pointed
+# at it; xdotool selects the first row, presses Upgrade, answers Yes to the
+# configuration question, waits for the completion message, presses OK and
+# then Done. Afterwards exactly one simulated device holds the image. A
+# screenshot of each step goes to SHOTS. Everything started here is stopped
+# here; every wait is bounded.
+#
+#   x11_session_test.sh PROGRAM DEVSIM UPGRADECTL EXAMPLES_DIR SHOTS
+# Exit 77 (skipped) when Xvfb, xdotool or import is missing.
+set -euo pipefail
+program=$1 devsim=$2 upgradectl=$3 examples=$4 shots=$5
+for tool in Xvfb xdotool import; do
+  command -v "$tool" >/dev/null || { echo "$tool is not installed (scripts/setup installs it)"; exit 77; }
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/quorvane-x11.XXXXXX")
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do
+    for _ in $(seq 30); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -KILL "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+fail() { echo "x11 session: $*" >&2; [ -f "$work/program.log" ] && sed 's/^/program: /' "$work/program.log" >&2; exit 1; }
+
+# Waits up to $1 tenths of a second for the command after it to succeed.
+wait_for() {
+  local tenths=$1; shift
+  for _ in $(seq "$tenths"); do "$@" && return 0; sleep 0.1; done
+  return 1
+}
+
+# The server picks a free display itself and names it on the descriptor.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+pids+=($!)
+wait_for 100 test -s "$work/display" || fail "Xvfb did not start"
+export DISPLAY=:$(head -n 1 "$work/display")
+shot_number=0
+shot() {
+  shot_number=$((shot_number + 1))
+  import -window root "$shots/$shot_number-$1.png"
+}
+mkdir -p "$shots"
+rm -f "$shots"/*.png
+
+"$devsim" --listen 127.0.0.1:0 --port-file "$work/port" --devices 3 --dump-dir "$work/dump" \
+  --log-file "$work/devsim.log" &
+pids+=($!)
+wait_for 100 test -s "$work/port" || fail "devsim did not report its port"
+"$upgradectl" pack "$work/example.upk" --script "$examples/program.cmd" \
+  --restrictions "$examples/restriction.ini" "$examples/firmware.bin" >/dev/null 2>&1
+
+QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR=$work "$program" --broadcast 127.0.0.1 --port "$(cat "$work/port")" \
+  "$work/example.upk" >"$work/program.log" 2>&1 &
+program_pid=$!
+pids+=($program_pid)
+
+# The visible windows whose title is exactly $1.
+windows() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null || true; }
+device_list() { windows "Quorvane Firmware Upgrade: example.upk" | head -n 1; }
+# A message box (or the progress window): they carry the program's name.
+small_window() { windows "Upgrade" | tail -n 1; }
+shown() { [ -n "$("$@")" ]; }
+# Clicks at a place given in the device list template's units (375 x 150).
+click_in_list_dialog() {
+  local window=$1 x=$2 y=$3 width height
+  eval "$(xdotool getwindowgeometry --shell "$window" | grep -E '^(WIDTH|HEIGHT)=')"
+  xdotool mousemove --window "$window" $((WIDTH * x / 375)) $((HEIGHT * y / 150)) click 1
+}
+press() { xdotool windowfocus --sync "$1" && xdotool key --clearmodifiers "$2"; }
+# True once the process has ended (a child that ended but was not waited for counts).
+ended() { local state; state=$(ps -o stat= -p "$1" 2>/dev/null) || return 0; [[ $state == Z* ]]; }
+
+wait_for 300 shown device_list || fail "the device list did not appear"
+list=$(device_list)
+sleep 0.5
+shot device-list
+click_in_list_dialog "$list" 100 14  # the first row, under the column headers
+sleep 0.3
+shot row-selected
+click_in_list_dialog "$list" 345 32  # Upgrade
+wait_for 100 shown small_window || fail "no configuration question after Upgrade"
+question=$(small_window)
+sleep 0.3
+shot configuration-question
+press "$question" alt+y
+# The script ends with RESET; the completion message follows it.
+wait_for 600 grep -q '^rx .*RESET' "$work/devsim.log" || fail "the upgrade did not reach RESET"
+sleep 1
+wait_for 100 shown small_window || fail "no completion message"
+sleep 0.3
+shot completion-message
+press "$(small_window)" Return
+# The list is built anew from a fresh discovery.
+wait_for 300 shown device_list || fail "the device list did not come back"
+sleep 0.5
+shot device-list-again
+click_in_list_dialog "$(device_list)" 345 137  # Done
+wait_for 100 ended "$program_pid" || fail "the program did not end after Done"
+status=0
+wait "$program_pid" || status=$?
+[ "$status" -eq 0 ] || fail "the program ended with $status"
+shot ended
+
+# devsim writes each device's memory when it stops.
+kill -TERM "${pids[1]}"
+wait "${pids[1]}" || true
+holding=0
+for dump in "$work"/dump/*.bin; do
+  [ -e "$dump" ] || continue
+  if cmp -s "$dump" "$examples/firmware.bin"; then holding=$((holding + 1)); fi
+done
+[ "$holding" -eq 1 ] || fail "$holding devices hold the image; the one selected row should"
+echo "x11 session: one device upgraded; screenshots in $shots"
+ls "$shots"

@@ -1,0 +1,96 @@
+// The line reader on its own, over a file holding the input. Each line it
+// gives is checked against what the file says: one line per physical line
+// (and one more, empty, after a final line feed), the text up to the first
+// zero byte without its line end, the comment after ';' and the outer
+// spaces. Lines of 499 bytes or more are cut, and then only the limits are
+// checked. Tokens, numbers and pairs agree with each other.
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "fuzz/fuzz_support.h"
+#include "package/line_reader.h"
+
+using namespace quorvane;
+using namespace quorvane::fuzz;
+
+namespace {
+
+constexpr std::size_t LONGEST_WHOLE_LINE = 498;  // bytes before the line feed that a read takes whole
+
+// What the reader should make of one physical line that it reads whole.
+std::string Expected(std::string_view physical, bool lineFeed) {
+    std::string line(physical);
+    if (lineFeed) line += '\n';
+    line.resize(line.find('\0') == std::string::npos ? line.size() : line.find('\0'));
+    if (!line.empty() && line.back() == '\n') line.pop_back();
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    line.resize(std::min(line.size(), line.find(';')));
+    const auto first = line.find_first_not_of(' ');
+    if (first == std::string::npos) return {};
+    return line.substr(first, line.find_last_not_of(' ') - first + 1);
+}
+
+void CheckTokens(const LineReader& reader) {
+    const uint8_t count = reader.TokenCount();
+    FUZZ_CHECK((count == 0) == reader.Line().empty());
+    std::string token;
+    std::string joined;
+    for (unsigned n = 1; n <= count; ++n) {
+        FUZZ_CHECK(reader.Token(static_cast<uint8_t>(n), token));
+        joined += (n > 1 ? " " : "") + token;
+        uint16_t low = 0;
+        uint32_t whole = 0;
+        FUZZ_CHECK(reader.Number16(static_cast<uint8_t>(n), low));
+        FUZZ_CHECK(reader.Number32(static_cast<uint8_t>(n), whole));
+        FUZZ_CHECK(low == static_cast<uint16_t>(whole));
+        uint16_t first = 0;
+        uint16_t second = 0;
+        FUZZ_CHECK(reader.Pair(static_cast<uint8_t>(n), first, second));
+        if (token.find(':') == std::string::npos) FUZZ_CHECK(first == low && second == 0);
+    }
+    // Tokens are the pieces between single spaces, so they rebuild the line.
+    if (count < 255) {
+        FUZZ_CHECK(joined == reader.Line());
+        FUZZ_CHECK(!reader.Token(static_cast<uint8_t>(count + 1), token) && token.empty());
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const auto file = ScratchFolder() / "lines.txt";
+    FUZZ_CHECK(WriteFile(file, {data, size}));
+    std::vector<std::string_view> physical;
+    std::string_view rest(reinterpret_cast<const char*>(data), size);
+    bool allWhole = true;
+    for (;;) {
+        const auto end = rest.find('\n');
+        physical.push_back(rest.substr(0, end));
+        allWhole = allWhole && physical.back().size() <= LONGEST_WHOLE_LINE;
+        if (end == std::string_view::npos) break;
+        rest.remove_prefix(end + 1);
+    }
+    LineReader reader;
+    FUZZ_CHECK(reader.Open(file));
+    std::size_t lines = 0;
+    while (reader.NextLine()) {
+        const std::string& line = reader.Line();
+        FUZZ_CHECK(line.size() < LINE_CAPACITY);
+        FUZZ_CHECK(line.find('\n') == std::string::npos && line.find(';') == std::string::npos);
+        FUZZ_CHECK(line.empty() || (line.front() != ' ' && line.back() != ' '));
+        if (allWhole) {
+            FUZZ_CHECK(lines < physical.size());
+            FUZZ_CHECK(line == Expected(physical[lines], lines + 1 < physical.size()));
+            FUZZ_CHECK(!reader.Truncated());
+        }
+        CheckTokens(reader);
+        ++lines;
+    }
+    FUZZ_CHECK(!allWhole || lines == physical.size());
+    FUZZ_CHECK(lines <= physical.size());
+    reader.Close();
+    FUZZ_CHECK(!reader.IsOpen() && !reader.NextLine());
+    return 0;
+}
