@@ -4,25 +4,10 @@
 #include <string_view>
 
 #include "protocol/interfaces.h"
+#include "protocol/ipv4_text.h"
 
 namespace quorvane {
 namespace {
-
-// Dotted-quad IPv4 only; the result is in host order like every address
-// inside the program.
-bool ParseAddress(const QString& text, uint32_t& out) {
-    const QStringList parts = text.split(u'.');
-    if (parts.size() != 4) return false;
-    uint32_t address = 0;
-    for (const QString& part : parts) {
-        bool ok = false;
-        const uint value = part.toUInt(&ok, 10);
-        if (!ok || part.isEmpty() || part.size() > 3 || value > 255) return false;
-        address = (address << 8) | value;
-    }
-    out = address;
-    return true;
-}
 
 bool ParseNumber(const QString& text, long long low, long long high, long long& out) {
     bool ok = false;
@@ -105,7 +90,7 @@ bool ParseCommandLine(const QStringList& arguments, AppOptions& options, QString
         return true;
     }
     long long number = 0;
-    if (parser.isSet(broadcast) && !ParseAddress(parser.value(broadcast), parsed.endpoint.broadcastAddress)) {
+    if (parser.isSet(broadcast) && !ParseIpv4(parser.value(broadcast).toStdString(), parsed.endpoint.broadcastAddress)) {
         error = QStringLiteral("--broadcast needs an IPv4 address");
         return false;
     }
