@@ -154,8 +154,9 @@ bool RunInTurn(const std::vector<std::size_t>& batch, DeviceRuns& runs, UpgradeP
 bool RunSideBySide(const std::vector<std::size_t>& batch, DeviceRuns& runs, UpgradePackage& package,
                    const FleetOptions& options, UpgradeProgress* progress) {
     // From here on the package's container is never read: every session
-    // loads the members extracted now.
-    PrepareLoadMembers(package);
+    // loads the members extracted now. Where one could not be, the runs go
+    // one at a time, each failing its LOAD as it would alone.
+    const bool prepared = PrepareLoadMembers(package);
     Fleet fleet{runs, package, options, progress, {}};
     std::atomic<std::size_t> next{0};
     std::atomic<bool> stopped{false};
@@ -169,7 +170,8 @@ bool RunSideBySide(const std::vector<std::size_t>& batch, DeviceRuns& runs, Upgr
             RunSession(batch[taken], fleet);
         }
     };
-    const std::size_t jobs = std::min(options.jobs == 0 ? batch.size() : options.jobs, batch.size());
+    const std::size_t wanted = options.jobs == 0 ? batch.size() : options.jobs;
+    const std::size_t jobs = prepared ? std::min({wanted, batch.size(), MAX_SIDE_BY_SIDE}) : 1;
     std::vector<std::thread> threads;
     for (std::size_t i = 0; i < jobs; ++i) threads.emplace_back(work);
     for (auto& thread : threads) thread.join();

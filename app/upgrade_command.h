@@ -53,8 +53,12 @@ public:
 // cannot be opened. Called from the device's own thread.
 using LinkFactory = std::function<std::unique_ptr<Transport>(const DeviceRecord& device)>;
 
+// Devices run at once at the most, whatever was asked: each has a socket
+// and a thread of its own, and a process has only so many files.
+inline constexpr std::size_t MAX_SIDE_BY_SIDE = 256;
+
 struct FleetOptions {
-    std::size_t jobs = 1;  // devices run at once; 0: all of them
+    std::size_t jobs = 1;  // devices run at once; 0: all of them, up to MAX_SIDE_BY_SIDE
     // Devices run side by side ask no question while others run: a failed
     // run is retried at once this many times.
     int retries = 0;

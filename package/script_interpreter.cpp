@@ -269,14 +269,17 @@ bool ScriptReadsBack(const UpgradePackage& package) {
     return false;
 }
 
-void PrepareLoadMembers(UpgradePackage& package) {
+bool PrepareLoadMembers(UpgradePackage& package) {
     LineReader reader;
     const auto script = package.WorkFile(SCRIPT_FILE);
-    if (script.empty() || !reader.Open(script)) return;
+    if (script.empty() || !reader.Open(script)) return false;
+    bool all = true;
     while (reader.NextLine()) {
         const ScriptCommand command = ReadScriptCommand(reader);
-        if (command.keyword == ScriptKeyword::Load && command.nameUsable) package.PrepareData(command.name);
+        if (command.keyword == ScriptKeyword::Load && command.nameUsable)
+            all = package.PrepareData(command.name) == ExtractStatus::Done && all;
     }
+    return all;
 }
 
 }  // namespace quorvane

@@ -34,9 +34,10 @@ bool RunUpgradeScript(UpgradePackage& package, DeviceProtocol& protocol, const D
                       ScriptObserver* observer = nullptr);
 // Extracts every member the script loads, once, for all runs that follow:
 // runs on several devices at once then only read the extracted files and
-// never use the package's container. A member that cannot be extracted is
-// left to fail its LOAD as usual.
-void PrepareLoadMembers(UpgradePackage& package);
+// never use the package's container. False when a member could not be
+// extracted: its LOAD would extract it again in every run, which runs side
+// by side must not do on one container.
+bool PrepareLoadMembers(UpgradePackage& package);
 // True when the script has a READ: its output file has one name for every
 // device, so runs on several devices at once would write it together.
 bool ScriptReadsBack(const UpgradePackage& package);

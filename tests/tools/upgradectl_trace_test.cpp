@@ -81,6 +81,8 @@ TEST_F(UpgradectlDiagnostics, VerboseTracesEveryRequestAndReplyOnStderrAndTheLog
 
 TEST_F(UpgradectlDiagnostics, AnErrorBeforeAnyWorkIsOneJsonObjectWithTheMessageAndExitCode) {
     StartSimulator();
+    ASSERT_EQ(Pack().exitCode, 0);
+    const std::string package = ReadFileText(Dir() / "p.upk");
     const struct {
         std::vector<std::string> args;
         const char* error;
@@ -98,6 +100,13 @@ TEST_F(UpgradectlDiagnostics, AnErrorBeforeAnyWorkIsOneJsonObjectWithTheMessageA
         {{"discover", "--wait-ms", "0"},
          "--wait-ms: Value 0 not in range 1 to 60000",
          "--wait-ms: Value 0 not in range 1 to 60000\n"},
+        // Opening an output would truncate or append to the package itself.
+        {{"--events", "p.upk", "upgrade", "p.upk", "--all"},
+         "--events p.upk is the package itself; nothing was done",
+         "upgradectl: --events p.upk is the package itself; nothing was done\n"},
+        {{"--capture", "./p.upk", "discover", "--package", "p.upk"},
+         "--capture ./p.upk is the package itself; nothing was done",
+         "upgradectl: --capture ./p.upk is the package itself; nothing was done\n"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args = Network();
@@ -108,8 +117,22 @@ TEST_F(UpgradectlDiagnostics, AnErrorBeforeAnyWorkIsOneJsonObjectWithTheMessageA
         EXPECT_EQ(json::parse(result.out), json({{"error", c.error}, {"exit", 2}})) << result.out;
         EXPECT_EQ(result.err.rfind(c.stderrLine, 0), 0u) << result.err;
     }
+    EXPECT_EQ(ReadFileText(Dir() / "p.upk"), package);
     ASSERT_TRUE(Sim().Stop());
     EXPECT_EQ(Sim().Log().find("rx "), std::string::npos) << "nothing may be sent: " << Sim().Log();
+}
+
+// After discovery the error still reaches a script as one JSON object.
+TEST_F(UpgradectlDiagnostics, TooFewAdmittedDevicesIsAJsonErrorToo) {
+    StartSimulator();
+    ASSERT_EQ(Pack().exitCode, 0);
+    auto args = Network();
+    args.insert(args.end(), {"--json", "upgrade", "p.upk", "--all", "--yes", "--expect", "2"});
+    const auto result = Run(args);
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_EQ(json::parse(result.out),
+              json({{"error", "1 device(s) admitted, 2 expected; nothing was done"}, {"exit", 2}}))
+        << result.out;
 }
 
 TEST_F(UpgradectlDiagnostics, PackAndUnpackReportWhatTheyWroteInJson) {

@@ -28,6 +28,8 @@ int RunDiscover(const GlobalOptions& global, const std::string& packagePath, int
     if (!packagePath.empty() && !OpenPackage(packagePath, package, error))
         return FailBeforeWork(global.json, error, EXIT_USAGE);
     cleanup.Add(package.PrivateFolder());
+    if (!packagePath.empty() && !OutputsSparePackage(global.capture, global.logFile, {}, packagePath, error))
+        return FailBeforeWork(global.json, error, EXIT_USAGE);
     DeviceSession session(endpointOptions, global.capture, {global.rounds},
                           {global.verbosity, global.logFile}, global.link);
     if (!session.OpenFiles(error)) return FailBeforeWork(global.json, error, EXIT_USAGE);

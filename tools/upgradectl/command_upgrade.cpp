@@ -65,16 +65,15 @@ bool ParseMacs(const std::vector<std::string>& texts, std::vector<MacAddress>& o
 // admitted device: upgrading only part of what was asked for is worse than
 // upgrading nothing.
 bool SelectDevices(const std::vector<DeviceRecord*>& admitted, const std::vector<MacAddress>& wanted,
-                   std::vector<DeviceRecord*>& selected) {
-    bool allFound = true;
+                   std::vector<DeviceRecord*>& selected, std::string& error) {
     for (const auto& mac : wanted) {
         bool found = false;
         for (const DeviceRecord* record : admitted) found = found || record->mac == mac;
-        if (!found)
-            std::cerr << "upgradectl: no admitted device has the MAC address " << FormatMac(mac) << '\n';
-        allFound = allFound && found;
+        if (found) continue;
+        if (!error.empty()) std::cerr << error << '\n';
+        error = "upgradectl: no admitted device has the MAC address " + FormatMac(mac);
     }
-    if (!allFound) return false;
+    if (!error.empty()) return false;
     for (DeviceRecord* record : admitted)
         for (const auto& mac : wanted)
             if (record->mac == mac) {
@@ -148,22 +147,23 @@ bool PackagePasses(const PackageCheck& check, bool json) {
 }
 
 // The admission pass and the devices the arguments choose among the
-// admitted ones; false (after saying why) when there is nothing to upgrade.
+// admitted ones; false with `error` set when there is nothing to upgrade.
 bool ChooseDevices(const UpgradeArgs& args, const std::vector<MacAddress>& wanted, UpgradePackage& package,
                    DeviceProtocol& protocol, Restrictions& restrictions, std::vector<DeviceRecord*>& selected,
-                   EventStream& events) {
+                   EventStream& events, std::string& error) {
     std::vector<DeviceRecord*> admitted;
     AdmitDevices(package, protocol, restrictions, admitted);
     events.Emit("discovered", {{"count", protocol.Chain().Records().size()}});
     for (const DeviceRecord* record : admitted) events.Emit("admitted", DeviceRowJson(MakeRow(*record)));
-    if (!MeetsExpectation(admitted.size(), args.expected, "admitted")) return false;
+    error = ExpectationShortfall(admitted.size(), args.expected, "admitted");
+    if (!error.empty()) return false;
     if (args.all) {
         selected = admitted;
-    } else if (!SelectDevices(admitted, wanted, selected)) {
+    } else if (!SelectDevices(admitted, wanted, selected, error)) {
         return false;
     }
     if (!selected.empty()) return true;
-    std::cerr << "upgradectl: the package admits no device on the network\n";
+    error = "upgradectl: the package admits no device on the network";
     return false;
 }
 
@@ -229,6 +229,8 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     if (args.all == !args.macs.empty())
         return FailBeforeWork(global.json, "upgradectl: upgrade needs either --mac MAC ... or --all",
                               EXIT_USAGE);
+    if (!OutputsSparePackage(global.capture, global.logFile, global.events, args.package, error))
+        return FailBeforeWork(global.json, error, EXIT_USAGE);
     EventStream events;
     if (!OpenEvents(global, events, error)) return FailBeforeWork(global.json, error, EXIT_USAGE);
     std::vector<MacAddress> wanted;
@@ -246,19 +248,23 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     const PackageCheck check = CheckPackage(package, package.PackageFolder());
     if (!PackagePasses(check, global.json)) return EXIT_USAGE;
 
-    if (args.jobs != 1 && ScriptReadsBack(package))
-        return FailBeforeWork(global.json,
-                              "upgradectl: the script READs into a file of one name for every device; with "
-                              "--jobs several devices would write it at once, so use --jobs 1",
-                              EXIT_USAGE);
     DeviceSession session(endpointOptions, global.capture, {global.rounds},
                           {global.verbosity, global.logFile}, global.link);
     if (!session.OpenFiles(error)) return FailBeforeWork(global.json, error, EXIT_USAGE);
     if (!session.Start(error)) return FailBeforeWork(global.json, error, EXIT_ENDPOINT);
     Restrictions restrictions;
     std::vector<DeviceRecord*> selected;
-    if (!ChooseDevices(args, wanted, package, session.Protocol(), restrictions, selected, events))
-        return EXIT_USAGE;
+    // Nothing was upgraded: the events still end with the run's result.
+    const auto refuse = [&](const std::string& line) {
+        events.Emit("run-done", {{"ok", 0}, {"failed", 0}, {"exit_code", EXIT_USAGE}});
+        return FailBeforeWork(global.json, line, EXIT_USAGE);
+    };
+    if (!ChooseDevices(args, wanted, package, session.Protocol(), restrictions, selected, events, error))
+        return refuse(error);
+    const bool sideBySide = args.jobs != 1 && selected.size() > 1;
+    if (sideBySide && ScriptReadsBack(package))
+        return refuse("upgradectl: the script READs into a file of one name for every device; with --jobs "
+                      "several devices would write it at once, so use --jobs 1");
 
     // A question is only asked where the user both sees it and can answer.
     // The bar redraws its line, which the trace's lines would break up.
@@ -267,12 +273,14 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     FleetOptions fleet;
     fleet.jobs = static_cast<std::size_t>(args.jobs);
     fleet.retries = args.retries;
-    fleet.askAfterBatch = interactive && !args.yes;
+    // With one device at a time the retry question comes per device, as it
+    // always did; side by side it would break into others' progress.
+    fleet.askAfterBatch = interactive && !args.yes && sideBySide;
     fleet.openLink = [&session](const DeviceRecord&) { return session.OpenDeviceLink(); };
     const bool bar = !global.json && terminal && global.verbosity == 0;
     UpgradeMonitor monitor({args.yes, args.retries, interactive}, bar, !global.json, &interrupts, &events);
     // The one bar follows one device; devices side by side get a line each.
-    if (bar && args.jobs != 1 && selected.size() > 1) monitor.DrawSideBySide(selected.size());
+    if (bar && sideBySide) monitor.DrawSideBySide(selected.size());
     UpgradeOutcome outcome;
     outcome.stop = CheckAndConfirm(selected, restrictions, monitor.Prompts());
     if (args.dryRun) return FinishDryRun(outcome, selected, check, global.json, monitor);
@@ -328,9 +336,9 @@ Command AddUpgradeCommand(CLI::App& app, const GlobalOptions& global) {
         ->check(CLI::Range(0, 1000));
     sub->add_option("--jobs", args->jobs,
                     "How many devices are upgraded at once, each over a socket of its own (0: all "
-                    "selected devices)")
+                    "selected devices; 256 at the most)")
         ->capture_default_str()
-        ->check(CLI::Range(0, 1024));
+        ->check(CLI::Range(0, 256));
     sub->add_option("--expect", args->expected,
                     "Exit 2 before any programming request when fewer devices are admitted")
         ->check(CLI::Range(0, 1 << 20));

@@ -82,11 +82,29 @@ std::unique_ptr<Transport> DeviceSession::OpenDeviceLink() {
     return std::make_unique<DeviceLink>(std::move(parts));
 }
 
+std::string ExpectationShortfall(std::size_t count, int expected, const char* what) {
+    if (count >= static_cast<std::size_t>(std::max(expected, 0))) return {};
+    return "upgradectl: " + std::to_string(count) + " device(s) " + what + ", " + std::to_string(expected) +
+           " expected; nothing was done";
+}
+
 bool MeetsExpectation(std::size_t count, int expected, const char* what) {
-    if (count >= static_cast<std::size_t>(std::max(expected, 0))) return true;
-    std::cerr << "upgradectl: " << count << " device(s) " << what << ", " << expected
-              << " expected; nothing was done\n";
-    return false;
+    const std::string shortfall = ExpectationShortfall(count, expected, what);
+    if (!shortfall.empty()) std::cerr << shortfall << '\n';
+    return shortfall.empty();
+}
+
+bool OutputsSparePackage(const std::string& capture, const std::string& logFile, const std::string& events,
+                         const std::filesystem::path& package, std::string& error) {
+    const std::pair<const char*, const std::string*> outputs[] = {
+        {"--capture", &capture}, {"--log-file", &logFile}, {"--events", &events}};
+    for (const auto& [option, path] : outputs) {
+        std::error_code ignored;
+        if (path->empty() || *path == "-" || !std::filesystem::equivalent(*path, package, ignored)) continue;
+        error = "upgradectl: " + std::string(option) + " " + *path + " is the package itself; nothing was done";
+        return false;
+    }
+    return true;
 }
 
 bool OpenPackage(const std::filesystem::path& path, UpgradePackage& package, std::string& error) {

@@ -83,6 +83,14 @@ bool OpenPackage(const std::filesystem::path& path, UpgradePackage& package, std
 // True when at least `expected` devices were `what` ("found", "admitted");
 // otherwise says how many were, on stderr.
 bool MeetsExpectation(std::size_t count, int expected, const char* what);
+// The same as a line for stderr; empty when the expectation is met.
+std::string ExpectationShortfall(std::size_t count, int expected, const char* what);
+
+// False with `error` set when a file the run would write (--capture,
+// --log-file, --events) is the package it reads: opening it would truncate
+// or append to the technician's package.
+bool OutputsSparePackage(const std::string& capture, const std::string& logFile, const std::string& events,
+                         const std::filesystem::path& package, std::string& error);
 
 // One discovery and an information query to every answering device; every
 // device is listed in chain order with a summary built from its block
