@@ -38,7 +38,7 @@ std::string FindingsText(const PackageCheck& check, FindingLevel level) {
     for (const Finding& finding : check.findings) {
         if (finding.level != level) continue;
         if (shown++ < BOX_FINDINGS)
-            text += "\n" + FormatFinding(finding);
+            text.append("\n").append(FormatFinding(finding));
         else
             ++hidden;
     }

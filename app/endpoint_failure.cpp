@@ -8,7 +8,7 @@ namespace quorvane {
 
 std::string EndpointFailureText(int systemError) {
     std::string text = LoadString(IDS_SOCKETS_FAILED);
-    if (systemError != 0) text += " " + std::system_category().message(systemError);
+    if (systemError != 0) text.append(" ").append(std::system_category().message(systemError));
     return text;
 }
 

@@ -233,7 +233,7 @@ std::string FormatFinding(const Finding& finding) {
     text += ": ";
     if (!finding.member.empty()) {
         text += finding.member;
-        if (finding.line > 0) text += ":" + std::to_string(finding.line);
+        if (finding.line > 0) text.append(":").append(std::to_string(finding.line));
         text += ": ";
     }
     return text + finding.text;

@@ -135,9 +135,11 @@ void PcapWriter::Write(const DatagramEnds& ends, std::span<const uint8_t> payloa
         return;
     }
     pending_ = true;
-    // The datagram's own timestamp serves as the clock; one that went back
-    // (the system time was set) flushes too rather than waiting.
-    if (when - lastFlush_ >= FLUSH_INTERVAL || when < lastFlush_) FlushLocked();
+    // Not the datagram's own time, which may be its earlier arrival; a
+    // clock that went back (the system time was set) flushes too rather
+    // than waiting.
+    const auto now = std::chrono::system_clock::now();
+    if (now - lastFlush_ >= FLUSH_INTERVAL || now < lastFlush_) FlushLocked();
 }
 
 void PcapWriter::Flush() {

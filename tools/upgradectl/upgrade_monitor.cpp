@@ -161,7 +161,7 @@ void UpgradeMonitor::ListTransfer(std::size_t index, std::string_view fileName, 
 }
 
 std::string UpgradeMonitor::Prefix(std::size_t index) const {
-    return "[" + std::to_string(index + 1) + "/" + std::to_string(count_) + " " +
+    return std::string("[") + std::to_string(index + 1) + "/" + std::to_string(count_) + " " +
            FormatMac(results_[index].mac) + "]";
 }
 
