@@ -130,7 +130,11 @@ void Simulator::Spoil(std::size_t index, uint8_t opcode, ReplyBatch& out) {
     FaultState& state = states_[index];
     std::span<uint8_t> reply = out.Bytes(out.Size() - 1);
     if (opcode == OP_LOAD_VERIFY && faults_.badChecksum) ++reply[OFFSET_PAYLOAD];
-    if (!faults_.wrongEchoOnce.count(opcode) || !HasEcho(opcode) || !state.echoSpoiled.insert(opcode).second)
+    // A read of no bytes has nothing to cut short; the spoiling waits for a
+    // read with data.
+    const bool emptyRead = opcode == OP_READ && reply.size() <= HEADER_SIZE;
+    if (!faults_.wrongEchoOnce.count(opcode) || !HasEcho(opcode) || emptyRead ||
+        !state.echoSpoiled.insert(opcode).second)
         return;
     if (opcode == OP_READ) {
         // A read answered one byte short: the payload length no longer matches.
