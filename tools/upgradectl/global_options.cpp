@@ -2,9 +2,27 @@
 
 #include <CLI/CLI.hpp>
 
-#include "protocol/interfaces.h"
+#include "protocol/network_options.h"
 
 namespace quorvane::cli {
+
+namespace {
+
+// The shared number parser as a check, worded as the command line's own
+// range checks word a refusal.
+CLI::Validator NumberIn(OptionRange range) {
+    const std::string description =
+        "INT in [" + std::to_string(range.lowest) + " - " + std::to_string(range.highest) + "]";
+    return CLI::Validator(
+        [range](std::string& input) {
+            if (ParseOptionNumber(input, range)) return std::string();
+            return "Value " + input + " not in range " + std::to_string(range.lowest) + " to " +
+                   std::to_string(range.highest);
+        },
+        description);
+}
+
+}  // namespace
 
 void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {
     auto* broadcast =
@@ -16,10 +34,10 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {
         ->excludes(broadcast);
     app.add_option("--port", options.port, "Destination UDP port of the device requests")
         ->capture_default_str()
-        ->check(CLI::Range(1, 65535));
+        ->check(NumberIn(PORT_OPTION_RANGE));
     app.add_option("--wait-ms", options.waitMs, "How long one receive waits for a reply, in milliseconds")
         ->capture_default_str()
-        ->check(CLI::Range(1, 60000));
+        ->check(NumberIn(WAIT_MS_OPTION_RANGE));
     app.add_option("--rounds", options.rounds,
                    "Discovery rounds at most; a round follows only while the last found new devices")
         ->capture_default_str()
@@ -36,39 +54,27 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {
                    "Append the same trace, each entry with its UTC time, to this file (at least as -v)");
 }
 
-namespace {
-
-// Where the requests go and the address they leave from: the named
-// interface's directed broadcast and its own address, else --broadcast from
-// any address.
-bool ResolveDestination(const GlobalOptions& options, EndpointOptions& out, std::string& error) {
-    if (!options.interfaceName.empty()) {
-        const auto chosen = FindIpv4Interface(ListIpv4Interfaces(), options.interfaceName);
-        if (!chosen) {
+bool ToEndpointOptions(const GlobalOptions& options, EndpointOptions& out, std::string& error) {
+    // --interface wins: --broadcast always has a value, its default.
+    const bool named = !options.interfaceName.empty();
+    const NetworkOptionTexts texts{named ? std::nullopt : std::optional(options.broadcast),
+                                   named ? std::optional(options.interfaceName) : std::nullopt,
+                                   std::to_string(options.port), std::to_string(options.waitMs)};
+    switch (ResolveNetworkOptions(texts, out)) {
+        case NetworkOptionFault::None:
+            return true;
+        case NetworkOptionFault::Interface:
             error = "upgradectl: no IPv4 interface named '" + options.interfaceName +
                     "' (see 'upgradectl interfaces')";
             return false;
-        }
-        out.broadcastAddress = chosen->broadcast;
-        out.localAddress = chosen->address;
-        return true;
+        case NetworkOptionFault::Broadcast:
+            error = "upgradectl: --broadcast needs an IPv4 address, not '" + options.broadcast + "'";
+            return false;
+        default:
+            // Port and wait were checked while the command line was read.
+            error = "upgradectl: the network options were refused";
+            return false;
     }
-    if (!ParseIpv4(options.broadcast, out.broadcastAddress)) {
-        error = "upgradectl: --broadcast needs an IPv4 address, not '" + options.broadcast + "'";
-        return false;
-    }
-    return true;
-}
-
-}  // namespace
-
-bool ToEndpointOptions(const GlobalOptions& options, EndpointOptions& out, std::string& error) {
-    EndpointOptions resolved;
-    if (!ResolveDestination(options, resolved, error)) return false;
-    resolved.port = options.port;
-    resolved.receiveWait = std::chrono::milliseconds(options.waitMs);
-    out = resolved;
-    return true;
 }
 
 }  // namespace quorvane::cli
