@@ -8,16 +8,19 @@ namespace quorvane::cli {
 
 namespace {
 
-// The shared number parser as a check, worded as the command line's own
-// range checks word a refusal.
+// Worded as the command line's own range checks word a refusal.
+std::string RangeRefusal(const std::string& input, OptionRange range) {
+    return "Value " + input + " not in range " + std::to_string(range.lowest) + " to " +
+           std::to_string(range.highest);
+}
+
+// The shared number parser as a check of the command line.
 CLI::Validator NumberIn(OptionRange range) {
     const std::string description =
         "INT in [" + std::to_string(range.lowest) + " - " + std::to_string(range.highest) + "]";
     return CLI::Validator(
         [range](std::string& input) {
-            if (ParseOptionNumber(input, range)) return std::string();
-            return "Value " + input + " not in range " + std::to_string(range.lowest) + " to " +
-                   std::to_string(range.highest);
+            return ParseOptionNumber(input, range) ? std::string() : RangeRefusal(input, range);
         },
         description);
 }
@@ -70,11 +73,18 @@ bool ToEndpointOptions(const GlobalOptions& options, EndpointOptions& out, std::
         case NetworkOptionFault::Broadcast:
             error = "upgradectl: --broadcast needs an IPv4 address, not '" + options.broadcast + "'";
             return false;
-        default:
-            // Port and wait were checked while the command line was read.
-            error = "upgradectl: the network options were refused";
+        case NetworkOptionFault::Port:
+            error = "upgradectl: --port: " + RangeRefusal(std::to_string(options.port), PORT_OPTION_RANGE);
+            return false;
+        case NetworkOptionFault::WaitMs:
+            error = "upgradectl: --wait-ms: " +
+                    RangeRefusal(std::to_string(options.waitMs), WAIT_MS_OPTION_RANGE);
+            return false;
+        case NetworkOptionFault::InterfaceWithBroadcast:  // only one of them is passed on
+            error = "upgradectl: --interface excludes --broadcast";
             return false;
     }
+    return false;
 }
 
 }  // namespace quorvane::cli
