@@ -100,11 +100,11 @@ std::optional<std::string> RunPackageLoop(PackageChooser& chooser, UpgradePackag
 
 void RunDialogLoop(const std::string& packageName, UpgradePackage& package, DeviceProtocol& protocol,
                    Restrictions& restrictions, DeviceListScreen& screen, SearchIndicator* search) {
-    std::vector<DeviceRecord*> devices;
+    std::vector<AdmittedDevice> devices;
     int result = DIALOG_CANCEL;
     do {
         if (search) search->SearchStarted();
-        AdmitDevices(package, protocol, restrictions, devices);
+        devices = AdmitDevices(package, protocol, restrictions);
         if (search) search->SearchEnded();
         result = screen.Show(packageName, package, devices);
         // The array refers to records of the chain: it must be empty before

@@ -31,7 +31,7 @@ class DeviceListScreen {
 public:
     virtual ~DeviceListScreen() = default;
     virtual int Show(const std::string& packageName, UpgradePackage& package,
-                     std::vector<DeviceRecord*>& devices) = 0;
+                     std::vector<AdmittedDevice>& devices) = 0;
 };
 
 // Told while an admission pass searches for devices (a busy window).

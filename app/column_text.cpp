@@ -13,7 +13,9 @@ namespace {
 constexpr int LOWEST_TYPE_BITS = 0xD8;   // "8-Port USIA"
 constexpr int HIGHEST_TYPE_BITS = 0xFC;  // "Single Serial"
 
-std::string NameText(const DeviceSummary& summary, const MacAddress& mac) {
+std::string NameText(const AdmittedDevice& device) {
+    const DeviceSummary& summary = device.summary;
+    const MacAddress& mac = device.record->mac;
     const std::size_t length = strnlen(summary.name, SUMMARY_TEXT_ROOM);
     // Never half a UTF-8 character: the rest of the name would then no
     // longer read as UTF-8 and be shown byte by byte.
@@ -21,7 +23,8 @@ std::string NameText(const DeviceSummary& summary, const MacAddress& mac) {
     return FormatStringId(IDS_NAME_FROM_MAC, {mac[3], mac[4], mac[5]});
 }
 
-std::string MacText(const MacAddress& mac) {
+std::string MacText(const AdmittedDevice& device) {
+    const MacAddress& mac = device.record->mac;
     return FormatStringId(IDS_MAC_TEXT, {mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]});
 }
 
@@ -31,7 +34,8 @@ char LetterOf(char letter) {
     return letter == '\0' ? ' ' : letter;
 }
 
-std::string FirmwareText(const DeviceSummary& s) {
+std::string FirmwareText(const AdmittedDevice& device) {
+    const DeviceSummary& s = device.summary;
     if (s.dateSecond == 0) return LoadString(IDS_FIRMWARE_UPGRADE);
     return FormatStringId(IDS_FIRMWARE_TEXT, {LetterOf(s.firmwareLetters[0]), LetterOf(s.firmwareLetters[1]),
                                               LetterOf(s.firmwareLetters[2]), s.revisionId, s.versionSecond,
@@ -63,39 +67,35 @@ int ConnectorLabelId(uint16_t deviceId) {
     }
 }
 
-std::string DeviceTypeText(uint16_t deviceId) {
+std::string DeviceTypeText(const AdmittedDevice& device) {
+    const uint16_t deviceId = device.summary.deviceId;
     return FormatPlaceholders(IDS_DEVICE_TYPE_TEXT,
                               {LoadString(PortLabelId(deviceId)), LoadString(ConnectorLabelId(deviceId))});
 }
 
+// Adding a column: a row here with its text function, and its title in
+// the string table.
+constexpr DeviceColumn COLUMNS[] = {
+    {KEY_NAME, "name", IDS_COLUMN_NAME, 80, NameText},
+    {KEY_MAC, "mac", IDS_COLUMN_MAC, 120, MacText},
+    {KEY_FIRMWARE, "firmware", IDS_COLUMN_FIRMWARE, 140, FirmwareText},
+    {KEY_DEVICE_TYPE, "type", IDS_COLUMN_DEVICE_TYPE, 125, DeviceTypeText},
+};
+
 }  // namespace
 
-bool DeviceColumnText(const DeviceRecord* record, std::string& out, int key) {
+std::span<const DeviceColumn> DeviceColumns() {
+    return COLUMNS;
+}
+
+bool DeviceColumnText(const AdmittedDevice* device, std::string& out, int key) {
     out.clear();
-    if (key != KEY_NAME && key != KEY_MAC && key != KEY_FIRMWARE && key != KEY_DEVICE_TYPE) return false;
-    if (record == nullptr) return true;
-    MacAddress mac{};
-    DeviceRecord::Mac(record, mac.data());
-    if (key == KEY_MAC) {
-        out = MacText(mac);
+    for (const DeviceColumn& column : COLUMNS) {
+        if (column.key != key) continue;
+        if (device != nullptr && device->record != nullptr) out = column.text(*device);
         return true;
     }
-    // A device whose summary could not be stored has nothing to show in the
-    // columns that the summary feeds.
-    DeviceSummary summary;
-    if (!SummaryOf(record, summary)) return true;
-    switch (key) {
-        case KEY_NAME:
-            out = NameText(summary, mac);
-            break;
-        case KEY_FIRMWARE:
-            out = FirmwareText(summary);
-            break;
-        default:
-            out = DeviceTypeText(summary.deviceId);
-            break;
-    }
-    return true;
+    return false;
 }
 
 }  // namespace quorvane

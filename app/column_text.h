@@ -1,14 +1,19 @@
 #pragma once
-// The text of one cell of the device list, made from the device's record and
-// the summary the admission pass attached to it.
+// The columns of the device list, one table that every front end iterates:
+// the desktop dialog (title and width) and upgradectl (title for its text
+// table, name for its JSON), and the text of each cell, made from the
+// device's record and the summary the admission pass built for it.
 
 #include <cstddef>
+#include <span>
 #include <string>
 
-#include "protocol/device_record.h"
+#include "package/device_summary.h"
 
 namespace quorvane {
 
+// Keys of the columns that other code names; a column no one names keeps
+// its key in the table alone.
 enum ColumnKey : int {
     KEY_NAME = 0,
     KEY_MAC = 1,
@@ -16,12 +21,22 @@ enum ColumnKey : int {
     KEY_DEVICE_TYPE = 5,
 };
 
+struct DeviceColumn {
+    int key;           // the sub-item key its cells show
+    const char* name;  // upgradectl's JSON key
+    int titleId;       // string table id of its title
+    int width;         // pixels in the desktop list
+    std::string (*text)(const AdmittedDevice& device);
+};
+
+// The columns in the order both front ends show them.
+std::span<const DeviceColumn> DeviceColumns();
+
 inline constexpr std::size_t NAME_TEXT_LIMIT = 16;
 
-// Sets `out` for keys 0, 1, 4 and 5 and returns true; any other key gives
-// false and an empty text. A record without a summary (its copy could not be
-// stored) still shows its MAC; its other columns are empty. A null record
-// gives empty texts.
-bool DeviceColumnText(const DeviceRecord* record, std::string& out, int key);
+// Sets `out` to the cell text of the column with `key` and returns true;
+// a key of no column gives false and an empty text. A null device gives
+// empty texts.
+bool DeviceColumnText(const AdmittedDevice* device, std::string& out, int key);
 
 }  // namespace quorvane

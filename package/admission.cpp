@@ -98,32 +98,27 @@ bool DeviceIdAdmitted(const Restrictions& restrictions, uint16_t deviceId) {
 }
 
 // Called for each device that answered its information query.
-void ConsiderDevice(const Restrictions& restrictions, DeviceRecord& record,
-                    std::vector<DeviceRecord*>& devices) {
+bool Admitted(const Restrictions& restrictions, const DeviceRecord& record) {
     const auto block = DeviceRecord::InfoBlock(&record);
     uint16_t vendor = 0;
     InfoBlock::VendorId(block, vendor);
-    if (!VendorAdmitted(restrictions, vendor)) return;
+    if (!VendorAdmitted(restrictions, vendor)) return false;
     uint16_t deviceId = 0;
     InfoBlock::DeviceId(block, deviceId);
-    if (!DeviceIdAdmitted(restrictions, deviceId)) return;
-    const DeviceSummary summary = BuildDeviceSummary(record);
-    // A summary that cannot be stored still leaves the device listed.
-    DeviceRecord::AttachSummary(&record, SummaryBytes(summary));
-    devices.push_back(&record);
+    return DeviceIdAdmitted(restrictions, deviceId);
 }
 
 }  // namespace
 
-void AdmitDevices(UpgradePackage& package, DeviceProtocol& protocol, Restrictions& restrictions,
-                  std::vector<DeviceRecord*>& devices) {
-    if (!ReadRestrictions(package, restrictions) || restrictions.admitsNone) return;
-    if (!protocol.Discover(0xFFFF, 0xFFFF)) return;
+std::vector<AdmittedDevice> AdmitDevices(UpgradePackage& package, DeviceProtocol& protocol,
+                                         Restrictions& restrictions) {
+    std::vector<AdmittedDevice> admitted;
+    if (!ReadRestrictions(package, restrictions) || restrictions.admitsNone) return admitted;
     // Every device is asked at once; the admitted ones keep the chain's order.
-    const std::vector<DeviceRecord*> found = protocol.Chain().Records();
-    const std::vector<bool> answered = QueryInfoAll(protocol.Link(), found);
-    for (std::size_t i = 0; i < found.size(); ++i)
-        if (answered[i]) ConsiderDevice(restrictions, *found[i], devices);
+    for (const FoundDevice& device : DiscoverAndQueryAll(protocol))
+        if (device.answered && Admitted(restrictions, *device.record))
+            admitted.push_back(WithSummary(*device.record));
+    return admitted;
 }
 
 }  // namespace quorvane

@@ -19,8 +19,6 @@ void CopyText(char (&destination)[SUMMARY_TEXT_ROOM], const std::string& text) {
 
 DeviceSummary BuildDeviceSummary(const DeviceRecord& record) {
     DeviceSummary summary;
-    // Zero the padding too: the summary is stored and compared as bytes.
-    std::memset(static_cast<void*>(&summary), 0, sizeof summary);
     const auto block = DeviceRecord::InfoBlock(&record);
     InfoBlock::VendorId(block, summary.vendorId);
     InfoBlock::DeviceId(block, summary.deviceId);
@@ -45,6 +43,13 @@ DeviceSummary BuildDeviceSummary(const DeviceRecord& record) {
     CopyText(summary.workgroup, text);
     DeviceRecord::Mac(&record, summary.mac);
     return summary;
+}
+
+std::vector<DeviceRecord*> RecordsOf(const std::vector<AdmittedDevice>& devices) {
+    std::vector<DeviceRecord*> records;
+    records.reserve(devices.size());
+    for (const AdmittedDevice& device : devices) records.push_back(device.record);
+    return records;
 }
 
 }  // namespace quorvane

@@ -1,11 +1,9 @@
 #pragma once
-// The identity record the admission pass attaches to every admitted device.
-// It is stored in the device record as a byte copy.
+// The identity of a listed device, built from its record and information
+// block, and the device together with it as the admission pass returns it.
 
 #include <cstdint>
-#include <cstring>
-#include <span>
-#include <type_traits>
+#include <vector>
 
 #include "protocol/device_record.h"
 
@@ -30,24 +28,24 @@ struct DeviceSummary {
     char workgroup[SUMMARY_TEXT_ROOM] = {};
     uint8_t mac[6] = {};
 };
-static_assert(std::is_trivially_copyable_v<DeviceSummary>);
 
-inline std::span<const uint8_t> SummaryBytes(const DeviceSummary& summary) {
-    return {reinterpret_cast<const uint8_t*>(&summary), sizeof summary};
-}
+// A device of the list: its record in the chain (which owns it) and the
+// summary made when it was admitted or listed.
+struct AdmittedDevice {
+    DeviceRecord* record = nullptr;
+    DeviceSummary summary;
+};
 
 // The summary of a device, from its record and information block: vendor and
 // device ids, firmware values, name and workgroup (cut to 19 characters).
 DeviceSummary BuildDeviceSummary(const DeviceRecord& record);
 
-// The summary attached to `record`; false (and a default summary) when the
-// record holds none of the right size.
-inline bool SummaryOf(const DeviceRecord* record, DeviceSummary& out) {
-    out = DeviceSummary{};
-    auto bytes = DeviceRecord::Summary(record);
-    if (bytes.size() != sizeof(DeviceSummary)) return false;
-    std::memcpy(&out, bytes.data(), sizeof out);
-    return true;
+// The device of `record` with the summary of its present block.
+inline AdmittedDevice WithSummary(DeviceRecord& record) {
+    return {&record, BuildDeviceSummary(record)};
 }
+
+// The records of `devices`, in their order: what the upgrade runs on.
+std::vector<DeviceRecord*> RecordsOf(const std::vector<AdmittedDevice>& devices);
 
 }  // namespace quorvane

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "package/device_summary.h"
 #include "protocol/device_protocol.h"
 #include "protocol/packet.h"
 
@@ -67,9 +68,9 @@ struct Restrictions {
 };
 
 // One admission pass: reads the keys into `restrictions`, discovers, queries
-// every device and appends the admitted ones, summary attached, to `devices`
-// (newest reply first).
-void AdmitDevices(UpgradePackage& package, DeviceProtocol& protocol, Restrictions& restrictions,
-                  std::vector<DeviceRecord*>& devices);
+// every device and returns the admitted ones with their summaries (newest
+// reply first).
+std::vector<AdmittedDevice> AdmitDevices(UpgradePackage& package, DeviceProtocol& protocol,
+                                         Restrictions& restrictions);
 
 }  // namespace quorvane

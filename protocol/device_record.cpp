@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <limits>
-#include <new>
 
 namespace quorvane {
 
@@ -30,24 +29,6 @@ uint16_t DeviceRecord::InfoLength(const DeviceRecord* record) {
 
 uint8_t DeviceRecord::InfoFlag(const DeviceRecord* record) {
     return record ? record->infoFlag : 0;
-}
-
-std::span<const uint8_t> DeviceRecord::Summary(const DeviceRecord* record) {
-    if (record == nullptr) return {};
-    return record->summary;
-}
-
-bool DeviceRecord::AttachSummary(DeviceRecord* record, std::span<const uint8_t> bytes) {
-    if (record == nullptr) return false;
-    record->summary.clear();
-    record->summary.shrink_to_fit();
-    try {
-        record->summary.assign(bytes.begin(), bytes.end());
-    } catch (const std::bad_alloc&) {
-        // Without memory for the copy the device simply carries no summary.
-        record->summary.clear();
-    }
-    return true;
 }
 
 }  // namespace quorvane

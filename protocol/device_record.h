@@ -17,7 +17,6 @@ struct DeviceRecord {
     MacAddress mac{};                  // as the device reported it
     uint32_t ipAddress = 0;            // host order; the information reply's source replaces discovery's
     std::vector<uint8_t> infoBlock;    // copy of the information block; empty: no usable block
-    std::vector<uint8_t> summary;      // copy of the summary attached by the admission pass
     uint8_t infoFlag = 0;              // payload byte 0 of the information reply
     std::unique_ptr<DeviceRecord> next;
 
@@ -27,11 +26,6 @@ struct DeviceRecord {
     static std::span<const uint8_t> InfoBlock(const DeviceRecord* record);
     static uint16_t InfoLength(const DeviceRecord* record);
     static uint8_t InfoFlag(const DeviceRecord* record);
-    static std::span<const uint8_t> Summary(const DeviceRecord* record);
-
-    // Replaces the record's summary with a copy of `bytes`. False only for a
-    // null record; a copy that cannot be allocated leaves no summary.
-    static bool AttachSummary(DeviceRecord* record, std::span<const uint8_t> bytes);
 };
 
 }  // namespace quorvane

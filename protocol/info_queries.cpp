@@ -138,4 +138,14 @@ std::vector<bool> QueryInfoAll(Transport& link, std::span<DeviceRecord* const> r
     return InfoQueries(link, records, outstanding).Run();
 }
 
+std::vector<FoundDevice> DiscoverAndQueryAll(DeviceProtocol& protocol) {
+    if (!protocol.Discover(0xFFFF, 0xFFFF)) return {};
+    const std::vector<DeviceRecord*> records = protocol.Chain().Records();
+    const std::vector<bool> answered = QueryInfoAll(protocol.Link(), records);
+    std::vector<FoundDevice> found;
+    found.reserve(records.size());
+    for (std::size_t i = 0; i < records.size(); ++i) found.push_back({records[i], answered[i]});
+    return found;
+}
+
 }  // namespace quorvane

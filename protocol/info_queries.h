@@ -7,6 +7,7 @@
 #include <span>
 #include <vector>
 
+#include "protocol/device_protocol.h"
 #include "protocol/device_record.h"
 #include "protocol/transport.h"
 
@@ -22,5 +23,16 @@ inline constexpr std::size_t INFO_QUERIES_OUTSTANDING = 64;
 // unchanged. A send the platform refuses ends that device's query.
 std::vector<bool> QueryInfoAll(Transport& link, std::span<DeviceRecord* const> records,
                                std::size_t outstanding = INFO_QUERIES_OUTSTANDING);
+
+// A device found by discovery and whether it answered its information query.
+struct FoundDevice {
+    DeviceRecord* record = nullptr;
+    bool answered = false;
+};
+
+// The search both front ends run: one discovery of every device, then the
+// information query to all found, side by side. The devices come in chain
+// order; nothing when discovery found none.
+std::vector<FoundDevice> DiscoverAndQueryAll(DeviceProtocol& protocol);
 
 }  // namespace quorvane

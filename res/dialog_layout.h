@@ -38,10 +38,7 @@ inline constexpr const char* UPGRADE_TEXT = "Upgrade";
 inline constexpr const char* SELECT_OLD_TEXT = "Select Old";
 inline constexpr const char* REFRESH_TEXT = "Refresh";
 
-// Columns of the device list: pixel widths and the sub-item key each shows.
-inline constexpr int COLUMN_COUNT = 4;
-inline constexpr int COLUMN_WIDTHS[COLUMN_COUNT] = {80, 120, 140, 125};
-inline constexpr int COLUMN_KEYS[COLUMN_COUNT] = {0, 1, 4, 5};
+// The device list's columns are in app/column_text.h, shared with upgradectl.
 
 // The system-menu command that opens the About box (any id 16..31 does).
 inline constexpr int ABOUT_COMMAND = 16;

@@ -1,38 +1,37 @@
 #include "app/gui/command_line.h"
 
 #include <QCommandLineParser>
+#include <optional>
+#include <string>
 #include <string_view>
 
-#include "protocol/interfaces.h"
-#include "protocol/ipv4_text.h"
+#include "protocol/network_options.h"
 
 namespace quorvane {
 namespace {
 
-bool ParseNumber(const QString& text, long long low, long long high, long long& out) {
-    bool ok = false;
-    const long long value = text.toLongLong(&ok, 10);
-    if (!ok || value < low || value > high) return false;
-    out = value;
-    return true;
+std::optional<std::string> ValueIfSet(const QCommandLineParser& parser, const QCommandLineOption& option) {
+    if (!parser.isSet(option)) return std::nullopt;
+    return parser.value(option).toStdString();
 }
 
-// The named interface's directed broadcast as destination and its address
-// as source; --broadcast would contradict it.
-bool UseInterface(const QCommandLineParser& parser, const QCommandLineOption& broadcast, const QString& name,
-                  EndpointOptions& endpoint, QString& error) {
-    if (parser.isSet(broadcast)) {
-        error = QStringLiteral("--interface and --broadcast exclude each other");
-        return false;
+// The message for an option the shared parser refused.
+QString NetworkOptionError(NetworkOptionFault fault, const QString& interfaceName) {
+    switch (fault) {
+        case NetworkOptionFault::Broadcast:
+            return QStringLiteral("--broadcast needs an IPv4 address");
+        case NetworkOptionFault::InterfaceWithBroadcast:
+            return QStringLiteral("--interface and --broadcast exclude each other");
+        case NetworkOptionFault::Interface:
+            return QStringLiteral("no IPv4 interface named '%1'").arg(interfaceName);
+        case NetworkOptionFault::Port:
+            return QStringLiteral("--port needs a number from 1 to 65535");
+        case NetworkOptionFault::WaitMs:
+            return QStringLiteral("--wait-ms needs a number from 1 to 60000");
+        case NetworkOptionFault::None:
+            break;
     }
-    const auto chosen = FindIpv4Interface(ListIpv4Interfaces(), name.toStdString());
-    if (!chosen) {
-        error = QStringLiteral("no IPv4 interface named '%1'").arg(name);
-        return false;
-    }
-    endpoint.broadcastAddress = chosen->broadcast;
-    endpoint.localAddress = chosen->address;
-    return true;
+    return {};
 }
 
 }  // namespace
@@ -89,27 +88,12 @@ bool ParseCommandLine(const QStringList& arguments, AppOptions& options, QString
         options = parsed;
         return true;
     }
-    long long number = 0;
-    if (parser.isSet(broadcast) && !ParseIpv4(parser.value(broadcast).toStdString(), parsed.endpoint.broadcastAddress)) {
-        error = QStringLiteral("--broadcast needs an IPv4 address");
+    const NetworkOptionTexts network{ValueIfSet(parser, broadcast), ValueIfSet(parser, interface),
+                                     ValueIfSet(parser, port), ValueIfSet(parser, wait)};
+    const NetworkOptionFault fault = ResolveNetworkOptions(network, parsed.endpoint);
+    if (fault != NetworkOptionFault::None) {
+        error = NetworkOptionError(fault, parser.value(interface));
         return false;
-    }
-    if (parser.isSet(interface) &&
-        !UseInterface(parser, broadcast, parser.value(interface), parsed.endpoint, error))
-        return false;
-    if (parser.isSet(port)) {
-        if (!ParseNumber(parser.value(port), 1, 65535, number)) {
-            error = QStringLiteral("--port needs a number from 1 to 65535");
-            return false;
-        }
-        parsed.endpoint.port = static_cast<uint16_t>(number);
-    }
-    if (parser.isSet(wait)) {
-        if (!ParseNumber(parser.value(wait), 1, 60000, number)) {
-            error = QStringLiteral("--wait-ms needs a number from 1 to 60000");
-            return false;
-        }
-        parsed.endpoint.receiveWait = std::chrono::milliseconds(number);
     }
     if (parser.isSet(capture)) parsed.capture = std::filesystem::path(parser.value(capture).toStdString());
     // -v may be given several times, also as -vv.

@@ -61,9 +61,9 @@ private:
     const DeviceListDialog& dialog_;
 };
 
-QString CellText(const DeviceRecord* record, int key) {
+QString CellText(const AdmittedDevice* device, int key) {
     std::string text;
-    DeviceColumnText(record, text, key);  // false leaves the empty text
+    DeviceColumnText(device, text, key);  // false leaves the empty text
     return ExternalText(text);
 }
 
@@ -139,7 +139,7 @@ QPushButton* DeviceListDialog::Button(int id) const {
 }
 
 int DeviceListDialog::Show(const std::string& packageName, UpgradePackage& package,
-                           std::vector<DeviceRecord*>& devices) {
+                           std::vector<AdmittedDevice>& devices) {
     InitDialog(packageName, package, devices);
     const int result = exec();
     // The caller releases the records next; no row may outlive them.
@@ -150,7 +150,7 @@ int DeviceListDialog::Show(const std::string& packageName, UpgradePackage& packa
 }
 
 void DeviceListDialog::InitDialog(const std::string& packageName, UpgradePackage& package,
-                                  std::vector<DeviceRecord*>& devices) {
+                                  std::vector<AdmittedDevice>& devices) {
     package_ = &package;
     devices_ = &devices;
     BuildSystemMenu();
@@ -181,19 +181,18 @@ void DeviceListDialog::PlaceFromTemplate() {
 }
 
 void DeviceListDialog::SetUpColumns() {
-    using namespace layout;
-    static constexpr int TITLES[COLUMN_COUNT] = {IDS_COLUMN_NAME, IDS_COLUMN_MAC, IDS_COLUMN_FIRMWARE,
-                                                 IDS_COLUMN_DEVICE_TYPE};
+    const std::span<const DeviceColumn> columns = DeviceColumns();
     list_->clear();
-    list_->setColumnCount(COLUMN_COUNT);
+    list_->setColumnCount(static_cast<int>(columns.size()));
     QTreeWidgetItem* header = list_->headerItem();
-    for (int column = 0; column < COLUMN_COUNT; ++column) {
-        header->setText(column, TableText(TITLES[column]));
-        header->setData(column, KEY_ROLE, COLUMN_KEYS[column]);
+    for (int column = 0; column < static_cast<int>(columns.size()); ++column) {
+        const DeviceColumn& shown = columns[static_cast<std::size_t>(column)];
+        header->setText(column, TableText(shown.titleId));
+        header->setData(column, KEY_ROLE, shown.key);
         header->setTextAlignment(column, Qt::AlignLeft | Qt::AlignVCenter);
         // A drag of an earlier showing must not carry over.
         list_->header()->moveSection(list_->header()->visualIndex(column), column);
-        list_->header()->resizeSection(column, COLUMN_WIDTHS[column]);
+        list_->header()->resizeSection(column, shown.width);
     }
 }
 
@@ -209,22 +208,22 @@ void DeviceListDialog::FillList() {
     for (std::size_t i = 0; i < devices_->size(); ++i) {
         auto* row = new DeviceRow(*this, static_cast<int>(i));
         for (int column = 0; column < columns; ++column)
-            row->setText(column, CellText((*devices_)[i], ColumnKey(column)));
+            row->setText(column, CellText(&(*devices_)[i], ColumnKey(column)));
         rows << row;
     }
     list_->addTopLevelItems(rows);
 }
 
-DeviceRecord* DeviceListDialog::RecordAt(int parameter) const {
+const AdmittedDevice* DeviceListDialog::DeviceAt(int parameter) const {
     if (devices_ == nullptr || parameter < 0 || static_cast<std::size_t>(parameter) >= devices_->size())
         return nullptr;
-    return (*devices_)[static_cast<std::size_t>(parameter)];
+    return &(*devices_)[static_cast<std::size_t>(parameter)];
 }
 
 int DeviceListDialog::CompareRows(int first, int second, int key) const {
     // Texts are made afresh for every comparison, as the cells show them.
-    const QString a = CellText(RecordAt(first), key);
-    const QString b = CellText(RecordAt(second), key);
+    const QString a = CellText(DeviceAt(first), key);
+    const QString b = CellText(DeviceAt(second), key);
     return QString::compare(a, b, Qt::CaseInsensitive);
 }
 
@@ -239,8 +238,8 @@ std::vector<DeviceRecord*> DeviceListDialog::SelectedDevices() const {
     std::vector<DeviceRecord*> selected;
     for (int i = 0; i < list_->topLevelItemCount(); ++i) {
         auto* row = static_cast<DeviceRow*>(list_->topLevelItem(i));
-        DeviceRecord* record = RecordAt(row->Parameter());
-        if (row->isSelected() && record != nullptr) selected.push_back(record);
+        const AdmittedDevice* device = DeviceAt(row->Parameter());
+        if (row->isSelected() && device != nullptr) selected.push_back(device->record);
     }
     return selected;
 }

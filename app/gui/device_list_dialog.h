@@ -28,12 +28,12 @@ public:
     // Done, Escape or the close box, 1004 for Refresh or a completed
     // upgrade, 1 for Enter on the list.
     int Show(const std::string& packageName, UpgradePackage& package,
-             std::vector<DeviceRecord*>& devices) override;
+             std::vector<AdmittedDevice>& devices) override;
 
     // What every showing starts with: template size and places, measured
     // distances, columns, rows in array order, title, system menu.
     void InitDialog(const std::string& packageName, UpgradePackage& package,
-                    std::vector<DeviceRecord*>& devices);
+                    std::vector<AdmittedDevice>& devices);
 
     // Sorts the rows ascending by the text of the clicked column's key.
     void OnColumnClick(int column);
@@ -66,13 +66,13 @@ private:
     void PlaceFromTemplate();
     std::vector<DeviceRecord*> SelectedDevices() const;
     // The device of a row's parameter; null when there is none.
-    DeviceRecord* RecordAt(int parameter) const;
+    const AdmittedDevice* DeviceAt(int parameter) const;
 
     DeviceProtocol& protocol_;
     const Restrictions& restrictions_;
     Prompter& prompter_;
     UpgradePackage* package_ = nullptr;
-    std::vector<DeviceRecord*>* devices_ = nullptr;
+    std::vector<AdmittedDevice>* devices_ = nullptr;
 
     QPushButton* done_;
     QTreeWidget* list_;

@@ -150,7 +150,7 @@ public:
     void SearchEnded() override { searching = false; }
 
     int Show(const std::string& packageName, UpgradePackage& package,
-             std::vector<DeviceRecord*>& devices) override {
+             std::vector<AdmittedDevice>& devices) override {
         EXPECT_FALSE(searching);
         EXPECT_TRUE(package.IsOpen());
         names.push_back(packageName);
@@ -167,7 +167,7 @@ public:
     std::vector<std::size_t> shown;
     int searches = 0;
     bool searching = false;
-    const std::vector<DeviceRecord*>* lastDevices = nullptr;
+    const std::vector<AdmittedDevice>* lastDevices = nullptr;
 
 private:
     DeviceChain& chain_;

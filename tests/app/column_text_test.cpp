@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 
 #include "package/device_summary.h"
 
@@ -17,17 +18,28 @@ DeviceSummary NamedSummary(const char* name) {
     return summary;
 }
 
-DeviceRecord RecordWith(const DeviceSummary& summary, const MacAddress& mac = TEST_MAC) {
+// A device of the list: its record (which only the MAC column reads) and
+// its summary.
+struct ListedRecord {
     DeviceRecord record;
-    record.mac = mac;
-    EXPECT_TRUE(DeviceRecord::AttachSummary(&record, SummaryBytes(summary)));
-    return record;
+    AdmittedDevice device;
+};
+
+std::unique_ptr<ListedRecord> RecordWith(const DeviceSummary& summary, const MacAddress& mac = TEST_MAC) {
+    auto listed = std::make_unique<ListedRecord>();
+    listed->record.mac = mac;
+    listed->device = {&listed->record, summary};
+    return listed;
 }
 
-std::string Text(const DeviceRecord& record, int key) {
+std::string Text(const AdmittedDevice* device, int key) {
     std::string out = "stale";
-    EXPECT_TRUE(DeviceColumnText(&record, out, key)) << "key " << key;
+    EXPECT_TRUE(DeviceColumnText(device, out, key)) << "key " << key;
     return out;
+}
+
+std::string Text(const std::unique_ptr<ListedRecord>& listed, int key) {
+    return Text(&listed->device, key);
 }
 
 TEST(ColumnText, NameIsCutToSixteenCharactersOrMadeFromTheMac) {
@@ -127,21 +139,18 @@ TEST(ColumnText, DeviceTypeJoinsPortAndConnectorLabels) {
 }
 
 TEST(ColumnText, OtherKeysGiveFalseAndAnEmptyText) {
-    const DeviceRecord record = RecordWith(NamedSummary("box"));
+    const auto listed = RecordWith(NamedSummary("box"));
     for (int key : {-1, 2, 3, 6, 1000}) {
         std::string out = "stale";
-        EXPECT_FALSE(DeviceColumnText(&record, out, key)) << key;
+        EXPECT_FALSE(DeviceColumnText(&listed->device, out, key)) << key;
         EXPECT_EQ(out, "") << key;
     }
 }
 
-TEST(ColumnText, RecordWithoutSummaryShowsOnlyItsMac) {
-    DeviceRecord record;
-    record.mac = TEST_MAC;
-    EXPECT_EQ(Text(record, KEY_NAME), "");
-    EXPECT_EQ(Text(record, KEY_MAC), "00:50:c2:1a:2b:3c");
-    EXPECT_EQ(Text(record, KEY_FIRMWARE), "");
-    EXPECT_EQ(Text(record, KEY_DEVICE_TYPE), "");
+TEST(ColumnText, MissingDeviceGivesEmptyTexts) {
+    const AdmittedDevice withoutRecord{};
+    for (const AdmittedDevice* device : {static_cast<const AdmittedDevice*>(nullptr), &withoutRecord})
+        for (int key : {KEY_NAME, KEY_MAC, KEY_FIRMWARE, KEY_DEVICE_TYPE}) EXPECT_EQ(Text(device, key), "");
 }
 
 }  // namespace

@@ -53,12 +53,11 @@ void RunPass(UpgradePackage& package, ByteStream& answers) {
     DeviceChain chain;
     DeviceProtocol protocol(link, chain);
     Restrictions restrictions;
-    std::vector<DeviceRecord*> admitted;
-    AdmitDevices(package, protocol, restrictions, admitted);
+    const std::vector<AdmittedDevice> admitted = AdmitDevices(package, protocol, restrictions);
     FUZZ_CHECK(restrictions.deviceIdCount <= DEVICEID_CAPACITY);
     // Without an admitted device the script still runs, against a made-up one.
     DeviceRecord stranger;
-    const DeviceRecord& target = admitted.empty() ? stranger : *admitted.front();
+    const DeviceRecord& target = admitted.empty() ? stranger : *admitted.front().record;
     CheckingObserver observer;
     RunUpgradeScript(package, protocol, target, &observer);
     FUZZ_CHECK(!package.reader.IsOpen());

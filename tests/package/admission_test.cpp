@@ -38,11 +38,10 @@ protected:
         package.Close();
         const auto path = test::WriteTestPackage(folder, StandardMembers("RESET\n", text));
         if (!package.Open(path)) ADD_FAILURE() << "package did not open";
-        std::vector<DeviceRecord*> devices;
-        AdmitDevices(package, net.protocol, restrictions, devices);
+        admitted = AdmitDevices(package, net.protocol, restrictions);
         EXPECT_FALSE(package.reader.IsOpen());
         std::vector<int> ids;
-        for (const DeviceRecord* record : devices) ids.push_back(record->mac[5]);
+        for (const AdmittedDevice& device : admitted) ids.push_back(device.record->mac[5]);
         return ids;
     }
 
@@ -50,6 +49,7 @@ protected:
     UpgradePackage package;
     ScriptedNetwork net;
     Restrictions restrictions;
+    std::vector<AdmittedDevice> admitted;  // of the last pass
 };
 
 TEST_F(Admission, VendorTest) {
@@ -232,9 +232,8 @@ TEST_F(Admission, SummaryCarriesTheIdentity) {
         Join({IdentityRecord(0x1000, 0x31F4), testing::FirmwareRecord(4, 0x0123, 5, 6, 2024, 7, 9, "ABC"),
               testing::NamingRecord("printer-room", std::string(30, 'w') + "xyz")});
     ASSERT_EQ(Admit(BASE_KEYS), std::vector<int>{1});
-    const DeviceRecord* record = net.chain.Head();
-    DeviceSummary summary;
-    ASSERT_TRUE(SummaryOf(record, summary));
+    ASSERT_EQ(admitted.front().record, net.chain.Head());
+    const DeviceSummary& summary = admitted.front().summary;
     EXPECT_EQ(summary.vendorId, 0x1000);
     EXPECT_EQ(summary.deviceId, 0x31F4);
     EXPECT_EQ(summary.ipAddress, 0x0A000105u);
@@ -259,15 +258,14 @@ TEST_F(Admission, SummaryIsBuiltAnewForEveryDevice) {
                             testing::NamingRecord("first", "group")});
     AddDevice(2, 0x1407, 0x00FD);  // identity only: every other field empty
     ASSERT_EQ(Admit(BASE_KEYS), (std::vector<int>{2, 1}));
-    DeviceSummary summary;
-    ASSERT_TRUE(SummaryOf(net.chain.Head(), summary));
+    DeviceSummary summary = admitted[0].summary;
     EXPECT_EQ(summary.deviceId, 0x00FD);
     EXPECT_EQ(summary.productId, 0);
     EXPECT_EQ(summary.dateSecond, 0);
     EXPECT_EQ(std::string(summary.firmwareLetters, 3), "   ");
     EXPECT_STREQ(summary.name, "");
     EXPECT_STREQ(summary.workgroup, "");
-    ASSERT_TRUE(SummaryOf(net.chain.Head()->next.get(), summary));
+    summary = admitted[1].summary;
     EXPECT_STREQ(summary.name, "first");
 }
 

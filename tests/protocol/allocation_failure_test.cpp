@@ -76,16 +76,6 @@ TEST(AllocationFailureDeathTest, RecordThatCannotBeAllocatedEndsTheProcessWithCo
         ::testing::ExitedWithCode(1), "");
 }
 
-TEST(AllocationFailure, SummaryThatCannotBeCopiedLeavesNoSummary) {
-    DeviceRecord record;
-    record.summary = {1, 2};
-    const std::vector<uint8_t> summary(1234, 0x5A);
-    failingSize = summary.size();
-    EXPECT_TRUE(DeviceRecord::AttachSummary(&record, summary));
-    EXPECT_EQ(failingSize, 0u) << "the copy was never attempted";
-    EXPECT_TRUE(DeviceRecord::Summary(&record).empty());
-}
-
 TEST(AllocationFailure, InformationBlockThatCannotBeCopiedLeavesNoBlock) {
     FakeTransport link;
     DeviceChain chain;

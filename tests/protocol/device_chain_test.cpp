@@ -59,7 +59,6 @@ TEST(DeviceRecord, AccessorsYieldTheFieldsOrEmptyValuesForAMissingRecord) {
     DeviceRecord record = ExampleDevice();
     record.infoBlock = {1, 2, 3};
     record.infoFlag = 9;
-    record.summary = {4, 5};
 
     uint8_t mac[6] = {};
     DeviceRecord::Mac(&record, mac);
@@ -69,7 +68,6 @@ TEST(DeviceRecord, AccessorsYieldTheFieldsOrEmptyValuesForAMissingRecord) {
     EXPECT_EQ(DeviceRecord::InfoBlock(&record).size(), 3u);
     EXPECT_EQ(DeviceRecord::InfoLength(&record), 3);
     EXPECT_EQ(DeviceRecord::InfoFlag(&record), 9);
-    EXPECT_EQ(DeviceRecord::Summary(&record).size(), 2u);
 
     uint8_t untouched[6] = {7, 7, 7, 7, 7, 7};
     DeviceRecord::Mac(nullptr, untouched);
@@ -78,20 +76,6 @@ TEST(DeviceRecord, AccessorsYieldTheFieldsOrEmptyValuesForAMissingRecord) {
     EXPECT_TRUE(DeviceRecord::InfoBlock(nullptr).empty());
     EXPECT_EQ(DeviceRecord::InfoLength(nullptr), 0);
     EXPECT_EQ(DeviceRecord::InfoFlag(nullptr), 0);
-    EXPECT_TRUE(DeviceRecord::Summary(nullptr).empty());
-}
-
-TEST(DeviceRecord, AttachSummaryReplacesTheCopy) {
-    EXPECT_FALSE(DeviceRecord::AttachSummary(nullptr, Hex("01")));
-    DeviceRecord record;
-    std::vector<uint8_t> bytes = Hex("01 02 03");
-    ASSERT_TRUE(DeviceRecord::AttachSummary(&record, bytes));
-    bytes[0] = 0xFF;  // the record keeps its own copy
-    EXPECT_EQ(record.summary, Hex("01 02 03"));
-    ASSERT_TRUE(DeviceRecord::AttachSummary(&record, Hex("0A")));
-    EXPECT_EQ(record.summary, Hex("0A"));
-    ASSERT_TRUE(DeviceRecord::AttachSummary(&record, {}));
-    EXPECT_TRUE(DeviceRecord::Summary(&record).empty());
 }
 
 }  // namespace

@@ -8,12 +8,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <cstring>
 #include <map>
 #include <vector>
 
+#include "protocol/network_options.h"
 #include "tools/devsim/noise_source.h"
 
 namespace quorvane::devsim {
@@ -110,17 +110,7 @@ bool Transient(int error) {
 }  // namespace
 
 bool ParseListenAddress(const std::string& text, ListenAddress& out) {
-    const std::size_t colon = text.rfind(':');
-    if (colon == std::string::npos) return false;
-    in_addr address{};
-    if (::inet_pton(AF_INET, text.substr(0, colon).c_str(), &address) != 1) return false;
-    unsigned port = 0;
-    const char* end = text.data() + text.size();
-    auto [ptr, ec] = std::from_chars(text.data() + colon + 1, end, port);
-    if (colon + 1 == text.size() || ec != std::errc() || ptr != end || port > 65535) return false;
-    out.address = ntohl(address.s_addr);
-    out.port = static_cast<uint16_t>(port);
-    return true;
+    return ParseAddressAndPort(text, out.address, out.port);
 }
 
 UdpServer::~UdpServer() {

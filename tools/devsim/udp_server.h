@@ -19,7 +19,7 @@ struct ListenAddress {
     uint16_t port = 4101;
 };
 
-// "127.0.0.1:4101"; the port may be 0.
+// "127.0.0.1:4101"; the port may be 0 (ParseAddressAndPort).
 bool ParseListenAddress(const std::string& text, ListenAddress& out);
 
 // Flags the signal handlers set and the loop polls.

@@ -35,13 +35,10 @@ int RunDiscover(const GlobalOptions& global, const std::string& packagePath, int
     if (!session.OpenFiles(error)) return FailBeforeWork(global.json, error, EXIT_USAGE);
     if (!session.Start(error)) return FailBeforeWork(global.json, error, EXIT_ENDPOINT);
 
-    std::vector<DeviceRecord*> devices;
-    if (packagePath.empty()) {
-        ListAllDevices(session.Protocol(), devices);
-    } else {
-        Restrictions restrictions;
-        AdmitDevices(package, session.Protocol(), restrictions, devices);
-    }
+    Restrictions restrictions;
+    const std::vector<AdmittedDevice> devices = packagePath.empty()
+                                                    ? ListAllDevices(session.Protocol())
+                                                    : AdmitDevices(package, session.Protocol(), restrictions);
     const auto rows = MakeRows(devices);
     if (global.json) {
         PrintJson(DeviceRowsJson(rows));

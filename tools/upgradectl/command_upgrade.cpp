@@ -151,12 +151,12 @@ bool PackagePasses(const PackageCheck& check, bool json) {
 bool ChooseDevices(const UpgradeArgs& args, const std::vector<MacAddress>& wanted, UpgradePackage& package,
                    DeviceProtocol& protocol, Restrictions& restrictions, std::vector<DeviceRecord*>& selected,
                    EventStream& events, std::string& error) {
-    std::vector<DeviceRecord*> admitted;
-    AdmitDevices(package, protocol, restrictions, admitted);
+    const std::vector<AdmittedDevice> devices = AdmitDevices(package, protocol, restrictions);
     events.Emit("discovered", {{"count", protocol.Chain().Records().size()}});
-    for (const DeviceRecord* record : admitted) events.Emit("admitted", DeviceRowJson(MakeRow(*record)));
-    error = ExpectationShortfall(admitted.size(), args.expected, "admitted");
+    for (const AdmittedDevice& device : devices) events.Emit("admitted", DeviceRowJson(MakeRow(device)));
+    error = ExpectationShortfall(devices.size(), args.expected, "admitted");
     if (!error.empty()) return false;
+    const std::vector<DeviceRecord*> admitted = RecordsOf(devices);
     if (args.all) {
         selected = admitted;
     } else if (!SelectDevices(admitted, wanted, selected, error)) {

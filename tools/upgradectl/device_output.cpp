@@ -1,20 +1,22 @@
 #include "tools/upgradectl/device_output.h"
 
+#include "app/column_text.h"
 #include "res/string_table.h"
 #include "tools/upgradectl/text_table.h"
 
 namespace quorvane::cli {
 
 nlohmann::ordered_json DeviceRowJson(const DeviceRow& row) {
-    return {{"name", row.name},
-            {"mac", row.mac},
-            {"firmware", row.firmware},
-            {"type", row.type},
-            {"ip", row.ip},
-            {"vendorId", row.vendorId},
-            {"deviceId", row.deviceId},
-            {"productId", row.productId},
-            {"revisionId", row.revisionId}};
+    nlohmann::ordered_json object = nlohmann::ordered_json::object();
+    const auto columns = DeviceColumns();
+    for (std::size_t i = 0; i < columns.size() && i < row.cells.size(); ++i)
+        object[columns[i].name] = row.cells[i];
+    object["ip"] = row.ip;
+    object["vendorId"] = row.vendorId;
+    object["deviceId"] = row.deviceId;
+    object["productId"] = row.productId;
+    object["revisionId"] = row.revisionId;
+    return object;
 }
 
 nlohmann::ordered_json DeviceRowsJson(const std::vector<DeviceRow>& rows) {
@@ -24,9 +26,15 @@ nlohmann::ordered_json DeviceRowsJson(const std::vector<DeviceRow>& rows) {
 }
 
 void PrintDeviceTable(std::ostream& out, const std::vector<DeviceRow>& rows) {
-    TextTable table({LoadString(IDS_COLUMN_NAME), LoadString(IDS_COLUMN_MAC), LoadString(IDS_COLUMN_FIRMWARE),
-                     LoadString(IDS_COLUMN_DEVICE_TYPE), "IP"});
-    for (const auto& row : rows) table.AddRow({row.name, row.mac, row.firmware, row.type, row.ip});
+    std::vector<std::string> headers;
+    for (const DeviceColumn& column : DeviceColumns()) headers.push_back(LoadString(column.titleId));
+    headers.push_back("IP");
+    TextTable table(std::move(headers));
+    for (const auto& row : rows) {
+        std::vector<std::string> cells = row.cells;
+        cells.push_back(row.ip);
+        table.AddRow(std::move(cells));
+    }
     table.Print(out);
 }
 

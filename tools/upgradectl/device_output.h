@@ -11,7 +11,7 @@ namespace quorvane::cli {
 
 nlohmann::ordered_json DeviceRowJson(const DeviceRow& row);
 nlohmann::ordered_json DeviceRowsJson(const std::vector<DeviceRow>& rows);
-// Columns Name, MAC, Firmware Date, Device Type, IP.
+// The device list's columns (DeviceColumns) and then IP.
 void PrintDeviceTable(std::ostream& out, const std::vector<DeviceRow>& rows);
 
 }  // namespace quorvane::cli

@@ -9,7 +9,6 @@
 #include "protocol/info_queries.h"
 #include "protocol/mac_text.h"
 #include "res/string_table.h"
-#include "tools/upgradectl/device_row.h"
 
 namespace quorvane::cli {
 
@@ -113,18 +112,14 @@ bool OpenPackage(const std::filesystem::path& path, UpgradePackage& package, std
     return false;
 }
 
-void ListAllDevices(DeviceProtocol& protocol, std::vector<DeviceRecord*>& devices) {
-    if (!protocol.Discover(0xFFFF, 0xFFFF)) return;
-    const std::vector<DeviceRecord*> found = protocol.Chain().Records();
-    const std::vector<bool> answered = QueryInfoAll(protocol.Link(), found);
-    for (std::size_t i = 0; i < found.size(); ++i) {
-        DeviceRecord* record = found[i];
-        if (!answered[i])
-            std::cerr << "upgradectl: no information reply from " << FormatMac(record->mac) << '\n';
-        const DeviceSummary summary = BuildDeviceSummary(*record);
-        DeviceRecord::AttachSummary(record, SummaryBytes(summary));
-        devices.push_back(record);
+std::vector<AdmittedDevice> ListAllDevices(DeviceProtocol& protocol) {
+    std::vector<AdmittedDevice> devices;
+    for (const FoundDevice& device : DiscoverAndQueryAll(protocol)) {
+        if (!device.answered)
+            std::cerr << "upgradectl: no information reply from " << FormatMac(device.record->mac) << '\n';
+        devices.push_back(WithSummary(*device.record));
     }
+    return devices;
 }
 
 }  // namespace quorvane::cli

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "package/device_summary.h"
 #include "package/upgrade_package.h"
 #include "protocol/device_chain.h"
 #include "protocol/device_protocol.h"
@@ -95,6 +96,6 @@ bool OutputsSparePackage(const std::string& capture, const std::string& logFile,
 // One discovery and an information query to every answering device; every
 // device is listed in chain order with a summary built from its block
 // (an empty one when the query failed).
-void ListAllDevices(DeviceProtocol& protocol, std::vector<DeviceRecord*>& devices);
+std::vector<AdmittedDevice> ListAllDevices(DeviceProtocol& protocol);
 
 }  // namespace quorvane::cli

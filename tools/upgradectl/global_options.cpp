@@ -2,9 +2,30 @@
 
 #include <CLI/CLI.hpp>
 
-#include "protocol/interfaces.h"
+#include "protocol/network_options.h"
 
 namespace quorvane::cli {
+
+namespace {
+
+// Worded as the command line's own range checks word a refusal.
+std::string RangeRefusal(const std::string& input, OptionRange range) {
+    return "Value " + input + " not in range " + std::to_string(range.lowest) + " to " +
+           std::to_string(range.highest);
+}
+
+// The shared number parser as a check of the command line.
+CLI::Validator NumberIn(OptionRange range) {
+    const std::string description =
+        "INT in [" + std::to_string(range.lowest) + " - " + std::to_string(range.highest) + "]";
+    return CLI::Validator(
+        [range](std::string& input) {
+            return ParseOptionNumber(input, range) ? std::string() : RangeRefusal(input, range);
+        },
+        description);
+}
+
+}  // namespace
 
 void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {
     auto* broadcast =
@@ -16,10 +37,10 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {
         ->excludes(broadcast);
     app.add_option("--port", options.port, "Destination UDP port of the device requests")
         ->capture_default_str()
-        ->check(CLI::Range(1, 65535));
+        ->check(NumberIn(PORT_OPTION_RANGE));
     app.add_option("--wait-ms", options.waitMs, "How long one receive waits for a reply, in milliseconds")
         ->capture_default_str()
-        ->check(CLI::Range(1, 60000));
+        ->check(NumberIn(WAIT_MS_OPTION_RANGE));
     app.add_option("--rounds", options.rounds,
                    "Discovery rounds at most; a round follows only while the last found new devices")
         ->capture_default_str()
@@ -36,39 +57,34 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {
                    "Append the same trace, each entry with its UTC time, to this file (at least as -v)");
 }
 
-namespace {
-
-// Where the requests go and the address they leave from: the named
-// interface's directed broadcast and its own address, else --broadcast from
-// any address.
-bool ResolveDestination(const GlobalOptions& options, EndpointOptions& out, std::string& error) {
-    if (!options.interfaceName.empty()) {
-        const auto chosen = FindIpv4Interface(ListIpv4Interfaces(), options.interfaceName);
-        if (!chosen) {
+bool ToEndpointOptions(const GlobalOptions& options, EndpointOptions& out, std::string& error) {
+    // --interface wins: --broadcast always has a value, its default.
+    const bool named = !options.interfaceName.empty();
+    const NetworkOptionTexts texts{named ? std::nullopt : std::optional(options.broadcast),
+                                   named ? std::optional(options.interfaceName) : std::nullopt,
+                                   std::to_string(options.port), std::to_string(options.waitMs)};
+    switch (ResolveNetworkOptions(texts, out)) {
+        case NetworkOptionFault::None:
+            return true;
+        case NetworkOptionFault::Interface:
             error = "upgradectl: no IPv4 interface named '" + options.interfaceName +
                     "' (see 'upgradectl interfaces')";
             return false;
-        }
-        out.broadcastAddress = chosen->broadcast;
-        out.localAddress = chosen->address;
-        return true;
+        case NetworkOptionFault::Broadcast:
+            error = "upgradectl: --broadcast needs an IPv4 address, not '" + options.broadcast + "'";
+            return false;
+        case NetworkOptionFault::Port:
+            error = "upgradectl: --port: " + RangeRefusal(std::to_string(options.port), PORT_OPTION_RANGE);
+            return false;
+        case NetworkOptionFault::WaitMs:
+            error = "upgradectl: --wait-ms: " +
+                    RangeRefusal(std::to_string(options.waitMs), WAIT_MS_OPTION_RANGE);
+            return false;
+        case NetworkOptionFault::InterfaceWithBroadcast:  // only one of them is passed on
+            error = "upgradectl: --interface excludes --broadcast";
+            return false;
     }
-    if (!ParseIpv4(options.broadcast, out.broadcastAddress)) {
-        error = "upgradectl: --broadcast needs an IPv4 address, not '" + options.broadcast + "'";
-        return false;
-    }
-    return true;
-}
-
-}  // namespace
-
-bool ToEndpointOptions(const GlobalOptions& options, EndpointOptions& out, std::string& error) {
-    EndpointOptions resolved;
-    if (!ResolveDestination(options, resolved, error)) return false;
-    resolved.port = options.port;
-    resolved.receiveWait = std::chrono::milliseconds(options.waitMs);
-    out = resolved;
-    return true;
+    return false;
 }
 
 }  // namespace quorvane::cli

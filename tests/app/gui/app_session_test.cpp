@@ -31,7 +31,8 @@ public:
     DrivenScreen(DeviceListDialog& dialog, std::deque<std::function<void(DeviceListDialog&)>> actions)
         : dialog_(dialog), actions_(std::move(actions)) {}
 
-    int Show(const std::string& name, UpgradePackage& package, std::vector<DeviceRecord*>& devices) override {
+    int Show(const std::string& name, UpgradePackage& package,
+             std::vector<AdmittedDevice>& devices) override {
         rows.push_back(static_cast<int>(devices.size()));
         scriptExtracted.push_back(std::filesystem::exists(package.WorkFile("PROGRAM.CMD")));
         searchVisible.push_back(search != nullptr && search->isVisible());

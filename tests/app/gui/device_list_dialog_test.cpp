@@ -28,7 +28,7 @@ protected:
     void Fill(const std::vector<ListedDevice>& listed) {
         for (const ListedDevice& device : listed) {
             records.push_back(MakeListedRecord(device));
-            devices.push_back(records.back().get());
+            devices.push_back(WithSummary(*records.back()));
         }
         dialog.InitDialog("field.upk", package, devices);
     }
@@ -36,7 +36,7 @@ protected:
     std::string Expected(int row, int column) {
         const int parameter = RowParameter(row);
         std::string text;
-        DeviceColumnText(devices[static_cast<std::size_t>(parameter)], text, dialog.ColumnKey(column));
+        DeviceColumnText(&devices[static_cast<std::size_t>(parameter)], text, dialog.ColumnKey(column));
         return text;
     }
 
@@ -54,8 +54,8 @@ protected:
         std::iota(order.begin(), order.end(), 0);
         std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
             std::string ta, tb;
-            DeviceColumnText(devices[a], ta, key);
-            DeviceColumnText(devices[b], tb, key);
+            DeviceColumnText(&devices[a], ta, key);
+            DeviceColumnText(&devices[b], tb, key);
             return QString::fromStdString(ta).compare(QString::fromStdString(tb), Qt::CaseInsensitive) < 0;
         });
         return order;
@@ -75,7 +75,7 @@ protected:
     ScriptedPrompter prompter;
     UpgradePackage package;
     std::vector<std::unique_ptr<DeviceRecord>> records;
-    std::vector<DeviceRecord*> devices;
+    std::vector<AdmittedDevice> devices;
     DeviceListDialog dialog{protocol, restrictions, prompter};
 };
 
@@ -341,7 +341,7 @@ TEST_F(DeviceListDialogTest, ResultCodesOfRefreshDoneEscapeCloseAndEnter) {
          2},
     };
     records.push_back(MakeListedRecord(SampleDevices()[0]));
-    devices.push_back(records.back().get());
+    devices.push_back(WithSummary(*records.back()));
     for (const ResultCase& c : cases) {
         ModalAnswerer answerer("device_list_dialog", [&](QWidget*) { c.act(dialog); });
         EXPECT_EQ(dialog.Show("field.upk", package, devices), c.expected) << c.name;
@@ -354,7 +354,7 @@ TEST_F(DeviceListDialogTest, ResultCodesOfRefreshDoneEscapeCloseAndEnter) {
 
 TEST_F(DeviceListDialogTest, EveryShowingIsModalAtTheTemplateSizeWhateverTheLastOneEndedAs) {
     records.push_back(MakeListedRecord(SampleDevices()[0]));
-    devices.push_back(records.back().get());
+    devices.push_back(WithSummary(*records.back()));
     const DialogUnits units(dialog.font());
     for (auto endState : {Qt::WindowMaximized, Qt::WindowMinimized}) {
         ModalAnswerer first("device_list_dialog", [&](QWidget*) {

@@ -14,7 +14,6 @@ std::unique_ptr<DeviceRecord> MakeListedRecord(const ListedDevice& device) {
               FirmwareRecord(device.revisionId, 1, device.versionSecond, device.versionThird,
                              device.dateFirst, device.dateSecond, device.dateThird, device.letters),
               NamingRecord(device.name, "")});
-    DeviceRecord::AttachSummary(record.get(), SummaryBytes(BuildDeviceSummary(*record)));
     return record;
 }
 

@@ -28,8 +28,8 @@ struct ListedDevice {
     uint8_t dateThird = 15;
 };
 
-// A record as the admission pass leaves it: MAC, information block (vendor,
-// device id, product 1, the revision) and the attached summary.
+// A record as discovery and the information query leave it: MAC and
+// information block (vendor, device id, product 1, the revision).
 std::unique_ptr<DeviceRecord> MakeListedRecord(const ListedDevice& device);
 
 // Three devices whose every column sorts them differently, used by the

@@ -38,10 +38,10 @@ int Render(const QDir& folder) {
     ScriptedPrompter prompter;
     UpgradePackage package;
     std::vector<std::unique_ptr<DeviceRecord>> records;
-    std::vector<DeviceRecord*> devices;
+    std::vector<AdmittedDevice> devices;
     for (const ListedDevice& device : SampleDevices()) {
         records.push_back(MakeListedRecord(device));
-        devices.push_back(records.back().get());
+        devices.push_back(WithSummary(*records.back()));
     }
     bool ok = true;
     DeviceListDialog dialog(protocol, restrictions, prompter);

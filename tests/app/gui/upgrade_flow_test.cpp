@@ -71,7 +71,7 @@ protected:
             listed.mac = fleet.devices[i].mac;
             listed.name = names[i];
             records.push_back(MakeListedRecord(listed));
-            devices.push_back(records.back().get());
+            devices.push_back(WithSummary(*records.back()));
         }
         dialog.InitDialog("field.upk", package, devices);
         dialog.show();
@@ -104,7 +104,7 @@ protected:
     Restrictions restrictions;
     WatchingPrompter prompter;
     std::vector<std::unique_ptr<DeviceRecord>> records;
-    std::vector<DeviceRecord*> devices;
+    std::vector<AdmittedDevice> devices;
     DeviceListDialog dialog{fleet.protocol, restrictions, prompter};
 };
 
