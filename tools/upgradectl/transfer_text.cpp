@@ -91,7 +91,10 @@ std::string TransferText(std::string_view fileName, uint64_t done, uint64_t tota
     // What is left for " [BAR]" beside the whole file name and the figures;
     // room for the pace is kept from the start, so that the bar does not
     // narrow once the pace is known.
-    const std::size_t figures = 1 + bytes.size() + 1 + std::max(paceText.size(), PACE_WIDTH);
+    // The bytes are counted as wide as the finished transfer's, so that
+    // the bar and the file name keep their width while the count grows.
+    const std::size_t bytesWidth = std::max(bytes.size(), CompactBytes(total, total).size());
+    const std::size_t figures = 1 + bytesWidth + 1 + std::max(paceText.size(), PACE_WIDTH);
     const std::size_t fixed = fileWidth + 1 + Percent(done, total).size() + figures;
     const std::size_t spare = room > fixed ? room - fixed : 0;
     const std::size_t bar = spare >= MIN_BAR + 3 ? std::min(maxBar, spare - 3) : 0;
