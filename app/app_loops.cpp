@@ -3,6 +3,7 @@
 #include <system_error>
 
 #include "app/endpoint_failure.h"
+#include "app/run_events.h"
 #include "package/package_check.h"
 #include "res/string_table.h"
 
@@ -99,13 +100,15 @@ std::optional<std::string> RunPackageLoop(PackageChooser& chooser, UpgradePackag
 }
 
 void RunDialogLoop(const std::string& packageName, UpgradePackage& package, DeviceProtocol& protocol,
-                   Restrictions& restrictions, DeviceListScreen& screen, SearchIndicator* search) {
+                   Restrictions& restrictions, DeviceListScreen& screen, SearchIndicator* search,
+                   EventStream* events) {
     std::vector<AdmittedDevice> devices;
     int result = DIALOG_CANCEL;
     do {
         if (search) search->SearchStarted();
         devices = AdmitDevices(package, protocol, restrictions);
         if (search) search->SearchEnded();
+        if (events) EmitAdmission(*events, protocol.Chain().Records().size(), devices);
         result = screen.Show(packageName, package, devices);
         // The array refers to records of the chain: it must be empty before
         // the chain frees them.

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/event_stream.h"
 #include "app/prompter.h"
 #include "package/restrictions.h"
 #include "package/upgrade_package.h"
@@ -66,8 +67,10 @@ std::optional<std::string> RunPackageLoop(PackageChooser& chooser, UpgradePackag
                                           Prompter& prompter);
 
 // Admission pass, dialog, array emptied, chain cleared - until the dialog
-// ends with DIALOG_CANCEL. Closes the package at the end.
+// ends with DIALOG_CANCEL. Closes the package at the end. `events`, when
+// given, receives each pass's "discovered" and "admitted" events.
 void RunDialogLoop(const std::string& packageName, UpgradePackage& package, DeviceProtocol& protocol,
-                   Restrictions& restrictions, DeviceListScreen& screen, SearchIndicator* search = nullptr);
+                   Restrictions& restrictions, DeviceListScreen& screen, SearchIndicator* search = nullptr,
+                   EventStream* events = nullptr);
 
 }  // namespace quorvane

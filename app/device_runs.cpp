@@ -47,7 +47,7 @@ bool UpgradeDevice(std::size_t index, DeviceRuns& runs, UpgradePackage& package,
                    Prompter& prompter, UpgradeProgress* progress) {
     const DeviceRecord& record = *runs.devices[index];
     DeviceCounters& counters = runs.counters[index];
-    DeviceObserver observer(progress, index, nullptr);
+    DeviceObserver observer(progress, index, nullptr, protocol, counters);
     {
         CounterWatch watch(protocol, counters);
         for (;;) {
@@ -76,7 +76,6 @@ struct Fleet {
 void RunSession(std::size_t index, Fleet& fleet) {
     const DeviceRecord& record = *fleet.runs.devices[index];
     DeviceCounters& counters = fleet.runs.counters[index];
-    DeviceObserver observer(fleet.progress, index, &fleet.lock);
     auto report = [&fleet](auto&& call) {
         if (fleet.progress == nullptr) return;
         const std::lock_guard<std::mutex> guard(fleet.lock);
@@ -91,6 +90,7 @@ void RunSession(std::size_t index, Fleet& fleet) {
     } else {
         DeviceChain chain;  // sessions find no devices: they are given theirs
         DeviceProtocol protocol(*link, chain);
+        DeviceObserver observer(fleet.progress, index, &fleet.lock, protocol, counters);
         CounterWatch watch(protocol, counters);
         for (int attempt = 0; !done; ++attempt) {
             report([&](UpgradeProgress& p) { p.OnDeviceStart(index, fleet.runs.devices.size(), record); });
@@ -127,8 +127,11 @@ void DeviceObserver::OnLine(int lineNumber, std::string_view line) {
 
 void DeviceObserver::OnTransfer(std::string_view fileName, uint64_t done, uint64_t total) {
     if (progress_ == nullptr) return;
+    TransferStep step{fileName, done, total, pace_.Step(fileName, done, total, protocol_.Link().FineNow()),
+                      counters_.exchanges};
+    step.exchanges.Merge(protocol_.Stats());
     const auto guard = Guard();
-    progress_->OnDeviceTransfer(index_, fileName, done, total);
+    progress_->OnDeviceTransfer(index_, step);
 }
 
 bool DeviceObserver::StopRequested() const {

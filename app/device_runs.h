@@ -26,11 +26,15 @@ struct DeviceRuns {
 };
 
 // Passes one device's script events on to the command's progress with the
-// device's index, under `lock` when devices run side by side.
+// device's index, under `lock` when devices run side by side. Transfers
+// come with their pace, timed by the link's clock, and the device's
+// counters so far: those of `counters` and of `protocol` since the run's
+// counting started.
 class DeviceObserver final : public ScriptObserver {
 public:
-    DeviceObserver(UpgradeProgress* progress, std::size_t index, std::mutex* lock)
-        : progress_(progress), index_(index), lock_(lock) {}
+    DeviceObserver(UpgradeProgress* progress, std::size_t index, std::mutex* lock,
+                   DeviceProtocol& protocol, const DeviceCounters& counters)
+        : progress_(progress), index_(index), lock_(lock), protocol_(protocol), counters_(counters) {}
     void OnLine(int lineNumber, std::string_view line) override;
     void OnTransfer(std::string_view fileName, uint64_t done, uint64_t total) override;
     bool StopRequested() const override;
@@ -41,6 +45,9 @@ private:
     UpgradeProgress* progress_;
     std::size_t index_;
     std::mutex* lock_;
+    DeviceProtocol& protocol_;
+    const DeviceCounters& counters_;
+    PaceMeter pace_;
 };
 
 // Runs the devices of `batch` one after another over `protocol`, each

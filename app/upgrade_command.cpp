@@ -40,7 +40,11 @@ Stop CheckAll(const std::vector<DeviceRecord*>& devices, const Restrictions& res
     return Stop::None;
 }
 
-// The question that offers the failed devices a new batch.
+// The question that offers the failed devices a new batch, in the singular for one.
+int RetryTogetherId(const std::vector<std::size_t>& failed) {
+    return failed.size() == 1 ? IDS_RETRY_ONE : IDS_RETRY_TOGETHER;
+}
+
 std::string RetryTogetherPrompt(const detail::DeviceRuns& runs, const std::vector<std::size_t>& failed) {
     std::string macs;
     for (std::size_t index : failed) {
@@ -48,7 +52,7 @@ std::string RetryTogetherPrompt(const detail::DeviceRuns& runs, const std::vecto
         macs +=
             (macs.empty() ? "" : ", ") + FormatStringId(IDS_MAC_TEXT, {m[0], m[1], m[2], m[3], m[4], m[5]});
     }
-    return FormatPlaceholders(IDS_RETRY_TOGETHER, {macs});
+    return FormatPlaceholders(RetryTogetherId(failed), {macs});
 }
 
 }  // namespace
@@ -89,7 +93,7 @@ void RunScripts(const std::vector<DeviceRecord*>& devices, UpgradePackage& packa
         }
         batch = runs.WithResult(DeviceResult::Failed);
         if (batch.empty() || !fleet.askAfterBatch ||
-            !prompter.Ask(IDS_RETRY_TOGETHER, RetryTogetherPrompt(runs, batch), BOX_YES_NO | ICON_STOP))
+            !prompter.Ask(RetryTogetherId(batch), RetryTogetherPrompt(runs, batch), BOX_YES_NO | ICON_STOP))
             break;
     }
     outcome.succeeded += runs.WithResult(DeviceResult::Upgraded).size();

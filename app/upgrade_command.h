@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/prompter.h"
+#include "app/transfer_pace.h"
 #include "package/restrictions.h"
 #include "package/script_interpreter.h"
 #include "package/upgrade_package.h"
@@ -24,6 +25,17 @@ struct DeviceCounters {
     ExchangeStats exchanges;               // over all its runs, retries included
     std::chrono::microseconds elapsed{0};  // from its first run's start to its last run's end
     int attempts = 0;
+};
+
+// One step of a device's transfer: how far it is, how fast it goes, and
+// what the device's exchanges cost so far (every run of it, the one under
+// way included).
+struct TransferStep {
+    std::string_view fileName;
+    uint64_t done = 0;
+    uint64_t total = 0;
+    TransferPace pace;
+    ExchangeStats exchanges;
 };
 
 // Progress of a whole upgrade command; the script's own lines and transfers
@@ -42,8 +54,8 @@ public:
     virtual void OnDeviceLine(std::size_t, int lineNumber, std::string_view line) {
         OnLine(lineNumber, line);
     }
-    virtual void OnDeviceTransfer(std::size_t, std::string_view fileName, uint64_t done, uint64_t total) {
-        OnTransfer(fileName, done, total);
+    virtual void OnDeviceTransfer(std::size_t, const TransferStep& step) {
+        OnTransfer(step.fileName, step.done, step.total);
     }
 };
 

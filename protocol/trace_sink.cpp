@@ -70,4 +70,10 @@ void TraceSink::Write(std::string_view line, std::string_view hex) {
     }
 }
 
+void TraceSink::Print(std::string_view text) {
+    const std::lock_guard lock(mutex_);
+    screen_ << text;
+    screen_.flush();
+}
+
 }  // namespace quorvane

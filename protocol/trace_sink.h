@@ -40,6 +40,10 @@ public:
     // One entry: `line` (without a newline) and, for the targets at
     // TRACE_HEX, `hex` (whole lines, see HexLines) below it.
     void Write(std::string_view line, std::string_view hex);
+    // Other text for the screen stream, whole and under the entries' lock,
+    // so that the two never break into each other; whether or not the
+    // screen takes entries.
+    void Print(std::string_view text);
 
 private:
     std::mutex mutex_;

@@ -61,5 +61,10 @@ inline constexpr int IDS_CONFIGURATION_WARNING = 149;
 inline constexpr int IDS_FIRMWARE_REFUSED = 152;
 inline constexpr int IDS_MAC_REFUSED = 153;
 inline constexpr int IDS_RETRY_TOGETHER = 161;  // %1: the failed devices' MACs, comma-separated
+inline constexpr int IDS_RETRY_ONE = 162;       // the same question for one device; %1: its MAC
+
+// The progress window's figures.
+inline constexpr int IDS_PROGRESS_PACE = 163;     // %1: KiB per second, %2: time left as m:ss
+inline constexpr int IDS_PROGRESS_RESENDS = 164;  // %1: requests sent again so far
 
 }  // namespace quorvane

@@ -68,6 +68,10 @@ constexpr Entry TABLE[] = {
     {IDS_RETRY_TOGETHER,
      "Upgrade failed on the devices with MAC addresses %1.\nWould you like to retry the upgrade on them "
      "now?"},
+    {IDS_RETRY_ONE,
+     "Upgrade failed on the device with MAC address %1.\nWould you like to retry the upgrade on it now?"},
+    {IDS_PROGRESS_PACE, "%1 KiB/s, %2 left"},
+    {IDS_PROGRESS_RESENDS, "Resends: %1"},
 };
 
 constexpr bool SortedById() {

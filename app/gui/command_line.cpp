@@ -71,11 +71,15 @@ bool ParseCommandLine(const QStringList& arguments, AppOptions& options, QString
         QStringLiteral("log-file"),
         QStringLiteral("Append the same trace, each entry with its UTC time, to FILE (at least as -v)."),
         QStringLiteral("FILE"));
+    const QCommandLineOption events(
+        QStringLiteral("events"),
+        QStringLiteral("Write the upgrades' events to FILE as JSON Lines ('-': stdout)."),
+        QStringLiteral("FILE"));
     const QCommandLineOption help = parser.addHelpOption();
     // Answered by main() before Qt starts; listed here for the help text.
     const QCommandLineOption version(QStringLiteral("version"),
                                      QStringLiteral("Print the program name and version."));
-    parser.addOptions({broadcast, interface, port, wait, capture, verbose, logFile, version});
+    parser.addOptions({broadcast, interface, port, wait, capture, verbose, logFile, events, version});
     parser.addPositionalArgument(QStringLiteral("package"), QStringLiteral("Upgrade package to open."),
                                  QStringLiteral("[package]"));
     if (!parser.parse(arguments)) {
@@ -100,6 +104,13 @@ bool ParseCommandLine(const QStringList& arguments, AppOptions& options, QString
     for (const QString& name : parser.optionNames())
         parsed.verbosity += name == QStringLiteral("v") || name == QStringLiteral("verbose") ? 1 : 0;
     if (parser.isSet(logFile)) parsed.logFile = std::filesystem::path(parser.value(logFile).toStdString());
+    if (parser.isSet(events)) {
+        parsed.events = parser.value(events).toStdString();
+        if (parsed.events.empty()) {
+            error = QStringLiteral("--events needs a file name, or - for stdout");
+            return false;
+        }
+    }
     const QStringList rest = parser.positionalArguments();
     if (rest.size() > 1) {
         error = QStringLiteral("only one package may be named");

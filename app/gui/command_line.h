@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <filesystem>
 #include <optional>
+#include <string>
 
 #include "protocol/udp_endpoint.h"
 
@@ -18,6 +19,7 @@ struct AppOptions {
     std::optional<std::filesystem::path> capture;  // pcap file for every datagram sent and received
     int verbosity = 0;  // -v: each request and reply on stderr; -vv: with their bytes
     std::optional<std::filesystem::path> logFile;  // the same trace, with timestamps
+    std::string events;  // JSON Lines of the run's events; "-" for stdout, none when empty
     QString help;  // the usage text when --help was given; nothing else runs then
 };
 

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QStyledItemDelegate>
 #include <QTreeWidget>
+#include <optional>
 
 #include "app/column_text.h"
 #include "app/gui/about_dialog.h"
@@ -16,6 +17,7 @@
 #include "app/gui/gui_text.h"
 #include "app/gui/gui_thread_prompter.h"
 #include "app/gui/progress_window.h"
+#include "app/run_events.h"
 #include "app/upgrade_command.h"
 #include "res/dialog_layout.h"
 #include "res/string_format.h"
@@ -257,9 +259,15 @@ void DeviceListDialog::OnUpgrade() {
     ProgressWindow window(this);
     RunWithProgress(window, [&] {
         ProgressRelay relay(window);
-        RunScripts(selected, *package_, protocol_, prompter, &relay, outcome);
+        std::optional<EventProgress> eventful;
+        if (events_ != nullptr) eventful.emplace(*events_, &relay);
+        UpgradeProgress* progress = &relay;
+        if (eventful) progress = &*eventful;
+        RunScripts(selected, *package_, protocol_, prompter, progress, outcome);
     });
     ReportCompletion(outcome, prompter_);
+    // As upgradectl says it: 0 when every device was upgraded, 1 when any failed.
+    if (events_ != nullptr) EmitRunDone(*events_, outcome.succeeded, outcome.failed, outcome.failed > 0 ? 1 : 0);
     if (outcome.dialogResult == REFRESH_RESULT) done(REFRESH_RESULT);
 }
 

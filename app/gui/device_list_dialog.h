@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/app_loops.h"
+#include "app/event_stream.h"
 #include "app/gui/control_placement.h"
 #include "app/prompter.h"
 #include "package/restrictions.h"
@@ -38,6 +39,8 @@ public:
     // Sorts the rows ascending by the text of the clicked column's key.
     void OnColumnClick(int column);
     void OnUpgrade();
+    // Where the upgrades' events go; none by default.
+    void SetEvents(EventStream* events) { events_ = events; }
     // Ids 16 to 31 open the About box.
     void OnSysCommand(int id);
     // Done, Escape and the close box: the cancel code 2.
@@ -73,6 +76,7 @@ private:
     Prompter& prompter_;
     UpgradePackage* package_ = nullptr;
     std::vector<AdmittedDevice>* devices_ = nullptr;
+    EventStream* events_ = nullptr;
 
     QPushButton* done_;
     QTreeWidget* list_;

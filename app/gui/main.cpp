@@ -9,6 +9,7 @@
 #include "app/gui/command_line.h"
 #include "app/gui/termination_cleanup.h"
 #include "app/gui/upgrade_app.h"
+#include "app/output_paths.h"
 #include "protocol/trace_sink.h"
 #include "res/version_line.h"
 
@@ -33,6 +34,17 @@ int main(int argc, char** argv) {
         std::fputs(qPrintable(options.help), stdout);
         return 0;
     }
+    // Checked before any of them is opened: opening would truncate the package.
+    const std::string packageOutput =
+        options.package ? quorvane::OutputNamingPackage(
+                              {options.capture ? options.capture->string() : std::string(),
+                               options.logFile ? options.logFile->string() : std::string(), options.events},
+                              *options.package)
+                        : std::string();
+    if (!packageOutput.empty()) {
+        std::fprintf(stderr, "quorvane-upgrade: %s\n", packageOutput.c_str());
+        return 2;
+    }
     // Opened before anything is sent, so a capture that cannot be written
     // stops the program like any other bad option.
     quorvane::PcapWriter capture;
@@ -48,7 +60,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quorvane-upgrade: %s\n", logError.c_str());
         return 2;
     }
-    quorvane::UpgradeApp app(options, &termination, capture.IsOpen() ? &capture : nullptr, &trace);
+    // The events file likewise.
+    quorvane::EventStream events;
+    std::string eventsError;
+    if (!options.events.empty() && !events.Open(options.events, eventsError)) {
+        std::fprintf(stderr, "quorvane-upgrade: %s\n", eventsError.c_str());
+        return 2;
+    }
+    quorvane::UpgradeApp app(options, &termination, capture.IsOpen() ? &capture : nullptr, &trace,
+                             events.IsOpen() ? &events : nullptr);
     app.InitInstance();
     if (!capture.Close(captureError)) std::fprintf(stderr, "quorvane-upgrade: %s\n", captureError.c_str());
     if (!trace.CloseLog(logError)) std::fprintf(stderr, "quorvane-upgrade: %s\n", logError.c_str());

@@ -39,6 +39,8 @@ ProgressWindow::ProgressWindow(QWidget* parent) : QDialog(parent) {
     device_ = AddLine(layout, this, "device");
     line_ = AddLine(layout, this, "line");
     transfer_ = AddLine(layout, this, "transfer");
+    pace_ = AddLine(layout, this, "pace");
+    resends_ = AddLine(layout, this, "resends");
     bar_ = new QProgressBar(this);
     bar_->setObjectName(QStringLiteral("bar"));
     bar_->setRange(0, BAR_STEPS);
@@ -67,6 +69,8 @@ void ProgressWindow::DeviceStarted(std::size_t index, std::size_t count, const Q
     device_->setText(tr("Upgrading device %1 of %2 (%3)").arg(index + 1).arg(count).arg(macText));
     line_->clear();
     transfer_->clear();
+    pace_->clear();
+    resends_->clear();
     bar_->setValue(0);
 }
 
@@ -77,6 +81,19 @@ void ProgressWindow::LineStarted(int lineNumber, const QString& line) {
 void ProgressWindow::Transferred(const QString& fileName, uint64_t done, uint64_t total) {
     transfer_->setText(tr("%1: %2 of %3 bytes").arg(fileName).arg(done).arg(total));
     bar_->setValue(total == 0 ? BAR_STEPS : static_cast<int>(done * BAR_STEPS / total));
+}
+
+void ProgressWindow::PaceChanged(const TransferPace& pace) {
+    if (!pace.known) {
+        pace_->clear();
+        return;
+    }
+    const std::string rate = QString::number(pace.bytesPerSecond / 1024.0, 'f', 1).toStdString();
+    pace_->setText(ExternalText(FormatPlaceholders(IDS_PROGRESS_PACE, {rate, MinutesAndSeconds(pace.left)})));
+}
+
+void ProgressWindow::ResendsCounted(uint64_t resends) {
+    resends_->setText(ExternalText(FormatPlaceholders(IDS_PROGRESS_RESENDS, {std::to_string(resends)})));
 }
 
 void ProgressWindow::DeviceEnded(std::size_t) {
@@ -103,6 +120,25 @@ void ProgressRelay::OnDeviceStart(std::size_t index, std::size_t count, const De
 void ProgressRelay::OnDeviceEnd(std::size_t index, bool) {
     QMetaObject::invokeMethod(
         &window_, [w = &window_, index] { w->DeviceEnded(index); }, Qt::QueuedConnection);
+}
+
+void ProgressRelay::OnDeviceCounters(std::size_t, const DeviceCounters& counters) {
+    QMetaObject::invokeMethod(
+        &window_, [w = &window_, resends = counters.exchanges.resends] { w->ResendsCounted(resends); },
+        Qt::QueuedConnection);
+}
+
+void ProgressRelay::OnDeviceTransfer(std::size_t, const TransferStep& step) {
+    const QString name = ExternalText(std::string(step.fileName));
+    QMetaObject::invokeMethod(
+        &window_,
+        [w = &window_, name, done = step.done, total = step.total, pace = step.pace,
+         resends = step.exchanges.resends] {
+            w->Transferred(name, done, total);
+            w->PaceChanged(pace);
+            w->ResendsCounted(resends);
+        },
+        Qt::QueuedConnection);
 }
 
 void ProgressRelay::OnLine(int lineNumber, std::string_view line) {

@@ -1,6 +1,7 @@
 #pragma once
 // The modal window shown while upgrade scripts run: which device, the script
-// line and the bytes of the current transfer. It has no cancel: stopping in
+// line, the bytes of the current transfer with its rate and time left, and
+// the requests sent again so far. It has no cancel: stopping in
 // the middle of a transfer would leave the device without firmware.
 
 #include <QDialog>
@@ -26,6 +27,10 @@ public:
     void DeviceStarted(std::size_t index, std::size_t count, const QString& macText);
     void LineStarted(int lineNumber, const QString& line);
     void Transferred(const QString& fileName, uint64_t done, uint64_t total);
+    // The transfer's rate and time left, as the command worked them out.
+    void PaceChanged(const TransferPace& pace);
+    // The device's requests sent again so far, over all its runs.
+    void ResendsCounted(uint64_t resends);
     void DeviceEnded(std::size_t index);
 
 protected:
@@ -38,6 +43,8 @@ private:
     QLabel* device_;
     QLabel* line_;
     QLabel* transfer_;
+    QLabel* pace_;
+    QLabel* resends_;
     QProgressBar* bar_;
     bool waitCursor_ = false;
 };
@@ -49,6 +56,8 @@ public:
     explicit ProgressRelay(ProgressWindow& window) : window_(window) {}
     void OnDeviceStart(std::size_t index, std::size_t count, const DeviceRecord& record) override;
     void OnDeviceEnd(std::size_t index, bool succeeded) override;
+    void OnDeviceCounters(std::size_t index, const DeviceCounters& counters) override;
+    void OnDeviceTransfer(std::size_t index, const TransferStep& step) override;
     void OnLine(int lineNumber, std::string_view line) override;
     void OnTransfer(std::string_view fileName, uint64_t done, uint64_t total) override;
 

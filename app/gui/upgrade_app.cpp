@@ -33,10 +33,10 @@ QStringList LoadRecentFiles(QSettings& settings) {
 }
 
 bool RunSession(AppWindows windows, UpgradePackage& package, DeviceProtocol& protocol,
-                Restrictions& restrictions) {
+                Restrictions& restrictions, EventStream* events) {
     const std::optional<std::string> packageName = RunPackageLoop(windows.chooser, package, windows.prompter);
     if (!packageName) return false;
-    RunDialogLoop(*packageName, package, protocol, restrictions, windows.screen, windows.search);
+    RunDialogLoop(*packageName, package, protocol, restrictions, windows.screen, windows.search, events);
     return true;
 }
 
@@ -64,8 +64,9 @@ bool UpgradeApp::InitInstance() {
     FileChooser fileChooser;
     FirstChoiceChooser chooser(options_.package, fileChooser);
     DeviceListDialog dialog(protocol, restrictions, prompter);
+    dialog.SetEvents(events_);
     SearchWindow search;
-    RunSession({prompter, chooser, dialog, &search}, package, protocol, restrictions);
+    RunSession({prompter, chooser, dialog, &search}, package, protocol, restrictions, events_);
     return false;
 }
 

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "app/app_loops.h"
+#include "app/event_stream.h"
 #include "app/gui/command_line.h"
 #include "protocol/pcap_writer.h"
 #include "protocol/trace_sink.h"
@@ -32,9 +33,10 @@ QStringList LoadRecentFiles(QSettings& settings);
 
 // Asks for a package until one opens, then shows the device list after
 // every admission pass until Done; the package is closed at the end. False
-// when the user cancelled the prompt.
+// when the user cancelled the prompt. `events`, when given, receives each
+// admission pass's events.
 bool RunSession(AppWindows windows, UpgradePackage& package, DeviceProtocol& protocol,
-                Restrictions& restrictions);
+                Restrictions& restrictions, EventStream* events = nullptr);
 
 class TerminationCleanup;
 
@@ -42,10 +44,14 @@ class UpgradeApp {
 public:
     // `termination`, when given, removes the open package's folder on SIGTERM;
     // `capture`, when given, receives every datagram and `trace` the packet
-    // trace; both must outlive the run.
+    // trace, and `events` the run's events; all must outlive the run.
     explicit UpgradeApp(AppOptions options, TerminationCleanup* termination = nullptr,
-                        PcapWriter* capture = nullptr, TraceSink* trace = nullptr)
-        : options_(std::move(options)), termination_(termination), capture_(capture), trace_(trace) {}
+                        PcapWriter* capture = nullptr, TraceSink* trace = nullptr, EventStream* events = nullptr)
+        : options_(std::move(options)),
+          termination_(termination),
+          capture_(capture),
+          trace_(trace),
+          events_(events) {}
     // Runs the whole program; always false, as there is nothing left to run
     // when it returns.
     bool InitInstance();
@@ -55,6 +61,7 @@ private:
     TerminationCleanup* termination_;
     PcapWriter* capture_;
     TraceSink* trace_;
+    EventStream* events_;
     std::unique_ptr<UdpEndpoint> endpoint_;
 };
 

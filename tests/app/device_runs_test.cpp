@@ -30,9 +30,9 @@ const std::string GIVEN_UP =
     "network traffic.\nNote: The device will not function until the upgrade is completed.";
 const Prompt GIVEN_UP_BOX{false, 147, GIVEN_UP, 0};
 const std::string RETRY_B =
-    "Upgrade failed on the devices with MAC addresses 00:50:c2:0a:bb:02.\nWould you like to retry the "
-    "upgrade on them now?";
-const Prompt RETRY_B_BOX{true, 161, RETRY_B, 0x14};
+    "Upgrade failed on the device with MAC address 00:50:c2:0a:bb:02.\nWould you like to retry the upgrade "
+    "on it now?";
+const Prompt RETRY_B_BOX{true, 162, RETRY_B, 0x14};
 
 // What the command reports per device; calls come one at a time.
 class DeviceProgress final : public UpgradeProgress {

@@ -33,6 +33,9 @@ TEST(StringTable, TextsThatCarryLineBreaksFiltersAndPlaceholders) {
         {153,
          "The MAC address of the device is not compatible with this upgrade file. Please use the correct "
          "upgrade file !"},
+        {162, "Upgrade failed on the device with MAC address %1.\nWould you like to retry the upgrade on it now?"},
+        {163, "%1 KiB/s, %2 left"},
+        {164, "Resends: %1"},
     };
     for (const Case& c : cases) EXPECT_EQ(LoadString(c.id), c.text) << c.id;
 }
@@ -41,7 +44,8 @@ TEST(StringTable, EveryIdInItsRangesIsPresentAndNothingElse) {
     const std::vector<int> present = {101, 103, 104, 105, 106, 107, 108, 109, 110, 111, 112,
                                       113, 114, 115, 116, 117, 118, 119, 120, 121, 122, 123,
                                       124, 126, 129, 130, 133, 134, 135, 136, 137, 138, 140,
-                                      141, 146, 147, 148, 149, 150, 151, 152, 153, 160, 161};
+                                      141, 146, 147, 148, 149, 150, 151, 152, 153, 160, 161,
+                                      162, 163, 164};
     for (int id = 0; id < 200; ++id) {
         const bool expected = std::find(present.begin(), present.end(), id) != present.end();
         EXPECT_EQ(!LoadString(id).empty(), expected) << id;

@@ -571,7 +571,7 @@ TEST_F(UpgradectlEndToEnd, OnATerminalTheWarningIsAskedAndProgressDrawn) {
     const auto confirmed = onTerminal("y\n");
     EXPECT_EQ(confirmed.exitCode, 0) << confirmed.out;
     const std::string bar =
-        "\r\x1b[2K[1/1 02:00:00:00:00:01] [########################] 100% 3001/3001  line ";
+        "\r\x1b[2K[1/1 02:00:00:00:00:01] IMAGE.BIN [######] 100% 2.9/2.9 KiB\r\x1b[2K";
     EXPECT_NE(confirmed.out.find(bar), std::string::npos) << confirmed.out;
     EXPECT_NE(confirmed.out.find("\r\x1b[2K[1/1 02:00:00:00:00:01] upgraded\r\n"), std::string::npos)
         << confirmed.out;

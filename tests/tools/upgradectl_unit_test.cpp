@@ -13,6 +13,7 @@
 #include "tools/upgradectl/progress_bar.h"
 #include "tools/upgradectl/terminal_prompter.h"
 #include "tools/upgradectl/text_table.h"
+#include "tools/upgradectl/transfer_text.h"
 
 namespace quorvane::cli {
 namespace {
@@ -88,8 +89,8 @@ TEST(UpgradectlProgressBar, DrawsDeviceLineAndTransferAndEndsWithAResultLine) {
     bar.OnLine(4, "LOAD FIRMWARE.BIN 1:0");
     bar.OnTransfer("FIRMWARE.BIN", 512, 1024);
     const std::string drawn = out.str();
-    EXPECT_NE(drawn.find("[1/3 02:00:00:00:00:01] [############------------]  50% 512/1024  line 4: LOAD "
-                         "FIRMWARE.BIN 1:0"),
+    EXPECT_NE(drawn.find("[1/3 02:00:00:00:00:01] FIRMWARE.BIN [############------------]  50% 512 B/1.0 KiB  "
+                         "line 4: LOAD FIRMWARE.BIN 1:0"),
               std::string::npos)
         << drawn;
     bar.OnDeviceEnd(0, false);
@@ -104,27 +105,95 @@ TEST(UpgradectlFleetBoard, RateAndEtaOnceTimeHasPassed) {
     EXPECT_EQ(FleetBoard::RateAndEta(10240, 1024000, Seconds(1)), "10.0 KiB/s ETA 1:39");
 }
 
+TransferStep Step(std::string_view file, uint64_t done, uint64_t total, uint64_t deviceBytes,
+                  TransferPace pace = {}) {
+    TransferStep step{file, done, total, pace, {}};
+    step.exchanges.bytes = deviceBytes;
+    return step;
+}
+
 TEST(UpgradectlFleetBoard, DrawsALinePerDeviceUnderWayAndLeavesALineForEachDone) {
     std::ostringstream out;
     FleetBoard board(out, 2, 80);
     board.Start(0, "[1/2 02:00:00:00:00:01]");
     board.Start(1, "[2/2 02:00:00:00:00:02]");
-    board.Transfer(1, "IMAGE.BIN", 1024, 1024);
+    board.Transfer(1, Step("IMAGE.BIN", 1024, 1024, 1024));
     EXPECT_NE(out.str().find("[1/2 02:00:00:00:00:01] starting\n"
-                             "[2/2 02:00:00:00:00:02] IMAGE.BIN [##########] 100%\n"
-                             "total: 0 of 2 done, 2 running, 1024 bytes\n"),
+                             "[2/2 02:00:00:00:00:02] IMAGE.BIN [######] 100% 1.0/1.0 KiB\n"
+                             "total: 0 of 2 done, 2 running, 1.0 KiB\n"),
               std::string::npos)
         << out.str();
     board.End(0, "failed", false);
     EXPECT_NE(out.str().find("\x1b[3A\r\x1b[J[1/2 02:00:00:00:00:01] failed\n"
-                             "[2/2 02:00:00:00:00:02] IMAGE.BIN [##########] 100%\n"
-                             "total: 1 of 2 done (1 failed), 1 running, 1024 bytes\n"),
+                             "[2/2 02:00:00:00:00:02] IMAGE.BIN [######] 100% 1.0/1.0 KiB\n"
+                             "total: 1 of 2 done (1 failed), 1 running, 1.0 KiB\n"),
               std::string::npos)
         << out.str();
     board.End(1, "upgraded", true);
     EXPECT_TRUE(out.str().ends_with("\x1b[2A\r\x1b[J[2/2 02:00:00:00:00:02] upgraded\n"))
         << "nothing is drawn once no device is under way:\n"
         << out.str();
+}
+
+// A row keeps MAC, file, bar, bytes, rate and time left within 80 columns,
+// and a device retried after the batch counts once in the total.
+TEST(UpgradectlFleetBoard, RowsShowBytesAndRateAndRetriedDevicesCountOnce) {
+    std::ostringstream out;
+    FleetBoard board(out, 2, 80);
+    const TransferPace pace{true, 81920, std::chrono::seconds(75)};
+    board.Start(0, "[1/2 02:00:00:00:00:01]");
+    board.Start(1, "[2/2 02:00:00:00:00:02]");
+    board.Transfer(0, Step("FIRMWARE.BIN", 524288, 6815744, 600000, pace));
+    board.End(1, "failed", false);
+    EXPECT_TRUE(out.str().ends_with("[2/2 02:00:00:00:00:02] failed\n"
+                                    "[1/2 02:00:00:00:00:01] FIRMWARE.BIN   7% 512 KiB/6.5 MiB 80.0 KiB/s ETA "
+                                    "1:15\n"
+                                    "total: 1 of 2 done (1 failed), 1 running, 585 KiB\n"))
+        << out.str();
+    board.Start(1, "[2/2 02:00:00:00:00:02]");  // the retry after the batch
+    board.Transfer(1, Step("FIRMWARE.BIN", 0, 6815744, 100000));
+    board.End(0, "upgraded", true);
+    EXPECT_TRUE(out.str().ends_with("total: 1 of 2 done, 1 running, 683 KiB\n")) << out.str();
+}
+
+// The one device's line at 80 columns: the bar narrows, then the middle of
+// a long file name gives way, and the rate and time left stay.
+TEST(UpgradectlProgressBar, KeepsTheFileNameInSightAt80Columns) {
+    struct Case {
+        const char* file;
+        uint64_t done;
+        const char* expected;
+    } cases[] = {
+        {"FW.BIN", 1536,
+         "[1/3 02:00:00:00:00:01] FW.BIN [######---]  75% 1.5/2.0 KiB 80.0 KiB/s ETA 0:01"},
+        {"dovrelink-4.00.02-release-candidate-firmware.bin", 1536,
+         "[1/3 02:00:00:00:00:01] dovrelin...are.bin  75% 1.5/2.0 KiB 80.0 KiB/s ETA 0:01"},
+    };
+    for (const Case& c : cases) {
+        std::ostringstream out;
+        StatusLine status(out, 80);
+        ProgressBar bar(status, out);
+        DeviceRecord record;
+        record.mac = {0x02, 0, 0, 0, 0, 0x01};
+        bar.OnDeviceStart(0, 3, record);
+        bar.OnLine(4, std::string("LOAD ") + c.file + " 1:0");
+        bar.Transfer(Step(c.file, c.done, 2048, c.done, {true, 81920, std::chrono::seconds(1)}));
+        const std::string drawn = out.str().substr(out.str().rfind("\x1b[2K") + 4);
+        EXPECT_EQ(drawn, c.expected) << c.file;
+        EXPECT_LE(drawn.size(), 79u) << c.file;
+    }
+}
+
+TEST(UpgradectlTransferText, CompactBytesAndTheMiddleOfLongNames) {
+    const std::pair<uint64_t, const char*> sizes[] = {
+        {0, "0 B"}, {1023, "1023 B"}, {1024, "1.0 KiB"}, {10239, "9.9 KiB"}, {655360, "640 KiB"},
+        {1572864, "1.5 MiB"}, {3221225472, "3.0 GiB"}};
+    for (const auto& [bytes, text] : sizes) EXPECT_EQ(CompactBytes(bytes), text) << bytes;
+    EXPECT_EQ(CompactBytes(1536, 2048), "1.5/2.0 KiB");
+    EXPECT_EQ(CompactBytes(512, 2048), "512 B/2.0 KiB");
+    EXPECT_EQ(ElideMiddle("firmware.bin", 12), "firmware.bin");
+    EXPECT_EQ(ElideMiddle("firmware-release.bin", 13), "firmw...e.bin");
+    EXPECT_EQ(ElideMiddle("firmware.bin", 3), "fir");
 }
 
 TEST(UpgradectlTextTable, PadsColumnsToTheWidestCell) {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "app/run_events.h"
 #include "package/restrictions.h"
 #include "tools/upgradectl/command_error.h"
 #include "tools/upgradectl/commands.h"
@@ -39,15 +40,14 @@ int RunDiscover(const GlobalOptions& global, const std::string& packagePath, int
     const std::vector<AdmittedDevice> devices = packagePath.empty()
                                                     ? ListAllDevices(session.Protocol())
                                                     : AdmitDevices(package, session.Protocol(), restrictions);
-    const auto rows = MakeRows(devices);
     if (global.json) {
-        PrintJson(DeviceRowsJson(rows));
+        PrintJson(AdmittedListJson(devices));
     } else {
-        PrintDeviceTable(std::cout, rows);
-        std::cerr << rows.size() << (packagePath.empty() ? " device(s) found" : " device(s) admitted")
+        PrintDeviceTable(std::cout, MakeRows(devices));
+        std::cerr << devices.size() << (packagePath.empty() ? " device(s) found" : " device(s) admitted")
                   << '\n';
     }
-    return MeetsExpectation(rows.size(), expected, packagePath.empty() ? "found" : "admitted") ? EXIT_DONE
+    return MeetsExpectation(devices.size(), expected, packagePath.empty() ? "found" : "admitted") ? EXIT_DONE
                                                                                                : EXIT_USAGE;
 }
 

@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "app/event_stream.h"
 #include "app/interrupt_watch.h"
+#include "app/run_events.h"
 #include "app/upgrade_command.h"
 #include "package/package_check.h"
 #include "package/restrictions.h"
@@ -18,10 +20,7 @@
 #include "protocol/mac_text.h"
 #include "tools/upgradectl/command_error.h"
 #include "tools/upgradectl/commands.h"
-#include "tools/upgradectl/device_output.h"
-#include "tools/upgradectl/device_row.h"
 #include "tools/upgradectl/device_session.h"
-#include "tools/upgradectl/event_stream.h"
 #include "tools/upgradectl/exit_codes.h"
 #include "tools/upgradectl/findings_output.h"
 #include "tools/upgradectl/json_output.h"
@@ -152,8 +151,7 @@ bool ChooseDevices(const UpgradeArgs& args, const std::vector<MacAddress>& wante
                    DeviceProtocol& protocol, Restrictions& restrictions, std::vector<DeviceRecord*>& selected,
                    EventStream& events, std::string& error) {
     const std::vector<AdmittedDevice> devices = AdmitDevices(package, protocol, restrictions);
-    events.Emit("discovered", {{"count", protocol.Chain().Records().size()}});
-    for (const AdmittedDevice& device : devices) events.Emit("admitted", DeviceRowJson(MakeRow(device)));
+    EmitAdmission(events, protocol.Chain().Records().size(), devices);
     error = ExpectationShortfall(devices.size(), args.expected, "admitted");
     if (!error.empty()) return false;
     const std::vector<DeviceRecord*> admitted = RecordsOf(devices);
@@ -194,7 +192,7 @@ int FinishDryRun(const UpgradeOutcome& outcome, const std::vector<DeviceRecord*>
 // device it left mid-script.
 void RunInterruptibly(const std::vector<DeviceRecord*>& selected, UpgradePackage& package,
                       DeviceProtocol& protocol, const FleetOptions& fleet, UpgradeMonitor& monitor,
-                      InterruptWatch& interrupts, UpgradeOutcome& outcome) {
+                      EventStream& events, InterruptWatch& interrupts, UpgradeOutcome& outcome) {
     // Said at once: an exchange may wait for many seconds, and a technician
     // who hears nothing presses Ctrl-C again, which ends mid-device.
     interrupts.OnFirstSignal([](int) {
@@ -203,7 +201,9 @@ void RunInterruptibly(const std::vector<DeviceRecord*>& selected, UpgradePackage
             << std::flush;
     });
     interrupts.SetStopGracefully(true);
-    RunScripts(selected, package, protocol, monitor.Prompts(), &monitor, outcome, fleet);
+    EventProgress eventful(events, &monitor);
+    UpgradeProgress* progress = events.IsOpen() ? static_cast<UpgradeProgress*>(&eventful) : &monitor;
+    RunScripts(selected, package, protocol, monitor.Prompts(), progress, outcome, fleet);
     ReportCompletion(outcome, monitor.Prompts());
     if (interrupts.Interrupted()) monitor.TellInterrupted(selected);
 }
@@ -256,7 +256,7 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     std::vector<DeviceRecord*> selected;
     // Nothing was upgraded: the events still end with the run's result.
     const auto refuse = [&](const std::string& line) {
-        events.Emit("run-done", {{"ok", 0}, {"failed", 0}, {"exit_code", EXIT_USAGE}});
+        EmitRunDone(events, 0, 0, EXIT_USAGE);
         return FailBeforeWork(global.json, line, EXIT_USAGE);
     };
     if (!ChooseDevices(args, wanted, package, session.Protocol(), restrictions, selected, events, error))
@@ -278,17 +278,18 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     fleet.askAfterBatch = interactive && !args.yes && sideBySide;
     fleet.openLink = [&session](const DeviceRecord&) { return session.OpenDeviceLink(); };
     const bool bar = !global.json && terminal && global.verbosity == 0;
-    UpgradeMonitor monitor({args.yes, args.retries, interactive}, bar, !global.json, &interrupts, &events);
+    UpgradeMonitor monitor({args.yes, args.retries, interactive}, bar, !global.json, &interrupts);
+    monitor.ShareScreen(session.Trace());
     // The one bar follows one device; devices side by side get a line each.
     if (bar && sideBySide) monitor.DrawSideBySide(selected.size());
     UpgradeOutcome outcome;
     outcome.stop = CheckAndConfirm(selected, restrictions, monitor.Prompts());
     if (args.dryRun) return FinishDryRun(outcome, selected, check, global.json, monitor);
     if (outcome.stop == UpgradeOutcome::Stop::None)
-        RunInterruptibly(selected, package, session.Protocol(), fleet, monitor, interrupts, outcome);
+        RunInterruptibly(selected, package, session.Protocol(), fleet, monitor, events, interrupts, outcome);
     const int code = interrupts.Interrupted() ? interrupts.ExitCode() : ExitCodeOf(outcome);
     monitor.PrintSummary(std::cerr);
-    events.Emit("run-done", {{"ok", outcome.succeeded}, {"failed", outcome.failed}, {"exit_code", code}});
+    EmitRunDone(events, outcome.succeeded, outcome.failed, code);
     if (global.json) {
         auto report = monitor.Report(outcome, code);
         AddWarnings(report, check);

@@ -1,7 +1,6 @@
 #pragma once
-// The device list on stdout: a table for people, JSON for scripts.
+// The device list on stdout as a table for people (scripts get AdmittedListJson).
 
-#include <nlohmann/json.hpp>
 #include <ostream>
 #include <vector>
 
@@ -9,8 +8,6 @@
 
 namespace quorvane::cli {
 
-nlohmann::ordered_json DeviceRowJson(const DeviceRow& row);
-nlohmann::ordered_json DeviceRowsJson(const std::vector<DeviceRow>& rows);
 // The device list's columns (DeviceColumns) and then IP.
 void PrintDeviceTable(std::ostream& out, const std::vector<DeviceRow>& rows);
 

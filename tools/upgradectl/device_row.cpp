@@ -9,10 +9,6 @@ DeviceRow MakeRow(const AdmittedDevice& device) {
     DeviceRow row;
     for (const DeviceColumn& column : DeviceColumns()) row.cells.push_back(column.text(device));
     row.ip = FormatIpv4(DeviceRecord::IpAddress(device.record));
-    row.vendorId = device.summary.vendorId;
-    row.deviceId = device.summary.deviceId;
-    row.productId = device.summary.productId;
-    row.revisionId = device.summary.revisionId;
     return row;
 }
 

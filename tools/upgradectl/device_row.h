@@ -1,7 +1,6 @@
 #pragma once
-// One listed device as both output formats show it.
+// One listed device as upgradectl's table shows it.
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -12,10 +11,6 @@ namespace quorvane::cli {
 struct DeviceRow {
     std::vector<std::string> cells;  // the device list's cell texts, one per column of DeviceColumns()
     std::string ip;                  // dotted quad
-    uint16_t vendorId = 0;
-    uint16_t deviceId = 0;
-    uint16_t productId = 0;
-    uint8_t revisionId = 0;
 };
 
 DeviceRow MakeRow(const AdmittedDevice& device);

@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "app/endpoint_failure.h"
+#include "app/output_paths.h"
 #include "package/device_summary.h"
 #include "protocol/info_queries.h"
 #include "protocol/mac_text.h"
@@ -95,15 +96,10 @@ bool MeetsExpectation(std::size_t count, int expected, const char* what) {
 
 bool OutputsSparePackage(const std::string& capture, const std::string& logFile, const std::string& events,
                          const std::filesystem::path& package, std::string& error) {
-    const std::pair<const char*, const std::string*> outputs[] = {
-        {"--capture", &capture}, {"--log-file", &logFile}, {"--events", &events}};
-    for (const auto& [option, path] : outputs) {
-        std::error_code ignored;
-        if (path->empty() || *path == "-" || !std::filesystem::equivalent(*path, package, ignored)) continue;
-        error = "upgradectl: " + std::string(option) + " " + *path + " is the package itself; nothing was done";
-        return false;
-    }
-    return true;
+    const std::string named = OutputNamingPackage({capture, logFile, events}, package);
+    if (named.empty()) return true;
+    error = "upgradectl: " + named;
+    return false;
 }
 
 bool OpenPackage(const std::filesystem::path& path, UpgradePackage& package, std::string& error) {

@@ -1,11 +1,8 @@
 #include "tools/upgradectl/fleet_board.h"
 
-#include <algorithm>
-#include <cstdio>
-
 #include "app/display_text.h"
-#include "tools/upgradectl/progress_bar.h"
 #include "tools/upgradectl/text_table.h"
+#include "tools/upgradectl/transfer_text.h"
 
 namespace quorvane::cli {
 namespace {
@@ -15,28 +12,18 @@ constexpr std::size_t BAR_WIDTH = 10;
 constexpr auto REDRAW_INTERVAL = std::chrono::milliseconds(100);
 constexpr double RATE_AFTER_SECONDS = 0.5;
 
-std::string KibPerSecond(double bytesPerSecond) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f KiB/s", bytesPerSecond / 1024.0);
-    return text;
-}
-
 }  // namespace
 
 std::string FleetBoard::RateAndEta(uint64_t done, uint64_t total, std::chrono::duration<double> elapsed) {
-    if (elapsed.count() < RATE_AFTER_SECONDS || done == 0) return {};
-    const double rate = static_cast<double>(done) / elapsed.count();
-    const auto left =
-        static_cast<long long>(static_cast<double>(total > done ? total - done : 0) / rate + 0.5);
-    char eta[32];
-    std::snprintf(eta, sizeof eta, " ETA %lld:%02lld", left / 60, left % 60);
-    return KibPerSecond(rate) + eta;
+    return PaceText(PaceOf(done, total, std::chrono::duration_cast<std::chrono::microseconds>(elapsed)));
 }
 
 void FleetBoard::Start(std::size_t index, const std::string& label) {
     Row& row = rows_[index];
     row.label = label;
     row.text = "starting";
+    // A device run again (a retry of the batch) is under way, no longer done.
+    results_.erase(index);
     Draw(true);
 }
 
@@ -46,19 +33,14 @@ void FleetBoard::Line(std::size_t index, int lineNumber, std::string_view text) 
     Draw(false);
 }
 
-void FleetBoard::Transfer(std::size_t index, std::string_view fileName, uint64_t done, uint64_t total) {
+void FleetBoard::Transfer(std::size_t index, const TransferStep& step) {
     Row& row = rows_[index];
-    if (done == 0 || row.file != fileName) {
-        row.file = std::string(fileName);
-        row.transferStart = Clock::now();
-    }
-    row.done = done;
+    bytes_[index] = step.exchanges.bytes;
     // The file name first, so that it stays visible on 80 columns.
-    std::string text = PrintableText(fileName) + " " + ProgressBar::Bar(done, total, BAR_WIDTH);
-    const std::string rate = RateAndEta(done, total, Clock::now() - row.transferStart);
-    if (!rate.empty()) text += " " + rate;
-    row.text = text;
-    Draw(done == total);
+    const std::size_t used = CharacterCount(row.label) + 1;
+    row.text = TransferText(step.fileName, step.done, step.total, step.pace, BAR_WIDTH,
+                            Room() > used ? Room() - used : 0);
+    Draw(step.done == step.total);
 }
 
 void FleetBoard::End(std::size_t index, std::string_view result, bool succeeded) {
@@ -66,9 +48,7 @@ void FleetBoard::End(std::size_t index, std::string_view result, bool succeeded)
     if (found == rows_.end()) return;
     Clear();
     out_ << found->second.label << ' ' << result << '\n';
-    bytesEnded_ += found->second.done;
-    ++ended_;
-    if (!succeeded) ++failed_;
+    results_[index] = succeeded;
     rows_.erase(found);
     Draw(true);
 }
@@ -80,15 +60,21 @@ void FleetBoard::Clear() {
     drawn_ = 0;
 }
 
+std::size_t FleetBoard::Room() const {
+    return columns_ > 1 ? columns_ - 1 : columns_;
+}
+
 std::string FleetBoard::TotalLine() const {
-    uint64_t bytes = bytesEnded_;
-    for (const auto& [index, row] : rows_) bytes += row.done;
+    uint64_t bytes = 0;
+    for (const auto& [index, deviceBytes] : bytes_) bytes += deviceBytes;
+    std::size_t failed = 0;
+    for (const auto& [index, succeeded] : results_) failed += succeeded ? 0 : 1;
     const std::chrono::duration<double> elapsed = Clock::now() - started_;
-    std::string line = "total: " + std::to_string(ended_) + " of " + std::to_string(count_) + " done";
-    if (failed_ > 0) line += " (" + std::to_string(failed_) + " failed)";
-    line += ", " + std::to_string(rows_.size()) + " running, " + std::to_string(bytes) + " bytes";
+    std::string line = "total: " + std::to_string(results_.size()) + " of " + std::to_string(count_) + " done";
+    if (failed > 0) line += " (" + std::to_string(failed) + " failed)";
+    line += ", " + std::to_string(rows_.size()) + " running, " + CompactBytes(bytes);
     if (elapsed.count() >= RATE_AFTER_SECONDS)
-        line += ", " + KibPerSecond(static_cast<double>(bytes) / elapsed.count());
+        line += ", " + RateText(static_cast<double>(bytes) / elapsed.count());
     return line;
 }
 
@@ -98,9 +84,8 @@ void FleetBoard::Draw(bool now) {
     lastDraw_ = at;
     Clear();
     if (rows_.empty()) return;  // nothing under way: the board makes way for what follows
-    const std::size_t room = columns_ > 1 ? columns_ - 1 : columns_;
-    for (const auto& [index, row] : rows_) out_ << FirstCharacters(row.label + " " + row.text, room) << '\n';
-    out_ << FirstCharacters(TotalLine(), room) << '\n' << std::flush;
+    for (const auto& [index, row] : rows_) out_ << FirstCharacters(row.label + " " + row.text, Room()) << '\n';
+    out_ << FirstCharacters(TotalLine(), Room()) << '\n' << std::flush;
     drawn_ = rows_.size() + 1;
 }
 

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/upgrade_command.h"
+
 namespace quorvane::cli {
 
 class FleetBoard {
@@ -21,7 +23,8 @@ public:
     // `label` names the device on its line, e.g. "[2/16 02:00:00:00:00:02]".
     void Start(std::size_t index, const std::string& label);
     void Line(std::size_t index, int lineNumber, std::string_view text);
-    void Transfer(std::size_t index, std::string_view fileName, uint64_t done, uint64_t total);
+    // The device's transfer: file, bar, bytes, rate and time left.
+    void Transfer(std::size_t index, const TransferStep& step);
     // Replaces the device's line by a permanent "LABEL RESULT" line.
     void End(std::size_t index, std::string_view result, bool succeeded);
     // Erases the lines drawn; the next change draws them again.
@@ -36,22 +39,21 @@ private:
     struct Row {
         std::string label;
         std::string text;  // the script line, or the transfer with its bar
-        std::string file;
-        uint64_t done = 0;
-        Clock::time_point transferStart{};
     };
 
     void Draw(bool now);
     std::string TotalLine() const;
+    std::size_t Room() const;  // the characters of a line: one column stays free
 
     std::ostream& out_;
     std::size_t count_;
     std::size_t columns_;
     std::map<std::size_t, Row> rows_;  // the devices under way, by index
     std::size_t drawn_ = 0;            // lines on the screen now
-    std::size_t ended_ = 0;
-    std::size_t failed_ = 0;
-    uint64_t bytesEnded_ = 0;  // what the finished devices transferred last
+    // By index, each device once however often it ran: its bytes so far
+    // and, once done, whether it was upgraded.
+    std::map<std::size_t, uint64_t> bytes_;
+    std::map<std::size_t, bool> results_;
     Clock::time_point started_ = Clock::now();
     Clock::time_point lastDraw_{};
 };

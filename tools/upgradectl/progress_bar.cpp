@@ -3,12 +3,17 @@
 #include <algorithm>
 #include <ostream>
 
+#include "app/display_text.h"
 #include "protocol/mac_text.h"
+#include "tools/upgradectl/text_table.h"
+#include "tools/upgradectl/transfer_text.h"
 
 namespace quorvane::cli {
 namespace {
 
 constexpr std::size_t BAR_WIDTH = 24;
+// Besides each visible step of the bar, the rate and time left are brought up to date this often.
+constexpr auto REDRAW_INTERVAL = std::chrono::seconds(1);
 
 }  // namespace
 
@@ -43,27 +48,40 @@ void ProgressBar::OnLine(int lineNumber, std::string_view line) {
     Draw();
 }
 
-void ProgressBar::OnTransfer(std::string_view, uint64_t done, uint64_t total) {
-    done_ = done;
-    total_ = total;
+void ProgressBar::OnTransfer(std::string_view fileName, uint64_t done, uint64_t total) {
+    Transfer({fileName, done, total, {}, {}});
+}
+
+void ProgressBar::Transfer(const TransferStep& step) {
+    file_ = std::string(step.fileName);
+    done_ = step.done;
+    total_ = step.total;
+    pace_ = step.pace;
     transferring_ = true;
-    // Redraw only when the bar visibly moves: a transfer reports every block.
+    // Redraw only when the bar visibly moves or the time left may have
+    // changed: a transfer reports every block.
     const std::size_t percent =
-        total == 0 ? 0 : static_cast<std::size_t>(std::min(done, total) * 100 / total);
-    if (percent == drawnPercent_ && done != total) return;
+        total_ == 0 ? 0 : static_cast<std::size_t>(std::min(done_, total_) * 100 / total_);
+    const bool stale = std::chrono::steady_clock::now() - drawnAt_ >= REDRAW_INTERVAL;
+    if (percent == drawnPercent_ && done_ != total_ && !stale) return;
     Draw();
 }
 
 void ProgressBar::Draw() {
-    std::string text = device_;
-    if (transferring_) {
-        text.append(" ").append(Bar(done_, total_, BAR_WIDTH)).append(" ");
-        text.append(std::to_string(done_)).append("/").append(std::to_string(total_));
-        drawnPercent_ = total_ == 0 ? 0 : static_cast<std::size_t>(std::min(done_, total_) * 100 / total_);
-    } else {
+    drawnAt_ = std::chrono::steady_clock::now();
+    if (!transferring_) {
         drawnPercent_ = static_cast<std::size_t>(-1);
+        status_.Show(line_.empty() ? device_ : device_ + "  " + line_);
+        return;
     }
-    if (!line_.empty()) text += "  " + line_;
+    drawnPercent_ = total_ == 0 ? 0 : static_cast<std::size_t>(std::min(done_, total_) * 100 / total_);
+    const std::size_t room = status_.Room();
+    const std::size_t used = CharacterCount(device_) + 1;
+    std::string text =
+        device_ + " " + TransferText(file_, done_, total_, pace_, BAR_WIDTH, room > used ? room - used : 0);
+    // The script line follows where the whole of it fits.
+    const std::string line = "  " + PrintableText(line_);
+    if (!line_.empty() && CharacterCount(text) + CharacterCount(line) <= room) text += line;
     status_.Show(text);
 }
 

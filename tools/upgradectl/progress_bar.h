@@ -1,7 +1,10 @@
 #pragma once
 // A per-device progress line on the terminal: which device, which script
-// line, and how many bytes of the current LOAD or READ are done.
+// line, and the current LOAD or READ: file, bar, bytes, rate and time left.
+// On a narrow terminal the bar narrows and then the file name's middle
+// gives way, so that the file name stays in sight.
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -18,6 +21,8 @@ public:
     void OnDeviceEnd(std::size_t index, bool succeeded) override;
     void OnLine(int lineNumber, std::string_view line) override;
     void OnTransfer(std::string_view fileName, uint64_t done, uint64_t total) override;
+    // A transfer step with its pace.
+    void Transfer(const TransferStep& step);
     // Ends the device's line with `result` ("upgraded", "failed", "interrupted").
     void EndDevice(std::string_view result);
 
@@ -31,10 +36,13 @@ private:
     std::ostream& out_;
     std::string device_;  // "[1/3 00:50:c2:00:00:01]"
     std::string line_;    // "line 4: LOAD FIRMWARE.BIN 0x10:0"
+    std::string file_;
     uint64_t done_ = 0;
     uint64_t total_ = 0;
+    TransferPace pace_;
     bool transferring_ = false;
     std::size_t drawnPercent_ = static_cast<std::size_t>(-1);
+    std::chrono::steady_clock::time_point drawnAt_{};
 };
 
 }  // namespace quorvane::cli

@@ -9,10 +9,8 @@
 namespace quorvane::cli {
 
 void StatusLine::Show(const std::string& text) {
-    // One column stays free: writing into the last one makes some terminals wrap.
-    const std::size_t room = columns_ > 1 ? columns_ - 1 : columns_;
     // Cut in characters after filtering: a byte cut could split a character.
-    out_ << "\r\x1b[2K" << FirstCharacters(PrintableText(text), room) << std::flush;
+    out_ << "\r\x1b[2K" << FirstCharacters(PrintableText(text), Room()) << std::flush;
     shown_ = true;
 }
 

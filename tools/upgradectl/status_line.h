@@ -12,6 +12,9 @@ public:
     // `columns` is the terminal width; longer texts are cut to fit.
     StatusLine(std::ostream& out, std::size_t columns) : out_(out), columns_(columns) {}
     void Show(const std::string& text);
+    // The characters a shown text may have: one column stays free, as
+    // writing into the last one makes some terminals wrap.
+    std::size_t Room() const { return columns_ > 1 ? columns_ - 1 : columns_; }
     // Erases the line if one is shown; harmless otherwise.
     void Clear();
 

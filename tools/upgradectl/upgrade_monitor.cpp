@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "app/run_events.h"
 #include "protocol/mac_text.h"
 #include "tools/upgradectl/text_table.h"
 
@@ -28,40 +29,18 @@ const char* StopName(UpgradeOutcome::Stop stop) {
     return "none";
 }
 
-double Milliseconds(std::chrono::microseconds time) {
-    return static_cast<double>(time.count()) / 1000.0;
-}
-
 double Seconds(std::chrono::microseconds time) {
     return static_cast<double>(time.count()) / 1e6;
 }
 
-// At most this often a progress event per device, besides each transfer's first and last.
-constexpr auto PROGRESS_EVENT_INTERVAL = std::chrono::milliseconds(250);
-
 }  // namespace
 
-nlohmann::ordered_json DeviceCountersJson(const DeviceCounters& counters) {
-    const ExchangeStats& e = counters.exchanges;
-    return {{"sends", e.sends},
-            {"resends", e.resends},
-            {"timeouts", e.timeouts},
-            {"bad_echoes", e.badEchoes},
-            {"rtt_ms",
-             {{"min", Milliseconds(e.rttMin)},
-              {"avg", Milliseconds(e.RttAverage())},
-              {"max", Milliseconds(e.rttMax)}}},
-            {"bytes", e.bytes},
-            {"seconds", std::round(Seconds(counters.elapsed) * 1000.0) / 1000.0}};
-}
-
 UpgradeMonitor::UpgradeMonitor(PromptPolicy policy, bool showProgress, bool listResults,
-                               const InterruptWatch* interrupts, EventStream* events)
+                               const InterruptWatch* interrupts)
     : status_(std::cerr, TerminalColumns()),
       prompter_(policy, std::cin, std::cerr, &status_),
       listResults_(listResults && !showProgress),
-      interrupts_(interrupts),
-      events_(events) {
+      interrupts_(interrupts) {
     if (showProgress) bar_.emplace(status_, std::cerr);
 }
 
@@ -136,10 +115,6 @@ void UpgradeMonitor::OnDeviceStart(std::size_t index, std::size_t count, const D
     count_ = count;
     if (bar_) bar_->OnDeviceStart(index, count, record);
     if (board_) board_->Start(index, Prefix(index));
-    if (events_)
-        events_->Emit(
-            "device-start",
-            {{"mac", FormatMac(record.mac)}, {"index", index}, {"attempt", results_[index].attempts}});
 }
 
 void UpgradeMonitor::OnDeviceCounters(std::size_t index, const DeviceCounters& counters) {
@@ -155,9 +130,8 @@ void UpgradeMonitor::ListTransfer(std::size_t index, std::string_view fileName, 
     const uint64_t tenths = total == 0 ? 10 : std::min(done, total) * 10 / total;
     if (tenths <= result.listedTenths) return;
     result.listedTenths = tenths;
-    std::cerr << Prefix(index) << ' ' << PrintableText(fileName) << ' ' << tenths * 10 << "% (" << done << '/'
-              << total << " bytes)\n"
-              << std::flush;
+    Say(Prefix(index) + ' ' + PrintableText(fileName) + ' ' + std::to_string(tenths * 10) + "% (" +
+        std::to_string(done) + '/' + std::to_string(total) + " bytes)\n");
 }
 
 std::string UpgradeMonitor::Prefix(std::size_t index) const {
@@ -171,26 +145,13 @@ void UpgradeMonitor::OnDeviceLine(std::size_t index, int lineNumber, std::string
     // Without a bar, a plain line for every script line, so that a log shows
     // where each device is and nothing stays silent for long.
     if (listResults_ && index < results_.size())
-        std::cerr << Prefix(index) << " line " << lineNumber << ": " << PrintableText(line) << '\n'
-                  << std::flush;
-    if (events_ && index < results_.size())
-        events_->Emit("line",
-                      {{"mac", FormatMac(results_[index].mac)}, {"line", lineNumber}, {"text", line}});
+        Say(Prefix(index) + " line " + std::to_string(lineNumber) + ": " + PrintableText(line) + '\n');
 }
 
-void UpgradeMonitor::OnDeviceTransfer(std::size_t index, std::string_view fileName, uint64_t done,
-                                      uint64_t total) {
-    OnTransfer(fileName, done, total);
-    if (board_) board_->Transfer(index, fileName, done, total);
-    if (index >= results_.size()) return;
-    DeviceResult& result = results_[index];
-    if (listResults_) ListTransfer(index, fileName, done, total);
-    if (!events_) return;
-    const auto now = std::chrono::steady_clock::now();
-    if (done != 0 && done != total && now - result.lastProgress < PROGRESS_EVENT_INTERVAL) return;
-    result.lastProgress = now;
-    events_->Emit("progress",
-                  {{"mac", FormatMac(result.mac)}, {"file", fileName}, {"done", done}, {"total", total}});
+void UpgradeMonitor::OnDeviceTransfer(std::size_t index, const TransferStep& step) {
+    if (bar_) bar_->Transfer(step);
+    if (board_) board_->Transfer(index, step);
+    if (listResults_ && index < results_.size()) ListTransfer(index, step.fileName, step.done, step.total);
 }
 
 void UpgradeMonitor::OnDeviceEnd(std::size_t index, bool succeeded) {
@@ -201,18 +162,20 @@ void UpgradeMonitor::OnDeviceEnd(std::size_t index, bool succeeded) {
     // exchanges of its script, not because the device refused.
     result.interrupted = !succeeded && StopRequested();
     const char* word = succeeded ? "upgraded" : result.interrupted ? "interrupted" : "failed";
-    if (events_) {
-        nlohmann::ordered_json done = {
-            {"mac", FormatMac(result.mac)}, {"ok", succeeded}, {"attempts", result.attempts}};
-        done.update(DeviceCountersJson(result.counters));
-        if (result.interrupted) done["interrupted"] = true;
-        events_->Emit("device-done", done);
-    }
     if (bar_) bar_->EndDevice(word);
     if (board_) board_->End(index, word, succeeded);
-    if (listResults_)
-        std::cerr << "[" << index + 1 << "/" << count_ << " " << FormatMac(result.mac) << "] " << word
-                  << '\n';
+    if (listResults_) Say(Prefix(index) + ' ' + word + '\n');
+}
+
+void UpgradeMonitor::ShareScreen(TraceSink& trace) {
+    screen_ = &trace;
+}
+
+void UpgradeMonitor::Say(const std::string& text) {
+    if (screen_ != nullptr)
+        screen_->Print(text);
+    else
+        std::cerr << text << std::flush;
 }
 
 void UpgradeMonitor::OnLine(int lineNumber, std::string_view line) {

@@ -10,7 +10,7 @@
 
 #include "app/interrupt_watch.h"
 #include "app/upgrade_command.h"
-#include "tools/upgradectl/event_stream.h"
+#include "protocol/trace_sink.h"
 #include "tools/upgradectl/fleet_board.h"
 #include "tools/upgradectl/progress_bar.h"
 #include "tools/upgradectl/status_line.h"
@@ -24,12 +24,16 @@ public:
     // one plain line per finished device on stderr. `interrupts`, when given,
     // decides StopRequested.
     UpgradeMonitor(PromptPolicy policy, bool showProgress, bool listResults,
-                   const InterruptWatch* interrupts = nullptr, EventStream* events = nullptr);
+                   const InterruptWatch* interrupts = nullptr);
 
     Prompter& Prompts() { return prompter_; }
     // With a bar to draw, draws a line per device under way instead of the
     // one bar: for `count` devices run side by side.
     void DrawSideBySide(std::size_t count);
+    // The plain lines per device go to the screen through `trace`, under
+    // its lock: devices side by side write them from their own threads,
+    // and a trace entry must not land in the middle of one.
+    void ShareScreen(TraceSink& trace);
     // {"exitCode": n, "stop": ..., "succeeded": n, "failed": n,
     //  "devices": [{"mac", "attempts", "succeeded"[, "interrupted": true], and the
     //  counters of DeviceCountersJson}]}
@@ -44,8 +48,7 @@ public:
     void OnDeviceEnd(std::size_t index, bool succeeded) override;
     void OnDeviceCounters(std::size_t index, const DeviceCounters& counters) override;
     void OnDeviceLine(std::size_t index, int lineNumber, std::string_view line) override;
-    void OnDeviceTransfer(std::size_t index, std::string_view fileName, uint64_t done,
-                          uint64_t total) override;
+    void OnDeviceTransfer(std::size_t index, const TransferStep& step) override;
     void OnLine(int lineNumber, std::string_view line) override;
     void OnTransfer(std::string_view fileName, uint64_t done, uint64_t total) override;
     bool StopRequested() const override;
@@ -58,7 +61,6 @@ private:
         bool interrupted = false;  // stopped mid-script by the user
         bool done = false;
         DeviceCounters counters;
-        std::chrono::steady_clock::time_point lastProgress{};  // when a progress event was last written
         uint64_t listedTenths = 0;  // tenths of the current transfer already listed as a plain line
     };
 
@@ -66,6 +68,8 @@ private:
     void ListTransfer(std::size_t index, std::string_view fileName, uint64_t done, uint64_t total);
     // "[2/16 02:00:00:00:00:02]", the prefix of a device's plain lines.
     std::string Prefix(std::size_t index) const;
+    // A whole plain line (or more) to stderr at once.
+    void Say(const std::string& text);
 
     StatusLine status_;
     TerminalPrompter prompter_;
@@ -75,12 +79,7 @@ private:
     std::size_t count_ = 0;
     bool listResults_;
     const InterruptWatch* interrupts_;
-    EventStream* events_;
+    TraceSink* screen_ = nullptr;
 };
-
-// A device's counters as the event stream and the JSON report give them:
-// {"sends", "resends", "timeouts", "bad_echoes", "rtt_ms": {"min", "avg",
-// "max"}, "bytes", "seconds"}.
-nlohmann::ordered_json DeviceCountersJson(const DeviceCounters& counters);
 
 }  // namespace quorvane::cli

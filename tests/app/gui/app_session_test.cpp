@@ -328,6 +328,28 @@ TEST(CommandLine, CaptureFile) {
     EXPECT_FALSE(ParseCommandLine({"prog", "--capture"}, options, error));
 }
 
+TEST(CommandLine, EventsFileOrStdout) {
+    struct Case {
+        QStringList arguments;
+        bool ok;
+        std::string events;
+    } cases[] = {
+        {{"prog", "--events", "run.jsonl", "field.upk"}, true, "run.jsonl"},
+        {{"prog", "--events", "-"}, true, "-"},
+        {{"prog"}, true, ""},
+        {{"prog", "--events=", "field.upk"}, false, ""},
+        {{"prog", "--events"}, false, ""},
+    };
+    for (const Case& c : cases) {
+        AppOptions options;
+        QString error;
+        EXPECT_EQ(ParseCommandLine(c.arguments, options, error), c.ok) << c.arguments.join(' ').toStdString();
+        if (c.ok) {
+            EXPECT_EQ(options.events, c.events) << c.arguments.join(' ').toStdString();
+        }
+    }
+}
+
 TEST(CommandLine, VerbosityCountsEveryVAndTheLogFileIsKept) {
     const struct {
         QStringList arguments;

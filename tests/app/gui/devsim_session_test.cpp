@@ -9,9 +9,12 @@
 #include <QTest>
 #include <QTreeWidget>
 #include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "app/gui/device_list_dialog.h"
+#include "app/event_stream.h"
 #include "app/gui/upgrade_app.h"
 #include "gui_test_support.h"
 
@@ -114,6 +117,94 @@ TEST(DevsimSession, ListUpgradeAllThenTheListAgainThenDone) {
     // Every datagram went through the capture: at least the whole image did
     // (tshark reads such files in tests/extras).
     EXPECT_GT(ReadFile(folder.Path() / "wire.pcap").size(), ReadFile(examples / "firmware.bin").size());
+}
+
+std::vector<std::string> Keys(const nlohmann::ordered_json& object) {
+    std::vector<std::string> keys;
+    for (const auto& item : object.items()) keys.push_back(item.key());
+    return keys;
+}
+
+// --events: the same events as upgradectl writes, for the passes and the
+// upgrade of one device.
+TEST(DevsimSession, EventsOfThePassesAndTheUpgrade) {
+    test::TempFolder folder;
+    Simulator simulator(folder.Path());
+    const uint16_t port = simulator.Port();
+    ASSERT_NE(port, 0) << "devsim did not start";
+    const auto package = folder.Path() / "one.upk";
+    ASSERT_TRUE(WritePackage(package, StandardMembers("SETPROGRAMMODE\nERASE 1\nLOAD image.bin 1:0\nRESET\n",
+                                                      "PRODUCTID 0x0101\nVENDORID 0x1407\nREVISIONID 4\nDEFAULT 1\n",
+                                                      {{"image.bin", std::vector<uint8_t>(3001, 0x5A)}})));
+    int shown = 0;
+    ModalAnswerer list(
+        "device_list_dialog",
+        [&](QWidget* widget) {
+            auto* dialog = static_cast<DeviceListDialog*>(widget);
+            if (++shown == 1) {
+                dialog->List()->topLevelItem(0)->setSelected(true);
+                QTest::mouseClick(dialog->Button(1002), Qt::LeftButton);
+            } else {
+                QTest::mouseClick(dialog->Button(2), Qt::LeftButton);
+            }
+        },
+        60000, true);
+    ModalAnswerer answers(
+        "message_box",
+        [&](QWidget* widget) {
+            auto* box = static_cast<QMessageBox*>(widget);
+            ClickButton(box, box->buttons().size() == 2 ? "Yes" : "OK");
+        },
+        60000, true);
+    AppOptions options;
+    options.endpoint.broadcastAddress = LOCALHOST;
+    options.endpoint.port = port;
+    options.endpoint.receiveWait = std::chrono::milliseconds(200);
+    options.package = package;
+    EventStream events;
+    std::string error;
+    ASSERT_TRUE(events.Open((folder.Path() / "events.jsonl").string(), error)) << error;
+    UpgradeApp app(options, nullptr, nullptr, nullptr, &events);
+    EXPECT_FALSE(app.InitInstance());
+
+    std::istringstream lines(ReadFile(folder.Path() / "events.jsonl"));
+    std::vector<std::string> order;
+    std::map<std::string, std::vector<nlohmann::ordered_json>> byName;
+    for (std::string line; std::getline(lines, line);) {
+        const auto event = nlohmann::ordered_json::parse(line);
+        ASSERT_GE(Keys(event).size(), 2u) << line;
+        EXPECT_EQ(Keys(event)[0], "event");
+        EXPECT_EQ(Keys(event)[1], "t");
+        if (order.empty() || order.back() != event.at("event")) order.push_back(event.at("event"));
+        byName[event.at("event")].push_back(event);
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{"discovered", "admitted", "device-start", "line", "progress",
+                                               "line", "device-done", "run-done", "discovered", "admitted"}));
+    ASSERT_EQ(byName["discovered"].size(), 2u) << "one for each pass";
+    EXPECT_EQ(byName["discovered"][0].at("count"), 3);
+    ASSERT_EQ(byName["admitted"].size(), 6u);
+    EXPECT_EQ(Keys(byName["admitted"][0]),
+              (std::vector<std::string>{"event", "t", "name", "mac", "firmware", "type", "ip", "vendorId",
+                                        "deviceId", "productId", "revisionId"}));
+    EXPECT_EQ(Keys(byName["device-start"].at(0)), (std::vector<std::string>{"event", "t", "mac", "index", "attempt"}));
+    ASSERT_EQ(byName["line"].size(), 4u);
+    EXPECT_EQ(byName["line"][2].at("text"), "LOAD image.bin 1:0");
+    EXPECT_EQ(byName["line"][2].at("line"), 3);
+    EXPECT_EQ(byName["progress"].back().at("done"), 3001);
+    EXPECT_EQ(Keys(byName["progress"].back()),
+              (std::vector<std::string>{"event", "t", "mac", "file", "done", "total"}));
+    ASSERT_EQ(byName["device-done"].size(), 1u);
+    const auto& done = byName["device-done"][0];
+    EXPECT_EQ(Keys(done), (std::vector<std::string>{"event", "t", "mac", "ok", "attempts", "sends", "resends",
+                                                    "timeouts", "bad_echoes", "rtt_ms", "bytes", "seconds"}));
+    EXPECT_EQ(done.at("mac"), byName["device-start"][0].at("mac"));
+    EXPECT_EQ(done.at("ok"), true);
+    EXPECT_EQ(done.at("bytes"), 3001);
+    EXPECT_EQ(byName["run-done"].at(0), (nlohmann::ordered_json{{"event", "run-done"},
+                                                                {"t", byName["run-done"][0].at("t")},
+                                                                {"ok", 1},
+                                                                {"failed", 0},
+                                                                {"exit_code", 0}}));
 }
 
 }  // namespace

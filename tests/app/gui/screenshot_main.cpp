@@ -56,6 +56,8 @@ int Render(const QDir& folder) {
     progress.DeviceStarted(1, 3, QStringLiteral("00:50:c2:00:00:07"));
     progress.LineStarted(4, QStringLiteral("LOAD FIRMWARE.BIN 0x0:0x0"));
     progress.Transferred(QStringLiteral("FIRMWARE.BIN"), 24576, 65536);
+    progress.PaceChanged({true, 20480.0, std::chrono::seconds(2)});
+    progress.ResendsCounted(1);
     ok &= Save(progress, folder, "progress.png");
     progress.DeviceEnded(1);
 

@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "app/gui/device_list_dialog.h"
+#include "app/gui/progress_window.h"
 #include "app/upgrade_command.h"
 #include "gui_test_support.h"
 
@@ -285,6 +286,37 @@ TEST_F(UpgradeFlowTest, WindowKeepsUpdatingWhileADeviceIsSilent) {
     EXPECT_EQ(shown, "Upgrading device 1 of 1 (00:50:c2:10:20:0b) | Line 1: SETPROGRAMMODE");
     EXPECT_EQ(prompter.script.Ids(), (std::vector<int>{148}));
     EXPECT_EQ(slowDialog.result(), REFRESH_RESULT);
+}
+
+// The window shows the pace and resends the command reports with each
+// transfer step, and the final resend count once the device is done.
+TEST(ProgressWindow, ShowsRateTimeLeftAndResends) {
+    ProgressWindow window;
+    ProgressRelay relay(window);
+    auto text = [&](const char* name) {
+        QCoreApplication::processEvents();
+        return window.findChild<QLabel*>(name)->text();
+    };
+    DeviceRecord record;
+    record.mac = {0x00, 0x50, 0xC2, 0x00, 0x00, 0x07};
+    relay.OnDeviceStart(1, 3, record);
+    TransferStep step{"FIRMWARE.BIN", 24576, 65536, {}, {}};
+    step.exchanges.resends = 2;
+    relay.OnDeviceTransfer(1, step);
+    EXPECT_EQ(text("transfer"), "FIRMWARE.BIN: 24576 of 65536 bytes");
+    EXPECT_EQ(text("pace"), "") << "too early to tell a rate";
+    EXPECT_EQ(text("resends"), "Resends: 2");
+    step.done = 32768;
+    step.pace = {true, 20480.0, std::chrono::seconds(95)};
+    relay.OnDeviceTransfer(1, step);
+    EXPECT_EQ(text("pace"), "20.0 KiB/s, 1:35 left");
+    DeviceCounters counters;
+    counters.exchanges.resends = 3;
+    relay.OnDeviceCounters(1, counters);
+    EXPECT_EQ(text("resends"), "Resends: 3");
+    relay.OnDeviceStart(2, 3, record);
+    EXPECT_EQ(text("pace"), "");
+    EXPECT_EQ(text("resends"), "");
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-namespace quorvane::cli {
+namespace quorvane {
 
 class EventStream {
 public:
@@ -31,4 +31,4 @@ private:
     std::mutex lock_;  // the events of devices run side by side come from their threads
 };
 
-}  // namespace quorvane::cli
+}  // namespace quorvane

@@ -1,11 +1,11 @@
-#include "tools/upgradectl/event_stream.h"
+#include "app/event_stream.h"
 
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <iostream>
 
-namespace quorvane::cli {
+namespace quorvane {
 
 bool EventStream::Open(const std::string& target, std::string& error) {
     start_ = std::chrono::steady_clock::now();
@@ -34,4 +34,4 @@ void EventStream::Emit(std::string_view name, const nlohmann::ordered_json& fiel
           << std::flush;
 }
 
-}  // namespace quorvane::cli
+}  // namespace quorvane

@@ -1,0 +1,130 @@
+#include "app/run_events.h"
+
+#include <cmath>
+
+#include "app/column_text.h"
+#include "package/device_summary.h"
+#include "protocol/ipv4_text.h"
+#include "protocol/mac_text.h"
+
+namespace quorvane {
+namespace {
+
+// At most this often a progress event per device, besides each transfer's first and last.
+constexpr auto PROGRESS_EVENT_INTERVAL = std::chrono::milliseconds(250);
+
+double Milliseconds(std::chrono::microseconds time) {
+    return static_cast<double>(time.count()) / 1000.0;
+}
+
+double Seconds(std::chrono::microseconds time) {
+    return static_cast<double>(time.count()) / 1e6;
+}
+
+}  // namespace
+
+nlohmann::ordered_json AdmittedJson(const AdmittedDevice& device) {
+    nlohmann::ordered_json object = nlohmann::ordered_json::object();
+    for (const DeviceColumn& column : DeviceColumns()) object[column.name] = column.text(device);
+    object["ip"] = FormatIpv4(DeviceRecord::IpAddress(device.record));
+    object["vendorId"] = device.summary.vendorId;
+    object["deviceId"] = device.summary.deviceId;
+    object["productId"] = device.summary.productId;
+    object["revisionId"] = device.summary.revisionId;
+    return object;
+}
+
+nlohmann::ordered_json AdmittedListJson(const std::vector<AdmittedDevice>& devices) {
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const AdmittedDevice& device : devices) list.push_back(AdmittedJson(device));
+    return list;
+}
+
+void EmitAdmission(EventStream& events, std::size_t discovered, const std::vector<AdmittedDevice>& admitted) {
+    events.Emit("discovered", {{"count", discovered}});
+    for (const AdmittedDevice& device : admitted) events.Emit("admitted", AdmittedJson(device));
+}
+
+void EmitRunDone(EventStream& events, std::size_t succeeded, std::size_t failed, int exitCode) {
+    events.Emit("run-done", {{"ok", succeeded}, {"failed", failed}, {"exit_code", exitCode}});
+}
+
+nlohmann::ordered_json DeviceCountersJson(const DeviceCounters& counters) {
+    const ExchangeStats& e = counters.exchanges;
+    return {{"sends", e.sends},
+            {"resends", e.resends},
+            {"timeouts", e.timeouts},
+            {"bad_echoes", e.badEchoes},
+            {"rtt_ms",
+             {{"min", Milliseconds(e.rttMin)},
+              {"avg", Milliseconds(e.RttAverage())},
+              {"max", Milliseconds(e.rttMax)}}},
+            {"bytes", e.bytes},
+            {"seconds", std::round(Seconds(counters.elapsed) * 1000.0) / 1000.0}};
+}
+
+EventProgress::Device* EventProgress::Find(std::size_t index) {
+    return index < devices_.size() ? &devices_[index] : nullptr;
+}
+
+void EventProgress::OnDeviceStart(std::size_t index, std::size_t count, const DeviceRecord& record) {
+    if (devices_.size() <= index) devices_.resize(index + 1);
+    Device& device = devices_[index];
+    device.mac = record.mac;
+    ++device.attempts;
+    events_.Emit("device-start",
+                 {{"mac", FormatMac(record.mac)}, {"index", index}, {"attempt", device.attempts}});
+    if (display_) display_->OnDeviceStart(index, count, record);
+}
+
+void EventProgress::OnDeviceCounters(std::size_t index, const DeviceCounters& counters) {
+    if (Device* device = Find(index)) device->counters = counters;
+    if (display_) display_->OnDeviceCounters(index, counters);
+}
+
+void EventProgress::OnDeviceEnd(std::size_t index, bool succeeded) {
+    if (const Device* device = Find(index)) {
+        nlohmann::ordered_json done = {
+            {"mac", FormatMac(device->mac)}, {"ok", succeeded}, {"attempts", device->attempts}};
+        done.update(DeviceCountersJson(device->counters));
+        // A run that failed because it was asked to stop ended between two
+        // exchanges of its script, not because the device refused.
+        if (!succeeded && StopRequested()) done["interrupted"] = true;
+        events_.Emit("device-done", done);
+    }
+    if (display_) display_->OnDeviceEnd(index, succeeded);
+}
+
+void EventProgress::OnDeviceLine(std::size_t index, int lineNumber, std::string_view line) {
+    if (const Device* device = Find(index))
+        events_.Emit("line", {{"mac", FormatMac(device->mac)}, {"line", lineNumber}, {"text", line}});
+    if (display_) display_->OnDeviceLine(index, lineNumber, line);
+}
+
+void EventProgress::OnDeviceTransfer(std::size_t index, const TransferStep& step) {
+    Device* device = Find(index);
+    const auto now = std::chrono::steady_clock::now();
+    if (device != nullptr && (step.done == 0 || step.done == step.total ||
+                              now - device->lastProgress >= PROGRESS_EVENT_INTERVAL)) {
+        device->lastProgress = now;
+        events_.Emit("progress", {{"mac", FormatMac(device->mac)},
+                                  {"file", step.fileName},
+                                  {"done", step.done},
+                                  {"total", step.total}});
+    }
+    if (display_) display_->OnDeviceTransfer(index, step);
+}
+
+void EventProgress::OnLine(int lineNumber, std::string_view line) {
+    if (display_) display_->OnLine(lineNumber, line);
+}
+
+void EventProgress::OnTransfer(std::string_view fileName, uint64_t done, uint64_t total) {
+    if (display_) display_->OnTransfer(fileName, done, total);
+}
+
+bool EventProgress::StopRequested() const {
+    return display_ != nullptr && display_->StopRequested();
+}
+
+}  // namespace quorvane

@@ -1,0 +1,65 @@
+#pragma once
+// The events of an upgrade run, in the one shape both front ends write:
+// discovery and admission, then what the upgrade command reports. An
+// EventProgress stands between the command and a front end's own display,
+// so every front end writes the same events for the same run.
+
+#include <chrono>
+#include <cstddef>
+#include <nlohmann/json.hpp>
+#include <vector>
+
+#include "app/event_stream.h"
+#include "app/upgrade_command.h"
+#include "package/device_summary.h"
+
+namespace quorvane {
+
+// "discovered" with the count of devices that answered, then "admitted"
+// for each admitted device.
+void EmitAdmission(EventStream& events, std::size_t discovered, const std::vector<AdmittedDevice>& admitted);
+// "run-done": devices upgraded and failed, and the run's exit code.
+void EmitRunDone(EventStream& events, std::size_t succeeded, std::size_t failed, int exitCode);
+
+// A device as the "admitted" event and `discover --json` give it: the
+// device list's columns by their JSON names ("name", "mac", "firmware",
+// "type"), then "ip", "vendorId", "deviceId", "productId", "revisionId".
+nlohmann::ordered_json AdmittedJson(const AdmittedDevice& device);
+nlohmann::ordered_json AdmittedListJson(const std::vector<AdmittedDevice>& devices);
+
+// A device's counters as the events and the JSON report give them:
+// {"sends", "resends", "timeouts", "bad_echoes", "rtt_ms": {"min", "avg",
+// "max"}, "bytes", "seconds"}.
+nlohmann::ordered_json DeviceCountersJson(const DeviceCounters& counters);
+
+// Writes "device-start", "line", "progress" (at most four a second per
+// device, besides each transfer's first and last step) and "device-done",
+// and passes every call on to `display` (none: nothing is shown).
+class EventProgress final : public UpgradeProgress {
+public:
+    EventProgress(EventStream& events, UpgradeProgress* display) : events_(events), display_(display) {}
+
+    void OnDeviceStart(std::size_t index, std::size_t count, const DeviceRecord& record) override;
+    void OnDeviceEnd(std::size_t index, bool succeeded) override;
+    void OnDeviceCounters(std::size_t index, const DeviceCounters& counters) override;
+    void OnDeviceLine(std::size_t index, int lineNumber, std::string_view line) override;
+    void OnDeviceTransfer(std::size_t index, const TransferStep& step) override;
+    void OnLine(int lineNumber, std::string_view line) override;
+    void OnTransfer(std::string_view fileName, uint64_t done, uint64_t total) override;
+    bool StopRequested() const override;
+
+private:
+    struct Device {
+        MacAddress mac{};
+        int attempts = 0;
+        DeviceCounters counters;
+        std::chrono::steady_clock::time_point lastProgress{};  // when a progress event was last written
+    };
+    Device* Find(std::size_t index);
+
+    EventStream& events_;
+    UpgradeProgress* display_;
+    std::vector<Device> devices_;  // by index, as started
+};
+
+}  // namespace quorvane
