@@ -55,7 +55,6 @@ Reading Read(UpgradePackage& package, const std::string& text) {
         const bool found = key.number ? Restrictions::LookupNumber(package, key.name, number)
                                       : Restrictions::LookupText(package, key.name, value);
         reading.values.emplace_back(found, number, value);
-        FUZZ_CHECK(!package.reader.IsOpen());
         uint16_t again = 0;
         std::string valueAgain;
         const bool foundAgain = key.number

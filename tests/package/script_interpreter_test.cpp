@@ -66,7 +66,6 @@ protected:
 
     bool Run(ScriptObserver* observer = nullptr) {
         const bool result = RunUpgradeScript(package, net.protocol, record, observer);
-        EXPECT_FALSE(package.reader.IsOpen());
         return result;
     }
 

@@ -109,7 +109,6 @@ std::vector<PackageMember> StandardPackage() {
 TEST_F(UpgradePackageTest, OpenExtractsTheTextMembersIntoAPrivateFolder) {
     ASSERT_TRUE(package_.Open(test::WriteTestPackage(folder_, StandardPackage())));
     EXPECT_TRUE(package_.IsOpen());
-    EXPECT_FALSE(package_.reader.IsOpen());
     EXPECT_EQ(package_.PackageFolder(), folder_.Path());
 
     const auto folders = PrivateFolders();
