@@ -1,10 +1,9 @@
 #include <algorithm>
-#include <climits>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "package/device_summary.h"
+#include "package/line_reader.h"
 #include "package/restrictions.h"
 #include "package/upgrade_package.h"
 #include "protocol/info_block.h"
@@ -23,34 +22,27 @@ constexpr std::size_t MAC_TEXT_LIMIT = SUMMARY_TEXT_ROOM - 1;
 // configuration, while bits 0-1 vary between otherwise equal devices.
 constexpr uint8_t DEVICEID_COMPARED_BITS = 0xFC;
 
-// strtol with base 0 as a 32-bit long would give it, low 16 bits kept.
-uint16_t ItemNumber(const std::string& item) {
-    long value = std::strtol(item.c_str(), nullptr, 0);
-    if (value > INT32_MAX) value = INT32_MAX;
-    if (value < INT32_MIN) value = INT32_MIN;
-    return static_cast<uint16_t>(static_cast<uint32_t>(static_cast<int32_t>(value)) & 0xFFFFu);
-}
-
 // Every item before a comma becomes an entry, an empty item the entry 0;
 // items beyond the list's capacity are ignored.
-void ReadDeviceIds(UpgradePackage& package, Restrictions& restrictions) {
+void ReadDeviceIds(const RestrictionFile& file, Restrictions& restrictions) {
     restrictions.deviceIdList.fill(0);
     restrictions.deviceIdCount = 0;
     std::string text;
-    if (!Restrictions::LookupText(package, "DEVICEID", text)) return;
+    if (!file.LookupText("DEVICEID", text)) return;
     text += ',';
     std::size_t start = 0;
     for (std::size_t comma = text.find(','); comma != std::string::npos; comma = text.find(',', start)) {
         if (restrictions.deviceIdCount == DEVICEID_CAPACITY) break;
+        // An item reads as a script number does: strtol with base 0, low 16 bits kept.
         restrictions.deviceIdList[restrictions.deviceIdCount++] =
-            ItemNumber(text.substr(start, comma - start));
+            TokenNumber16(std::string_view(text).substr(start, comma - start));
         start = comma + 1;
     }
 }
 
-void ReadMac(UpgradePackage& package, Restrictions& restrictions) {
+void ReadMac(const RestrictionFile& file, Restrictions& restrictions) {
     std::string text;
-    if (!Restrictions::LookupText(package, "MAC", text)) return;
+    if (!file.LookupText("MAC", text)) return;
     if (text.size() > MAC_TEXT_LIMIT) text.resize(MAC_TEXT_LIMIT);
     restrictions.macText = text;
     restrictions.macRestricted = true;
@@ -59,10 +51,10 @@ void ReadMac(UpgradePackage& package, Restrictions& restrictions) {
 
 // A key that restricts by being present must not lift its restriction by
 // being written wrongly: lines of it that all fail to count admit nothing.
-bool AdmitsNone(UpgradePackage& package) {
+bool AdmitsNone(const RestrictionFile& file) {
     for (const RestrictionKey& key : RESTRICTION_KEYS) {
         if (!key.voidAdmitsNone) continue;
-        const std::vector<KeyLine> lines = Restrictions::KeyLines(package, key.name);
+        const std::vector<KeyLine> lines = file.KeyLines(key.name);
         if (!lines.empty() &&
             std::none_of(lines.begin(), lines.end(), [](const KeyLine& l) { return l.Counts(); }))
             return true;
@@ -70,16 +62,18 @@ bool AdmitsNone(UpgradePackage& package) {
     return false;
 }
 
-// Reads every key; false when a required one is missing, which ends the pass.
+// Reads every key from one reading of the file; false when a required one
+// is missing, which ends the pass.
 bool ReadRestrictions(UpgradePackage& package, Restrictions& restrictions) {
+    const RestrictionFile file = RestrictionFile::Read(package);
     restrictions.macRestricted = false;
-    restrictions.admitsNone = AdmitsNone(package);
-    if (!Restrictions::LookupNumber(package, "PRODUCTID", restrictions.wantedProductId)) return false;
-    ReadDeviceIds(package, restrictions);
-    if (!Restrictions::LookupNumber(package, "VENDORID", restrictions.wantedVendorId)) return false;
-    if (!Restrictions::LookupNumber(package, "REVISIONID", restrictions.wantedRevisionId)) return false;
-    if (!Restrictions::LookupNumber(package, "DEFAULT", restrictions.defaultsWarning)) return false;
-    ReadMac(package, restrictions);
+    restrictions.admitsNone = AdmitsNone(file);
+    if (!file.LookupNumber("PRODUCTID", restrictions.wantedProductId)) return false;
+    ReadDeviceIds(file, restrictions);
+    if (!file.LookupNumber("VENDORID", restrictions.wantedVendorId)) return false;
+    if (!file.LookupNumber("REVISIONID", restrictions.wantedRevisionId)) return false;
+    if (!file.LookupNumber("DEFAULT", restrictions.defaultsWarning)) return false;
+    ReadMac(file, restrictions);
     return true;
 }
 

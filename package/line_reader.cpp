@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
@@ -51,18 +52,6 @@ bool FindToken(const std::string& line, uint8_t n, std::string_view& out) {
     return true;
 }
 
-// Reads up to the end of the physical line; true when anything but a line
-// feed (or the carriage return before it) was passed over.
-bool SkipRestOfLine(std::FILE* stream) {
-    std::size_t skipped = 0;
-    int last = 0;
-    for (int c = std::getc(stream); c != EOF && c != '\n'; c = std::getc(stream)) {
-        ++skipped;
-        last = c;
-    }
-    return skipped > 1 || (skipped == 1 && last != '\r');
-}
-
 }  // namespace
 
 bool IsWholeNumber(std::string_view token) {
@@ -73,11 +62,42 @@ bool IsWholeNumber(std::string_view token) {
     return end != start && *end == '\0';
 }
 
+uint16_t TokenNumber16(std::string_view token) {
+    return Low16(ParseNumber(token));
+}
+
 bool LineReader::Open(const std::filesystem::path& file) {
     Close();
-    line_.clear();
-    stream_ = std::fopen(file.c_str(), "r");
-    return stream_ != nullptr;
+    std::string text;
+    if (!ReadWholeFile(file, text)) return false;
+    OpenText(std::move(text));
+    return true;
+}
+
+void LineReader::OpenText(std::string text) {
+    Close();
+    text_ = std::move(text);
+    open_ = true;
+}
+
+int LineReader::NextByte() {
+    if (position_ >= text_.size()) {
+        ended_ = true;
+        return EOF;
+    }
+    return static_cast<unsigned char>(text_[position_++]);
+}
+
+// Reads up to the end of the physical line; true when anything but a line
+// feed (or the carriage return before it) was passed over.
+bool LineReader::SkipRestOfLine() {
+    std::size_t skipped = 0;
+    int last = 0;
+    for (int c = NextByte(); c != EOF && c != '\n'; c = NextByte()) {
+        ++skipped;
+        last = c;
+    }
+    return skipped > 1 || (skipped == 1 && last != '\r');
 }
 
 bool LineReader::NextLine() {
@@ -85,23 +105,22 @@ bool LineReader::NextLine() {
     truncated_ = false;
     // Testing the end before the read (not after it) is what makes a final
     // line feed produce one more, empty, line; callers skip empty lines.
-    if (stream_ == nullptr || std::feof(stream_) || std::ferror(stream_)) return false;
+    if (!open_ || ended_) return false;
     // Read as fgets would, but counting the bytes: a zero byte ends the text
     // of the line, not the line, so the rest of a long line is still passed
     // over rather than read as a line of its own.
-    char buffer[LINE_CAPACITY];
+    const std::size_t start = position_;
     std::size_t count = 0;
     bool lineFeed = false;
     while (count < LINE_CAPACITY - 1 && !lineFeed) {
-        const int c = std::getc(stream_);
+        const int c = NextByte();
         if (c == EOF) break;
-        buffer[count++] = static_cast<char>(c);
+        ++count;
         lineFeed = c == '\n';
     }
-    if (std::ferror(stream_)) count = 0;  // as after a failed fgets: keep nothing
-    buffer[count] = '\0';
-    line_.assign(buffer, std::strlen(buffer));
-    if (!lineFeed && count == LINE_CAPACITY - 1) truncated_ = SkipRestOfLine(stream_);
+    const std::string_view read(text_.data() + start, count);
+    line_.assign(read.substr(0, read.find('\0')));
+    if (!lineFeed && count == LINE_CAPACITY - 1) truncated_ = SkipRestOfLine();
     RemoveLast(line_, '\n');
     RemoveLast(line_, '\r');
     const auto comment = line_.find(';');
@@ -139,7 +158,7 @@ bool LineReader::Number16(uint8_t n, uint16_t& out) const {
     out = 0;
     std::string_view token;
     if (!FindToken(line_, n, token)) return false;
-    out = Low16(ParseNumber(token));
+    out = TokenNumber16(token);
     return true;
 }
 
@@ -163,8 +182,10 @@ bool LineReader::Pair(uint8_t n, uint16_t& first, uint16_t& second) const {
 }
 
 void LineReader::Close() {
-    if (stream_ != nullptr) std::fclose(stream_);
-    stream_ = nullptr;
+    text_.clear();
+    position_ = 0;
+    open_ = false;
+    ended_ = false;
     line_.clear();
     truncated_ = false;
 }

@@ -1,9 +1,10 @@
 #pragma once
-// Reads a script-style text file line by line: comments after ';', single
-// spaces between tokens, numbers by the rules of strtol with base 0.
+// Reads a script-style text line by line: comments after ';', single
+// spaces between tokens, numbers by the rules of strtol with base 0. The
+// text is small (a script or a restriction file): it is read whole when
+// opened, so the lines are cut in memory and the file is not held open.
 
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -20,7 +21,10 @@ public:
     LineReader(const LineReader&) = delete;
     LineReader& operator=(const LineReader&) = delete;
 
+    // False when the file cannot be read; the reader is closed then.
     bool Open(const std::filesystem::path& file);
+    // Reads `text` as Open reads a file of those bytes.
+    void OpenText(std::string text);
     // Reads and cleans the next line: at most 499 characters of it. The rest
     // of a longer line is passed over, never read as a line of its own, so
     // the tail of a long comment cannot become a command.
@@ -39,14 +43,25 @@ public:
     bool Pair(uint8_t n, uint16_t& first, uint16_t& second) const;
     void Close();
 
-    bool IsOpen() const { return stream_ != nullptr; }
+    bool IsOpen() const { return open_; }
     const std::string& Line() const { return line_; }
 
 private:
-    std::FILE* stream_ = nullptr;
+    // The next byte of the text, or EOF; reading past the end marks it ended.
+    int NextByte();
+    bool SkipRestOfLine();
+
+    std::string text_;
+    std::size_t position_ = 0;
+    bool open_ = false;
+    bool ended_ = false;  // a read reached the end of the text
     std::string line_;
     bool truncated_ = false;
 };
+
+// A token read as Number16 reads it: strtol with base 0, clamped to the
+// signed 32-bit range, low 16 bits kept.
+uint16_t TokenNumber16(std::string_view token);
 
 // True when `token` reads as a number by the reader's rules with nothing
 // left over: at least one digit and no stray characters ("12abc" and "abc"

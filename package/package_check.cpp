@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
 #include <set>
 #include <system_error>
 
@@ -40,16 +39,18 @@ private:
 
 // Byte faults a line reader would hide: a NUL ends a line early, and lone
 // carriage returns make the whole script one line.
-void CheckScriptBytes(const fs::path& script, Findings& findings) {
-    std::ifstream in(script, std::ios::binary);
+void CheckScriptBytes(const UpgradePackage& package, Findings& findings) {
+    std::string script;
+    package.ReadWorkText(SCRIPT_FILE, script);
     int line = 1;
     int nulLine = 0;
     int loneCrLine = 0;
     char previous = '\0';
-    for (char c; in.get(c); previous = c) {
+    for (const char c : script) {
         if (previous == '\r' && c != '\n' && loneCrLine == 0) loneCrLine = line;
         if (c == '\0' && nulLine == 0) nulLine = line;
         if (c == '\n') ++line;
+        previous = c;
     }
     if (nulLine != 0) findings.Error(SCRIPT_MEMBER, nulLine, "the script is not text: it holds a NUL byte");
     if (loneCrLine != 0)
@@ -153,7 +154,7 @@ void CheckRead(const CheckTarget& target, PlannedCommand& planned, Findings& fin
 void CheckScriptLines(UpgradePackage& package, const CheckTarget& target, PackageCheck& check,
                       Findings& findings) {
     LineReader reader;
-    if (!reader.Open(package.WorkFile(SCRIPT_FILE))) {
+    if (!package.OpenWorkText(SCRIPT_FILE, reader)) {
         findings.Error(SCRIPT_MEMBER, 0, "the script cannot be read");
         return;
     }
@@ -212,7 +213,7 @@ PackageCheck CheckPackage(UpgradePackage& package, const fs::path& outputFolder,
     PackageCheck check;
     Findings findings(check.findings);
     CheckContainer(package, findings);
-    CheckScriptBytes(package.WorkFile(SCRIPT_FILE), findings);
+    CheckScriptBytes(package, findings);
     CheckScriptLines(package, target, check, findings);
     CheckRestrictionFile(package, check.findings);
     // Errors first, each group in member and line order, as a reader scans them.

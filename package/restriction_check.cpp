@@ -42,9 +42,9 @@ void CheckValue(const RestrictionKey& key, const KeyLine& line, std::vector<Find
              "MAC value '" + line.value + "' is not six hexadecimal byte values joined by ':' or '-'");
 }
 
-void CheckKey(UpgradePackage& package, const RestrictionKey& key, std::vector<Finding>& findings) {
+void CheckKey(const RestrictionFile& file, const RestrictionKey& key, std::vector<Finding>& findings) {
     const std::string name = key.name;
-    const std::vector<KeyLine> lines = Restrictions::KeyLines(package, key.name);
+    const std::vector<KeyLine> lines = file.KeyLines(key.name);
     const KeyLine* counted = nullptr;
     for (const KeyLine& line : lines) {
         if (!line.Counts())
@@ -67,7 +67,8 @@ void CheckKey(UpgradePackage& package, const RestrictionKey& key, std::vector<Fi
 }  // namespace
 
 void CheckRestrictionFile(UpgradePackage& package, std::vector<Finding>& findings) {
-    for (const RestrictionKey& key : RESTRICTION_KEYS) CheckKey(package, key, findings);
+    const RestrictionFile file = RestrictionFile::Read(package);
+    for (const RestrictionKey& key : RESTRICTION_KEYS) CheckKey(file, key, findings);
 }
 
 }  // namespace quorvane

@@ -34,62 +34,80 @@ uint8_t HexGroup(std::string_view group) {
     return static_cast<uint8_t>(value);
 }
 
-// Scans the restriction file for the first line of exactly two tokens whose
-// first token is `key`, and leaves the reader on that line. The reader is
-// closed again when no such line exists.
-bool FindKeyLine(UpgradePackage& package, std::string key) {
+// Keys are compared upper-cased, without the spaces around them.
+std::string KeyName(std::string key) {
     UpperAscii(key);
     TrimSpaces(key);
-    const auto file = package.WorkFile(RESTRICTION_FILE);
-    LineReader& reader = package.reader;
-    if (file.empty() || !reader.Open(file)) return false;
+    return key;
+}
+
+}  // namespace
+
+RestrictionFile RestrictionFile::Read(const UpgradePackage& package) {
+    std::string text;
+    if (!package.ReadWorkText(RESTRICTION_FILE, text)) return {};
+    return Parse(std::move(text));
+}
+
+RestrictionFile RestrictionFile::Parse(std::string text) {
+    RestrictionFile file;
+    file.readable_ = true;
+    LineReader reader;
+    reader.OpenText(std::move(text));
     std::string name;
-    while (reader.NextLine()) {
-        if (reader.TokenCount() != 2) continue;
+    for (int number = 1; reader.NextLine(); ++number) {
+        if (reader.TokenCount() == 0) continue;
         reader.TokenUpper(1, name);
         // A key too long for any key buffer makes the line unrecognised rather
         // than being compared cut short. Values are taken whole: dropping a
         // long one would quietly lift the restriction it carries.
         if (name.size() > MAX_TOKEN_LENGTH) continue;
-        if (name == key) return true;
+        Line line{name, {number, reader.TokenCount(), {}}};
+        reader.Token(2, line.keyLine.value);
+        file.lines_.push_back(std::move(line));
     }
-    reader.Close();
-    return false;
+    return file;
 }
 
-}  // namespace
+const RestrictionFile::Line* RestrictionFile::FindCounting(std::string key) const {
+    key = KeyName(std::move(key));
+    for (const Line& line : lines_)
+        if (line.keyLine.Counts() && line.key == key) return &line;
+    return nullptr;
+}
+
+bool RestrictionFile::LookupNumber(std::string key, uint16_t& out) const {
+    const Line* line = FindCounting(std::move(key));
+    if (line == nullptr) return false;
+    out = TokenNumber16(line->keyLine.value);
+    return true;
+}
+
+bool RestrictionFile::LookupText(std::string key, std::string& out) const {
+    const Line* line = FindCounting(std::move(key));
+    if (line == nullptr) return false;
+    out = line->keyLine.value;
+    return true;
+}
+
+std::vector<KeyLine> RestrictionFile::KeyLines(std::string key) const {
+    key = KeyName(std::move(key));
+    std::vector<KeyLine> found;
+    for (const Line& line : lines_)
+        if (line.key == key) found.push_back(line.keyLine);
+    return found;
+}
 
 bool Restrictions::LookupNumber(UpgradePackage& package, std::string key, uint16_t& out) {
-    if (!FindKeyLine(package, std::move(key))) return false;
-    package.reader.Number16(2, out);
-    package.reader.Close();
-    return true;
+    return RestrictionFile::Read(package).LookupNumber(std::move(key), out);
 }
 
 bool Restrictions::LookupText(UpgradePackage& package, std::string key, std::string& out) {
-    if (!FindKeyLine(package, std::move(key))) return false;
-    package.reader.Token(2, out);
-    package.reader.Close();
-    return true;
+    return RestrictionFile::Read(package).LookupText(std::move(key), out);
 }
 
 std::vector<KeyLine> Restrictions::KeyLines(UpgradePackage& package, std::string key) {
-    UpperAscii(key);
-    TrimSpaces(key);
-    std::vector<KeyLine> lines;
-    LineReader reader;
-    const auto file = package.WorkFile(RESTRICTION_FILE);
-    if (file.empty() || !reader.Open(file)) return lines;
-    std::string name;
-    for (int number = 1; reader.NextLine(); ++number) {
-        if (reader.TokenCount() == 0) continue;
-        reader.TokenUpper(1, name);
-        if (name.size() > MAX_TOKEN_LENGTH || name != key) continue;
-        KeyLine line{number, reader.TokenCount(), {}};
-        reader.Token(2, line.value);
-        lines.push_back(std::move(line));
-    }
-    return lines;
+    return RestrictionFile::Read(package).KeyLines(std::move(key));
 }
 
 void Restrictions::ParseMac(std::string_view text, MacAddress& out) {

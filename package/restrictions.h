@@ -44,6 +44,34 @@ struct KeyLine {
     bool Counts() const { return tokens == 2; }
 };
 
+// The restriction file read once: every line whose first token could be a
+// key, so that a pass over all keys reads the file one time, not once per key.
+class RestrictionFile {
+public:
+    // Reads the package's extracted restriction file; with no file, no line.
+    static RestrictionFile Read(const UpgradePackage& package);
+    // Reads `text` as the restriction file.
+    static RestrictionFile Parse(std::string text);
+
+    bool Readable() const { return readable_; }
+    // The first line of exactly two tokens whose first is `key` (any case,
+    // surrounding spaces ignored) gives the value.
+    bool LookupNumber(std::string key, uint16_t& out) const;
+    bool LookupText(std::string key, std::string& out) const;
+    // Every line whose first token is `key`, in file order.
+    std::vector<KeyLine> KeyLines(std::string key) const;
+
+private:
+    struct Line {
+        std::string key;  // token 1, upper-cased
+        KeyLine keyLine;
+    };
+    const Line* FindCounting(std::string key) const;
+
+    bool readable_ = false;
+    std::vector<Line> lines_;
+};
+
 struct Restrictions {
     // A MAC or DEVICEID line is present but none of them counts: such a
     // package admits no device rather than every device.
@@ -58,8 +86,9 @@ struct Restrictions {
     uint16_t wantedVendorId = 0;
     uint16_t wantedProductId = 0;
 
-    // Each lookup reads the extracted restriction file anew; the first line
-    // of exactly two tokens whose first is the key wins.
+    // Each lookup reads the extracted restriction file anew (see RestrictionFile
+    // for a pass over several keys); the first line of exactly two tokens
+    // whose first is the key wins.
     static bool LookupNumber(UpgradePackage& package, std::string key, uint16_t& out);
     static bool LookupText(UpgradePackage& package, std::string key, std::string& out);
     static void ParseMac(std::string_view text, MacAddress& out);

@@ -8,6 +8,7 @@
 #include <array>
 #include <cerrno>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <system_error>
 
@@ -82,9 +83,18 @@ bool Stopped(ScriptObserver* observer) {
     return observer != nullptr && observer->StopRequested();
 }
 
+// A package in memory sends the member straight from its bytes.
+bool RunLoadInMemory(const Command& command, const ScriptCommand& line) {
+    std::string data;
+    if (command.package.ReadMemberData(line.name, data, false) != ExtractStatus::Done) return false;
+    std::istringstream in(std::move(data), std::ios::binary);
+    return DownloadStream(command.protocol, command.record, line.a, line.b, in, line.name, command.observer);
+}
+
 bool RunLoad(const Command& command, const ScriptCommand& line) {
     if (!line.nameUsable) return false;
     UpgradePackage& package = command.package;
+    if (package.InMemory()) return RunLoadInMemory(command, line);
     // A member the package check prepared serves every device of the run;
     // one extracted here is this command's alone and goes when it is done.
     auto file = package.PreparedData(line.name);
@@ -103,6 +113,16 @@ bool RunLoad(const Command& command, const ScriptCommand& line) {
 
 bool RunRead(const Command& command, const ScriptCommand& line) {
     if (!line.nameUsable) return false;
+    if (command.package.InMemory()) {
+        // Kept as READ would write it: what arrived before a failure stays.
+        std::string& output = command.package.NewOutput(line.name);
+        return ReadBack(command.protocol, command.record, line.a, line.b, line.length, line.name,
+                        [&output](const uint8_t* bytes, std::size_t count) {
+                            output.append(reinterpret_cast<const char*>(bytes), count);
+                            return true;
+                        },
+                        command.observer);
+    }
     const auto output = command.package.PackageFolder() / line.name;
     // Reading back onto the open package would destroy the technician's only copy of it.
     std::error_code ignored;
@@ -138,13 +158,13 @@ bool RunCommand(const ScriptCommand& line, const Command& command) {
 
 // Reads `count` bytes; false when the file delivers fewer (it shrank since
 // its size was taken), so stale buffer bytes are never sent.
-bool ReadExactly(std::ifstream& in, uint8_t* buffer, std::size_t count) {
+bool ReadExactly(std::istream& in, uint8_t* buffer, std::size_t count) {
     in.read(reinterpret_cast<char*>(buffer), static_cast<std::streamsize>(count));
     return in.gcount() == static_cast<std::streamsize>(count);
 }
 
 // Sends one block and adds its bytes to the checksum.
-bool SendBlock(DeviceProtocol& protocol, const DeviceRecord& record, std::ifstream& in, uint16_t index,
+bool SendBlock(DeviceProtocol& protocol, const DeviceRecord& record, std::istream& in, uint16_t index,
                std::size_t count, uint8_t& checksum) {
     std::array<uint8_t, LOAD_BUFFER> block{};
     if (!ReadExactly(in, block.data(), count)) return false;
@@ -159,7 +179,7 @@ bool UsableBlockSize(uint16_t blockSize, uint64_t size) {
     return blockSize != 0 && blockSize <= LOAD_BUFFER && size / blockSize <= MAX_FULL_BLOCKS;
 }
 
-bool SendBlocks(DeviceProtocol& protocol, const DeviceRecord& record, std::ifstream& in, uint64_t size,
+bool SendBlocks(DeviceProtocol& protocol, const DeviceRecord& record, std::istream& in, uint64_t size,
                 uint16_t blockSize, const std::string& name, ScriptObserver* observer, uint8_t& checksum) {
     const uint64_t fullBlocks = size / blockSize;
     const auto rest = static_cast<std::size_t>(size % blockSize);
@@ -190,13 +210,17 @@ bool DownloadFile(DeviceProtocol& protocol, const DeviceRecord& record, uint16_t
                   const std::filesystem::path& file, ScriptObserver* observer) {
     std::ifstream in(file, std::ios::binary);
     if (!in) return false;
+    return DownloadStream(protocol, record, a, b, in, file.filename().string(), observer);
+}
+
+bool DownloadStream(DeviceProtocol& protocol, const DeviceRecord& record, uint16_t a, uint16_t b,
+                    std::istream& in, const std::string& name, ScriptObserver* observer) {
     in.seekg(0, std::ios::end);
     const std::streamoff end = in.tellg();
     in.seekg(0, std::ios::beg);
     if (end < 0 || !in) return false;
     const auto size = static_cast<uint64_t>(end);
     if (size >= LOAD_SIZE_LIMIT) return false;
-    const std::string name = file.filename().string();
     Report(observer, name, 0, size);
 
     uint16_t blockSize = 0;
@@ -223,7 +247,14 @@ bool ReadBackToFile(DeviceProtocol& protocol, const DeviceRecord& record, uint16
     if (length >= READ_LENGTH_LIMIT) return false;
     OutputFile out(file);
     if (!out.IsOpen()) return false;
-    const std::string name = file.filename().string();
+    const auto write = [&out](const uint8_t* bytes, std::size_t count) { return out.Write(bytes, count); };
+    return ReadBack(protocol, record, a, b, length, file.filename().string(), write, observer) && out.Close();
+}
+
+bool ReadBack(DeviceProtocol& protocol, const DeviceRecord& record, uint16_t a, uint16_t b, uint32_t length,
+              const std::string& name, const std::function<bool(const uint8_t*, std::size_t)>& write,
+              ScriptObserver* observer) {
+    if (length >= READ_LENGTH_LIMIT) return false;
     Report(observer, name, 0, length);
 
     std::array<uint8_t, READ_CHUNK> buffer{};
@@ -233,13 +264,13 @@ bool ReadBackToFile(DeviceProtocol& protocol, const DeviceRecord& record, uint16
         if (Stopped(observer)) return false;
         const auto count = static_cast<uint16_t>(std::min<uint32_t>(READ_CHUNK, length - done));
         if (!protocol.Read(record, count, a, address, std::span<uint8_t>(buffer.data(), count))) return false;
-        if (!out.Write(buffer.data(), count)) return false;
+        if (!write(buffer.data(), count)) return false;
         // The address is 16 bits on the device: it wraps from 0xFFFF to 0.
         address = static_cast<uint16_t>(address + count);
         done += count;
         Report(observer, name, done, length);
     }
-    return out.Close();
+    return true;
 }
 
 bool RunUpgradeScript(UpgradePackage& package, DeviceProtocol& protocol, const DeviceRecord& record,
@@ -247,8 +278,7 @@ bool RunUpgradeScript(UpgradePackage& package, DeviceProtocol& protocol, const D
     // Every run reads the script through a reader of its own, so runs on
     // several devices at once never share a position in it.
     LineReader reader;
-    const auto script = package.WorkFile(SCRIPT_FILE);
-    if (script.empty() || !reader.Open(script)) return false;
+    if (!package.OpenWorkText(SCRIPT_FILE, reader)) return false;
     const Command command{package, protocol, record, observer};
     int lineNumber = 0;
     while (reader.NextLine()) {
@@ -262,8 +292,7 @@ bool RunUpgradeScript(UpgradePackage& package, DeviceProtocol& protocol, const D
 
 bool ScriptReadsBack(const UpgradePackage& package) {
     LineReader reader;
-    const auto script = package.WorkFile(SCRIPT_FILE);
-    if (script.empty() || !reader.Open(script)) return false;
+    if (!package.OpenWorkText(SCRIPT_FILE, reader)) return false;
     while (reader.NextLine())
         if (ReadScriptCommand(reader).keyword == ScriptKeyword::Read) return true;
     return false;
@@ -271,8 +300,7 @@ bool ScriptReadsBack(const UpgradePackage& package) {
 
 bool PrepareLoadMembers(UpgradePackage& package) {
     LineReader reader;
-    const auto script = package.WorkFile(SCRIPT_FILE);
-    if (script.empty() || !reader.Open(script)) return false;
+    if (!package.OpenWorkText(SCRIPT_FILE, reader)) return false;
     bool all = true;
     while (reader.NextLine()) {
         const ScriptCommand command = ReadScriptCommand(reader);

@@ -3,7 +3,10 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <istream>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "protocol/device_protocol.h"
@@ -43,9 +46,18 @@ bool PrepareLoadMembers(UpgradePackage& package);
 bool ScriptReadsBack(const UpgradePackage& package);
 bool DownloadFile(DeviceProtocol& protocol, const DeviceRecord& record, uint16_t a, uint16_t b,
                   const std::filesystem::path& file, ScriptObserver* observer = nullptr);
+// Sends all of `in` (from its start) as DownloadFile sends a file; `name` is
+// what the observer is told.
+bool DownloadStream(DeviceProtocol& protocol, const DeviceRecord& record, uint16_t a, uint16_t b,
+                    std::istream& in, const std::string& name, ScriptObserver* observer = nullptr);
 bool ReadBackToFile(DeviceProtocol& protocol, const DeviceRecord& record, uint16_t a, uint16_t b,
                     uint32_t length, const std::filesystem::path& file,
                     ScriptObserver* observer = nullptr);
+// Reads `length` bytes back as ReadBackToFile does, handing each chunk to
+// `write`; false as soon as a read or a write fails.
+bool ReadBack(DeviceProtocol& protocol, const DeviceRecord& record, uint16_t a, uint16_t b, uint32_t length,
+              const std::string& name, const std::function<bool(const uint8_t*, std::size_t)>& write,
+              ScriptObserver* observer = nullptr);
 uint32_t ByteSum(std::span<const uint8_t> bytes);
 
 }  // namespace quorvane

@@ -1,5 +1,7 @@
 #include "package/text.h"
 
+#include <cstdio>
+
 namespace quorvane {
 
 namespace {
@@ -31,6 +33,18 @@ bool KeywordEquals(std::string_view a, std::string_view b) {
         if (UpperByte(a[i]) != UpperByte(b[i])) return false;
     }
     return true;
+}
+
+bool ReadWholeFile(const std::filesystem::path& file, std::string& out) {
+    out.clear();
+    std::FILE* stream = std::fopen(file.c_str(), "rb");
+    if (stream == nullptr) return false;
+    char chunk[4096];
+    for (std::size_t count; (count = std::fread(chunk, 1, sizeof chunk, stream)) > 0;) out.append(chunk, count);
+    const bool failed = std::ferror(stream) != 0;
+    std::fclose(stream);
+    if (failed) out.clear();
+    return !failed;
 }
 
 }  // namespace quorvane

@@ -1,6 +1,7 @@
 #pragma once
 // The small text operations that keywords, keys and member names share.
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -12,5 +13,8 @@ void UpperAscii(std::string& text);
 void TrimSpaces(std::string& text);
 // Byte-wise equality after upper-casing both sides.
 bool KeywordEquals(std::string_view a, std::string_view b);
+// Reads a whole file into `out`. False (and `out` empty) when it cannot be
+// opened or a read fails part way: half a text is never taken for the text.
+bool ReadWholeFile(const std::filesystem::path& file, std::string& out);
 
 }  // namespace quorvane

@@ -81,9 +81,10 @@ void Unscramble(uint8_t* chunk, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) chunk[i] ^= MEMBER_KEY[i % MEMBER_KEY.size()];
 }
 
-// Streams `size` bytes from the current position of `in` to `out` through
+// Streams `size` bytes from the current position of `in` to `write` through
 // one chunk buffer. A short read fails rather than write bytes never read.
-bool CopyMember(std::istream& in, std::ofstream& out, uint32_t size, bool unscramble) {
+template <typename Write>
+bool CopyMember(std::istream& in, uint32_t size, bool unscramble, Write write) {
     std::array<uint8_t, EXTRACT_CHUNK> chunk{};
     uint32_t left = size;
     while (left > 0) {
@@ -92,11 +93,37 @@ bool CopyMember(std::istream& in, std::ofstream& out, uint32_t size, bool unscra
         if (in.gcount() != static_cast<std::streamsize>(count)) return false;
         // The key phase restarts with every chunk, the last short one included.
         if (unscramble) Unscramble(chunk.data(), count);
-        out.write(reinterpret_cast<const char*>(chunk.data()), static_cast<std::streamsize>(count));
-        if (!out) return false;
+        if (!write(reinterpret_cast<const char*>(chunk.data()), count)) return false;
         left -= static_cast<uint32_t>(count);
     }
     return true;
+}
+
+// Reads bytes held elsewhere, without a copy, as an input stream.
+class ByteBuffer : public std::streambuf {
+public:
+    explicit ByteBuffer(const std::string& bytes) {
+        char* begin = const_cast<char*>(bytes.data());  // only ever read
+        setg(begin, begin, begin + bytes.size());
+    }
+
+protected:
+    pos_type seekoff(off_type offset, std::ios_base::seekdir from, std::ios_base::openmode) override {
+        const off_type size = egptr() - eback();
+        const off_type base = from == std::ios_base::beg ? 0 : from == std::ios_base::cur ? gptr() - eback() : size;
+        if (base + offset < 0 || base + offset > size) return pos_type(off_type(-1));
+        setg(eback(), eback() + base + offset, egptr());
+        return pos_type(base + offset);
+    }
+    pos_type seekpos(pos_type position, std::ios_base::openmode which) override {
+        return seekoff(off_type(position), std::ios_base::beg, which);
+    }
+};
+
+// The member's data starts after its two length fields and its name.
+bool SeekData(std::istream& in, const MemberInfo& member) {
+    in.clear();
+    return static_cast<bool>(in.seekg(member.offset + 8 + static_cast<int64_t>(member.name.size())));
 }
 
 std::filesystem::path MakePrivateFolder() {
@@ -134,14 +161,35 @@ bool UpgradePackage::Open(const std::filesystem::path& path) {
     workFolder_ = MakePrivateFolder();
     std::error_code ignored;
     if (!workFolder_.empty()) std::filesystem::create_directory(workFolder_ / DATA_FOLDER, ignored);
-    std::string script = SCRIPT_MEMBER;
-    std::string restrictions = RESTRICTION_MEMBER;
-    UpperAscii(script);
-    UpperAscii(restrictions);
-    const bool extracted = !workFolder_.empty() && Extract(script, WorkFile(script), false) &&
-                           Extract(restrictions, WorkFile(restrictions), true);
+    const bool extracted = !workFolder_.empty() && ExtractTextMember(SCRIPT_FILE, false) &&
+                           ExtractTextMember(RESTRICTION_FILE, true);
     if (!extracted) Close();
     return extracted;
+}
+
+bool UpgradePackage::OpenInMemory(std::vector<uint8_t> container) {
+    Close();
+    bytes_.assign(container.begin(), container.end());
+    inMemory_ = true;
+    const bool extracted = ExtractTextMember(SCRIPT_FILE, false) && ExtractTextMember(RESTRICTION_FILE, true);
+    if (!extracted) Close();
+    return extracted;
+}
+
+// The two text members go where every later reader of them looks (see ReadWorkText).
+bool UpgradePackage::ExtractTextMember(const std::string& upperName, bool unscramble) {
+    if (inMemory_) return ReadMemberData(upperName, texts_[upperName], unscramble) == ExtractStatus::Done;
+    return ExtractMember(upperName, WorkFile(upperName), unscramble) == ExtractStatus::Done;
+}
+
+void UpgradePackage::WithContainer(const std::function<void(std::istream&)>& use) {
+    if (!inMemory_) {
+        use(container_);
+        return;
+    }
+    ByteBuffer buffer(bytes_);
+    std::istream in(&buffer);
+    use(in);
 }
 
 bool UpgradePackage::Extract(std::string& memberName, const std::filesystem::path& outputPath,
@@ -152,22 +200,27 @@ bool UpgradePackage::Extract(std::string& memberName, const std::filesystem::pat
 
 MemberLookup UpgradePackage::Find(const std::string& upperName, MemberInfo& out) {
     if (!IsOpen()) return MemberLookup::Missing;
-    const int64_t fileSize = StreamSize(container_);
-    MemberEntry entry;
-    int64_t offset = 0;
-    // Every lookup starts at the first member, so the first of two members of
-    // the same name always wins.
-    for (;;) {
-        const Step step = ReadMember(container_, offset, fileSize, entry);
-        if (step == Step::End) return MemberLookup::Missing;
-        if (step == Step::Fault) return MemberLookup::Hidden;
-        if (NamesMatch(entry.name, upperName)) break;
-        offset = NextMemberOffset(entry);
-    }
-    out = {entry.name, entry.size, offset};
-    memberLength_ = entry.size;
-    position_ = entry.dataOffset - 4;
-    return MemberLookup::Found;
+    MemberLookup result = MemberLookup::Missing;
+    WithContainer([&](std::istream& in) {
+        const int64_t fileSize = StreamSize(in);
+        MemberEntry entry;
+        int64_t offset = 0;
+        // Every lookup starts at the first member, so the first of two members of
+        // the same name always wins.
+        for (;;) {
+            const Step step = ReadMember(in, offset, fileSize, entry);
+            if (step == Step::End) return;
+            if (step == Step::Fault) {
+                result = MemberLookup::Hidden;
+                return;
+            }
+            if (NamesMatch(entry.name, upperName)) break;
+            offset = NextMemberOffset(entry);
+        }
+        out = {entry.name, entry.size, offset};
+        result = MemberLookup::Found;
+    });
+    return result;
 }
 
 ExtractStatus UpgradePackage::ExtractMember(const std::string& upperName,
@@ -186,24 +239,63 @@ ExtractStatus UpgradePackage::ExtractMember(const std::string& upperName,
             break;
     }
     if (member.size >= MEMBER_DATA_LIMIT) return ExtractStatus::TooLarge;  // beyond what the format can carry
-    container_.clear();
-    if (!container_.seekg(member.offset + 8 + static_cast<int64_t>(member.name.size())))
-        return ExtractStatus::WriteFailed;
-    std::ofstream output(outputPath, std::ios::out | std::ios::binary | std::ios::trunc);
-    if (!output.is_open()) return ExtractStatus::WriteFailed;
-    const bool copied = CopyMember(container_, output, member.size, unscramble);
-    output.close();
+    bool copied = false;
+    bool created = false;
+    WithContainer([&](std::istream& in) {
+        if (!SeekData(in, member)) return;
+        std::ofstream output(outputPath, std::ios::out | std::ios::binary | std::ios::trunc);
+        created = output.is_open();
+        if (!created) return;
+        copied = CopyMember(in, member.size, unscramble, [&output](const char* bytes, std::size_t count) {
+            return static_cast<bool>(output.write(bytes, static_cast<std::streamsize>(count)));
+        });
+        output.close();
+        copied = copied && output;
+    });
+    if (!created) return ExtractStatus::WriteFailed;
     // The size on disk is checked too: a full disk must fail here, before
     // any device is sent a byte of a short copy.
     std::error_code error;
-    if (copied && output && std::filesystem::file_size(outputPath, error) == member.size && !error)
+    if (copied && std::filesystem::file_size(outputPath, error) == member.size && !error)
         return ExtractStatus::Done;
     std::filesystem::remove(outputPath, error);
     return ExtractStatus::WriteFailed;
 }
 
+ExtractStatus UpgradePackage::ReadMemberData(const std::string& upperName, std::string& out, bool unscramble) {
+    out.clear();
+    MemberInfo member;
+    switch (Find(upperName, member)) {
+        case MemberLookup::Missing:
+            return ExtractStatus::Missing;
+        case MemberLookup::Hidden:
+            return ExtractStatus::Hidden;
+        case MemberLookup::Found:
+            break;
+    }
+    if (member.size >= MEMBER_DATA_LIMIT) return ExtractStatus::TooLarge;
+    bool copied = false;
+    WithContainer([&](std::istream& in) {
+        out.reserve(member.size);
+        copied = SeekData(in, member) &&
+                 CopyMember(in, member.size, unscramble, [&out](const char* bytes, std::size_t count) {
+                     out.append(bytes, count);
+                     return true;
+                 });
+    });
+    if (copied) return ExtractStatus::Done;
+    out.clear();
+    return ExtractStatus::WriteFailed;
+}
+
 ExtractStatus UpgradePackage::PrepareData(const std::string& upperName) {
     if (prepared_.count(upperName) != 0) return ExtractStatus::Done;
+    // In memory there is nothing to keep: every LOAD reads the bytes through
+    // a stream of its own. Only whether it can is worth knowing.
+    if (inMemory_) {
+        std::string data;
+        return ReadMemberData(upperName, data, false);
+    }
     const auto file = DataFile(upperName);
     if (file.empty()) return ExtractStatus::WriteFailed;
     const ExtractStatus status = ExtractMember(upperName, file, false);
@@ -217,11 +309,12 @@ std::filesystem::path UpgradePackage::PreparedData(const std::string& upperName)
 }
 
 bool UpgradePackage::Close() {
-    reader.Close();
     if (container_.is_open()) container_.close();
     container_.clear();
-    memberLength_ = 0;
-    position_ = 0;
+    inMemory_ = false;
+    bytes_.clear();
+    texts_.clear();
+    outputs_.clear();
     prepared_.clear();
     if (!workFolder_.empty()) {
         // Everything extracted lives in this folder: the two text members and
@@ -245,6 +338,33 @@ std::filesystem::path UpgradePackage::DataFile(const std::string& upperName) con
     return workFolder_ / DATA_FOLDER / upperName;
 }
 
+bool UpgradePackage::ReadWorkText(const std::string& upperName, std::string& out) const {
+    out.clear();
+    if (!inMemory_) {
+        const auto file = WorkFile(upperName);
+        return !file.empty() && ReadWholeFile(file, out);
+    }
+    const auto found = texts_.find(upperName);
+    if (found == texts_.end()) return false;
+    out = found->second;
+    return true;
+}
+
+bool UpgradePackage::OpenWorkText(const std::string& upperName, LineReader& reader) const {
+    std::string text;
+    if (!ReadWorkText(upperName, text)) {
+        reader.Close();
+        return false;
+    }
+    reader.OpenText(std::move(text));
+    return true;
+}
+
+const std::string* UpgradePackage::Output(const std::string& name) const {
+    const auto found = outputs_.find(name);
+    return found == outputs_.end() ? nullptr : &found->second;
+}
+
 std::vector<MemberInfo> UpgradePackage::Members() {
     // A malformed container yields the members in front of the fault, so a
     // listing still shows what could be read.
@@ -254,23 +374,25 @@ std::vector<MemberInfo> UpgradePackage::Members() {
 ContainerLayout UpgradePackage::Layout() {
     ContainerLayout layout;
     if (!IsOpen()) return layout;
-    const int64_t fileSize = StreamSize(container_);
-    MemberEntry entry;
-    int64_t offset = 0;
-    Step step = Step::Fault;
-    while ((step = ReadMember(container_, offset, fileSize, entry)) == Step::Member) {
-        layout.members.push_back({entry.name, entry.size, offset});
-        offset = NextMemberOffset(entry);
-    }
-    if (step == Step::Fault) {
-        layout.faultOffset = offset;
-    } else {
-        layout.endMarker = true;
-        // Bytes after the end marker are ignored; a member there was meant
-        // to be read and never will be.
-        layout.membersAfterEnd = ReadMember(container_, offset + 4, fileSize, entry) == Step::Member;
-    }
-    container_.clear();
+    WithContainer([&layout](std::istream& in) {
+        const int64_t fileSize = StreamSize(in);
+        MemberEntry entry;
+        int64_t offset = 0;
+        Step step = Step::Fault;
+        while ((step = ReadMember(in, offset, fileSize, entry)) == Step::Member) {
+            layout.members.push_back({entry.name, entry.size, offset});
+            offset = NextMemberOffset(entry);
+        }
+        if (step == Step::Fault) {
+            layout.faultOffset = offset;
+        } else {
+            layout.endMarker = true;
+            // Bytes after the end marker are ignored; a member there was meant
+            // to be read and never will be.
+            layout.membersAfterEnd = ReadMember(in, offset + 4, fileSize, entry) == Step::Member;
+        }
+        in.clear();
+    });
     return layout;
 }
 

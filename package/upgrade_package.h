@@ -1,12 +1,15 @@
 #pragma once
 // An open upgrade package. Members are extracted into a private folder made
 // for the open package, never beside the user's files, and that folder is
-// removed with everything in it when the package is closed.
+// removed with everything in it when the package is closed. A package opened
+// from memory keeps all of that work in memory instead.
 
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <fstream>
+#include <istream>
 #include <map>
 #include <string>
 #include <vector>
@@ -59,6 +62,12 @@ public:
     // Anything but a regular file (a FIFO, a device, a folder) is refused
     // before it is opened, so opening can never block.
     bool Open(const std::filesystem::path& path);
+    // Opens a package from its bytes and writes nothing anywhere: the text
+    // members are extracted into memory, LOAD reads its member from the bytes
+    // and READ output is kept here (see Output). Meant for checks that run
+    // many packages one after the other; the front ends open files.
+    bool OpenInMemory(std::vector<uint8_t> container);
+    bool InMemory() const { return inMemory_; }
     // Finds `memberName` (upper-cased in place) and writes its data to
     // `outputPath`, unscrambling it when asked.
     bool Extract(std::string& memberName, const std::filesystem::path& outputPath, bool unscramble);
@@ -69,13 +78,25 @@ public:
     ExtractStatus PrepareData(const std::string& upperName);
     // Where a prepared data member lies; empty when it was not prepared.
     std::filesystem::path PreparedData(const std::string& upperName) const;
+    // Reads a member's data, as ExtractMember would write it, into `out`.
+    ExtractStatus ReadMemberData(const std::string& upperName, std::string& out, bool unscramble);
     // Looks the (upper-cased) name up as extraction would.
     MemberLookup Find(const std::string& upperName, MemberInfo& out);
     ContainerLayout Layout();
     // Deletes what was extracted, closes the container. Always true.
     bool Close();
 
-    bool IsOpen() const { return container_.is_open(); }
+    bool IsOpen() const { return container_.is_open() || inMemory_; }
+    // Reads the extracted copy of a text member (SCRIPT_FILE, RESTRICTION_FILE)
+    // whole, as it is now: from the private folder, or from memory.
+    bool ReadWorkText(const std::string& upperName, std::string& out) const;
+    // Opens `reader` on that copy; false (and `reader` closed) when it cannot be read.
+    bool OpenWorkText(const std::string& upperName, LineReader& reader) const;
+    // READ output of a package in memory, under the name READ would write:
+    // NewOutput starts it afresh, Output is null when there is none.
+    std::string& NewOutput(const std::string& name) { return outputs_[name] = {}; }
+    const std::string* Output(const std::string& name) const;
+    const std::map<std::string, std::string>& Outputs() const { return outputs_; }
     // Where a member of this (already upper-cased) name is extracted; empty
     // when the name could leave the folder (see IsSafeFileName).
     std::filesystem::path WorkFile(const std::string& upperName) const;
@@ -92,12 +113,17 @@ public:
     // the members in front of the fault.
     std::vector<MemberInfo> Members();
 
-    LineReader reader;
-
 private:
+    bool ExtractTextMember(const std::string& upperName, bool unscramble);
+    // Lends `use` a stream over the container: the open file, or a stream of
+    // its own over the bytes in memory, so reads of those never share a position.
+    void WithContainer(const std::function<void(std::istream&)>& use);
+
     std::ifstream container_;
-    uint32_t memberLength_ = 0;
-    int64_t position_ = 0;
+    bool inMemory_ = false;
+    std::string bytes_;                             // the container, when opened from memory
+    std::map<std::string, std::string> texts_;      // the text members, when opened from memory
+    std::map<std::string, std::string> outputs_;    // READ output, when opened from memory
     std::filesystem::path workFolder_;
     std::filesystem::path packageFolder_;
     std::filesystem::path packagePath_;

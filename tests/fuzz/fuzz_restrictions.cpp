@@ -1,5 +1,6 @@
 // The restriction file on its own, read through an open package whose
-// extracted copy is replaced by the input. Every key is read once from the
+// extracted copy is replaced by the input, once per reading as an admission
+// pass reads it. Every key is read once from the
 // text with line feeds and once with carriage return and line feed: the
 // values, the key lines and the check's findings must be the same. A key is
 // found the same whatever its case and surrounding spaces.
@@ -46,23 +47,23 @@ std::string Lower(std::string text) {
 }
 
 Reading Read(UpgradePackage& package, const std::string& text) {
-    const auto file = package.WorkFile(RESTRICTION_FILE);
-    FUZZ_CHECK(WriteFile(file, {reinterpret_cast<const uint8_t*>(text.data()), text.size()}));
+    const auto path = package.WorkFile(RESTRICTION_FILE);
+    FUZZ_CHECK(WriteFile(path, {reinterpret_cast<const uint8_t*>(text.data()), text.size()}));
+    // Read once, as an admission pass reads it: every lookup below asks the same reading.
+    const RestrictionFile file = RestrictionFile::Read(package);
+    FUZZ_CHECK(file.Readable());
     Reading reading;
     for (const auto& key : RESTRICTION_KEYS) {
         uint16_t number = 0;
         std::string value;
-        const bool found = key.number ? Restrictions::LookupNumber(package, key.name, number)
-                                      : Restrictions::LookupText(package, key.name, value);
+        const bool found = key.number ? file.LookupNumber(key.name, number) : file.LookupText(key.name, value);
         reading.values.emplace_back(found, number, value);
-        FUZZ_CHECK(!package.reader.IsOpen());
         uint16_t again = 0;
         std::string valueAgain;
-        const bool foundAgain = key.number
-                                    ? Restrictions::LookupNumber(package, " " + Lower(key.name) + " ", again)
-                                    : Restrictions::LookupText(package, Lower(key.name), valueAgain);
+        const bool foundAgain = key.number ? file.LookupNumber(" " + Lower(key.name) + " ", again)
+                                           : file.LookupText(Lower(key.name), valueAgain);
         FUZZ_CHECK(foundAgain == found && again == number && valueAgain == value);
-        for (const auto& line : Restrictions::KeyLines(package, key.name)) {
+        for (const auto& line : file.KeyLines(key.name)) {
             FUZZ_CHECK(line.line >= 1);
             reading.keyLines.emplace_back(line.line, line.tokens, line.value);
         }

@@ -109,7 +109,6 @@ std::vector<PackageMember> StandardPackage() {
 TEST_F(UpgradePackageTest, OpenExtractsTheTextMembersIntoAPrivateFolder) {
     ASSERT_TRUE(package_.Open(test::WriteTestPackage(folder_, StandardPackage())));
     EXPECT_TRUE(package_.IsOpen());
-    EXPECT_FALSE(package_.reader.IsOpen());
     EXPECT_EQ(package_.PackageFolder(), folder_.Path());
 
     const auto folders = PrivateFolders();
@@ -210,6 +209,53 @@ TEST_F(UpgradePackageTest, FailedOpenLeavesNothingBehind) {
     // A FIFO would block the open until a writer came along.
     ASSERT_EQ(::mkfifo(folder_.File("fifo.upk").c_str(), 0600), 0);
     EXPECT_FALSE(package_.Open(folder_.File("fifo.upk")));
+    EXPECT_TRUE(PrivateFolders().empty());
+}
+
+// From memory a package reads exactly as from its file, and leaves no folder.
+TEST_F(UpgradePackageTest, PackageInMemoryReadsAsItsFile) {
+    const std::string scrambledAcrossChunks(600, 'k');
+    const RawPackage cases[] = {
+        RawPackage().Member("program.cmd", "RESET\n").Member("FW.BIN", "odd").Member("restriction.ini", "").End(),
+        RawPackage().TextMembers().End().Member("after.bin", "x"),
+        RawPackage().TextMembers().Length(4).Text("FW.BIN"),  // cut inside a member
+        RawPackage().Member("program.cmd", "RESET\n").End(),    // no restriction.ini
+        RawPackage(),
+    };
+    for (const auto& raw : cases) {
+        SCOPED_TRACE(testing::PrintToString(raw.Bytes()));
+        UpgradePackage memory;
+        const bool opened = OpenRaw(raw);
+        ASSERT_EQ(memory.OpenInMemory(raw.Bytes()), opened);
+        EXPECT_EQ(memory.IsOpen(), opened);
+        if (!opened) continue;
+        EXPECT_TRUE(memory.PrivateFolder().empty());
+        const ContainerLayout fromFile = package_.Layout();
+        const ContainerLayout fromMemory = memory.Layout();
+        EXPECT_EQ(fromMemory.members.size(), fromFile.members.size());
+        EXPECT_EQ(fromMemory.faultOffset, fromFile.faultOffset);
+        EXPECT_EQ(fromMemory.membersAfterEnd, fromFile.membersAfterEnd);
+        for (const std::string name : {"PROGRAM.CMD", "RESTRICTION.INI"}) {
+            std::string fileText, memoryText;
+            EXPECT_TRUE(package_.ReadWorkText(name, fileText));
+            EXPECT_TRUE(memory.ReadWorkText(name, memoryText));
+            EXPECT_EQ(memoryText, fileText);
+        }
+        std::string data = "stale";
+        const ExtractStatus status = memory.ReadMemberData("FW.BIN", data, false);
+        EXPECT_EQ(status, package_.ExtractMember("FW.BIN", package_.WorkFile("FW.BIN"), false));
+        EXPECT_EQ(data, status == ExtractStatus::Done ? "odd" : "");
+    }
+    // The restriction file is unscrambled with the key restarting every 256 bytes.
+    UpgradePackage memory;
+    ASSERT_TRUE(memory.OpenInMemory(EncodePackage(StandardMembers("RESET\n", scrambledAcrossChunks))));
+    std::string text;
+    EXPECT_TRUE(memory.ReadWorkText("RESTRICTION.INI", text));
+    EXPECT_EQ(text, scrambledAcrossChunks);
+    EXPECT_FALSE(memory.ReadWorkText("FW.BIN", text));
+    // With the file's package closed, no private folder is left: the one in memory made none.
+    package_.Close();
+    EXPECT_TRUE(memory.IsOpen());
     EXPECT_TRUE(PrivateFolders().empty());
 }
 
