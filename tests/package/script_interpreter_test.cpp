@@ -136,10 +136,14 @@ TEST_F(Interpreter, PackageInMemoryRunsTheSameAndWritesNothing) {
         ASSERT_TRUE(package.OpenInMemory(EncodePackage(StandardMembers(c.script, "PRODUCTID 1\n", {{"fw.bin", firmware}}))));
         EXPECT_TRUE(package.PrivateFolder().empty());
         EXPECT_EQ(Run(), c.succeeds);
-        if (c.succeeds) EXPECT_EQ(net.Trace(), c.trace);
+        if (c.succeeds) {
+            EXPECT_EQ(net.Trace(), c.trace);
+        }
         const std::string* dump = package.Output("DUMP.BIN");
         EXPECT_EQ(dump != nullptr, c.kept > 0);
-        if (dump != nullptr) EXPECT_EQ(std::vector<uint8_t>(dump->begin(), dump->end()), Memory(0x10, 0x80, c.kept));
+        if (dump != nullptr) {
+            EXPECT_EQ(std::vector<uint8_t>(dump->begin(), dump->end()), Memory(0x10, 0x80, c.kept));
+        }
         EXPECT_TRUE(fs::is_empty(PackageFolder()));
     }
     EXPECT_EQ(device.Loaded(), firmware);
