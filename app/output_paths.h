@@ -1,6 +1,7 @@
 #pragma once
-// Files a run writes must never be the package it reads: opening one of
-// them would truncate or append to the technician's package.
+// Files a run writes must never be the package it reads, nor each other:
+// opening one would truncate or append to the technician's package, and
+// two outputs in one file overwrite each other's start.
 
 #include <filesystem>
 #include <string>
@@ -15,8 +16,10 @@ struct RunOutputs {
     std::string events;   // --events
 };
 
+// "--log-file a.txt and --events a.txt are one file; nothing was done" for
+// the first two outputs naming one file (whether it exists yet or not), else
 // "--events FILE is the package itself; nothing was done" for the first
-// output that is `package`; empty when none is.
-std::string OutputNamingPackage(const RunOutputs& outputs, const std::filesystem::path& package);
+// output that is `package` (none given: empty); empty when all is well.
+std::string OutputClash(const RunOutputs& outputs, const std::filesystem::path& package);
 
 }  // namespace quorvane

@@ -1,6 +1,7 @@
 #include "app/upgrade_command.h"
 
 #include "app/device_runs.h"
+#include "app/exit_codes.h"
 #include "protocol/info_block.h"
 #include "res/string_format.h"
 #include "res/string_table.h"
@@ -123,6 +124,22 @@ UpgradeOutcome RunUpgradeCommand(const std::vector<DeviceRecord*>& selected, Upg
     RunScripts(devices, package, protocol, prompter, progress, outcome);
     ReportCompletion(outcome, prompter);
     return outcome;
+}
+
+int ExitCodeOf(const UpgradeOutcome& outcome) {
+    switch (outcome.stop) {
+        case UpgradeOutcome::Stop::None:
+            return outcome.failed > 0 ? EXIT_SCRIPT_FAILED : EXIT_DONE;
+        case UpgradeOutcome::Stop::NothingSelected:
+            return EXIT_USAGE;
+        case UpgradeOutcome::Stop::MacRefused:
+        case UpgradeOutcome::Stop::FirmwareRefused:
+        case UpgradeOutcome::Stop::WarningDeclined:
+            break;
+        case UpgradeOutcome::Stop::Interrupted:  // the caller exits with the signal's code
+            return EXIT_SCRIPT_FAILED;
+    }
+    return EXIT_REFUSED;
 }
 
 }  // namespace quorvane

@@ -96,6 +96,12 @@ struct UpgradeOutcome {
     int dialogResult = 0;
 };
 
+// The exit code a run ends with (EXIT_DONE, EXIT_SCRIPT_FAILED when any
+// device failed, EXIT_USAGE when nothing was selected, EXIT_REFUSED for a
+// refusal or a declined warning); an interrupted run exits with its
+// signal's code, which the caller knows.
+int ExitCodeOf(const UpgradeOutcome& outcome);
+
 // `selected` holds the selected devices in list order (null entries are
 // skipped). Every one of them must pass the MAC, product and revision checks
 // before any is touched; the first that fails has its message shown.

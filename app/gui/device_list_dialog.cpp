@@ -254,7 +254,10 @@ void DeviceListDialog::OnUpgrade() {
     // progress window comes up only once a script is about to run.
     UpgradeOutcome outcome;
     outcome.stop = CheckAndConfirm(selected, restrictions_, prompter_);
-    if (outcome.stop != UpgradeOutcome::Stop::None) return;
+    if (outcome.stop != UpgradeOutcome::Stop::None) {
+        if (events_ != nullptr) EmitRunDone(*events_, 0, 0, ExitCodeOf(outcome));
+        return;
+    }
     GuiThreadPrompter prompter(prompter_);
     ProgressWindow window(this);
     RunWithProgress(window, [&] {
@@ -266,8 +269,7 @@ void DeviceListDialog::OnUpgrade() {
         RunScripts(selected, *package_, protocol_, prompter, progress, outcome);
     });
     ReportCompletion(outcome, prompter_);
-    // As upgradectl says it: 0 when every device was upgraded, 1 when any failed.
-    if (events_ != nullptr) EmitRunDone(*events_, outcome.succeeded, outcome.failed, outcome.failed > 0 ? 1 : 0);
+    if (events_ != nullptr) EmitRunDone(*events_, outcome.succeeded, outcome.failed, ExitCodeOf(outcome));
     if (outcome.dialogResult == REFRESH_RESULT) done(REFRESH_RESULT);
 }
 

@@ -34,13 +34,12 @@ int main(int argc, char** argv) {
         std::fputs(qPrintable(options.help), stdout);
         return 0;
     }
-    // Checked before any of them is opened: opening would truncate the package.
-    const std::string packageOutput =
-        options.package ? quorvane::OutputNamingPackage(
-                              {options.capture ? options.capture->string() : std::string(),
-                               options.logFile ? options.logFile->string() : std::string(), options.events},
-                              *options.package)
-                        : std::string();
+    // Checked before any of them is opened: opening would truncate the
+    // package or another output.
+    const std::string packageOutput = quorvane::OutputClash(
+        {options.capture ? options.capture->string() : std::string(),
+         options.logFile ? options.logFile->string() : std::string(), options.events},
+        options.package ? *options.package : std::filesystem::path());
     if (!packageOutput.empty()) {
         std::fprintf(stderr, "quorvane-upgrade: %s\n", packageOutput.c_str());
         return 2;

@@ -467,7 +467,7 @@ TEST_F(UpgradectlEndToEnd, UpgradeByMacTouchesOnlyThatDeviceAndReportsJson) {
     EXPECT_EQ(device.at("sends").get<int>() - device.at("resends").get<int>(), 35) << device;
     EXPECT_EQ(device.at("bytes"), 6002) << "3001 loaded and 3001 read back";
     EXPECT_EQ(WithoutCounters(device),
-              json({{"mac", "02:00:00:00:00:02"}, {"attempts", 1}, {"succeeded", true}}));
+              json({{"mac", "02:00:00:00:00:02"}, {"attempts", 1}, {"succeeded", true}, {"ok", true}}));
     ASSERT_TRUE(Sim().Stop());
     EXPECT_EQ(Sim().Memory("020000000002"), Image());
     EXPECT_TRUE(Sim().Memory("020000000001").empty());
@@ -729,7 +729,7 @@ TEST_F(UpgradectlEndToEnd, InterruptStopsTheRunNamesTheDeviceLeftMidScriptAndRem
         EXPECT_EQ(report.at("exitCode"), c.exitCode);
         ASSERT_EQ(report.at("devices").size(), 1u);
         EXPECT_EQ(WithoutCounters(report.at("devices")[0]),
-                  json({{"mac", c.mac}, {"attempts", 1}, {"succeeded", false}, {"interrupted", true}}));
+                  json({{"mac", c.mac}, {"attempts", 1}, {"succeeded", false}, {"ok", false}, {"interrupted", true}}));
     }
 }
 

@@ -107,6 +107,10 @@ TEST_F(UpgradectlDiagnostics, AnErrorBeforeAnyWorkIsOneJsonObjectWithTheMessageA
         {{"--capture", "./p.upk", "discover", "--package", "p.upk"},
          "--capture ./p.upk is the package itself; nothing was done",
          "upgradectl: --capture ./p.upk is the package itself; nothing was done\n"},
+        // Two outputs in one file (not there yet) would overwrite each other.
+        {{"--log-file", "run.txt", "--events", "./run.txt", "upgrade", "p.upk", "--all"},
+         "--log-file run.txt and --events ./run.txt are one file; nothing was done",
+         "upgradectl: --log-file run.txt and --events ./run.txt are one file; nothing was done\n"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args = Network();
@@ -118,8 +122,19 @@ TEST_F(UpgradectlDiagnostics, AnErrorBeforeAnyWorkIsOneJsonObjectWithTheMessageA
         EXPECT_EQ(result.err.rfind(c.stderrLine, 0), 0u) << result.err;
     }
     EXPECT_EQ(ReadFileText(Dir() / "p.upk"), package);
+    EXPECT_FALSE(fs::exists(Dir() / "run.txt"));
     ASSERT_TRUE(Sim().Stop());
     EXPECT_EQ(Sim().Log().find("rx "), std::string::npos) << "nothing may be sent: " << Sim().Log();
+}
+
+// A port written with a leading zero is still decimal, as in the desktop
+// program: the device on that port is found.
+TEST_F(UpgradectlDiagnostics, APortWithALeadingZeroIsDecimal) {
+    StartSimulator();
+    const auto result = Run({"--broadcast", "127.0.0.1", "--wait-ms", "100", "--port",
+                             "0" + std::to_string(Sim().Port()), "--json", "discover"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(json::parse(result.out).size(), 1u) << result.out;
 }
 
 // After discovery the error still reaches a script as one JSON object.

@@ -89,7 +89,7 @@ TEST(UpgradectlProgressBar, DrawsDeviceLineAndTransferAndEndsWithAResultLine) {
     bar.OnLine(4, "LOAD FIRMWARE.BIN 1:0");
     bar.OnTransfer("FIRMWARE.BIN", 512, 1024);
     const std::string drawn = out.str();
-    EXPECT_NE(drawn.find("[1/3 02:00:00:00:00:01] FIRMWARE.BIN [############------------]  50% 512 B/1.0 KiB  "
+    EXPECT_NE(drawn.find("[1/3 02:00:00:00:00:01] FIRMWARE.BIN [############------------]  50% 0.5/1.0 KiB  "
                          "line 4: LOAD FIRMWARE.BIN 1:0"),
               std::string::npos)
         << drawn;
@@ -97,12 +97,12 @@ TEST(UpgradectlProgressBar, DrawsDeviceLineAndTransferAndEndsWithAResultLine) {
     EXPECT_NE(out.str().rfind("\r\x1b[2K[1/3 02:00:00:00:00:01] failed\n"), std::string::npos) << out.str();
 }
 
-TEST(UpgradectlFleetBoard, RateAndEtaOnceTimeHasPassed) {
-    using Seconds = std::chrono::duration<double>;
-    EXPECT_EQ(FleetBoard::RateAndEta(0, 1024, Seconds(2)), "");
-    EXPECT_EQ(FleetBoard::RateAndEta(512, 1024, Seconds(0.4)), "") << "too soon to tell";
-    EXPECT_EQ(FleetBoard::RateAndEta(81920, 163840, Seconds(1)), "80.0 KiB/s ETA 0:01");
-    EXPECT_EQ(FleetBoard::RateAndEta(10240, 1024000, Seconds(1)), "10.0 KiB/s ETA 1:39");
+TEST(UpgradectlTransferText, RateAndEtaOnceTimeHasPassed) {
+    using std::chrono::milliseconds;
+    EXPECT_EQ(PaceText(PaceOf(0, 1024, milliseconds(2000))), "");
+    EXPECT_EQ(PaceText(PaceOf(512, 1024, milliseconds(400))), "") << "too soon to tell";
+    EXPECT_EQ(PaceText(PaceOf(81920, 163840, milliseconds(1000))), "80.0 KiB/s ETA 0:01");
+    EXPECT_EQ(PaceText(PaceOf(10240, 1024000, milliseconds(1000))), "10.0 KiB/s ETA 1:39");
 }
 
 TransferStep Step(std::string_view file, uint64_t done, uint64_t total, uint64_t deviceBytes,
@@ -146,7 +146,7 @@ TEST(UpgradectlFleetBoard, RowsShowBytesAndRateAndRetriedDevicesCountOnce) {
     board.Transfer(0, Step("FIRMWARE.BIN", 524288, 6815744, 600000, pace));
     board.End(1, "failed", false);
     EXPECT_TRUE(out.str().ends_with("[2/2 02:00:00:00:00:02] failed\n"
-                                    "[1/2 02:00:00:00:00:01] FIRMWARE.BIN   7% 512 KiB/6.5 MiB 80.0 KiB/s ETA "
+                                    "[1/2 02:00:00:00:00:01] FIRMWARE.BIN   7% 0.5/6.5 MiB 80.0 KiB/s ETA "
                                     "1:15\n"
                                     "total: 1 of 2 done (1 failed), 1 running, 585 KiB\n"))
         << out.str();
@@ -190,7 +190,11 @@ TEST(UpgradectlTransferText, CompactBytesAndTheMiddleOfLongNames) {
         {1572864, "1.5 MiB"}, {3221225472, "3.0 GiB"}};
     for (const auto& [bytes, text] : sizes) EXPECT_EQ(CompactBytes(bytes), text) << bytes;
     EXPECT_EQ(CompactBytes(1536, 2048), "1.5/2.0 KiB");
-    EXPECT_EQ(CompactBytes(512, 2048), "512 B/2.0 KiB");
+    EXPECT_EQ(CompactBytes(512, 2048), "0.5/2.0 KiB");
+    EXPECT_EQ(CompactBytes(524288, 6815744), "0.5/6.5 MiB");
+    // Room for the widest count on the way: "9.9/63 KiB", "6.5/6.5 MiB".
+    EXPECT_EQ(WidestBytes(65000), 10u);
+    EXPECT_EQ(WidestBytes(6815744), 11u);
     EXPECT_EQ(ElideMiddle("firmware.bin", 12), "firmware.bin");
     EXPECT_EQ(ElideMiddle("firmware-release.bin", 13), "firmw...e.bin");
     EXPECT_EQ(ElideMiddle("firmware.bin", 3), "fir");

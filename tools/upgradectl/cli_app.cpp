@@ -8,7 +8,7 @@
 #include "tools/upgradectl/command_error.h"
 #include "tools/upgradectl/command_suggestion.h"
 #include "tools/upgradectl/commands.h"
-#include "tools/upgradectl/exit_codes.h"
+#include "app/exit_codes.h"
 
 namespace quorvane::cli {
 namespace {

@@ -12,7 +12,7 @@
 #include "tools/upgradectl/commands.h"
 #include "tools/upgradectl/device_output.h"
 #include "tools/upgradectl/device_session.h"
-#include "tools/upgradectl/exit_codes.h"
+#include "app/exit_codes.h"
 #include "tools/upgradectl/interrupt_cleanup.h"
 #include "tools/upgradectl/json_output.h"
 
@@ -29,7 +29,7 @@ int RunDiscover(const GlobalOptions& global, const std::string& packagePath, int
     if (!packagePath.empty() && !OpenPackage(packagePath, package, error))
         return FailBeforeWork(global.json, error, EXIT_USAGE);
     cleanup.Add(package.PrivateFolder());
-    if (!packagePath.empty() && !OutputsSparePackage(global.capture, global.logFile, {}, packagePath, error))
+    if (!OutputsSparePackage(global.capture, global.logFile, {}, packagePath, error))
         return FailBeforeWork(global.json, error, EXIT_USAGE);
     DeviceSession session(endpointOptions, global.capture, {global.rounds},
                           {global.verbosity, global.logFile}, global.link);

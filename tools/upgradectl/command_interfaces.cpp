@@ -6,7 +6,7 @@
 
 #include "protocol/interfaces.h"
 #include "tools/upgradectl/commands.h"
-#include "tools/upgradectl/exit_codes.h"
+#include "app/exit_codes.h"
 #include "tools/upgradectl/json_output.h"
 #include "tools/upgradectl/text_table.h"
 

@@ -18,7 +18,7 @@
 #include "res/string_table.h"
 #include "tools/upgradectl/command_error.h"
 #include "tools/upgradectl/commands.h"
-#include "tools/upgradectl/exit_codes.h"
+#include "app/exit_codes.h"
 #include "tools/upgradectl/findings_output.h"
 #include "tools/upgradectl/interrupt_cleanup.h"
 #include "tools/upgradectl/json_output.h"

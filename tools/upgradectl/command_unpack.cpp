@@ -14,7 +14,7 @@
 #include "tools/upgradectl/command_error.h"
 #include "tools/upgradectl/commands.h"
 #include "tools/upgradectl/device_session.h"
-#include "tools/upgradectl/exit_codes.h"
+#include "app/exit_codes.h"
 #include "tools/upgradectl/interrupt_cleanup.h"
 #include "tools/upgradectl/json_output.h"
 #include "tools/upgradectl/text_table.h"

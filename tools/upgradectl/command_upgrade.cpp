@@ -21,7 +21,7 @@
 #include "tools/upgradectl/command_error.h"
 #include "tools/upgradectl/commands.h"
 #include "tools/upgradectl/device_session.h"
-#include "tools/upgradectl/exit_codes.h"
+#include "app/exit_codes.h"
 #include "tools/upgradectl/findings_output.h"
 #include "tools/upgradectl/json_output.h"
 #include "tools/upgradectl/plan_output.h"
@@ -80,22 +80,6 @@ bool SelectDevices(const std::vector<DeviceRecord*>& admitted, const std::vector
                 break;
             }
     return true;
-}
-
-int ExitCodeOf(const UpgradeOutcome& outcome) {
-    switch (outcome.stop) {
-        case UpgradeOutcome::Stop::None:
-            return outcome.failed > 0 ? EXIT_SCRIPT_FAILED : EXIT_DONE;
-        case UpgradeOutcome::Stop::NothingSelected:
-            return EXIT_USAGE;
-        case UpgradeOutcome::Stop::MacRefused:
-        case UpgradeOutcome::Stop::FirmwareRefused:
-        case UpgradeOutcome::Stop::WarningDeclined:
-            break;
-        case UpgradeOutcome::Stop::Interrupted:  // the caller exits with the signal's code
-            return EXIT_SCRIPT_FAILED;
-    }
-    return EXIT_REFUSED;
 }
 
 // "--mac A B PKG" and "PKG --mac A B" both work: once --mac was given,

@@ -96,7 +96,7 @@ bool MeetsExpectation(std::size_t count, int expected, const char* what) {
 
 bool OutputsSparePackage(const std::string& capture, const std::string& logFile, const std::string& events,
                          const std::filesystem::path& package, std::string& error) {
-    const std::string named = OutputNamingPackage({capture, logFile, events}, package);
+    const std::string named = OutputClash({capture, logFile, events}, package);
     if (named.empty()) return true;
     error = "upgradectl: " + named;
     return false;

@@ -88,8 +88,9 @@ bool MeetsExpectation(std::size_t count, int expected, const char* what);
 std::string ExpectationShortfall(std::size_t count, int expected, const char* what);
 
 // False with `error` set when a file the run would write (--capture,
-// --log-file, --events) is the package it reads: opening it would truncate
-// or append to the technician's package.
+// --log-file, --events) is the package it reads (none: empty) or another of
+// them: opening it would truncate or append to the technician's package or
+// to the other output.
 bool OutputsSparePackage(const std::string& capture, const std::string& logFile, const std::string& events,
                          const std::filesystem::path& package, std::string& error);
 

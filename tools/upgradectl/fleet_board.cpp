@@ -10,13 +10,8 @@ namespace {
 constexpr std::size_t BAR_WIDTH = 10;
 // Transfers report every block: the board follows at most this often.
 constexpr auto REDRAW_INTERVAL = std::chrono::milliseconds(100);
-constexpr double RATE_AFTER_SECONDS = 0.5;
 
 }  // namespace
-
-std::string FleetBoard::RateAndEta(uint64_t done, uint64_t total, std::chrono::duration<double> elapsed) {
-    return PaceText(PaceOf(done, total, std::chrono::duration_cast<std::chrono::microseconds>(elapsed)));
-}
 
 void FleetBoard::Start(std::size_t index, const std::string& label) {
     Row& row = rows_[index];
@@ -69,12 +64,13 @@ std::string FleetBoard::TotalLine() const {
     for (const auto& [index, deviceBytes] : bytes_) bytes += deviceBytes;
     std::size_t failed = 0;
     for (const auto& [index, succeeded] : results_) failed += succeeded ? 0 : 1;
-    const std::chrono::duration<double> elapsed = Clock::now() - started_;
+    const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started_);
     std::string line = "total: " + std::to_string(results_.size()) + " of " + std::to_string(count_) + " done";
     if (failed > 0) line += " (" + std::to_string(failed) + " failed)";
     line += ", " + std::to_string(rows_.size()) + " running, " + CompactBytes(bytes);
-    if (elapsed.count() >= RATE_AFTER_SECONDS)
-        line += ", " + RateText(static_cast<double>(bytes) / elapsed.count());
+    // The whole fleet's rate, told as soon as a single transfer's would be.
+    if (const TransferPace pace = PaceOf(bytes, bytes, elapsed); pace.known)
+        line += ", " + RateText(pace.bytesPerSecond);
     return line;
 }
 

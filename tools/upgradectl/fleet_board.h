@@ -30,10 +30,6 @@ public:
     // Erases the lines drawn; the next change draws them again.
     void Clear();
 
-    // "80.0 KiB/s ETA 0:03" for `done` of `total` bytes after `elapsed`;
-    // empty while too little time has passed to tell a rate.
-    static std::string RateAndEta(uint64_t done, uint64_t total, std::chrono::duration<double> elapsed);
-
 private:
     using Clock = std::chrono::steady_clock;
     struct Row {

@@ -1,6 +1,7 @@
 #include "tools/upgradectl/global_options.h"
 
 #include <CLI/CLI.hpp>
+#include <optional>
 
 #include "protocol/network_options.h"
 
@@ -14,13 +15,18 @@ std::string RangeRefusal(const std::string& input, OptionRange range) {
            std::to_string(range.highest);
 }
 
-// The shared number parser as a check of the command line.
+// The shared number parser as a check of the command line. The text is
+// handed on as the parser read it, so that the command line's own
+// conversion never reads it another way (a leading 0 as octal).
 CLI::Validator NumberIn(OptionRange range) {
     const std::string description =
         "INT in [" + std::to_string(range.lowest) + " - " + std::to_string(range.highest) + "]";
     return CLI::Validator(
         [range](std::string& input) {
-            return ParseOptionNumber(input, range) ? std::string() : RangeRefusal(input, range);
+            const std::optional<int> value = ParseOptionNumber(input, range);
+            if (!value) return RangeRefusal(input, range);
+            input = std::to_string(*value);
+            return std::string();
         },
         description);
 }
@@ -37,10 +43,10 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {
         ->excludes(broadcast);
     app.add_option("--port", options.port, "Destination UDP port of the device requests")
         ->capture_default_str()
-        ->check(NumberIn(PORT_OPTION_RANGE));
+        ->transform(NumberIn(PORT_OPTION_RANGE));
     app.add_option("--wait-ms", options.waitMs, "How long one receive waits for a reply, in milliseconds")
         ->capture_default_str()
-        ->check(NumberIn(WAIT_MS_OPTION_RANGE));
+        ->transform(NumberIn(WAIT_MS_OPTION_RANGE));
     app.add_option("--rounds", options.rounds,
                    "Discovery rounds at most; a round follows only while the last found new devices")
         ->capture_default_str()

@@ -24,38 +24,52 @@ std::string Percent(uint64_t done, uint64_t total) {
     return std::string(3 - std::min<std::size_t>(3, number.size()), ' ') + number + "%";
 }
 
-}  // namespace
+struct Unit {
+    uint64_t bytes;
+    const char* name;
+};
 
-std::string CompactBytes(uint64_t done, uint64_t total) {
-    const std::string first = CompactBytes(done);
-    const std::string second = CompactBytes(total);
-    // One unit for both where they share it: "1.5/2.0 KiB".
-    const std::size_t space = first.rfind(' ');
-    if (space != std::string::npos && second.ends_with(first.substr(space)))
-        return first.substr(0, space) + "/" + second;
-    return first + "/" + second;
+// The unit a count is told in: the largest it reaches one of.
+Unit UnitOf(uint64_t bytes) {
+    if (bytes >= (uint64_t{1} << 30)) return {uint64_t{1} << 30, "GiB"};
+    if (bytes >= (uint64_t{1} << 20)) return {uint64_t{1} << 20, "MiB"};
+    if (bytes >= 1024) return {1024, "KiB"};
+    return {1, "B"};
 }
 
-std::string CompactBytes(uint64_t bytes) {
-    if (bytes < 1024) return std::to_string(bytes) + " B";
-    double value = static_cast<double>(bytes) / 1024.0;
-    const char* unit = "KiB";
-    if (value >= 1024.0) {
-        value /= 1024.0;
-        unit = "MiB";
-    }
-    if (value >= 1024.0) {
-        value /= 1024.0;
-        unit = "GiB";
-    }
+// `bytes` in `unit` without its name: one decimal below ten units, else whole.
+std::string Number(uint64_t bytes, Unit unit) {
+    if (unit.bytes == 1) return std::to_string(bytes);
+    const double value = static_cast<double>(bytes) / static_cast<double>(unit.bytes);
     char text[32];
     // Truncated, not rounded: 1023.99 KiB is not yet "1024 KiB", let alone 1.0 MiB.
     if (value < 10.0)
-        std::snprintf(text, sizeof text, "%.1f %s", static_cast<double>(static_cast<long long>(value * 10)) / 10,
-                      unit);
+        std::snprintf(text, sizeof text, "%.1f", static_cast<double>(static_cast<long long>(value * 10)) / 10);
     else
-        std::snprintf(text, sizeof text, "%lld %s", static_cast<long long>(value), unit);
+        std::snprintf(text, sizeof text, "%lld", static_cast<long long>(value));
     return text;
+}
+
+}  // namespace
+
+std::string CompactBytes(uint64_t bytes) {
+    const Unit unit = UnitOf(bytes);
+    return Number(bytes, unit) + " " + unit.name;
+}
+
+std::string CompactBytes(uint64_t done, uint64_t total) {
+    // The count in the total's unit, so that its width holds while it grows.
+    const Unit unit = UnitOf(total);
+    return Number(std::min(done, total), unit) + "/" + Number(total, unit) + " " + unit.name;
+}
+
+std::size_t WidestBytes(uint64_t total) {
+    // In the total's unit a count is never wider than the total, but for
+    // "9.9" below ten units of a total of ten or more.
+    const Unit unit = UnitOf(total);
+    const uint64_t nearlyTen = 10 * unit.bytes - 1;
+    const std::size_t widest = CompactBytes(total, total).size();
+    return unit.bytes > 1 && nearlyTen <= total ? std::max(widest, CompactBytes(nearlyTen, total).size()) : widest;
 }
 
 std::string RateText(double bytesPerSecond) {
@@ -91,15 +105,18 @@ std::string TransferText(std::string_view fileName, uint64_t done, uint64_t tota
     // What is left for " [BAR]" beside the whole file name and the figures;
     // room for the pace is kept from the start, so that the bar does not
     // narrow once the pace is known.
-    // The bytes are counted as wide as the finished transfer's, so that
-    // the bar and the file name keep their width while the count grows.
-    const std::size_t bytesWidth = std::max(bytes.size(), CompactBytes(total, total).size());
+    // The bytes are counted as wide as they get on the way, so that the bar
+    // and the file name keep their width while the count grows.
+    const std::size_t bytesWidth = std::max(bytes.size(), WidestBytes(total));
     const std::size_t figures = 1 + bytesWidth + 1 + std::max(paceText.size(), PACE_WIDTH);
     const std::size_t fixed = fileWidth + 1 + Percent(done, total).size() + figures;
     const std::size_t spare = room > fixed ? room - fixed : 0;
     const std::size_t bar = spare >= MIN_BAR + 3 ? std::min(maxBar, spare - 3) : 0;
     std::string shownFile = file;
-    if (bar == 0 && fixed > room) shownFile = ElideMiddle(file, std::max(MIN_FILE, fileWidth - (fixed - room)));
+    if (bar == 0 && fixed > room) {
+        const std::size_t over = fixed - room;
+        shownFile = ElideMiddle(file, over < fileWidth ? std::max(MIN_FILE, fileWidth - over) : MIN_FILE);
+    }
     return shownFile + " " + (bar > 0 ? ProgressBar::Bar(done, total, bar) : Percent(done, total)) + tail;
 }
 

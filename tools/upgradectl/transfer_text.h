@@ -13,8 +13,10 @@ namespace quorvane::cli {
 
 // "512 B", "12.5 KiB", "640 KiB", "1.5 MiB": one decimal below ten units.
 std::string CompactBytes(uint64_t bytes);
-// "1.5/2.0 KiB", "512 KiB/6.5 MiB": done of total.
+// "1.5/2.0 KiB", "0.5/6.5 MiB": done of total, both in the total's unit.
 std::string CompactBytes(uint64_t done, uint64_t total);
+// The widest "done/total" text on the way to `total` ("9.9/63 KiB").
+std::size_t WidestBytes(uint64_t total);
 // "80.0 KiB/s".
 std::string RateText(double bytesPerSecond);
 // "80.0 KiB/s ETA 0:03"; empty while the pace is not known.

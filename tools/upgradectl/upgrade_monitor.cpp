@@ -53,8 +53,11 @@ nlohmann::ordered_json UpgradeMonitor::Report(const UpgradeOutcome& outcome, int
     report["devices"] = nlohmann::ordered_json::array();
     for (const auto& result : results_) {
         if (result.attempts == 0) continue;  // never started (devices side by side leave gaps)
-        nlohmann::ordered_json device = {
-            {"mac", FormatMac(result.mac)}, {"attempts", result.attempts}, {"succeeded", result.succeeded}};
+        // "ok" as the device-done event has it; "succeeded" as reports had it before.
+        nlohmann::ordered_json device = {{"mac", FormatMac(result.mac)},
+                                         {"attempts", result.attempts},
+                                         {"succeeded", result.succeeded},
+                                         {"ok", result.succeeded}};
         if (result.interrupted) device["interrupted"] = true;
         if (result.done) device.update(DeviceCountersJson(result.counters));
         report["devices"].push_back(std::move(device));

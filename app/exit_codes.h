@@ -1,7 +1,7 @@
 #pragma once
 // The process exit codes that scripts and other tools rely on.
 
-namespace quorvane::cli {
+namespace quorvane {
 
 enum ExitCode : int {
     EXIT_DONE = 0,
@@ -11,4 +11,4 @@ enum ExitCode : int {
     EXIT_ENDPOINT = 4,       // the UDP endpoint could not start (socket, bind)
 };
 
-}  // namespace quorvane::cli
+}  // namespace quorvane
