@@ -223,13 +223,7 @@ MemberLookup UpgradePackage::Find(const std::string& upperName, MemberInfo& out)
     return result;
 }
 
-ExtractStatus UpgradePackage::ExtractMember(const std::string& upperName,
-                                            const std::filesystem::path& outputPath, bool unscramble) {
-    // Writing over the package itself would truncate the very file being read.
-    std::error_code sameFile;
-    if (outputPath.empty() || std::filesystem::equivalent(outputPath, packagePath_, sameFile))
-        return ExtractStatus::WriteFailed;
-    MemberInfo member;
+ExtractStatus UpgradePackage::FindData(const std::string& upperName, MemberInfo& member) {
     switch (Find(upperName, member)) {
         case MemberLookup::Missing:
             return ExtractStatus::Missing;
@@ -238,7 +232,18 @@ ExtractStatus UpgradePackage::ExtractMember(const std::string& upperName,
         case MemberLookup::Found:
             break;
     }
-    if (member.size >= MEMBER_DATA_LIMIT) return ExtractStatus::TooLarge;  // beyond what the format can carry
+    // Beyond what the format can carry.
+    return member.size >= MEMBER_DATA_LIMIT ? ExtractStatus::TooLarge : ExtractStatus::Done;
+}
+
+ExtractStatus UpgradePackage::ExtractMember(const std::string& upperName,
+                                            const std::filesystem::path& outputPath, bool unscramble) {
+    // Writing over the package itself would truncate the very file being read.
+    std::error_code sameFile;
+    if (outputPath.empty() || std::filesystem::equivalent(outputPath, packagePath_, sameFile))
+        return ExtractStatus::WriteFailed;
+    MemberInfo member;
+    if (const ExtractStatus found = FindData(upperName, member); found != ExtractStatus::Done) return found;
     bool copied = false;
     bool created = false;
     WithContainer([&](std::istream& in) {
@@ -265,15 +270,7 @@ ExtractStatus UpgradePackage::ExtractMember(const std::string& upperName,
 ExtractStatus UpgradePackage::ReadMemberData(const std::string& upperName, std::string& out, bool unscramble) {
     out.clear();
     MemberInfo member;
-    switch (Find(upperName, member)) {
-        case MemberLookup::Missing:
-            return ExtractStatus::Missing;
-        case MemberLookup::Hidden:
-            return ExtractStatus::Hidden;
-        case MemberLookup::Found:
-            break;
-    }
-    if (member.size >= MEMBER_DATA_LIMIT) return ExtractStatus::TooLarge;
+    if (const ExtractStatus found = FindData(upperName, member); found != ExtractStatus::Done) return found;
     bool copied = false;
     WithContainer([&](std::istream& in) {
         out.reserve(member.size);

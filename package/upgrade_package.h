@@ -114,6 +114,8 @@ public:
     std::vector<MemberInfo> Members();
 
 private:
+    // Finds a member whose data can be read: Done, or why it cannot.
+    ExtractStatus FindData(const std::string& upperName, MemberInfo& member);
     bool ExtractTextMember(const std::string& upperName, bool unscramble);
     // Lends `use` a stream over the container: the open file, or a stream of
     // its own over the bytes in memory, so reads of those never share a position.
