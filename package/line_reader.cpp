@@ -1,5 +1,6 @@
 #include "package/line_reader.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -80,63 +81,52 @@ void LineReader::OpenText(std::string text) {
     open_ = true;
 }
 
-int LineReader::NextByte() {
-    if (position_ >= text_.size()) {
-        ended_ = true;
-        return EOF;
-    }
-    return static_cast<unsigned char>(text_[position_++]);
-}
-
-// Reads up to the end of the physical line; true when anything but a line
+// Passes over the rest of the physical line; true when anything but a line
 // feed (or the carriage return before it) was passed over.
 bool LineReader::SkipRestOfLine() {
-    std::size_t skipped = 0;
-    int last = 0;
-    for (int c = NextByte(); c != EOF && c != '\n'; c = NextByte()) {
-        ++skipped;
-        last = c;
-    }
-    return skipped > 1 || (skipped == 1 && last != '\r');
+    const std::string_view rest = std::string_view(text_).substr(position_);
+    const std::size_t lineFeed = rest.find('\n');
+    const std::size_t skipped = lineFeed == std::string_view::npos ? rest.size() : lineFeed;
+    position_ += lineFeed == std::string_view::npos ? skipped : skipped + 1;
+    if (lineFeed == std::string_view::npos) ended_ = true;
+    return skipped > 1 || (skipped == 1 && rest[0] != '\r');
 }
 
 bool LineReader::NextLine() {
     line_.clear();
+    tokenCount_ = 0;
     truncated_ = false;
     // Testing the end before the read (not after it) is what makes a final
     // line feed produce one more, empty, line; callers skip empty lines.
     if (!open_ || ended_) return false;
     // Read as fgets would, but counting the bytes: a zero byte ends the text
     // of the line, not the line, so the rest of a long line is still passed
-    // over rather than read as a line of its own.
-    const std::size_t start = position_;
-    std::size_t count = 0;
-    bool lineFeed = false;
-    while (count < LINE_CAPACITY - 1 && !lineFeed) {
-        const int c = NextByte();
-        if (c == EOF) break;
-        ++count;
-        lineFeed = c == '\n';
-    }
-    const std::string_view read(text_.data() + start, count);
+    // over rather than read as a line of its own. The line feed is found with
+    // one search rather than byte by byte: scripts are read on every pass.
+    const std::string_view window = std::string_view(text_).substr(position_, LINE_CAPACITY - 1);
+    const std::size_t lineFeed = window.find('\n');
+    const std::size_t count = lineFeed == std::string_view::npos ? window.size() : lineFeed + 1;
+    position_ += count;
+    // A short line without a line feed ran into the end of the text.
+    if (lineFeed == std::string_view::npos && count < LINE_CAPACITY - 1) ended_ = true;
+    const std::string_view read = window.substr(0, count);
     line_.assign(read.substr(0, read.find('\0')));
-    if (!lineFeed && count == LINE_CAPACITY - 1) truncated_ = SkipRestOfLine();
+    if (lineFeed == std::string_view::npos && count == LINE_CAPACITY - 1) truncated_ = SkipRestOfLine();
     RemoveLast(line_, '\n');
     RemoveLast(line_, '\r');
     const auto comment = line_.find(';');
     if (comment != std::string::npos) line_.resize(comment);
     TrimSpaces(line_);
+    CountTokens();
     return true;
 }
 
-uint8_t LineReader::TokenCount() const {
-    if (line_.empty()) return 0;
-    std::size_t count = 1;
-    for (char c : line_) {
-        if (c == ' ') ++count;
-    }
+void LineReader::CountTokens() {
+    tokenCount_ = 0;
+    if (line_.empty()) return;
+    const std::size_t count = 1 + static_cast<std::size_t>(std::count(line_.begin(), line_.end(), ' '));
     // Saturate: a line of 257 tokens must not look like a line of 1.
-    return count > UINT8_MAX ? UINT8_MAX : static_cast<uint8_t>(count);
+    tokenCount_ = count > UINT8_MAX ? UINT8_MAX : static_cast<uint8_t>(count);
 }
 
 bool LineReader::Token(uint8_t n, std::string& out) const {
@@ -187,6 +177,7 @@ void LineReader::Close() {
     open_ = false;
     ended_ = false;
     line_.clear();
+    tokenCount_ = 0;
     truncated_ = false;
 }
 

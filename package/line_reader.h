@@ -31,7 +31,7 @@ public:
     bool NextLine();
     // True when the current line was cut at the limit.
     bool Truncated() const { return truncated_; }
-    uint8_t TokenCount() const;
+    uint8_t TokenCount() const { return tokenCount_; }
     // Token n, counting from 1, possibly empty. False (and an empty `out`)
     // when there is no such token.
     bool Token(uint8_t n, std::string& out) const;
@@ -47,15 +47,15 @@ public:
     const std::string& Line() const { return line_; }
 
 private:
-    // The next byte of the text, or EOF; reading past the end marks it ended.
-    int NextByte();
     bool SkipRestOfLine();
+    void CountTokens();
 
     std::string text_;
     std::size_t position_ = 0;
     bool open_ = false;
     bool ended_ = false;  // a read reached the end of the text
     std::string line_;
+    uint8_t tokenCount_ = 0;  // counted once per line: callers ask for it often
     bool truncated_ = false;
 };
 

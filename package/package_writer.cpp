@@ -80,12 +80,6 @@ bool WriteData(int output, const MemberSource& member, std::vector<uint8_t>& chu
 
 }  // namespace
 
-void ScrambleMember(std::span<uint8_t> data) {
-    for (std::size_t i = 0; i < data.size(); ++i) {
-        data[i] ^= MEMBER_KEY[(i % EXTRACT_CHUNK) % MEMBER_KEY.size()];
-    }
-}
-
 std::vector<uint8_t> EncodePackage(const std::vector<PackageMember>& members) {
     std::vector<uint8_t> out;
     for (const PackageMember& member : members) {

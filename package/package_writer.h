@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "package/upgrade_package.h"
+
 namespace quorvane {
 
 struct PackageMember {
@@ -17,9 +19,6 @@ struct PackageMember {
     bool scramble = false;
 };
 
-// Combines every byte with the member key, the key phase restarting at every
-// 256-byte chunk. Applying it twice gives the original bytes.
-void ScrambleMember(std::span<uint8_t> data);
 std::vector<uint8_t> EncodePackage(const std::vector<PackageMember>& members);
 bool WritePackage(const std::filesystem::path& path, const std::vector<PackageMember>& members);
 // The usual members: program.cmd, restriction.ini (scrambled), then the data files.

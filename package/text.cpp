@@ -23,8 +23,9 @@ void TrimSpaces(std::string& text) {
         text.clear();
         return;
     }
-    const auto last = text.find_last_not_of(' ');
-    text = text.substr(first, last - first + 1);
+    // In place: a copy of the middle would cost an allocation per long line.
+    text.erase(text.find_last_not_of(' ') + 1);
+    text.erase(0, first);
 }
 
 bool KeywordEquals(std::string_view a, std::string_view b) {

@@ -77,9 +77,13 @@ bool NamesMatch(std::string stored, const std::string& wanted) {
     return stored == std::string_view(wanted.c_str());
 }
 
-void Unscramble(uint8_t* chunk, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) chunk[i] ^= MEMBER_KEY[i % MEMBER_KEY.size()];
-}
+// The member key repeated over one chunk, so that a chunk is combined with
+// it position for position, several bytes at a time.
+constexpr std::array<uint8_t, EXTRACT_CHUNK> CHUNK_KEY = [] {
+    std::array<uint8_t, EXTRACT_CHUNK> key{};
+    for (std::size_t i = 0; i < key.size(); ++i) key[i] = MEMBER_KEY[i % MEMBER_KEY.size()];
+    return key;
+}();
 
 // Streams `size` bytes from the current position of `in` to `write` through
 // one chunk buffer. A short read fails rather than write bytes never read.
@@ -92,7 +96,7 @@ bool CopyMember(std::istream& in, uint32_t size, bool unscramble, Write write) {
         in.read(reinterpret_cast<char*>(chunk.data()), static_cast<std::streamsize>(count));
         if (in.gcount() != static_cast<std::streamsize>(count)) return false;
         // The key phase restarts with every chunk, the last short one included.
-        if (unscramble) Unscramble(chunk.data(), count);
+        if (unscramble) ScrambleMember(std::span(chunk.data(), count));
         if (!write(reinterpret_cast<const char*>(chunk.data()), count)) return false;
         left -= static_cast<uint32_t>(count);
     }
@@ -139,6 +143,24 @@ std::filesystem::path MakePrivateFolder() {
 }
 
 }  // namespace
+
+void ScrambleMember(std::span<uint8_t> data) {
+    for (std::size_t start = 0; start < data.size(); start += EXTRACT_CHUNK) {
+        uint8_t* chunk = data.data() + start;
+        const std::size_t count = std::min(EXTRACT_CHUNK, data.size() - start);
+        // Eight bytes at a time, then the rest one by one.
+        std::size_t i = 0;
+        for (; i + sizeof(uint64_t) <= count; i += sizeof(uint64_t)) {
+            uint64_t word = 0;
+            uint64_t key = 0;
+            std::memcpy(&word, chunk + i, sizeof word);
+            std::memcpy(&key, CHUNK_KEY.data() + i, sizeof key);
+            word ^= key;
+            std::memcpy(chunk + i, &word, sizeof word);
+        }
+        for (; i < count; ++i) chunk[i] ^= CHUNK_KEY[i];
+    }
+}
 
 bool IsSafeFileName(const std::string& name) {
     if (name.empty() || name == "." || name == "..") return false;

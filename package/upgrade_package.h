@@ -11,6 +11,7 @@
 #include <fstream>
 #include <istream>
 #include <map>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,10 @@ inline constexpr std::array<uint8_t, 3> MEMBER_KEY{'K', 'W', 'X'};
 inline constexpr std::size_t EXTRACT_CHUNK = 256;
 inline constexpr std::size_t MAX_MEMBER_NAME = 255;
 inline constexpr uint32_t MEMBER_DATA_LIMIT = 1u << 24;  // data lengths must stay below this
+// Combines every byte with the member key, the key phase restarting at every
+// 256-byte chunk. Applying it twice gives the original bytes.
+void ScrambleMember(std::span<uint8_t> data);
+
 inline constexpr const char* SCRIPT_MEMBER = "program.cmd";
 inline constexpr const char* RESTRICTION_MEMBER = "restriction.ini";
 // The two text members as extracted, upper-cased (see WorkFile).

@@ -73,6 +73,7 @@ std::vector<uint8_t> Bytes(std::string_view text) {
 
 void RunPass(UpgradePackage& package, ByteStream& answers) {
     testing::FakeTransport link;
+    link.keepSent = false;
     FuzzDevice device(answers);
     device.Attach(link);
     DeviceChain chain;

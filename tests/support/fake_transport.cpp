@@ -5,9 +5,9 @@
 namespace quorvane::testing {
 
 bool FakeTransport::Send(uint32_t address, std::span<const uint8_t> datagram) {
-    const int index = static_cast<int>(sent.size());
-    if (failSendsFrom >= 0 && index >= failSendsFrom) return false;
-    sent.push_back({address, {datagram.begin(), datagram.end()}, virtualMillis});
+    if (failSendsFrom >= 0 && sends >= failSendsFrom) return false;
+    ++sends;
+    if (keepSent) sent.push_back({address, {datagram.begin(), datagram.end()}, virtualMillis});
     if (responder) responder(datagram, *this);
     return true;
 }

@@ -44,10 +44,12 @@ public:
 
     Responder responder;        // called after every accepted send
     int failSendsFrom = -1;     // the send with this index (from 0) and later ones fail
+    int sends = 0;              // sends accepted so far
     int64_t waitMillis = 1000;  // the configured receive wait
     int64_t virtualMillis = 0;  // virtual time spent waiting
     int receives = 0;           // receives that could wait (a zero wait only takes what is there)
     uint64_t dropped = 0;       // what DroppedDatagrams reports
+    bool keepSent = true;       // record sends in `sent`; a fuzz run, which never looks, saves the copies
     std::vector<SentDatagram> sent;
 
 private:
