@@ -3,6 +3,7 @@
 // answer a discovery once, with the address the file gave them, and answer
 // an information query.
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -47,9 +48,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Simulator simulator(profiles, {});
     const auto replies = simulator.Handle(Request(OP_DISCOVER, BROADCAST_MAC, {0xFF, 0xFF, 0xFF, 0xFF}));
     FUZZ_CHECK(replies.size() == profiles.size());
+    std::vector<MacAddress> answered;
+    std::vector<MacAddress> given;
     for (std::size_t i = 0; i < replies.size(); ++i) {
         PacketHeader header;
         FUZZ_CHECK(PacketHeader::Decode(replies[i].bytes, header) && header.magic == REPLY_MAGIC);
+        answered.push_back(header.mac);
+        given.push_back(profiles[i].mac);
         const auto answers = simulator.Handle(Request(OP_GET_INFO, header.mac, {}));
         FUZZ_CHECK(!answers.empty());
         for (const auto& answer : answers) {
@@ -58,5 +63,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FUZZ_CHECK(answer.bytes.size() == HEADER_SIZE + info.payloadLength);
         }
     }
+    // Each device answered once, from the address its profile gave it.
+    std::sort(answered.begin(), answered.end());
+    std::sort(given.begin(), given.end());
+    FUZZ_CHECK(answered == given);
     return 0;
 }

@@ -149,6 +149,12 @@ TEST_F(LineReaderTest, LongLinesKeepTheirFirst499CharactersAndNothingElse) {
     EXPECT_EQ(AllLines(full + "\n"), (std::vector<std::string>{full, ""}));
     EXPECT_EQ(AllLines(full + "\r\nB\n"), (std::vector<std::string>{full, "B", ""}));
     EXPECT_EQ(AllLines(full + "y\nB"), (std::vector<std::string>{full, "B"}));
+    EXPECT_EQ(AllLines(full), (std::vector<std::string>{full}));
+    OpenWith(full + "\r");
+    ASSERT_TRUE(reader_.NextLine());
+    EXPECT_EQ(reader_.Line(), full);
+    EXPECT_FALSE(reader_.Truncated());
+    EXPECT_FALSE(reader_.NextLine());
 
     // A zero byte ends the text of a line, not the line: the tail of a long
     // line after one is passed over all the same.

@@ -53,6 +53,12 @@ TEST(PackageWriterTest, ScramblingRestartsTheKeyAtEveryChunk) {
     }
     ScrambleMember(data);
     EXPECT_EQ(data, std::vector<uint8_t>(600, 0));
+    // Lengths that end inside an eight-byte word, in the first chunk and in a later one.
+    for (const auto& [length, tail] : {std::pair<std::size_t, std::string>{13, "XKWXK"}, {603, "KWXKWXK"}}) {
+        std::vector<uint8_t> odd(length, 0);
+        ScrambleMember(odd);
+        EXPECT_EQ(std::string(odd.end() - static_cast<std::ptrdiff_t>(tail.size()), odd.end()), tail) << length;
+    }
 
     // Stored scrambled inside the package, behind name and length.
     const auto bytes = EncodePackage({{"s", std::vector<uint8_t>(257, 0), true}});

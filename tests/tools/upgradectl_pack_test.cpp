@@ -121,6 +121,8 @@ TEST_F(UpgradectlPack, RefusesBadInputsAndPackagesTheCheckFindsFaultIn) {
         {{UPGRADECTL_PATH, "pack", "SELF.UPK", "--script", "self.cmd", "--restrictions", "restriction.ini"},
          "error: program.cmd:1: READ output would overwrite the package itself\n"
          "upgradectl: SELF.UPK not written: the package has errors\n"},
+        {{UPGRADECTL_PATH, "pack", "", "--script", "good.cmd", "--restrictions", "restriction.ini"},
+         "upgradectl: the output file name is empty\n"},
         {Pack("error.cmd", {"small.bin", "--force"}),
          "error: program.cmd:2: LOAD names member 'MISSING.BIN', which the package lacks\n"
          "upgradectl: out.upk not written: the package has errors\n"},

@@ -132,7 +132,8 @@ bool PassesCheck(const ReplacementFile& file, const PackArgs& args, InterruptCle
         return false;
     }
     // READ output goes beside OUT, and a READ onto OUT itself is caught too.
-    const fs::path output = fs::absolute(args.output);
+    std::error_code ignored;
+    const fs::path output = fs::absolute(args.output, ignored);
     const PackageCheck check = CheckPackage(package, output.parent_path(), output);
     package.Close();
     PrintFindings(std::cerr, check);
@@ -171,6 +172,9 @@ int RunPack(const GlobalOptions& global, const PackArgs& args) {
     inputs.push_back(args.restrictions);
     std::string error;
     std::vector<MemberSource> sources;
+    // An empty name is no file at all: there would be nothing to write into.
+    if (args.output.empty())
+        return FailBeforeWork(global.json, "upgradectl: the output file name is empty", EXIT_USAGE);
     if (OutputIsAnInput(args.output, inputs, error) || !OpenSources(args, sources, error))
         return FailBeforeWork(global.json, error, EXIT_USAGE);
     InterruptCleanup cleanup;

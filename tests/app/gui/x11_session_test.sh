@@ -55,7 +55,8 @@ rm -f "$shots"/*.png
 pids+=($!)
 wait_for 100 test -s "$work/port" || fail "devsim did not report its port"
 "$upgradectl" pack "$work/example.upk" --script "$examples/program.cmd" \
-  --restrictions "$examples/restriction.ini" "$examples/firmware.bin" >/dev/null 2>&1
+  --restrictions "$examples/restriction.ini" "$examples/firmware.bin" >"$work/pack.log" 2>&1 \
+  || { cat "$work/pack.log" >&2; fail "upgradectl pack failed"; }
 
 QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR=$work "$program" --broadcast 127.0.0.1 --port "$(cat "$work/port")" \
   "$work/example.upk" >"$work/program.log" 2>&1 &
@@ -68,6 +69,7 @@ device_list() { windows "Quorvane Firmware Upgrade: example.upk" | head -n 1; }
 # A message box (or the progress window): they carry the program's name.
 small_window() { windows "Upgrade" | tail -n 1; }
 shown() { [ -n "$("$@")" ]; }
+hidden() { ! shown "$@"; }
 # Clicks at a place given in the device list template's units (375 x 150).
 click_in_list_dialog() {
   local window=$1 x=$2 y=$3 width height
@@ -98,7 +100,9 @@ wait_for 100 shown small_window || fail "no completion message"
 sleep 0.3
 shot completion-message
 press "$(small_window)" Return
-# The list is built anew from a fresh discovery.
+# The list is built anew from a fresh discovery: it goes away first (unless
+# it comes back faster than a look every tenth of a second can tell).
+wait_for 50 hidden device_list || true
 wait_for 300 shown device_list || fail "the device list did not come back"
 sleep 0.5
 shot device-list-again
