@@ -2,12 +2,13 @@
 // is checked against what the text says: one line per physical line (and
 // one more, empty, after a final line feed), its first 499 bytes up to the
 // first zero byte, without its line end, the comment after ';' and the
-// outer spaces; cut (Truncated) exactly when more than the 499 bytes and a
-// carriage return before the line feed was passed over. Tokens, numbers and
-// pairs agree with each other.
+// outer spaces; cut (Truncated) exactly when bytes past the first 499 were
+// passed over, other than a single carriage return that ends the line.
+// Tokens, numbers and pairs agree with each other.
 
-#include <cstdlib>
+#include <algorithm>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "fuzz/fuzz_support.h"

@@ -123,6 +123,7 @@ TEST_F(UpgradectlPack, RefusesBadInputsAndPackagesTheCheckFindsFaultIn) {
          "upgradectl: SELF.UPK not written: the package has errors\n"},
         {{UPGRADECTL_PATH, "pack", "", "--script", "good.cmd", "--restrictions", "restriction.ini"},
          "upgradectl: the output file name is empty\n"},
+        {{UPGRADECTL_PATH, "unpack", "out.upk", ""}, "upgradectl: the output folder name is empty\n"},
         {Pack("error.cmd", {"small.bin", "--force"}),
          "error: program.cmd:2: LOAD names member 'MISSING.BIN', which the package lacks\n"
          "upgradectl: out.upk not written: the package has errors\n"},

@@ -132,8 +132,9 @@ bool PassesCheck(const ReplacementFile& file, const PackArgs& args, InterruptCle
         return false;
     }
     // READ output goes beside OUT, and a READ onto OUT itself is caught too.
-    std::error_code ignored;
-    const fs::path output = fs::absolute(args.output, ignored);
+    std::error_code failed;
+    fs::path output = fs::absolute(args.output, failed);
+    if (failed) output = args.output;  // the name as given still says where READ output goes
     const PackageCheck check = CheckPackage(package, output.parent_path(), output);
     package.Close();
     PrintFindings(std::cerr, check);

@@ -115,6 +115,8 @@ void PrintUnpackJson(const std::string& packagePath, const std::string& folder, 
 }
 
 int RunUnpack(const GlobalOptions& global, const std::string& packagePath, const std::string& folder) {
+    // An empty name is no folder at all; said before the package is even opened.
+    if (folder.empty()) return FailBeforeWork(global.json, "upgradectl: the output folder name is empty", EXIT_USAGE);
     InterruptCleanup cleanup;
     UpgradePackage package;
     std::string error;
