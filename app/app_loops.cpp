@@ -49,11 +49,14 @@ std::string FindingsText(const PackageCheck& check, FindingLevel level) {
 
 // The package check, once per opened package: errors make the package as
 // good as invalid, warnings are shown once and the package is used.
-bool AcceptCheckedPackage(UpgradePackage& package, Prompter& prompter) {
+bool AcceptCheckedPackage(UpgradePackage& package, Prompter& prompter, RunOutputs outputs) {
     const PackageCheck check = CheckPackage(package, package.PackageFolder());
-    if (check.HasErrors()) {
+    outputs.reads = ReadOutputsOf(check);
+    const std::string clash = check.HasErrors() ? std::string() : OutputClash(outputs, package.PackagePath());
+    if (check.HasErrors() || !clash.empty()) {
         prompter.Tell(IDS_INVALID_PACKAGE,
-                      LoadString(IDS_INVALID_PACKAGE) + "\n" + FindingsText(check, FindingLevel::Error),
+                      LoadString(IDS_INVALID_PACKAGE) + "\n" +
+                          (clash.empty() ? FindingsText(check, FindingLevel::Error) : "\n" + clash),
                       BOX_OK);
         package.Close();
         return false;
@@ -81,7 +84,7 @@ bool StartEndpoint(StartableEndpoint& endpoint, Prompter& prompter) {
 }
 
 std::optional<std::string> RunPackageLoop(PackageChooser& chooser, UpgradePackage& package,
-                                          Prompter& prompter) {
+                                          Prompter& prompter, const RunOutputs& outputs) {
     for (;;) {
         const std::optional<std::filesystem::path> choice = chooser.Choose();
         if (!choice) return std::nullopt;
@@ -92,10 +95,13 @@ std::optional<std::string> RunPackageLoop(PackageChooser& chooser, UpgradePackag
         std::error_code ignored;
         std::filesystem::current_path(path.parent_path(), ignored);
         if (!package.Open(path)) {
-            prompter.Tell(IDS_INVALID_PACKAGE, LoadString(IDS_INVALID_PACKAGE), BOX_OK);
+            // A private folder that cannot be made is said as such, never
+            // blamed on the package.
+            const std::string& local = package.OpenError();
+            prompter.Tell(IDS_INVALID_PACKAGE, local.empty() ? LoadString(IDS_INVALID_PACKAGE) : local, BOX_OK);
             continue;
         }
-        if (AcceptCheckedPackage(package, prompter)) return path.filename().string();
+        if (AcceptCheckedPackage(package, prompter, outputs)) return path.filename().string();
     }
 }
 

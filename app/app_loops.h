@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/event_stream.h"
+#include "app/output_paths.h"
 #include "app/prompter.h"
 #include "package/restrictions.h"
 #include "package/upgrade_package.h"
@@ -63,8 +64,10 @@ bool StartEndpoint(StartableEndpoint& endpoint, Prompter& prompter);
 // gets message 126 (with the errors) and the prompt again; warnings are
 // shown once. The working directory becomes the chosen file's folder.
 // Returns the package's file name (no folder), or nothing for Cancel.
+// `outputs` are the files the program writes besides READ: a package whose
+// READ would write one of them is refused the same way.
 std::optional<std::string> RunPackageLoop(PackageChooser& chooser, UpgradePackage& package,
-                                          Prompter& prompter);
+                                          Prompter& prompter, const RunOutputs& outputs = {});
 
 // Admission pass, dialog, array emptied, chain cleared - until the dialog
 // ends with DIALOG_CANCEL. Closes the package at the end. `events`, when

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "app/prompter.h"
@@ -16,11 +17,17 @@ enum class DeviceResult { NotRun, Upgraded, Failed };
 
 struct DeviceRuns {
     explicit DeviceRuns(const std::vector<DeviceRecord*>& selected)
-        : devices(selected), results(selected.size()), counters(selected.size()) {}
+        : devices(selected),
+          results(selected.size()),
+          counters(selected.size()),
+          localErrors(selected.size()) {}
 
     const std::vector<DeviceRecord*>& devices;
     std::vector<DeviceResult> results;  // by device index; each run writes only its own
     std::vector<DeviceCounters> counters;
+    // Why the device's last run failed on this computer; empty when it did
+    // not (the device or the network failed it, or it succeeded).
+    std::vector<std::string> localErrors;
 
     std::vector<std::size_t> WithResult(DeviceResult result) const;
 };
@@ -33,11 +40,17 @@ struct DeviceRuns {
 class DeviceObserver final : public ScriptObserver {
 public:
     DeviceObserver(UpgradeProgress* progress, std::size_t index, std::mutex* lock,
-                   DeviceProtocol& protocol, const DeviceCounters& counters)
-        : progress_(progress), index_(index), lock_(lock), protocol_(protocol), counters_(counters) {}
+                   DeviceProtocol& protocol, const DeviceCounters& counters, std::string& localError)
+        : progress_(progress),
+          index_(index),
+          lock_(lock),
+          protocol_(protocol),
+          counters_(counters),
+          localError_(localError) {}
     void OnLine(int lineNumber, std::string_view line) override;
     void OnTransfer(std::string_view fileName, uint64_t done, uint64_t total) override;
     bool StopRequested() const override;
+    void OnLocalError(std::string_view text) override;
 
 private:
     std::unique_lock<std::mutex> Guard() const;
@@ -47,8 +60,12 @@ private:
     std::mutex* lock_;
     DeviceProtocol& protocol_;
     const DeviceCounters& counters_;
+    std::string& localError_;
     PaceMeter pace_;
 };
+
+// "02:00:00:00:00:01: text", a line about one device.
+std::string DeviceLine(const DeviceRecord& record, const std::string& text);
 
 // Runs the devices of `batch` one after another over `protocol`, each
 // with the retry prompt. False when the progress asked to stop.
@@ -59,6 +76,10 @@ bool RunInTurn(const std::vector<std::size_t>& batch, DeviceRuns& runs, UpgradeP
 // and one link each; a failed run is retried at once up to
 // `fleet.retries` times. False when the progress asked to stop: no device
 // starts after that, and those under way end after their current exchange.
+// Before any device starts, the links of as many devices as may run at once
+// are opened, each with room for the file it will need; when the process
+// cannot have that many, fewer run at once (the progress is told), so that
+// no device is erased and then left for want of a file.
 bool RunSideBySide(const std::vector<std::size_t>& batch, DeviceRuns& runs, UpgradePackage& package,
                    const FleetOptions& fleet, UpgradeProgress* progress);
 

@@ -11,4 +11,12 @@ enum ExitCode : int {
     EXIT_ENDPOINT = 4,       // the UDP endpoint could not start (socket, bind)
 };
 
+// What a run whose own work is done exits with when some of its output
+// (stdout, stderr, the events, the trace log, the capture) could not be
+// written: a run that would exit 0 exits 2, since what it was asked to
+// write is lost; any other code says more and stays.
+constexpr int WithLostOutput(int code) {
+    return code == EXIT_DONE ? EXIT_USAGE : code;
+}
+
 }  // namespace quorvane

@@ -17,12 +17,14 @@ sigset_t WatchedSignals() {
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
     return set;
 }
 
 }  // namespace
 
 void InterruptWatch::BlockSignals() {
+    ::signal(SIGPIPE, SIG_IGN);
     const sigset_t set = WatchedSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }

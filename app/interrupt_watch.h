@@ -1,8 +1,13 @@
 #pragma once
-// SIGINT and SIGTERM taken by a thread of their own instead of a signal
-// handler: the signals are blocked in every thread and one small thread
-// waits for them, so whatever they trigger is ordinary code (removing the
-// package's private folder, printing) and never runs inside a handler.
+// SIGINT, SIGTERM and SIGHUP taken by a thread of their own instead of a
+// signal handler: the signals are blocked in every thread and one small
+// thread waits for them, so whatever they trigger is ordinary code (removing
+// the package's private folder, printing) and never runs inside a handler.
+// SIGHUP is what a technician's dropped SSH session sends: it must stop a
+// run as gracefully as Ctrl-C does, never in the middle of an exchange.
+// SIGPIPE is ignored altogether: output piped into a pager or `head` that
+// went away makes writes fail, which the writers report, instead of
+// killing the process between two exchanges.
 //
 // The first signal either asks the work to stop (while stopping gracefully
 // is on: the work asks Interrupted() between exchanges) or ends the process
@@ -18,22 +23,23 @@ namespace quorvane {
 
 class InterruptWatch {
 public:
-    // Blocks SIGINT and SIGTERM in the calling thread, which every thread
-    // started later inherits: make the watch (or call BlockSignals) before
-    // any other thread exists.
+    // Blocks the watched signals in the calling thread, which every thread
+    // started later inherits, and ignores SIGPIPE: make the watch (or call
+    // BlockSignals) before any other thread exists.
     InterruptWatch();
     ~InterruptWatch();
     InterruptWatch(const InterruptWatch&) = delete;
     InterruptWatch& operator=(const InterruptWatch&) = delete;
 
     // For a program whose libraries start threads before the watch can be
-    // made: blocks the two signals in the calling thread.
+    // made: blocks the watched signals in the calling thread.
     static void BlockSignals();
 
     // The first signal's number; 0 while none came.
     int Signal() const { return signal_.load(); }
     bool Interrupted() const { return Signal() != 0; }
-    // What a process ended by the first signal exits with: 130 for SIGINT, 143 for SIGTERM.
+    // What a process ended by the first signal exits with: 130 for SIGINT,
+    // 143 for SIGTERM, 129 for SIGHUP.
     int ExitCode() const { return 128 + Signal(); }
 
     // On: the first signal only sets the flag (and calls the first-signal

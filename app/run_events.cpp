@@ -71,6 +71,7 @@ void EventProgress::OnDeviceStart(std::size_t index, std::size_t count, const De
     if (devices_.size() <= index) devices_.resize(index + 1);
     Device& device = devices_[index];
     device.mac = record.mac;
+    device.error.clear();
     ++device.attempts;
     events_.Emit("device-start",
                  {{"mac", FormatMac(record.mac)}, {"index", index}, {"attempt", device.attempts}});
@@ -90,6 +91,7 @@ void EventProgress::OnDeviceEnd(std::size_t index, bool succeeded) {
         // A run that failed because it was asked to stop ended between two
         // exchanges of its script, not because the device refused.
         if (!succeeded && StopRequested()) done["interrupted"] = true;
+        if (!succeeded && !device->error.empty()) done["error"] = device->error;
         events_.Emit("device-done", done);
     }
     if (display_) display_->OnDeviceEnd(index, succeeded);
@@ -113,6 +115,15 @@ void EventProgress::OnDeviceTransfer(std::size_t index, const TransferStep& step
                                   {"total", step.total}});
     }
     if (display_) display_->OnDeviceTransfer(index, step);
+}
+
+void EventProgress::OnDeviceError(std::size_t index, std::string_view error) {
+    if (Device* device = Find(index)) device->error = error;
+    if (display_) display_->OnDeviceError(index, error);
+}
+
+void EventProgress::OnJobsLowered(std::size_t asked, std::size_t had, std::string_view reason) {
+    if (display_) display_->OnJobsLowered(asked, had, reason);
 }
 
 void EventProgress::OnLine(int lineNumber, std::string_view line) {

@@ -33,7 +33,8 @@ nlohmann::ordered_json AdmittedListJson(const std::vector<AdmittedDevice>& devic
 nlohmann::ordered_json DeviceCountersJson(const DeviceCounters& counters);
 
 // Writes "device-start", "line", "progress" (at most four a second per
-// device, besides each transfer's first and last step) and "device-done",
+// device, besides each transfer's first and last step) and "device-done"
+// (with "error" when this computer failed the run),
 // and passes every call on to `display` (none: nothing is shown).
 class EventProgress final : public UpgradeProgress {
 public:
@@ -44,6 +45,8 @@ public:
     void OnDeviceCounters(std::size_t index, const DeviceCounters& counters) override;
     void OnDeviceLine(std::size_t index, int lineNumber, std::string_view line) override;
     void OnDeviceTransfer(std::size_t index, const TransferStep& step) override;
+    void OnDeviceError(std::size_t index, std::string_view error) override;
+    void OnJobsLowered(std::size_t asked, std::size_t had, std::string_view reason) override;
     void OnLine(int lineNumber, std::string_view line) override;
     void OnTransfer(std::string_view fileName, uint64_t done, uint64_t total) override;
     bool StopRequested() const override;
@@ -53,6 +56,7 @@ private:
         MacAddress mac{};
         int attempts = 0;
         DeviceCounters counters;
+        std::string error;  // why this computer failed the run; empty when it did not
         std::chrono::steady_clock::time_point lastProgress{};  // when a progress event was last written
     };
     Device* Find(std::size_t index);

@@ -56,6 +56,22 @@ std::string RetryTogetherPrompt(const detail::DeviceRuns& runs, const std::vecto
     return FormatPlaceholders(RetryTogetherId(failed), {macs});
 }
 
+// After a batch side by side: the devices this computer failed, with why,
+// and the network advice once when the network or a device failed any other.
+void TellFailures(const detail::DeviceRuns& runs, Prompter& prompter) {
+    std::string local;
+    bool network = false;
+    for (std::size_t index : runs.WithResult(detail::DeviceResult::Failed)) {
+        if (runs.localErrors[index].empty()) {
+            network = true;
+            continue;
+        }
+        local += (local.empty() ? "" : "\n") + detail::DeviceLine(*runs.devices[index], runs.localErrors[index]);
+    }
+    if (!local.empty()) prompter.Tell(IDS_LOCAL_FAILURE, FormatPlaceholders(IDS_LOCAL_FAILURE, {local}), BOX_OK);
+    if (network) prompter.Tell(IDS_UPGRADE_GIVEN_UP, LoadString(IDS_UPGRADE_GIVEN_UP), BOX_OK);
+}
+
 }  // namespace
 
 Stop CheckAndConfirm(const std::vector<DeviceRecord*>& devices, const Restrictions& restrictions,
@@ -102,8 +118,7 @@ void RunScripts(const std::vector<DeviceRecord*>& devices, UpgradePackage& packa
     outcome.failed += failed;
     // Runs side by side ask nothing while others run: the one apology
     // comes once they are all done.
-    if (sideBySide && failed > 0 && outcome.stop != Stop::Interrupted)
-        prompter.Tell(IDS_UPGRADE_GIVEN_UP, LoadString(IDS_UPGRADE_GIVEN_UP), BOX_OK);
+    if (sideBySide && failed > 0 && outcome.stop != Stop::Interrupted) TellFailures(runs, prompter);
 }
 
 void ReportCompletion(UpgradeOutcome& outcome, Prompter& prompter) {

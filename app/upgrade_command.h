@@ -57,17 +57,29 @@ public:
     virtual void OnDeviceTransfer(std::size_t, const TransferStep& step) {
         OnTransfer(step.fileName, step.done, step.total);
     }
+    // The device's run failed because of this computer (see
+    // ScriptObserver::OnLocalError); told before its OnDeviceEnd.
+    virtual void OnDeviceError(std::size_t, std::string_view) {}
+    // Devices side by side: only `had` of the `asked` devices can run at
+    // once here, for `reason` (the system's); told before any device starts.
+    virtual void OnJobsLowered(std::size_t, std::size_t, std::string_view) {}
 };
 
 // Opens the link of one device run beside others: a socket of its own, so
 // that the system hands each run only the replies to its own requests and
-// the exchanges need not tell the devices' replies apart. Null when it
-// cannot be opened. Called from the device's own thread.
-using LinkFactory = std::function<std::unique_ptr<Transport>(const DeviceRecord& device)>;
+// the exchanges need not tell the devices' replies apart. Null, with
+// `reason` set to the system's, when it cannot be opened. The links of the
+// first devices are opened before any device starts, the others from the
+// device's own thread as places free up.
+using LinkFactory =
+    std::function<std::unique_ptr<Transport>(const DeviceRecord& device, std::string& reason)>;
 
 // Devices run at once at the most, whatever was asked: each has a socket
 // and a thread of its own, and a process has only so many files.
 inline constexpr std::size_t MAX_SIDE_BY_SIDE = 256;
+// What a device run beside others holds open besides its socket: the file
+// its LOAD sends or its READ writes, one at a time.
+inline constexpr std::size_t FILES_PER_DEVICE = 1;
 
 struct FleetOptions {
     std::size_t jobs = 1;  // devices run at once; 0: all of them, up to MAX_SIDE_BY_SIDE

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 #include <set>
 #include <system_error>
 
@@ -151,8 +152,19 @@ void CheckRead(const CheckTarget& target, PlannedCommand& planned, Findings& fin
                        "READ length must be below " + std::to_string(READ_LENGTH_LIMIT) + " bytes");
 }
 
+// A second READ into one file would leave only the last read-back.
+void CheckReadRepeated(const PlannedCommand& planned, std::map<std::string, int>& reads, Findings& findings) {
+    if (!planned.command.nameUsable) return;
+    const auto [first, added] = reads.try_emplace(planned.command.name, planned.line);
+    if (!added)
+        findings.Error(SCRIPT_MEMBER, planned.line,
+                       "READ output " + planned.command.name + " is written by line " +
+                           std::to_string(first->second) + " already; its read-back would be lost");
+}
+
 void CheckScriptLines(UpgradePackage& package, const CheckTarget& target, PackageCheck& check,
                       Findings& findings) {
+    std::map<std::string, int> reads;  // READ output name: the first line that writes it
     LineReader reader;
     if (!package.OpenWorkText(SCRIPT_FILE, reader)) {
         findings.Error(SCRIPT_MEMBER, 0, "the script cannot be read");
@@ -174,7 +186,10 @@ void CheckScriptLines(UpgradePackage& package, const CheckTarget& target, Packag
         for (const auto& note : named ? command.argumentNotes : std::vector<std::string>{})
             findings.Warning(SCRIPT_MEMBER, line, std::string(KeywordName(command.keyword)) + ": " + note);
         if (command.keyword == ScriptKeyword::Load) CheckLoad(package, planned, findings);
-        if (command.keyword == ScriptKeyword::Read) CheckRead(target, planned, findings);
+        if (command.keyword == ScriptKeyword::Read) {
+            CheckRead(target, planned, findings);
+            CheckReadRepeated(planned, reads, findings);
+        }
         check.plan.push_back(std::move(planned));
     }
     if (check.plan.empty())

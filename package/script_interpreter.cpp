@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -41,28 +42,41 @@ struct Command {
 // only when it is a regular file of no other name, which this call created
 // or truncated: a symbolic or hard link planted at the output name must
 // never redirect device memory onto another file, and a FIFO must never
-// block the run.
-class OutputFile {
+// block the run. Failures keep the system's reason.
+class ReadBackFile {
 public:
-    explicit OutputFile(const std::filesystem::path& path)
+    explicit ReadBackFile(const std::filesystem::path& path)
         : fd_(::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666)) {
-        struct stat info {};
-        if (fd_ >= 0 && (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink > 1 ||
-                         ::ftruncate(fd_, 0) != 0)) {
-            ::close(fd_);
-            fd_ = -1;
+        if (fd_ < 0) {
+            failure_ = std::strerror(errno);
+            return;
         }
+        struct stat info {};
+        if (::fstat(fd_, &info) != 0 || ::ftruncate(fd_, 0) != 0)
+            failure_ = std::strerror(errno);
+        else if (!S_ISREG(info.st_mode))
+            failure_ = "it is not a regular file";
+        else if (info.st_nlink > 1)
+            failure_ = "it has other hard links";
+        if (failure_.empty()) return;
+        ::close(fd_);
+        fd_ = -1;
     }
-    ~OutputFile() { Close(); }
-    OutputFile(const OutputFile&) = delete;
-    OutputFile& operator=(const OutputFile&) = delete;
+    ~ReadBackFile() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    ReadBackFile(const ReadBackFile&) = delete;
+    ReadBackFile& operator=(const ReadBackFile&) = delete;
 
     bool IsOpen() const { return fd_ >= 0; }
     bool Write(const uint8_t* bytes, std::size_t count) {
         while (count > 0) {
             const ssize_t written = ::write(fd_, bytes, count);
             if (written < 0 && errno == EINTR) continue;
-            if (written <= 0) return false;
+            if (written <= 0) {
+                failure_ = written < 0 ? std::strerror(errno) : "nothing could be written";
+                return false;
+            }
             bytes += written;
             count -= static_cast<std::size_t>(written);
         }
@@ -71,13 +85,23 @@ public:
     bool Close() {
         if (fd_ < 0) return false;
         const bool closed = ::close(fd_) == 0;
+        if (!closed) failure_ = std::strerror(errno);
         fd_ = -1;
         return closed;
     }
+    const std::string& Failure() const { return failure_; }
 
 private:
     int fd_ = -1;
+    std::string failure_;
 };
+
+// Tells the observer why the run fails on this computer; always false, for
+// the caller to return.
+bool LocalFailure(ScriptObserver* observer, const std::string& text) {
+    if (observer != nullptr) observer->OnLocalError(text);
+    return false;
+}
 
 bool Stopped(ScriptObserver* observer) {
     return observer != nullptr && observer->StopRequested();
@@ -101,8 +125,12 @@ bool RunLoad(const Command& command, const ScriptCommand& line) {
     const bool prepared = !file.empty();
     if (!prepared) {
         file = package.DataFile(line.name);
-        if (file.empty() || package.ExtractMember(line.name, file, false) != ExtractStatus::Done)
-            return false;
+        if (file.empty()) return false;
+        const ExtractStatus status = package.ExtractMember(line.name, file, false);
+        if (status == ExtractStatus::WriteFailed)
+            return LocalFailure(command.observer, "cannot extract " + line.name + " into the private folder " +
+                                                      package.PrivateFolder().string());
+        if (status != ExtractStatus::Done) return false;
     }
     // A failed transfer leaves the file behind; the package's folder goes on close.
     if (!DownloadFile(command.protocol, command.record, line.a, line.b, file, command.observer)) return false;
@@ -126,7 +154,8 @@ bool RunRead(const Command& command, const ScriptCommand& line) {
     const auto output = command.package.PackageFolder() / line.name;
     // Reading back onto the open package would destroy the technician's only copy of it.
     std::error_code ignored;
-    if (std::filesystem::equivalent(output, command.package.PackagePath(), ignored)) return false;
+    if (std::filesystem::equivalent(output, command.package.PackagePath(), ignored))
+        return LocalFailure(command.observer, "READ " + line.name + " would overwrite the package itself");
     return ReadBackToFile(command.protocol, command.record, line.a, line.b, line.length, output,
                           command.observer);
 }
@@ -165,9 +194,10 @@ bool ReadExactly(std::istream& in, uint8_t* buffer, std::size_t count) {
 
 // Sends one block and adds its bytes to the checksum.
 bool SendBlock(DeviceProtocol& protocol, const DeviceRecord& record, std::istream& in, uint16_t index,
-               std::size_t count, uint8_t& checksum) {
+               std::size_t count, uint8_t& checksum, const std::string& name, ScriptObserver* observer) {
     std::array<uint8_t, LOAD_BUFFER> block{};
-    if (!ReadExactly(in, block.data(), count)) return false;
+    if (!ReadExactly(in, block.data(), count))
+        return LocalFailure(observer, "cannot read " + name + ": it got shorter while it was being sent");
     const std::span<const uint8_t> data(block.data(), count);
     if (!protocol.LoadBlock(record, index, data)) return false;
     checksum = static_cast<uint8_t>(checksum + (ByteSum(data) & 0xFFu));
@@ -186,14 +216,16 @@ bool SendBlocks(DeviceProtocol& protocol, const DeviceRecord& record, std::istre
     uint64_t done = 0;
     for (uint64_t i = 0; i < fullBlocks; ++i) {
         if (Stopped(observer)) return false;
-        if (!SendBlock(protocol, record, in, static_cast<uint16_t>(i), blockSize, checksum)) return false;
+        if (!SendBlock(protocol, record, in, static_cast<uint16_t>(i), blockSize, checksum, name, observer))
+            return false;
         done += blockSize;
         Report(observer, name, done, size);
     }
     if (rest == 0) return true;
     if (Stopped(observer)) return false;
     // The partial block takes the number after the last full one.
-    if (!SendBlock(protocol, record, in, static_cast<uint16_t>(fullBlocks), rest, checksum)) return false;
+    if (!SendBlock(protocol, record, in, static_cast<uint16_t>(fullBlocks), rest, checksum, name, observer))
+        return false;
     Report(observer, name, size, size);
     return true;
 }
@@ -208,8 +240,11 @@ uint32_t ByteSum(std::span<const uint8_t> bytes) {
 
 bool DownloadFile(DeviceProtocol& protocol, const DeviceRecord& record, uint16_t a, uint16_t b,
                   const std::filesystem::path& file, ScriptObserver* observer) {
+    errno = 0;
     std::ifstream in(file, std::ios::binary);
-    if (!in) return false;
+    if (!in)
+        return LocalFailure(observer, "cannot read " + file.string() + ": " +
+                                          (errno != 0 ? std::strerror(errno) : "it cannot be opened"));
     return DownloadStream(protocol, record, a, b, in, file.filename().string(), observer);
 }
 
@@ -218,9 +253,10 @@ bool DownloadStream(DeviceProtocol& protocol, const DeviceRecord& record, uint16
     in.seekg(0, std::ios::end);
     const std::streamoff end = in.tellg();
     in.seekg(0, std::ios::beg);
-    if (end < 0 || !in) return false;
+    if (end < 0 || !in) return LocalFailure(observer, "cannot read " + name + ": its size cannot be told");
     const auto size = static_cast<uint64_t>(end);
-    if (size >= LOAD_SIZE_LIMIT) return false;
+    if (size >= LOAD_SIZE_LIMIT)
+        return LocalFailure(observer, name + " is too large for a LOAD: " + std::to_string(size) + " bytes");
     Report(observer, name, 0, size);
 
     uint16_t blockSize = 0;
@@ -245,10 +281,15 @@ bool ReadBackToFile(DeviceProtocol& protocol, const DeviceRecord& record, uint16
                     uint32_t length, const std::filesystem::path& file, ScriptObserver* observer) {
     // Beyond this the 16-bit request count would wrap; refuse before touching the file.
     if (length >= READ_LENGTH_LIMIT) return false;
-    OutputFile out(file);
-    if (!out.IsOpen()) return false;
+    const std::string name = file.filename().string();
+    ReadBackFile out(file);
+    if (!out.IsOpen()) return LocalFailure(observer, "cannot write " + name + ": " + out.Failure());
     const auto write = [&out](const uint8_t* bytes, std::size_t count) { return out.Write(bytes, count); };
-    return ReadBack(protocol, record, a, b, length, file.filename().string(), write, observer) && out.Close();
+    const bool read = ReadBack(protocol, record, a, b, length, name, write, observer);
+    // A write that failed is this computer's fault, whatever the device did.
+    if ((!read && !out.Failure().empty()) || (read && !out.Close()))
+        return LocalFailure(observer, "cannot write " + name + ": " + out.Failure());
+    return read;
 }
 
 bool ReadBack(DeviceProtocol& protocol, const DeviceRecord& record, uint16_t a, uint16_t b, uint32_t length,
@@ -278,7 +319,9 @@ bool RunUpgradeScript(UpgradePackage& package, DeviceProtocol& protocol, const D
     // Every run reads the script through a reader of its own, so runs on
     // several devices at once never share a position in it.
     LineReader reader;
-    if (!package.OpenWorkText(SCRIPT_FILE, reader)) return false;
+    if (!package.OpenWorkText(SCRIPT_FILE, reader))
+        return LocalFailure(observer, std::string("cannot read ") + SCRIPT_FILE + " from the private folder " +
+                                          package.PrivateFolder().string());
     const Command command{package, protocol, record, observer};
     int lineNumber = 0;
     while (reader.NextLine()) {

@@ -31,6 +31,10 @@ public:
     // Asked before every exchange: true ends the run there, as a failure,
     // so that an interrupted run stops between exchanges, never inside one.
     virtual bool StopRequested() const { return false; }
+    // The run fails because of this computer, not the device or the
+    // network: `text` says what and the system's reason ("cannot write
+    // READBACK.BIN: No space left on device"). Told right before the run ends.
+    virtual void OnLocalError(std::string_view) {}
 };
 
 bool RunUpgradeScript(UpgradePackage& package, DeviceProtocol& protocol, const DeviceRecord& record,

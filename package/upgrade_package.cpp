@@ -1,8 +1,12 @@
 #include "package/upgrade_package.h"
 
+#include <fcntl.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <system_error>
 
@@ -130,16 +134,41 @@ bool SeekData(std::istream& in, const MemberInfo& member) {
     return static_cast<bool>(in.seekg(member.offset + 8 + static_cast<int64_t>(member.name.size())));
 }
 
-std::filesystem::path MakePrivateFolder() {
-    std::error_code error;
-    const auto base = std::filesystem::temp_directory_path(error);
-    if (error) return {};
+// Where the private folder is made: $TMPDIR, else /tmp.
+std::filesystem::path TemporaryBase() {
+    const char* folder = std::getenv("TMPDIR");
+    return folder != nullptr && *folder != '\0' ? std::filesystem::path(folder) : std::filesystem::path("/tmp");
+}
+
+// A new folder that only this user may enter; empty, with `error` saying
+// why, when none can be made.
+std::filesystem::path MakePrivateFolder(std::string& error) {
+    const std::filesystem::path base = TemporaryBase();
     std::string pattern = (base / "quorvane-upk-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) return {};
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        error = "cannot make the private folder in " + base.string() + ": " + std::strerror(errno);
+        return {};
+    }
     // mkdtemp already asks for 0700, but a strange umask could take more.
+    std::error_code ignored;
     std::filesystem::permissions(pattern, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::replace, error);
+                                 std::filesystem::perm_options::replace, ignored);
     return pattern;
+}
+
+// Writes all of `bytes`; false with `error` set to the system's reason.
+bool WriteAll(int fd, const char* bytes, std::size_t count, std::string& error) {
+    while (count > 0) {
+        const ssize_t written = ::write(fd, bytes, count);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            error = written < 0 ? std::strerror(errno) : "nothing could be written";
+            return false;
+        }
+        bytes += written;
+        count -= static_cast<std::size_t>(written);
+    }
+    return true;
 }
 
 }  // namespace
@@ -172,6 +201,7 @@ bool IsSafeFileName(const std::string& name) {
 
 bool UpgradePackage::Open(const std::filesystem::path& path) {
     Close();
+    openError_.clear();
     std::error_code error;
     const auto absolute = std::filesystem::absolute(path, error);
     if (error) return false;
@@ -180,11 +210,15 @@ bool UpgradePackage::Open(const std::filesystem::path& path) {
     if (!container_.is_open()) return false;
     packagePath_ = absolute;
     packageFolder_ = absolute.parent_path();
-    workFolder_ = MakePrivateFolder();
+    workFolder_ = MakePrivateFolder(openError_);
     std::error_code ignored;
     if (!workFolder_.empty()) std::filesystem::create_directory(workFolder_ / DATA_FOLDER, ignored);
+    writeError_.clear();
     const bool extracted = !workFolder_.empty() && ExtractTextMember(SCRIPT_FILE, false) &&
                            ExtractTextMember(RESTRICTION_FILE, true);
+    // The package may be fine: this computer could not take its members.
+    if (!extracted && !workFolder_.empty() && !writeError_.empty())
+        openError_ = "cannot write into the private folder " + workFolder_.string() + ": " + writeError_;
     if (!extracted) Close();
     return extracted;
 }
@@ -270,14 +304,19 @@ ExtractStatus UpgradePackage::ExtractMember(const std::string& upperName,
     bool created = false;
     WithContainer([&](std::istream& in) {
         if (!SeekData(in, member)) return;
-        std::ofstream output(outputPath, std::ios::out | std::ios::binary | std::ios::trunc);
-        created = output.is_open();
-        if (!created) return;
-        copied = CopyMember(in, member.size, unscramble, [&output](const char* bytes, std::size_t count) {
-            return static_cast<bool>(output.write(bytes, static_cast<std::streamsize>(count)));
+        const int fd = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        created = fd >= 0;
+        if (!created) {
+            writeError_ = std::strerror(errno);
+            return;
+        }
+        copied = CopyMember(in, member.size, unscramble, [this, fd](const char* bytes, std::size_t count) {
+            return WriteAll(fd, bytes, count, writeError_);
         });
-        output.close();
-        copied = copied && output;
+        if (::close(fd) != 0 && copied) {
+            writeError_ = std::strerror(errno);
+            copied = false;
+        }
     });
     if (!created) return ExtractStatus::WriteFailed;
     // The size on disk is checked too: a full disk must fail here, before
@@ -285,6 +324,7 @@ ExtractStatus UpgradePackage::ExtractMember(const std::string& upperName,
     std::error_code error;
     if (copied && std::filesystem::file_size(outputPath, error) == member.size && !error)
         return ExtractStatus::Done;
+    if (copied && writeError_.empty()) writeError_ = "the copy is shorter than the member";
     std::filesystem::remove(outputPath, error);
     return ExtractStatus::WriteFailed;
 }

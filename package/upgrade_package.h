@@ -67,6 +67,10 @@ public:
     // Anything but a regular file (a FIFO, a device, a folder) is refused
     // before it is opened, so opening can never block.
     bool Open(const std::filesystem::path& path);
+    // After a failed Open: why this computer could not open the package
+    // ("cannot make the private folder in /x: Not a directory", a full
+    // temporary disk); empty when the file itself is not a package.
+    const std::string& OpenError() const { return openError_; }
     // Opens a package from its bytes and writes nothing anywhere: the text
     // members are extracted into memory, LOAD reads its member from the bytes
     // and READ output is kept here (see Output). Meant for checks that run
@@ -135,6 +139,8 @@ private:
     std::filesystem::path packageFolder_;
     std::filesystem::path packagePath_;
     std::map<std::string, std::filesystem::path> prepared_;
+    std::string openError_;
+    std::string writeError_;  // the system's reason for the last failed extraction
 };
 
 // False for names that could leave their folder: empty, "." or "..", or

@@ -1,9 +1,13 @@
 #include "protocol/pcap_writer.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
+
+#include "protocol/output_file.h"
 
 namespace quorvane {
 namespace {
@@ -91,9 +95,15 @@ bool PcapWriter::Open(const std::filesystem::path& path, std::string& error) {
     error.clear();
     failure_.clear();
     path_ = path;
-    file_ = std::fopen(path.c_str(), "wb");
+    std::string reason;
+    const int fd = OpenOutputDescriptor(path, OutputMode::Truncate, reason);
+    file_ = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
     if (file_ == nullptr) {
-        error = "cannot write capture file " + path.string() + ": " + std::strerror(errno);
+        if (fd >= 0) {
+            reason = std::strerror(errno);
+            ::close(fd);
+        }
+        error = "cannot write capture file " + path.string() + ": " + reason;
         return false;
     }
     std::setvbuf(file_, nullptr, _IOFBF, FILE_BUFFER_SIZE);

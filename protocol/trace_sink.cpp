@@ -1,10 +1,8 @@
 #include "protocol/trace_sink.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 
 namespace quorvane {
@@ -28,13 +26,12 @@ std::string Timestamp() {
 }  // namespace
 
 bool TraceSink::OpenLog(const std::filesystem::path& path, int detail, std::string& error) {
-    std::ofstream file(path, std::ios::binary | std::ios::app);
-    if (!file) {
-        error = "cannot write log file " + path.string() + ": " + std::strerror(errno);
+    const std::lock_guard lock(mutex_);
+    std::string reason;
+    if (!log_.Open(path, OutputMode::Append, reason)) {
+        error = "cannot write log file " + path.string() + ": " + reason;
         return false;
     }
-    const std::lock_guard lock(mutex_);
-    log_ = std::move(file);
     logPath_ = path;
     logDetail_ = std::max(detail, TRACE_PACKETS);
     return true;
@@ -43,10 +40,9 @@ bool TraceSink::OpenLog(const std::filesystem::path& path, int detail, std::stri
 bool TraceSink::CloseLog(std::string& error) {
     const std::lock_guard lock(mutex_);
     if (logDetail_ == TRACE_OFF) return true;
-    log_.close();
     logDetail_ = TRACE_OFF;
-    if (!log_.fail()) return true;
-    error = "log file " + logPath_.string() + " is incomplete: it could not be written to the end";
+    if (log_.Close()) return true;
+    error = "log file " + logPath_.string() + " is incomplete: " + log_.Failure();
     return false;
 }
 
@@ -62,11 +58,12 @@ void TraceSink::Write(std::string_view line, std::string_view hex) {
         screen_.flush();
     }
     if (logDetail_ > TRACE_OFF) {
-        log_ << Timestamp() << line << '\n';
-        if (logDetail_ >= TRACE_HEX) log_ << hex;
-        // Written through at once: the log is read after something went
-        // wrong, possibly after the program was killed.
-        log_.flush();
+        // Written through at once, an entry in one piece: the log is read
+        // after something went wrong, possibly after the program was killed.
+        std::string entry = Timestamp();
+        entry.append(line).append("\n");
+        if (logDetail_ >= TRACE_HEX) entry.append(hex);
+        log_.Write(entry);
     }
 }
 

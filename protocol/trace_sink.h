@@ -6,11 +6,12 @@
 
 #include <atomic>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <ostream>
 #include <string>
 #include <string_view>
+
+#include "protocol/output_file.h"
 
 namespace quorvane {
 
@@ -27,10 +28,11 @@ public:
     // Entries are appended to `path` as well (created when missing; the
     // stamps tell one run from the next), at `detail` but at
     // least TRACE_PACKETS. False with `error` set when the file cannot be
-    // opened; nothing is written then.
+    // opened (see OutputFile); nothing is written then.
     bool OpenLog(const std::filesystem::path& path, int detail, std::string& error);
     // Closes the log file; false with `error` set when a part of the trace
-    // could not be written to it. True without a log file.
+    // could not be written to it. True without a log file. A failed write
+    // never stops what is being traced: the trace just ends there.
     bool CloseLog(std::string& error);
 
     // The most any target takes: TRACE_OFF when tracing is off, and then
@@ -49,7 +51,7 @@ private:
     std::mutex mutex_;
     std::ostream& screen_;
     int screenDetail_;
-    std::ofstream log_;
+    OutputFile log_;
     std::filesystem::path logPath_;
     std::atomic<int> logDetail_ = TRACE_OFF;
 };

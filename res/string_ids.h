@@ -62,6 +62,9 @@ inline constexpr int IDS_FIRMWARE_REFUSED = 152;
 inline constexpr int IDS_MAC_REFUSED = 153;
 inline constexpr int IDS_RETRY_TOGETHER = 161;  // %1: the failed devices' MACs, comma-separated
 inline constexpr int IDS_RETRY_ONE = 162;       // the same question for one device; %1: its MAC
+// Devices this computer failed (a full disk, no socket): %1, a line
+// "MAC: reason" for each.
+inline constexpr int IDS_LOCAL_FAILURE = 165;
 
 // The progress window's figures.
 inline constexpr int IDS_PROGRESS_PACE = 163;     // %1: KiB per second, %2: time left as m:ss

@@ -72,6 +72,9 @@ constexpr Entry TABLE[] = {
      "Upgrade failed on the device with MAC address %1.\nWould you like to retry the upgrade on it now?"},
     {IDS_PROGRESS_PACE, "%1 KiB/s, %2 left"},
     {IDS_PROGRESS_RESENDS, "Resends: %1"},
+    {IDS_LOCAL_FAILURE,
+     "The upgrade stopped because of a problem on this computer, not on the network:\n%1\nNote: The device "
+     "will not function until the upgrade is completed."},
 };
 
 constexpr bool SortedById() {

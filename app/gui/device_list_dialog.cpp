@@ -17,6 +17,7 @@
 #include "app/gui/gui_text.h"
 #include "app/gui/gui_thread_prompter.h"
 #include "app/gui/progress_window.h"
+#include "app/gui/termination_cleanup.h"
 #include "app/run_events.h"
 #include "app/upgrade_command.h"
 #include "res/dialog_layout.h"
@@ -260,14 +261,24 @@ void DeviceListDialog::OnUpgrade() {
     }
     GuiThreadPrompter prompter(prompter_);
     ProgressWindow window(this);
-    RunWithProgress(window, [&] {
-        ProgressRelay relay(window);
-        std::optional<EventProgress> eventful;
-        if (events_ != nullptr) eventful.emplace(*events_, &relay);
-        UpgradeProgress* progress = &relay;
-        if (eventful) progress = &*eventful;
-        RunScripts(selected, *package_, protocol_, prompter, progress, outcome);
-    });
+    {
+        const TerminationCleanup::Upgrading upgrading(termination_);
+        RunWithProgress(window, [&] {
+            ProgressRelay relay(window, [this] { return termination_ != nullptr && termination_->Requested(); });
+            std::optional<EventProgress> eventful;
+            if (events_ != nullptr) eventful.emplace(*events_, &relay);
+            UpgradeProgress* progress = &relay;
+            if (eventful) progress = &*eventful;
+            RunScripts(selected, *package_, protocol_, prompter, progress, outcome);
+        });
+    }
+    // A termination signal stopped the run: the program ends the usual way
+    // out, with the events ended first.
+    if (termination_ != nullptr && termination_->Requested()) {
+        if (events_ != nullptr) EmitRunDone(*events_, outcome.succeeded, outcome.failed, termination_->ExitCode());
+        done(DIALOG_CANCEL);
+        return;
+    }
     ReportCompletion(outcome, prompter_);
     if (events_ != nullptr) EmitRunDone(*events_, outcome.succeeded, outcome.failed, ExitCodeOf(outcome));
     if (outcome.dialogResult == REFRESH_RESULT) done(REFRESH_RESULT);

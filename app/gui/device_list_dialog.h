@@ -19,6 +19,8 @@ class QTreeWidget;
 
 namespace quorvane {
 
+class TerminationCleanup;
+
 class DeviceListDialog : public QDialog, public DeviceListScreen {
     Q_OBJECT
 public:
@@ -41,6 +43,8 @@ public:
     void OnUpgrade();
     // Where the upgrades' events go; none by default.
     void SetEvents(EventStream* events) { events_ = events; }
+    // What a termination signal asks of an upgrade under way; none by default.
+    void SetTermination(TerminationCleanup* termination) { termination_ = termination; }
     // Ids 16 to 31 open the About box.
     void OnSysCommand(int id);
     // Done, Escape and the close box: the cancel code 2.
@@ -77,6 +81,7 @@ private:
     UpgradePackage* package_ = nullptr;
     std::vector<AdmittedDevice>* devices_ = nullptr;
     EventStream* events_ = nullptr;
+    TerminationCleanup* termination_ = nullptr;
 
     QPushButton* done_;
     QTreeWidget* list_;

@@ -9,12 +9,13 @@
 #include "app/gui/command_line.h"
 #include "app/gui/termination_cleanup.h"
 #include "app/gui/upgrade_app.h"
+#include "app/exit_codes.h"
 #include "app/output_paths.h"
 #include "protocol/trace_sink.h"
 #include "res/version_line.h"
 
 int main(int argc, char** argv) {
-    // Before Qt starts any thread: SIGTERM and SIGINT must reach only the
+    // Before Qt starts any thread: SIGTERM, SIGINT and SIGHUP must reach only the
     // thread that waits for them.
     if (quorvane::AsksForVersion(argc, argv)) {
         std::puts(quorvane::VersionLine("quorvane-upgrade").c_str());
@@ -37,9 +38,7 @@ int main(int argc, char** argv) {
     // Checked before any of them is opened: opening would truncate the
     // package or another output.
     const std::string packageOutput = quorvane::OutputClash(
-        {options.capture ? options.capture->string() : std::string(),
-         options.logFile ? options.logFile->string() : std::string(), options.events},
-        options.package ? *options.package : std::filesystem::path());
+        quorvane::OutputsOf(options), options.package ? *options.package : std::filesystem::path());
     if (!packageOutput.empty()) {
         std::fprintf(stderr, "quorvane-upgrade: %s\n", packageOutput.c_str());
         return 2;
@@ -66,10 +65,36 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quorvane-upgrade: %s\n", eventsError.c_str());
         return 2;
     }
+    // What the program wrote besides its windows, closed at the end; false
+    // when any of it could not be written to the end (said on stderr).
+    const auto closeOutputs = [&] {
+        bool whole = true;
+        captureError.clear();
+        logError.clear();
+        if (!capture.Close(captureError)) {
+            std::fprintf(stderr, "quorvane-upgrade: %s\n", captureError.c_str());
+            whole = false;
+        }
+        if (!trace.CloseLog(logError)) {
+            std::fprintf(stderr, "quorvane-upgrade: %s\n", logError.c_str());
+            whole = false;
+        }
+        if (const std::string failure = events.Failure(); !failure.empty()) {
+            std::fprintf(stderr, "quorvane-upgrade: %s\n", failure.c_str());
+            whole = false;
+        }
+        // --events - writes there.
+        if (!std::cout.flush()) {
+            std::fprintf(stderr, "quorvane-upgrade: some output could not be written to stdout\n");
+            whole = false;
+        }
+        return whole;
+    };
+    termination.SetFinalWrites([&] { closeOutputs(); });
     quorvane::UpgradeApp app(options, &termination, capture.IsOpen() ? &capture : nullptr, &trace,
                              events.IsOpen() ? &events : nullptr);
     app.InitInstance();
-    if (!capture.Close(captureError)) std::fprintf(stderr, "quorvane-upgrade: %s\n", captureError.c_str());
-    if (!trace.CloseLog(logError)) std::fprintf(stderr, "quorvane-upgrade: %s\n", logError.c_str());
-    return 0;
+    const bool whole = closeOutputs();
+    const int code = termination.Requested() ? termination.ExitCode() : 0;
+    return whole ? code : quorvane::WithLostOutput(code);
 }

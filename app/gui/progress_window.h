@@ -53,7 +53,10 @@ private:
 // the order it happened.
 class ProgressRelay final : public UpgradeProgress {
 public:
-    explicit ProgressRelay(ProgressWindow& window) : window_(window) {}
+    // `stop`, when given, is asked (from the worker) whether the run must stop.
+    explicit ProgressRelay(ProgressWindow& window, std::function<bool()> stop = {})
+        : window_(window), stop_(std::move(stop)) {}
+    bool StopRequested() const override { return stop_ && stop_(); }
     void OnDeviceStart(std::size_t index, std::size_t count, const DeviceRecord& record) override;
     void OnDeviceEnd(std::size_t index, bool succeeded) override;
     void OnDeviceCounters(std::size_t index, const DeviceCounters& counters) override;
@@ -63,6 +66,7 @@ public:
 
 private:
     ProgressWindow& window_;
+    std::function<bool()> stop_;
 };
 
 // Shows `window` application-modal, runs `work` on a worker thread and keeps

@@ -32,9 +32,16 @@ QStringList LoadRecentFiles(QSettings& settings) {
     return files;
 }
 
+RunOutputs OutputsOf(const AppOptions& options) {
+    return {options.capture ? options.capture->string() : std::string(),
+            options.logFile ? options.logFile->string() : std::string(), options.events, {},
+            options.events == "-" ? "--events -" : ""};
+}
+
 bool RunSession(AppWindows windows, UpgradePackage& package, DeviceProtocol& protocol,
-                Restrictions& restrictions, EventStream* events) {
-    const std::optional<std::string> packageName = RunPackageLoop(windows.chooser, package, windows.prompter);
+                Restrictions& restrictions, EventStream* events, const RunOutputs& outputs) {
+    const std::optional<std::string> packageName =
+        RunPackageLoop(windows.chooser, package, windows.prompter, outputs);
     if (!packageName) return false;
     RunDialogLoop(*packageName, package, protocol, restrictions, windows.screen, windows.search, events);
     return true;
@@ -65,8 +72,10 @@ bool UpgradeApp::InitInstance() {
     FirstChoiceChooser chooser(options_.package, fileChooser);
     DeviceListDialog dialog(protocol, restrictions, prompter);
     dialog.SetEvents(events_);
+    dialog.SetTermination(termination_);
     SearchWindow search;
-    RunSession({prompter, chooser, dialog, &search}, package, protocol, restrictions, events_);
+    RunSession({prompter, chooser, dialog, &search}, package, protocol, restrictions, events_,
+               OutputsOf(options_));
     return false;
 }
 

@@ -36,7 +36,10 @@ QStringList LoadRecentFiles(QSettings& settings);
 // when the user cancelled the prompt. `events`, when given, receives each
 // admission pass's events.
 bool RunSession(AppWindows windows, UpgradePackage& package, DeviceProtocol& protocol,
-                Restrictions& restrictions, EventStream* events = nullptr);
+                Restrictions& restrictions, EventStream* events = nullptr, const RunOutputs& outputs = {});
+
+// The files the options ask the program to write, as the clash check sees them.
+RunOutputs OutputsOf(const AppOptions& options);
 
 class TerminationCleanup;
 

@@ -58,7 +58,7 @@ public:
     explicit SessionNetworks(std::vector<SimulatedDevice> fleet) : fleet_(std::move(fleet)) {}
 
     LinkFactory Factory() {
-        return [this](const DeviceRecord& record) -> std::unique_ptr<Transport> {
+        return [this](const DeviceRecord& record, std::string&) -> std::unique_ptr<Transport> {
             const std::lock_guard<std::mutex> guard(lock_);
             ++opened;
             auto& net = networks[record.mac];

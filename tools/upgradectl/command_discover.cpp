@@ -47,8 +47,12 @@ int RunDiscover(const GlobalOptions& global, const std::string& packagePath, int
         std::cerr << devices.size() << (packagePath.empty() ? " device(s) found" : " device(s) admitted")
                   << '\n';
     }
-    return MeetsExpectation(devices.size(), expected, packagePath.empty() ? "found" : "admitted") ? EXIT_DONE
-                                                                                               : EXIT_USAGE;
+    const int code = MeetsExpectation(devices.size(), expected, packagePath.empty() ? "found" : "admitted")
+                         ? EXIT_DONE
+                         : EXIT_USAGE;
+    const std::vector<std::string> lost = session.CloseFiles();
+    for (const std::string& line : lost) std::cerr << line << '\n';
+    return lost.empty() ? code : WithLostOutput(code);
 }
 
 }  // namespace

@@ -192,19 +192,35 @@ void RunInterruptibly(const std::vector<DeviceRecord*>& selected, UpgradePackage
     if (interrupts.Interrupted()) monitor.TellInterrupted(selected);
 }
 
-// --events, when given; false with `error` set when it cannot be written
-// or would mix with the --json report on stdout.
+// --events, when given; false with `error` set when it cannot be written.
 bool OpenEvents(const GlobalOptions& global, EventStream& events, std::string& error) {
     if (global.events.empty()) return true;
-    if (global.events == "-" && global.json) {
-        error = "upgradectl: --events - and --json would both write to stdout; give --events a file";
-        return false;
-    }
-    if (events.Open(global.events, error)) {
-        return true;
-    }
+    if (events.Open(global.events, error)) return true;
     error = "upgradectl: " + error;
     return false;
+}
+
+// Every file the run writes, as the clash check sees them.
+RunOutputs OutputsOf(const GlobalOptions& global, const PackageCheck& check) {
+    std::string stdoutWriter;
+    if (global.json) stdoutWriter = "--json";
+    if (global.events == "-") stdoutWriter = "--events -";
+    return {global.capture, global.logFile, global.events, ReadOutputsOf(check), stdoutWriter};
+}
+
+// The run's end once the devices are done: the capture and the log are
+// closed, "run-done" ends the events, and every output that could not be
+// written to the end is said on stderr; the exit code then says so too.
+int FinishOutputs(int code, const UpgradeOutcome& outcome, DeviceSession& session, EventStream& events) {
+    std::vector<std::string> lost = session.CloseFiles();
+    if (!lost.empty()) code = WithLostOutput(code);
+    EmitRunDone(events, outcome.succeeded, outcome.failed, code);
+    if (const std::string failure = events.Failure(); !failure.empty()) {
+        lost.push_back("upgradectl: " + failure);
+        code = WithLostOutput(code);
+    }
+    for (const std::string& line : lost) std::cerr << line << '\n';
+    return code;
 }
 
 int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
@@ -213,10 +229,10 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     if (args.all == !args.macs.empty())
         return FailBeforeWork(global.json, "upgradectl: upgrade needs either --mac MAC ... or --all",
                               EXIT_USAGE);
-    if (!OutputsSparePackage(global.capture, global.logFile, global.events, args.package, error))
-        return FailBeforeWork(global.json, error, EXIT_USAGE);
-    EventStream events;
-    if (!OpenEvents(global, events, error)) return FailBeforeWork(global.json, error, EXIT_USAGE);
+    if (global.events == "-" && global.json)
+        return FailBeforeWork(
+            global.json, "upgradectl: --events - and --json would both write to stdout; give --events a file",
+            EXIT_USAGE);
     std::vector<MacAddress> wanted;
     EndpointOptions endpointOptions;
     if (!ParseMacs(args.macs, wanted, error) || !ToEndpointOptions(global, endpointOptions, error))
@@ -231,6 +247,12 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     // Checked before the endpoint even starts: a package with errors sends nothing, not even discovery.
     const PackageCheck check = CheckPackage(package, package.PackageFolder());
     if (!PackagePasses(check, global.json)) return EXIT_USAGE;
+    // Before any output is opened: opening one would truncate another, a
+    // READ output, or the package.
+    if (!OutputsSpareEachOther(OutputsOf(global, check), args.package, error))
+        return FailBeforeWork(global.json, error, EXIT_USAGE);
+    EventStream events;
+    if (!OpenEvents(global, events, error)) return FailBeforeWork(global.json, error, EXIT_USAGE);
 
     DeviceSession session(endpointOptions, global.capture, {global.rounds},
                           {global.verbosity, global.logFile}, global.link);
@@ -260,7 +282,9 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     // With one device at a time the retry question comes per device, as it
     // always did; side by side it would break into others' progress.
     fleet.askAfterBatch = interactive && !args.yes && sideBySide;
-    fleet.openLink = [&session](const DeviceRecord&) { return session.OpenDeviceLink(); };
+    fleet.openLink = [&session](const DeviceRecord&, std::string& reason) {
+        return session.OpenDeviceLink(reason);
+    };
     const bool bar = !global.json && terminal && global.verbosity == 0;
     UpgradeMonitor monitor({args.yes, args.retries, interactive}, bar, !global.json, &interrupts);
     monitor.ShareScreen(session.Trace());
@@ -271,9 +295,9 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     if (args.dryRun) return FinishDryRun(outcome, selected, check, global.json, monitor);
     if (outcome.stop == UpgradeOutcome::Stop::None)
         RunInterruptibly(selected, package, session.Protocol(), fleet, monitor, events, interrupts, outcome);
-    const int code = interrupts.Interrupted() ? interrupts.ExitCode() : ExitCodeOf(outcome);
     monitor.PrintSummary(std::cerr);
-    EmitRunDone(events, outcome.succeeded, outcome.failed, code);
+    const int code = FinishOutputs(interrupts.Interrupted() ? interrupts.ExitCode() : ExitCodeOf(outcome),
+                                   outcome, session, events);
     if (global.json) {
         auto report = monitor.Report(outcome, code);
         AddWarnings(report, check);

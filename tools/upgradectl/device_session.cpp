@@ -14,9 +14,18 @@
 namespace quorvane::cli {
 
 DeviceSession::~DeviceSession() {
+    for (const std::string& line : CloseFiles()) std::cerr << line << '\n';
+}
+
+std::vector<std::string> DeviceSession::CloseFiles() {
+    std::vector<std::string> lines;
+    if (filesClosed_) return lines;
+    filesClosed_ = true;
     std::string error;
-    if (!capture_.Close(error)) std::cerr << "upgradectl: " << error << '\n';
-    if (!trace_.CloseLog(error)) std::cerr << "upgradectl: " << error << '\n';
+    if (!capture_.Close(error)) lines.push_back("upgradectl: " + error);
+    error.clear();
+    if (!trace_.CloseLog(error)) lines.push_back("upgradectl: " + error);
+    return lines;
 }
 
 bool DeviceSession::OpenFiles(std::string& error) {
@@ -66,16 +75,17 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Transport> DeviceSession::OpenDeviceLink() {
+std::unique_ptr<Transport> DeviceSession::OpenDeviceLink(std::string& reason) {
     // A stand-in for the endpoint carries one conversation; a socket of a
     // device's own would reach the real network behind its back.
     if (link_ != nullptr) {
-        std::cerr << "upgradectl: devices cannot be upgraded side by side over a stand-in transport\n";
+        reason = "devices cannot be upgraded side by side over a stand-in transport";
         return nullptr;
     }
     auto parts = std::make_unique<DeviceLink::Parts>(options_, trace_);
     if (!parts->endpoint.Start()) {
-        std::cerr << EndpointFailureText(parts->endpoint.StartError()) << '\n';
+        const int error = parts->endpoint.StartError();
+        reason = error != 0 ? std::strerror(error) : "the socket could not be started";
         return nullptr;
     }
     if (capture_.IsOpen()) parts->recorder.RecordInto(capture_, parts->endpoint);
@@ -96,7 +106,11 @@ bool MeetsExpectation(std::size_t count, int expected, const char* what) {
 
 bool OutputsSparePackage(const std::string& capture, const std::string& logFile, const std::string& events,
                          const std::filesystem::path& package, std::string& error) {
-    const std::string named = OutputClash({capture, logFile, events}, package);
+    return OutputsSpareEachOther({capture, logFile, events, {}, {}}, package, error);
+}
+
+bool OutputsSpareEachOther(const RunOutputs& outputs, const std::filesystem::path& package, std::string& error) {
+    const std::string named = OutputClash(outputs, package);
     if (named.empty()) return true;
     error = "upgradectl: " + named;
     return false;
@@ -104,7 +118,11 @@ bool OutputsSparePackage(const std::string& capture, const std::string& logFile,
 
 bool OpenPackage(const std::filesystem::path& path, UpgradePackage& package, std::string& error) {
     if (package.Open(path)) return true;
-    error = LoadString(IDS_INVALID_PACKAGE) + ": " + path.string();
+    // This computer's fault is no reason to doubt the package.
+    if (!package.OpenError().empty())
+        error = "upgradectl: " + package.OpenError();
+    else
+        error = LoadString(IDS_INVALID_PACKAGE) + ": " + path.string();
     return false;
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/output_paths.h"
 #include "package/device_summary.h"
 #include "package/upgrade_package.h"
 #include "protocol/device_chain.h"
@@ -45,7 +46,8 @@ public:
           protocol_(tracer_, chain_) {
         protocol_.SetDiscoverySettings(discovery);
     }
-    // Reports a capture or log file that could not be written to the end.
+    // Reports a capture or log file that could not be written to the end,
+    // unless CloseFiles already did.
     ~DeviceSession();
     DeviceSession(const DeviceSession&) = delete;
     DeviceSession& operator=(const DeviceSession&) = delete;
@@ -53,14 +55,17 @@ public:
     // the line for stderr and returns false. Call it first: nothing may be
     // sent without them.
     bool OpenFiles(std::string& error);
+    // Closes the capture and log files; the lines for stderr (with
+    // "upgradectl: ") of those that could not be written to the end.
+    std::vector<std::string> CloseFiles();
     // Starts the endpoint; on failure sets `error` to message 103 with the
     // system's reason and returns false. Nothing is sent here.
     bool Start(std::string& error);
     DeviceProtocol& Protocol() { return protocol_; }
     // Opens a socket of its own for one device upgraded beside others, made
     // like the session's, recorded into the same capture and traced into the
-    // same trace; null (after saying why) when it cannot be started.
-    std::unique_ptr<Transport> OpenDeviceLink();
+    // same trace; null, with `reason` set, when it cannot be started.
+    std::unique_ptr<Transport> OpenDeviceLink(std::string& reason);
     // Where a transport of its own (one per device upgraded at once) traces to.
     TraceSink& Trace() { return trace_; }
 
@@ -76,9 +81,11 @@ private:
     TracingTransport tracer_;
     DeviceChain chain_;
     DeviceProtocol protocol_;
+    bool filesClosed_ = false;
 };
 
-// Opens the package; on failure sets `error` to message 126 with the file name.
+// Opens the package; on failure sets `error` to message 126 with the file
+// name, or to why this computer could not open it (the private folder).
 bool OpenPackage(const std::filesystem::path& path, UpgradePackage& package, std::string& error);
 
 // True when at least `expected` devices were `what` ("found", "admitted");
@@ -93,6 +100,9 @@ std::string ExpectationShortfall(std::size_t count, int expected, const char* wh
 // to the other output.
 bool OutputsSparePackage(const std::string& capture, const std::string& logFile, const std::string& events,
                          const std::filesystem::path& package, std::string& error);
+// The same for every output of an upgrade, READ outputs and a report on
+// stdout included (see OutputClash).
+bool OutputsSpareEachOther(const RunOutputs& outputs, const std::filesystem::path& package, std::string& error);
 
 // One discovery and an information query to every answering device; every
 // device is listed in chain order with a summary built from its block

@@ -59,6 +59,7 @@ nlohmann::ordered_json UpgradeMonitor::Report(const UpgradeOutcome& outcome, int
                                          {"succeeded", result.succeeded},
                                          {"ok", result.succeeded}};
         if (result.interrupted) device["interrupted"] = true;
+        if (!result.error.empty()) device["error"] = result.error;
         if (result.done) device.update(DeviceCountersJson(result.counters));
         report["devices"].push_back(std::move(device));
     }
@@ -105,7 +106,9 @@ void UpgradeMonitor::PrintSummary(std::ostream& out) const {
                                            : "failed",
                       static_cast<unsigned long long>(e.bytes), seconds, rate,
                       static_cast<unsigned long long>(e.resends));
-        out << "upgradectl: " << line << '\n';
+        out << "upgradectl: " << line;
+        if (!result.succeeded && !result.error.empty()) out << " (" << PrintableText(result.error) << ')';
+        out << '\n';
     }
     out << std::flush;
 }
@@ -114,6 +117,7 @@ void UpgradeMonitor::OnDeviceStart(std::size_t index, std::size_t count, const D
     prompter_.DeviceStarted(index);
     if (results_.size() <= index) results_.resize(index + 1);
     results_[index].mac = record.mac;
+    results_[index].error.clear();
     ++results_[index].attempts;
     count_ = count;
     if (bar_) bar_->OnDeviceStart(index, count, record);
@@ -167,7 +171,17 @@ void UpgradeMonitor::OnDeviceEnd(std::size_t index, bool succeeded) {
     const char* word = succeeded ? "upgraded" : result.interrupted ? "interrupted" : "failed";
     if (bar_) bar_->EndDevice(word);
     if (board_) board_->End(index, word, succeeded);
-    if (listResults_) Say(Prefix(index) + ' ' + word + '\n');
+    if (listResults_)
+        Say(Prefix(index) + ' ' + word + (result.error.empty() ? "" : ": " + PrintableText(result.error)) + '\n');
+}
+
+void UpgradeMonitor::OnDeviceError(std::size_t index, std::string_view error) {
+    if (index < results_.size()) results_[index].error = error;
+}
+
+void UpgradeMonitor::OnJobsLowered(std::size_t asked, std::size_t had, std::string_view reason) {
+    Say("upgradectl: only " + std::to_string(had) + " of " + std::to_string(asked) +
+        " devices can be upgraded at once here (" + std::string(reason) + "); the others wait for a free place\n");
 }
 
 void UpgradeMonitor::ShareScreen(TraceSink& trace) {

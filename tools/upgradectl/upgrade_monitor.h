@@ -35,8 +35,8 @@ public:
     // and a trace entry must not land in the middle of one.
     void ShareScreen(TraceSink& trace);
     // {"exitCode": n, "stop": ..., "succeeded": n, "failed": n,
-    //  "devices": [{"mac", "attempts", "succeeded"[, "interrupted": true], and the
-    //  counters of DeviceCountersJson}]}
+    //  "devices": [{"mac", "attempts", "succeeded"[, "interrupted": true][, "error"],
+    //  and the counters of DeviceCountersJson}]}
     nlohmann::ordered_json Report(const UpgradeOutcome& outcome, int exitCode) const;
     // One line per device that ran: its result, bytes, seconds, rate and resends.
     void PrintSummary(std::ostream& out) const;
@@ -49,6 +49,8 @@ public:
     void OnDeviceCounters(std::size_t index, const DeviceCounters& counters) override;
     void OnDeviceLine(std::size_t index, int lineNumber, std::string_view line) override;
     void OnDeviceTransfer(std::size_t index, const TransferStep& step) override;
+    void OnDeviceError(std::size_t index, std::string_view error) override;
+    void OnJobsLowered(std::size_t asked, std::size_t had, std::string_view reason) override;
     void OnLine(int lineNumber, std::string_view line) override;
     void OnTransfer(std::string_view fileName, uint64_t done, uint64_t total) override;
     bool StopRequested() const override;
@@ -60,6 +62,7 @@ private:
         bool succeeded = false;
         bool interrupted = false;  // stopped mid-script by the user
         bool done = false;
+        std::string error;  // why this computer failed the run; empty when it did not
         DeviceCounters counters;
         uint64_t listedTenths = 0;  // tenths of the current transfer already listed as a plain line
     };

@@ -1,0 +1,87 @@
+#include "protocol/output_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace quorvane {
+
+std::string OutputTypeProblem(unsigned mode) {
+    if (S_ISREG(mode) || S_ISCHR(mode)) return {};
+    if (S_ISFIFO(mode)) return "it is a FIFO, not a regular file";
+    if (S_ISDIR(mode)) return "it is a folder, not a regular file";
+    if (S_ISSOCK(mode)) return "it is a socket, not a regular file";
+    return "it is not a regular file";
+}
+
+int OpenOutputDescriptor(const std::filesystem::path& path, OutputMode mode, std::string& reason) {
+    // Judged before open(): opening a FIFO for writing blocks until a
+    // reader comes, and O_NONBLOCK alone would still take one that has one.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0) {
+        reason = OutputTypeProblem(info.st_mode);
+        if (!reason.empty()) return -1;
+    }
+    const int flags = O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC |
+                      (mode == OutputMode::Append ? O_APPEND : 0);
+    const int fd = ::open(path.c_str(), flags, 0666);
+    if (fd < 0) {
+        reason = std::strerror(errno);
+        return -1;
+    }
+    // Judged again on what was opened: the name may have changed meanwhile.
+    if (::fstat(fd, &info) != 0) {
+        reason = std::strerror(errno);
+    } else {
+        reason = OutputTypeProblem(info.st_mode);
+        if (reason.empty() && S_ISREG(info.st_mode) && mode == OutputMode::Truncate && ::ftruncate(fd, 0) != 0)
+            reason = std::strerror(errno);
+        // Writes wait as usual from here on.
+        if (reason.empty() && ::fcntl(fd, F_SETFL, mode == OutputMode::Append ? O_APPEND : 0) != 0)
+            reason = std::strerror(errno);
+    }
+    if (reason.empty()) return fd;
+    ::close(fd);
+    return -1;
+}
+
+bool OutputFile::Open(const std::filesystem::path& path, OutputMode mode, std::string& reason) {
+    Close();
+    failure_.clear();
+    fd_ = OpenOutputDescriptor(path, mode, reason);
+    owned_ = fd_ >= 0;
+    return fd_ >= 0;
+}
+
+void OutputFile::Borrow(int descriptor) {
+    Close();
+    failure_.clear();
+    fd_ = descriptor;
+    owned_ = false;
+}
+
+bool OutputFile::Write(std::string_view bytes) {
+    if (fd_ < 0 || Failed()) return false;
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            failure_ = written < 0 ? std::strerror(errno) : "nothing could be written";
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+bool OutputFile::Close() {
+    if (fd_ >= 0 && owned_ && ::close(fd_) != 0 && failure_.empty()) failure_ = std::strerror(errno);
+    fd_ = -1;
+    owned_ = false;
+    return failure_.empty();
+}
+
+}  // namespace quorvane
