@@ -20,8 +20,17 @@ struct NamedOutput {
     bool caseBlind = false;  // a READ output, whose name the script upper-cased
 };
 
+// Absolute and normal, with a symbolic link at the end followed even
+// when it dangles: opening it for writing would create its target.
 fs::path Normal(const fs::path& path, std::error_code& error) {
-    return fs::weakly_canonical(fs::absolute(path, error), error);
+    fs::path resolved = fs::absolute(path, error);
+    std::error_code missing;  // a name not there yet is no link
+    for (int hops = 0; !error && hops < 40 && fs::is_symlink(fs::symlink_status(resolved, missing)); ++hops) {
+        const fs::path target = fs::read_symlink(resolved, error);
+        resolved = target.is_absolute() ? target : resolved.parent_path() / target;
+    }
+    if (error) return {};
+    return fs::weakly_canonical(resolved, error);
 }
 
 // Two names of one file: one existing file by two names (links), or the
