@@ -52,7 +52,7 @@ TEST(Termination, SignalRemovesThePackagesPrivateFolderAndEndsTheProgram) {
         int signal;
         int exitCode;
     };
-    for (const Case c : {Case{SIGTERM, 143}, Case{SIGINT, 130}}) {
+    for (const Case c : {Case{SIGTERM, 143}, Case{SIGINT, 130}, Case{SIGHUP, 129}}) {
         SCOPED_TRACE(c.signal);
         test::TempFolder folder;
         const fs::path temp = folder.File("tmp");  // the package's private folder is made in TMPDIR

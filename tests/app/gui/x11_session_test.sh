@@ -3,7 +3,8 @@
 # a free display, devsim with three devices on 127.0.0.1, the program pointed
 # at it; xdotool selects the first row, presses Upgrade, answers Yes to the
 # configuration question, waits for the completion message, presses OK and
-# then Done. Afterwards exactly one simulated device holds the image. A
+# then Done. Afterwards exactly one simulated device holds the image. Then a
+# second run is ended by SIGHUP while a device is being loaded. A
 # screenshot of each step goes to SHOTS. Everything started here is stopped
 # here; every wait is bounded.
 #
@@ -122,5 +123,39 @@ for dump in "$work"/dump/*.bin; do
   if cmp -s "$dump" "$examples/firmware.bin"; then holding=$((holding + 1)); fi
 done
 [ "$holding" -eq 1 ] || fail "$holding devices hold the image; the one selected row should"
+# A hangup while a device is being loaded: the run stops after the exchange
+# under way, the events end with the device's end and the run's, the private
+# folder goes, and the program exits 129.
+"$devsim" --listen 127.0.0.1:0 --port-file "$work/slow.port" --devices 3 --block-delay-ms 200 \
+  --log-file "$work/slow.log" &
+pids+=($!)
+wait_for 100 test -s "$work/slow.port" || fail "the second devsim did not report its port"
+mkdir -p "$work/tmp"
+TMPDIR=$work/tmp QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR=$work "$program" --broadcast 127.0.0.1 \
+  --port "$(cat "$work/slow.port")" --events "$work/events.jsonl" "$work/example.upk" >"$work/program.log" 2>&1 &
+program_pid=$!
+pids+=($program_pid)
+wait_for 300 shown device_list || fail "the device list did not appear the second time"
+list=$(device_list)
+sleep 0.5
+click_in_list_dialog "$list" 100 14
+sleep 0.3
+click_in_list_dialog "$list" 345 32
+wait_for 100 shown small_window || fail "no configuration question the second time"
+press "$(small_window)" alt+y
+wait_for 300 grep -q '^rx LOAD_BLOCK' "$work/slow.log" || fail "the second upgrade did not reach LOAD"
+shot loading-before-hangup
+kill -HUP "$program_pid"
+wait_for 100 ended "$program_pid" || fail "the program did not end after SIGHUP"
+status=0
+wait "$program_pid" || status=$?
+[ "$status" -eq 129 ] || fail "the program ended with $status after SIGHUP, not 129"
+grep -q '"event":"device-done".*"ok":false.*"interrupted":true' "$work/events.jsonl" \
+  || fail "no interrupted device-done event: $(cat "$work/events.jsonl")"
+tail -n 1 "$work/events.jsonl" | grep -q '"event":"run-done".*"exit_code":129' \
+  || fail "the events do not end with run-done and 129: $(tail -n 2 "$work/events.jsonl")"
+[ -z "$(ls -A "$work/tmp")" ] || fail "the private folder was left behind: $(ls "$work/tmp")"
+! grep -q '^rx RESET' "$work/slow.log" || fail "the script went on to RESET after the hangup"
+
 echo "x11 session: one device upgraded; screenshots in $shots"
 ls "$shots"
