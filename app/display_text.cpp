@@ -44,8 +44,16 @@ bool IsControl(char32_t code) {
     return c0OrC1 || bidi;
 }
 
-void AppendLatin1(std::string& out, unsigned char byte) {
-    if (IsControl(byte)) {
+// Whether a line feed is replaced like every other control: only a text of
+// several lines keeps it.
+enum class LineFeeds { Replace, Keep };
+
+bool IsReplaced(char32_t code, LineFeeds lineFeeds) {
+    return IsControl(code) && !(lineFeeds == LineFeeds::Keep && code == U'\n');
+}
+
+void AppendLatin1(std::string& out, unsigned char byte, LineFeeds lineFeeds) {
+    if (IsReplaced(byte, lineFeeds)) {
         out += '?';
     } else if (byte < 0x80) {
         out += static_cast<char>(byte);
@@ -53,6 +61,25 @@ void AppendLatin1(std::string& out, unsigned char byte) {
         out += static_cast<char>(0xC0 | byte >> 6);
         out += static_cast<char>(0x80 | (byte & 0x3F));
     }
+}
+
+std::string SafeText(std::string_view bytes, LineFeeds lineFeeds) {
+    std::string out;
+    out.reserve(bytes.size());
+    if (!IsValidUtf8(bytes)) {
+        for (char c : bytes) AppendLatin1(out, static_cast<unsigned char>(c), lineFeeds);
+        return out;
+    }
+    char32_t code = 0;
+    std::size_t length = 0;
+    for (std::size_t at = 0; at < bytes.size(); at += length) {
+        DecodeAt(bytes, at, code, length);
+        if (IsReplaced(code, lineFeeds))
+            out += '?';
+        else
+            out.append(bytes.substr(at, length));
+    }
+    return out;
 }
 
 }  // namespace
@@ -66,22 +93,11 @@ bool IsValidUtf8(std::string_view bytes) {
 }
 
 std::string TerminalText(std::string_view bytes) {
-    std::string out;
-    out.reserve(bytes.size());
-    if (!IsValidUtf8(bytes)) {
-        for (char c : bytes) AppendLatin1(out, static_cast<unsigned char>(c));
-        return out;
-    }
-    char32_t code = 0;
-    std::size_t length = 0;
-    for (std::size_t at = 0; at < bytes.size(); at += length) {
-        DecodeAt(bytes, at, code, length);
-        if (IsControl(code))
-            out += '?';
-        else
-            out.append(bytes.substr(at, length));
-    }
-    return out;
+    return SafeText(bytes, LineFeeds::Replace);
+}
+
+std::string MultilineText(std::string_view bytes) {
+    return SafeText(bytes, LineFeeds::Keep);
 }
 
 std::size_t CharacterCount(std::string_view text) {

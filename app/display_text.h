@@ -19,6 +19,10 @@ bool IsValidUtf8(std::string_view bytes);
 // Latin-1, one character per byte, with the same controls replaced.
 std::string TerminalText(std::string_view bytes);
 
+// TerminalText for a text of several lines on its way to a widget: every
+// line feed stays, as there it only breaks the line.
+std::string MultilineText(std::string_view bytes);
+
 // The number of characters of a UTF-8 text (each byte of text that is not
 // valid UTF-8), which is what a terminal column is measured in.
 std::size_t CharacterCount(std::string_view text);

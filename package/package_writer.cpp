@@ -34,17 +34,6 @@ bool WithinLimits(const PackageMember& member) {
 constexpr std::size_t COPY_CHUNK = 64 * EXTRACT_CHUNK;
 static_assert(COPY_CHUNK % EXTRACT_CHUNK == 0);
 
-bool WriteAll(int fd, const uint8_t* bytes, std::size_t count) {
-    while (count > 0) {
-        const ssize_t written = ::write(fd, bytes, count);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
-        bytes += written;
-        count -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 // Exactly `count` bytes from `offset`; false when the file ends first.
 bool ReadAll(int fd, uint8_t* bytes, std::size_t count, off_t offset) {
     while (count > 0) {
@@ -79,6 +68,17 @@ bool WriteData(int output, const MemberSource& member, std::vector<uint8_t>& chu
 }
 
 }  // namespace
+
+bool WriteAll(int fd, const uint8_t* bytes, std::size_t count) {
+    while (count > 0) {
+        const ssize_t written = ::write(fd, bytes, count);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        bytes += written;
+        count -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
 
 std::vector<uint8_t> EncodePackage(const std::vector<PackageMember>& members) {
     std::vector<uint8_t> out;

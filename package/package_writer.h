@@ -55,6 +55,10 @@ private:
     int fd_ = -1;
 };
 
+// Writes all `count` bytes to `fd`, again where a signal cut a write short.
+// False with errno set when a write fails (a full disk).
+bool WriteAll(int fd, const uint8_t* bytes, std::size_t count);
+
 // Writes the members and the end marker to the open file `output`, each
 // member's data read in chunks from its source. False when a source ends
 // before its size, a name is too long for the format, or a write fails

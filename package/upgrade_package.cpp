@@ -295,9 +295,7 @@ ExtractStatus UpgradePackage::FindData(const std::string& upperName, MemberInfo&
 ExtractStatus UpgradePackage::ExtractMember(const std::string& upperName,
                                             const std::filesystem::path& outputPath, bool unscramble) {
     // Writing over the package itself would truncate the very file being read.
-    std::error_code sameFile;
-    if (outputPath.empty() || std::filesystem::equivalent(outputPath, packagePath_, sameFile))
-        return ExtractStatus::WriteFailed;
+    if (outputPath.empty() || IsPackageFile(outputPath)) return ExtractStatus::WriteFailed;
     MemberInfo member;
     if (const ExtractStatus found = FindData(upperName, member); found != ExtractStatus::Done) return found;
     bool copied = false;
@@ -327,6 +325,11 @@ ExtractStatus UpgradePackage::ExtractMember(const std::string& upperName,
     if (copied && writeError_.empty()) writeError_ = "the copy is shorter than the member";
     std::filesystem::remove(outputPath, error);
     return ExtractStatus::WriteFailed;
+}
+
+bool UpgradePackage::IsPackageFile(const std::filesystem::path& path) const {
+    std::error_code missing;
+    return std::filesystem::equivalent(path, packagePath_, missing);
 }
 
 ExtractStatus UpgradePackage::ReadMemberData(const std::string& upperName, std::string& out, bool unscramble) {

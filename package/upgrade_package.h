@@ -89,6 +89,9 @@ public:
     std::filesystem::path PreparedData(const std::string& upperName) const;
     // Reads a member's data, as ExtractMember would write it, into `out`.
     ExtractStatus ReadMemberData(const std::string& upperName, std::string& out, bool unscramble);
+    // True when `path` is the package file itself, by its own name or
+    // through a link: a member written there would destroy the package.
+    bool IsPackageFile(const std::filesystem::path& path) const;
     // Looks the (upper-cased) name up as extraction would.
     MemberLookup Find(const std::string& upperName, MemberInfo& out);
     ContainerLayout Layout();

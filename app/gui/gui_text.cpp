@@ -11,10 +11,22 @@ QString TableText(int id) {
     return QString::fromStdString(LoadString(id));
 }
 
+namespace {
+
+// Safe texts are always valid UTF-8.
+QString FromSafe(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
 QString ExternalText(const std::string& bytes) {
-    // The same test as the terminal's, so a name reads alike in both.
-    if (IsValidUtf8(bytes)) return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
-    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    // The terminal's own conversion, so a name reads alike in both.
+    return FromSafe(TerminalText(bytes));
+}
+
+QString ExternalLines(const std::string& bytes) {
+    return FromSafe(MultilineText(bytes));
 }
 
 namespace {

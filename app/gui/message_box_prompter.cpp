@@ -23,7 +23,9 @@ int MessageBoxPrompter::Show(const std::string& text, unsigned style, QMessageBo
                              QMessageBox::StandardButton defaultButton) {
     QWidget* owner = QApplication::activeModalWidget();
     if (owner == nullptr) owner = QApplication::activeWindow();
-    QMessageBox box(IconFor(style), QApplication::applicationName(), ExternalText(text), buttons, owner);
+    // Box texts carry findings, device names and system reasons: the whole
+    // text is made safe, which leaves the table's own texts as they are.
+    QMessageBox box(IconFor(style), QApplication::applicationName(), ExternalLines(text), buttons, owner);
     box.setObjectName(QStringLiteral("message_box"));
     // Table texts are plain; a '<' in them must not switch to rich text.
     box.setTextFormat(Qt::PlainText);

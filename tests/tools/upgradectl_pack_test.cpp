@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <set>
 
@@ -234,6 +235,68 @@ TEST_F(UpgradectlPack, UnpackOfADamagedPackageWritesWhatItCanAndNamesWhatWasLost
         const std::set<std::string> written(c.written.begin(), c.written.end());
         EXPECT_EQ(Entries(Dir() / "out"), written) << c.what;
     }
+}
+
+TEST_F(UpgradectlPack, UnpackReplacesWhatLiesAtAMemberNameAndNeverWritesThroughIt) {
+    const fs::path out = Dir() / "out";
+    const fs::path outside = Dir() / "outside.bin";
+    const fs::path dangling = Dir() / "created.bin";
+    const bool canLimit = access("/usr/bin/prlimit", X_OK) == 0;
+    struct Case {
+        const char* what;
+        std::string name;  // of the data member
+        std::function<void(const fs::path& at)> plant;
+        std::string err;  // the whole of stderr; exit code 2 unless empty
+        bool fullDisk = false;
+    };
+    const Case cases[] = {
+        {"symbolic link to a file outside", "image.bin",
+         [&](const fs::path& at) { fs::create_symlink(outside, at); }, ""},
+        {"dangling symbolic link", "image.bin", [&](const fs::path& at) { fs::create_symlink(dangling, at); },
+         ""},
+        {"hard link to a file outside", "image.bin",
+         [&](const fs::path& at) { fs::create_hard_link(outside, at); }, ""},
+        {"folder", "image.bin", [](const fs::path& at) { fs::create_directory(at); },
+         "upgradectl: lost 'image.bin': it could not be written: Is a directory\n"},
+        {"nothing, a name as long as a file name may be", std::string(255, 'n'), [](const fs::path&) {}, ""},
+        {"nothing, a full disk", "image.bin", [](const fs::path&) {},
+         "upgradectl: lost 'image.bin': it could not be written: File too large\n", true},
+    };
+    for (const Case& c : cases) {
+        if (c.fullDisk && !canLimit) continue;
+        RawPackage p;
+        p.TextMembers();
+        const std::string data = c.fullDisk ? IMAGE : "member bytes";
+        p.Member(c.name, data);
+        p.Length(0xFFFFFFFF);
+        WriteFileBytes(Dir() / "links.upk", p.bytes);
+        WriteFileText(outside, "outside");
+        chmod(outside.c_str(), 04755);  // a mode the member must not take over
+        fs::remove(dangling);
+        fs::remove_all(out);
+        fs::create_directory(out);
+        c.plant(out / c.name);
+        std::vector<std::string> argv{UPGRADECTL_PATH, "unpack", "links.upk", "out"};
+        // As in the pack test: writes beyond 20000 bytes fail with EFBIG.
+        if (c.fullDisk)
+            argv.insert(argv.begin(),
+                        {"/bin/sh", "-c", "trap '' XFSZ; exec /usr/bin/prlimit --fsize=20000 \"$@\"", "sh"});
+        const auto result = Run(argv);
+        EXPECT_EQ(result.exitCode, c.err.empty() ? 0 : 2) << c.what;
+        EXPECT_EQ(result.err, c.err) << c.what;
+        EXPECT_EQ(ReadFileText(outside), "outside") << c.what;
+        EXPECT_FALSE(fs::exists(dangling)) << c.what;
+        std::set<std::string> left{"program.cmd", "restriction.ini"};
+        if (!c.fullDisk) left.insert(c.name);
+        EXPECT_EQ(Entries(out), left) << c.what << ": no temporary file stays";
+        if (!c.err.empty()) continue;
+        const fs::path written = out / c.name;
+        EXPECT_EQ(fs::symlink_status(written).type(), fs::file_type::regular) << c.what;
+        EXPECT_EQ(fs::hard_link_count(written), 1u) << c.what;
+        EXPECT_EQ(fs::status(written).permissions() & fs::perms::set_uid, fs::perms::none) << c.what;
+        EXPECT_EQ(ReadFileText(written), data) << c.what;
+    }
+    if (!canLimit) GTEST_SKIP() << "the full disk needs prlimit (util-linux)";
 }
 
 TEST_F(UpgradectlPack, MemberNamesReachTheTerminalFiltered) {

@@ -3,6 +3,8 @@
 // messages say what was lost and the exit code that something was.
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cstring>
 #include <iostream>
 #include <memory>
 #include <set>
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "package/text.h"
+#include "package/package_writer.h"
 #include "package/upgrade_package.h"
 #include "tools/upgradectl/command_error.h"
 #include "tools/upgradectl/commands.h"
@@ -17,6 +20,7 @@
 #include "app/exit_codes.h"
 #include "tools/upgradectl/interrupt_cleanup.h"
 #include "tools/upgradectl/json_output.h"
+#include "tools/upgradectl/replacement_file.h"
 #include "tools/upgradectl/text_table.h"
 
 namespace quorvane::cli {
@@ -54,15 +58,41 @@ bool ReportContainerFaults(const ContainerLayout& layout, const fs::path& packag
     return layout.faultOffset >= 0 || layout.membersAfterEnd;
 }
 
-std::string LossReason(ExtractStatus status) {
-    switch (status) {
-        case ExtractStatus::TooLarge:
-            return "its data is " + std::to_string(MEMBER_DATA_LIMIT >> 20) + " MiB or more";
-        case ExtractStatus::WriteFailed:
-            return "it could not be written";
-        default:
-            return "it could not be read";
-    }
+// Why a member's data could not be read from the package.
+std::string ReadLoss(ExtractStatus status) {
+    if (status == ExtractStatus::TooLarge)
+        return "its data is " + std::to_string(MEMBER_DATA_LIMIT >> 20) + " MiB or more";
+    return "it could not be read";
+}
+
+std::string WriteLoss(const std::string& why) {
+    return "it could not be written: " + why;
+}
+
+// Puts `data` in a new file beside `path` and renames it over `path`: a link
+// planted at the name (symbolic or hard) is replaced, and the file it points
+// to is never opened. The system's reason when that fails, else empty.
+std::string PlaceData(const fs::path& path, const std::string& data, InterruptCleanup& cleanup) {
+    ReplacementFile file(path);
+    const bool created = file.Create();
+    cleanup.Add(file.TemporaryPath());
+    const auto* bytes = reinterpret_cast<const uint8_t*>(data.data());
+    if (created && WriteAll(file.Descriptor(), bytes, data.size()) && file.Finish() && file.Commit())
+        return {};
+    return std::strerror(errno);
+}
+
+// Writes one member (below the data limit, so it is read whole) to `path`.
+// Why it was lost, or empty when it was written.
+std::string WriteMember(UpgradePackage& package, const std::string& upperName, const fs::path& path,
+                        InterruptCleanup& cleanup) {
+    // The rename would put the member where the package being read now lies.
+    if (package.IsPackageFile(path)) return WriteLoss("it is the package itself");
+    std::string data;
+    const ExtractStatus status = package.ReadMemberData(upperName, data, upperName == RESTRICTION_FILE);
+    if (status != ExtractStatus::Done) return ReadLoss(status);
+    const std::string failed = PlaceData(path, data, cleanup);
+    return failed.empty() ? failed : WriteLoss(failed);
 }
 
 // What became of each member, for the JSON report.
@@ -75,7 +105,7 @@ struct Extracted {
 // Extracts every member the walk found, naming each written one on stdout
 // unless `json`; false when one was lost.
 bool ExtractAll(UpgradePackage& package, const std::vector<MemberInfo>& members, const fs::path& folder,
-                bool json, Extracted& report) {
+                bool json, InterruptCleanup& cleanup, Extracted& report) {
     bool complete = true;
     std::set<std::string> seen;
     for (const auto& member : members) {
@@ -87,16 +117,15 @@ bool ExtractAll(UpgradePackage& package, const std::vector<MemberInfo>& members,
             report.skipped.push_back({{"name", member.name}, {"reason", "shadowed by an earlier member"}});
             continue;
         }
-        const bool scrambled = upper == RESTRICTION_FILE;
         const fs::path path = folder / member.name;
-        const ExtractStatus status = package.ExtractMember(upper, path, scrambled);
-        if (status == ExtractStatus::Done) {
+        const std::string lost = WriteMember(package, upper, path, cleanup);
+        if (lost.empty()) {
             if (!json) std::cout << shown << '\n';
             report.written.push_back({{"name", member.name}, {"size", member.size}, {"path", path.string()}});
             continue;
         }
-        std::cerr << "upgradectl: lost '" << shown << "': " << LossReason(status) << '\n';
-        report.lost.push_back({{"name", member.name}, {"reason", LossReason(status)}});
+        std::cerr << "upgradectl: lost '" << shown << "': " << lost << '\n';
+        report.lost.push_back({{"name", member.name}, {"reason", lost}});
         complete = false;
     }
     return complete;
@@ -135,7 +164,7 @@ int RunUnpack(const GlobalOptions& global, const std::string& packagePath, const
                               "upgradectl: cannot create " + PrintableText(folder) + ": " + created.message(),
                               EXIT_USAGE);
     Extracted extracted;
-    const bool complete = ExtractAll(package, layout.members, folder, global.json, extracted);
+    const bool complete = ExtractAll(package, layout.members, folder, global.json, cleanup, extracted);
     const bool faults = ReportContainerFaults(layout, package.PackagePath());
     if (global.json) PrintUnpackJson(packagePath, folder, extracted, complete && !faults);
     return complete && !faults ? EXIT_DONE : EXIT_USAGE;

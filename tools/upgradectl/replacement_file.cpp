@@ -5,20 +5,34 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <string>
 
 namespace quorvane::cli {
 namespace {
 
 // What the file would have had if it had been created in place: the old
-// file's mode, or the usual mode under the process's umask.
+// file's mode, or the usual mode under the process's umask. Only a regular
+// file of no other name lends its mode: a link planted at the target would
+// lend that of a file elsewhere, set-user-ID bit and all.
 mode_t ModeFor(const std::filesystem::path& target) {
     struct stat info {};
-    if (::stat(target.c_str(), &info) == 0) return info.st_mode & 07777;
+    if (::lstat(target.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1)
+        return info.st_mode & 07777;
     const mode_t mask = ::umask(0);
     ::umask(mask);
     return 0666 & ~mask;
+}
+
+// "NAME.XXXXXX" beside the target, NAME cut short where the whole would be
+// longer than a file name may be: a target's name may itself be that long.
+std::string TemporaryPattern(const std::filesystem::path& target) {
+    const std::string suffix = ".XXXXXX";
+    std::string name = target.filename().string();
+    name.resize(std::min<std::size_t>(name.size(), NAME_MAX - suffix.size()));
+    return (target.parent_path() / (name + suffix)).string();
 }
 
 }  // namespace
@@ -29,7 +43,7 @@ ReplacementFile::~ReplacementFile() {
 }
 
 bool ReplacementFile::Create() {
-    std::string pattern = target_.string() + ".XXXXXX";
+    std::string pattern = TemporaryPattern(target_);
     const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd < 0) return false;
     fd_ = fd;

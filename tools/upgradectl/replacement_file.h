@@ -14,8 +14,9 @@ public:
     ReplacementFile(const ReplacementFile&) = delete;
     ReplacementFile& operator=(const ReplacementFile&) = delete;
 
-    // Creates "TARGET.XXXXXX" in the target's folder, with the target's
-    // permissions when it exists. False with errno set.
+    // Creates "TARGET.XXXXXX" in the target's folder (TARGET cut short when
+    // the name would be too long), with the target's permissions when it is
+    // a regular file of no other name. False with errno set.
     bool Create();
     int Descriptor() const { return fd_; }
     const std::filesystem::path& TemporaryPath() const { return temporary_; }

@@ -266,6 +266,27 @@ TEST(ChooserFilter, TableFiltersBecomeQtFilters) {
     for (const auto& [table, expected] : cases) EXPECT_EQ(ChooserFilter(table), expected) << table;
 }
 
+TEST(ExternalText, ControlsShowAsQuestionMarksAndOnlyBoxTextsKeepLineFeeds) {
+    struct Case {
+        std::string bytes;
+        const char* text;   // a cell, a label, a title (UTF-8)
+        const char* lines;  // a message box
+    };
+    const Case cases[] = {
+        {"A\u202Eevil.exe", "A?evil.exe", "A?evil.exe"},                 // else it reads "Aexe.live"
+        {"\u2066x\u2069", "?x?", "?x?"},                                 // isolates
+        {"\x1b[2Jname\x7f", "?[2Jname?", "?[2Jname?"},                   // ESC, DEL
+        {"c1\xc2\x9bJ", "c1?J", "c1?J"},                                 // C1 CSI as a character
+        {"Lager-S\xfcr\x9b", "Lager-S\xc3\xbcr?", "Lager-S\xc3\xbcr?"},  // not UTF-8: Latin-1
+        {"error: program.cmd:2: bad\r\nwarning: x\u202E\t", "error: program.cmd:2: bad??warning: x??",
+         "error: program.cmd:2: bad?\nwarning: x??"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ExternalText(c.bytes), QString::fromUtf8(c.text)) << c.bytes;
+        EXPECT_EQ(ExternalLines(c.bytes), QString::fromUtf8(c.lines)) << c.bytes;
+    }
+}
+
 struct CommandCase {
     QStringList arguments;
     bool ok;
@@ -422,10 +443,10 @@ TEST(MessageBoxPrompter, RealBoxesCarryCaptionIconButtonsAndAnswer) {
         if (c.ask)
             answer = prompter.Ask(146, "Retry <now>?", c.style);
         else
-            prompter.Tell(126, "Invalid Upgrade File", c.style);
+            prompter.Tell(126, "Invalid Upgrade File\nA\u202Eevil.upk", c.style);
         EXPECT_TRUE(answerer.Seen());
         EXPECT_EQ(caption, "Upgrade");
-        EXPECT_EQ(text, c.ask ? "Retry <now>?" : "Invalid Upgrade File");
+        EXPECT_EQ(text, c.ask ? "Retry <now>?" : "Invalid Upgrade File\nA?evil.upk");
         EXPECT_EQ(icon, c.icon) << c.style;
         EXPECT_EQ(buttons, c.ask ? 2 : 1);
         EXPECT_EQ(answer, c.answer);

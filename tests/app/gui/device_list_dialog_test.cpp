@@ -106,6 +106,13 @@ TEST_F(DeviceListDialogTest, NamesCutAtSixteenBytesStayUtf8AndOthersShowAsLatin1
     EXPECT_EQ(dialog.List()->topLevelItem(1)->text(0), QString::fromUtf8("Lager-S\xc3\xbcr"));
 }
 
+TEST_F(DeviceListDialogTest, ABidirectionalControlInANameShowsAsAQuestionMark) {
+    std::vector<ListedDevice> listed = SampleDevices();
+    listed[0].name = "A\u202Eevil.exe";  // would read "Aexe.live"
+    Fill(listed);
+    EXPECT_EQ(dialog.List()->topLevelItem(0)->text(0), "A?evil.exe");
+}
+
 TEST_F(DeviceListDialogTest, EmptyListHasItsFourHeaders) {
     Fill({});
     QTreeWidget* list = dialog.List();
