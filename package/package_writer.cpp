@@ -1,5 +1,7 @@
 #include "package/package_writer.h"
 
+#include "protocol/output_file.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -70,14 +72,9 @@ bool WriteData(int output, const MemberSource& member, std::vector<uint8_t>& chu
 }  // namespace
 
 bool WriteAll(int fd, const uint8_t* bytes, std::size_t count) {
-    while (count > 0) {
-        const ssize_t written = ::write(fd, bytes, count);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
-        bytes += written;
-        count -= static_cast<std::size_t>(written);
-    }
-    return true;
+    const int error = WriteFully(fd, bytes, count);
+    errno = error;
+    return error == 0;
 }
 
 std::vector<uint8_t> EncodePackage(const std::vector<PackageMember>& members) {

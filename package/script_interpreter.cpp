@@ -17,6 +17,7 @@
 #include "package/script_command.h"
 #include "package/text.h"
 #include "package/upgrade_package.h"
+#include "protocol/output_file.h"
 
 namespace quorvane {
 
@@ -70,17 +71,9 @@ public:
 
     bool IsOpen() const { return fd_ >= 0; }
     bool Write(const uint8_t* bytes, std::size_t count) {
-        while (count > 0) {
-            const ssize_t written = ::write(fd_, bytes, count);
-            if (written < 0 && errno == EINTR) continue;
-            if (written <= 0) {
-                failure_ = written < 0 ? std::strerror(errno) : "nothing could be written";
-                return false;
-            }
-            bytes += written;
-            count -= static_cast<std::size_t>(written);
-        }
-        return true;
+        const int error = WriteFully(fd_, bytes, count);
+        if (error != 0) failure_ = std::strerror(error);
+        return error == 0;
     }
     bool Close() {
         if (fd_ < 0) return false;

@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "package/text.h"
+#include "protocol/output_file.h"
 
 namespace quorvane {
 
@@ -158,17 +159,9 @@ std::filesystem::path MakePrivateFolder(std::string& error) {
 
 // Writes all of `bytes`; false with `error` set to the system's reason.
 bool WriteAll(int fd, const char* bytes, std::size_t count, std::string& error) {
-    while (count > 0) {
-        const ssize_t written = ::write(fd, bytes, count);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) {
-            error = written < 0 ? std::strerror(errno) : "nothing could be written";
-            return false;
-        }
-        bytes += written;
-        count -= static_cast<std::size_t>(written);
-    }
-    return true;
+    const int failure = WriteFully(fd, bytes, count);
+    if (failure != 0) error = std::strerror(failure);
+    return failure == 0;
 }
 
 }  // namespace

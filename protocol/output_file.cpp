@@ -48,6 +48,19 @@ int OpenOutputDescriptor(const std::filesystem::path& path, OutputMode mode, std
     return -1;
 }
 
+int WriteFully(int fd, const void* bytes, std::size_t count) {
+    const auto* next = static_cast<const char*>(bytes);
+    while (count > 0) {
+        const ssize_t written = ::write(fd, next, count);
+        if (written < 0 && errno == EINTR) continue;
+        if (written < 0) return errno;
+        if (written == 0) return EIO;
+        next += written;
+        count -= static_cast<std::size_t>(written);
+    }
+    return 0;
+}
+
 bool OutputFile::Open(const std::filesystem::path& path, OutputMode mode, std::string& reason) {
     Close();
     failure_.clear();
@@ -65,16 +78,8 @@ void OutputFile::Borrow(int descriptor) {
 
 bool OutputFile::Write(std::string_view bytes) {
     if (fd_ < 0 || Failed()) return false;
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) {
-            failure_ = written < 0 ? std::strerror(errno) : "nothing could be written";
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
+    if (const int error = WriteFully(fd_, bytes.data(), bytes.size()); error != 0) failure_ = std::strerror(error);
+    return !Failed();
 }
 
 bool OutputFile::Close() {

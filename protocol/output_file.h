@@ -16,6 +16,11 @@ namespace quorvane {
 
 enum class OutputMode { Truncate, Append };
 
+// Writes all `count` bytes to `fd`, again after an interruption. 0 when
+// they were written, else the system's error number (ENOSPC for a full
+// disk; EIO when write() took nothing and said no more).
+int WriteFully(int fd, const void* bytes, std::size_t count);
+
 // Opens `path` for writing as described above, creating a missing file.
 // Returns the descriptor, or -1 with `reason` set to why not: the system's
 // reason, or "it is a FIFO, not a regular file" and the like.
