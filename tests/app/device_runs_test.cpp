@@ -43,7 +43,14 @@ public:
     void OnDeviceLine(std::size_t index, int, std::string_view) override { ++lines[index]; }
     void OnLine(int, std::string_view) override { ADD_FAILURE() << "lines come with their device"; }
     void OnTransfer(std::string_view, uint64_t, uint64_t) override {}
+    void OnDeviceError(std::size_t index, std::string_view error) override { errors[index] = error; }
+    void OnJobsLowered(std::size_t asked, std::size_t had, std::string_view reason) override {
+        lowered = std::to_string(asked) + " to " + std::to_string(had) + ": " + std::string(reason) +
+                  (starts.empty() ? "" : " (after a device started)");
+    }
 
+    std::string lowered;
+    std::map<std::size_t, std::string> errors;
     std::map<std::size_t, int> starts;
     std::map<std::size_t, bool> ended;
     std::map<std::size_t, DeviceCounters> counters;
@@ -204,6 +211,58 @@ TEST_F(DeviceRunsTest, FailedDevicesAreOfferedTogetherOnceTheBatchIsDone) {
         EXPECT_EQ(outcome.failed, 2 - c.succeeded);
         EXPECT_EQ(sessions.networks[MAC_A]->ScriptRuns().size(), 1u) << "an upgraded device is left alone";
         EXPECT_EQ(sessions.networks[MAC_B]->ScriptRuns().size(), c.runsOfB);
+    }
+}
+
+// The links of the devices that run at once are opened before any starts;
+// when the process runs out, fewer run at once, or none fails half-way.
+TEST_F(DeviceRunsTest, LinksAreOpenedBeforeAnyDeviceStartsAndTooFewLowerTheJobs) {
+    const std::string noRoom =
+        "The upgrade stopped because of a problem on this computer, not on the network:\n"
+        "00:50:c2:0a:bb:01: cannot open a socket for the device: Too many open files\n"
+        "00:50:c2:0a:bb:02: cannot open a socket for the device: Too many open files\n"
+        "00:50:c2:0a:bb:03: cannot open a socket for the device: Too many open files\n"
+        "Note: The device will not function until the upgrade is completed.";
+    struct Case {
+        int linksBeforeStart;  // links the process can have until a device has started
+        std::string lowered;
+        std::size_t succeeded;
+        std::vector<Prompt> prompts;
+    } cases[] = {
+        {3, "", 3, {}},
+        {2, "3 to 2: Too many open files", 3, {}},
+        {0, "", 0, {{false, 165, noRoom, 0}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.linksBeforeStart);
+        test::TempFolder scratch;
+        UpgradePackage package;
+        ASSERT_TRUE(package.Open(testing::WriteTestPackage(scratch.Path())));
+        const std::vector<SimulatedDevice> fleet{TestDevice(MAC_A), TestDevice(MAC_B), TestDevice(MAC_C)};
+        ScriptedNetwork main;
+        std::vector<std::unique_ptr<DeviceRecord>> records;
+        std::vector<DeviceRecord*> selected;
+        for (const auto& device : fleet) main.Add(device);
+        for (std::size_t i = 0; i < fleet.size(); ++i) selected.push_back(records.emplace_back(main.RecordOf(i)).get());
+        SessionNetworks sessions(fleet);
+        LinkFactory real = sessions.Factory();
+        DeviceProgress progress;
+        ScriptedPrompter prompter;
+        int opened = 0;
+        FleetOptions options{.jobs = 3, .openLink = [&](const DeviceRecord& record, std::string& reason) {
+                                 if (progress.starts.empty() && opened >= c.linksBeforeStart) {
+                                     reason = "Too many open files";
+                                     return std::unique_ptr<Transport>();
+                                 }
+                                 ++opened;
+                                 return real(record, reason);
+                             }};
+        UpgradeOutcome outcome;
+        RunScripts(selected, package, main.protocol, prompter, &progress, outcome, options);
+        EXPECT_EQ(progress.lowered, c.lowered);
+        EXPECT_EQ(outcome.succeeded, c.succeeded);
+        EXPECT_EQ(prompter.prompts, c.prompts);
+        EXPECT_EQ(sessions.networks.empty(), c.succeeded == 0) << "a device without a link is sent nothing";
     }
 }
 

@@ -75,6 +75,9 @@ TEST_F(PackageCheckTest, ScriptFindings) {
         {";" + std::string(498, 'x') + "ERASE 0xFFFF\nRESET\n",
          {"warning: program.cmd:1: the line is longer than 499 characters; the rest is ignored"}},
         {"DELAY 5\nRESET\n", {"warning: program.cmd:1: unknown keyword 'DELAY' is skipped"}},
+        {"READ back.bin 1:0 3\nREAD Back.Bin 2:0 3\n",
+         {"error: program.cmd:2: READ output BACK.BIN is written by line 1 already; its read-back would be "
+          "lost"}},
         {"ERASE\nERASE 12abc\nLOAD fw.bin 0x8000\nREAD r.bin 1:2\n",
          {"warning: program.cmd:1: ERASE: no segment number; 0 is used",
           "warning: program.cmd:2: ERASE: segment number '12abc' is not a number",
