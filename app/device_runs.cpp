@@ -160,18 +160,21 @@ void RunSession(std::size_t index, Fleet& fleet) {
 // A descriptor held only to learn that one more file can be opened.
 class SpareDescriptor {
 public:
-    SpareDescriptor() : fd_(::open("/dev/null", O_RDONLY | O_CLOEXEC)) {}
+    SpareDescriptor() : fd_(::open("/dev/null", O_RDONLY | O_CLOEXEC)), error_(fd_ < 0 ? errno : 0) {}
     ~SpareDescriptor() {
         if (fd_ >= 0) ::close(fd_);
     }
-    SpareDescriptor(SpareDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    SpareDescriptor(SpareDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)), error_(other.error_) {}
     SpareDescriptor(const SpareDescriptor&) = delete;
     SpareDescriptor& operator=(const SpareDescriptor&) = delete;
     SpareDescriptor& operator=(SpareDescriptor&&) = delete;
     bool Held() const { return fd_ >= 0; }
+    // The system's error number when none could be had.
+    int Error() const { return error_; }
 
 private:
     int fd_;
+    int error_;
 };
 
 // Opens the links of the first `wanted` devices of the batch, each with
@@ -189,13 +192,13 @@ std::size_t OpenLinksUpFront(const std::vector<std::size_t>& batch, std::size_t 
         std::size_t held = 0;
         for (; held < FILES_PER_DEVICE; ++held) {
             SpareDescriptor spare;
-            if (!spare.Held()) break;
+            if (!spare.Held()) {
+                reason = std::strerror(spare.Error());
+                break;
+            }
             spares.push_back(std::move(spare));
         }
-        if (held < FILES_PER_DEVICE) {
-            reason = std::strerror(EMFILE);
-            break;
-        }
+        if (held < FILES_PER_DEVICE) break;
         fleet.links[index] = std::move(link);
     }
     return had;
