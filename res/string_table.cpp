@@ -72,6 +72,10 @@ constexpr Entry TABLE[] = {
      "Upgrade failed on the device with MAC address %1.\nWould you like to retry the upgrade on it now?"},
     {IDS_PROGRESS_PACE, "%1 KiB/s, %2 left"},
     {IDS_PROGRESS_RESENDS, "Resends: %1"},
+    {IDS_MAC_SHARED,
+     "The MAC address %1 answered as more than one device. Requests are addressed by MAC alone, so it "
+     "cannot be upgraded until every device has a MAC of its own."},
+    {IDS_DUPLICATE_MARK, " (duplicate)"},
 };
 
 constexpr bool SortedById() {
