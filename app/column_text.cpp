@@ -82,6 +82,19 @@ constexpr DeviceColumn COLUMNS[] = {
     {KEY_DEVICE_TYPE, "type", IDS_COLUMN_DEVICE_TYPE, 125, DeviceTypeText},
 };
 
+// The text `textOf` gives for the column with `key`; false for a key of no
+// column. A null device gives the empty text.
+template <typename TextOf>
+bool ColumnTextByKey(const AdmittedDevice* device, std::string& out, int key, TextOf textOf) {
+    out.clear();
+    for (const DeviceColumn& column : COLUMNS) {
+        if (column.key != key) continue;
+        if (device != nullptr && device->record != nullptr) out = textOf(column, *device);
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 std::span<const DeviceColumn> DeviceColumns() {
@@ -89,13 +102,22 @@ std::span<const DeviceColumn> DeviceColumns() {
 }
 
 bool DeviceColumnText(const AdmittedDevice* device, std::string& out, int key) {
-    out.clear();
-    for (const DeviceColumn& column : COLUMNS) {
-        if (column.key != key) continue;
-        if (device != nullptr && device->record != nullptr) out = column.text(*device);
-        return true;
-    }
-    return false;
+    return ColumnTextByKey(device, out, key, [](const DeviceColumn& column, const AdmittedDevice& listed) {
+        return column.text(listed);
+    });
+}
+
+std::string DeviceCellText(const DeviceColumn& column, const AdmittedDevice& device) {
+    std::string text = column.text(device);
+    if (column.key == KEY_MAC && device.record->sharedMac != SharedMac::No)
+        text += LoadString(IDS_DUPLICATE_MARK);
+    return text;
+}
+
+bool DeviceCellText(const AdmittedDevice* device, std::string& out, int key) {
+    return ColumnTextByKey(device, out, key, [](const DeviceColumn& column, const AdmittedDevice& listed) {
+        return DeviceCellText(column, listed);
+    });
 }
 
 }  // namespace quorvane

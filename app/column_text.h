@@ -39,4 +39,11 @@ inline constexpr std::size_t NAME_TEXT_LIMIT = 16;
 // empty texts.
 bool DeviceColumnText(const AdmittedDevice* device, std::string& out, int key);
 
+// What a front end shows in a cell: the column text, and in the MAC column
+// a mark for a device whose MAC answered as more than one device. The
+// column text alone stays what scripts read (JSON), a MAC they can pass on.
+std::string DeviceCellText(const DeviceColumn& column, const AdmittedDevice& device);
+// The same by column key, as DeviceColumnText.
+bool DeviceCellText(const AdmittedDevice* device, std::string& out, int key);
+
 }  // namespace quorvane

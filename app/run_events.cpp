@@ -31,6 +31,8 @@ nlohmann::ordered_json AdmittedJson(const AdmittedDevice& device) {
     object["deviceId"] = device.summary.deviceId;
     object["productId"] = device.summary.productId;
     object["revisionId"] = device.summary.revisionId;
+    // Only where it applies, so that the objects of ordinary devices stay as they were.
+    if (device.record->sharedMac != SharedMac::No) object["duplicate_mac"] = true;
     return object;
 }
 

@@ -23,7 +23,8 @@ void EmitRunDone(EventStream& events, std::size_t succeeded, std::size_t failed,
 
 // A device as the "admitted" event and `discover --json` give it: the
 // device list's columns by their JSON names ("name", "mac", "firmware",
-// "type"), then "ip", "vendorId", "deviceId", "productId", "revisionId".
+// "type"), then "ip", "vendorId", "deviceId", "productId", "revisionId", and
+// "duplicate_mac": true for a device whose MAC answered as more than one.
 nlohmann::ordered_json AdmittedJson(const AdmittedDevice& device);
 nlohmann::ordered_json AdmittedListJson(const std::vector<AdmittedDevice>& devices);
 

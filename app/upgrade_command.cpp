@@ -16,8 +16,15 @@ bool ProductAccepted(uint16_t productId, uint16_t wanted) {
     return productId == wanted || (wanted == 1 && productId == 0);
 }
 
-// The checks for one device; Stop::None when it may be upgraded.
+std::string MacText(const MacAddress& m) {
+    return FormatStringId(IDS_MAC_TEXT, {m[0], m[1], m[2], m[3], m[4], m[5]});
+}
+
+// The checks for one device; Stop::None when it may be upgraded. A MAC that
+// answered as two devices comes first: every request of the script would
+// reach both, whatever the other checks say of the one that was listed.
 Stop CheckDevice(const DeviceRecord& record, const Restrictions& restrictions) {
+    if (record.sharedMac != SharedMac::No) return Stop::MacShared;
     if (restrictions.macRestricted && record.mac != restrictions.wantedMac) return Stop::MacRefused;
     FirmwareFields firmware;
     InfoBlock::Firmware(DeviceRecord::InfoBlock(&record), firmware);
@@ -33,6 +40,8 @@ Stop CheckAll(const std::vector<DeviceRecord*>& devices, const Restrictions& res
               Prompter& prompter) {
     for (const DeviceRecord* record : devices) {
         const Stop stop = CheckDevice(*record, restrictions);
+        if (stop == Stop::MacShared)
+            prompter.Tell(IDS_MAC_SHARED, FormatPlaceholders(IDS_MAC_SHARED, {MacText(record->mac)}), BOX_OK);
         if (stop == Stop::MacRefused) prompter.Tell(IDS_MAC_REFUSED, LoadString(IDS_MAC_REFUSED), BOX_OK);
         if (stop == Stop::FirmwareRefused)
             prompter.Tell(IDS_FIRMWARE_REFUSED, LoadString(IDS_FIRMWARE_REFUSED), BOX_OK);
@@ -48,11 +57,7 @@ int RetryTogetherId(const std::vector<std::size_t>& failed) {
 
 std::string RetryTogetherPrompt(const detail::DeviceRuns& runs, const std::vector<std::size_t>& failed) {
     std::string macs;
-    for (std::size_t index : failed) {
-        const MacAddress& m = runs.devices[index]->mac;
-        macs +=
-            (macs.empty() ? "" : ", ") + FormatStringId(IDS_MAC_TEXT, {m[0], m[1], m[2], m[3], m[4], m[5]});
-    }
+    for (std::size_t index : failed) macs += (macs.empty() ? "" : ", ") + MacText(runs.devices[index]->mac);
     return FormatPlaceholders(RetryTogetherId(failed), {macs});
 }
 
@@ -147,6 +152,7 @@ int ExitCodeOf(const UpgradeOutcome& outcome) {
             return outcome.failed > 0 ? EXIT_SCRIPT_FAILED : EXIT_DONE;
         case UpgradeOutcome::Stop::NothingSelected:
             return EXIT_USAGE;
+        case UpgradeOutcome::Stop::MacShared:
         case UpgradeOutcome::Stop::MacRefused:
         case UpgradeOutcome::Stop::FirmwareRefused:
         case UpgradeOutcome::Stop::WarningDeclined:

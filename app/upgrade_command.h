@@ -96,6 +96,7 @@ struct UpgradeOutcome {
     enum class Stop {
         None,             // the scripts ran
         NothingSelected,  // no device selected: nothing shown, nothing done
+        MacShared,        // message 170: a selected MAC answered as more than one device
         MacRefused,       // message 153
         FirmwareRefused,  // message 152 (product or revision)
         WarningDeclined,  // No to message 149
@@ -115,7 +116,7 @@ struct UpgradeOutcome {
 int ExitCodeOf(const UpgradeOutcome& outcome);
 
 // `selected` holds the selected devices in list order (null entries are
-// skipped). Every one of them must pass the MAC, product and revision checks
+// skipped). Every one of them must pass the shared-MAC, MAC, product and revision checks
 // before any is touched; the first that fails has its message shown.
 // `progress`, when given, is also the observer of every script run.
 UpgradeOutcome RunUpgradeCommand(const std::vector<DeviceRecord*>& selected, UpgradePackage& package,

@@ -43,6 +43,9 @@ bool DeviceProtocol::Discover(uint16_t first, uint16_t second) {
 }
 
 bool DeviceProtocol::QueryInfo(DeviceRecord& record) {
+    // Every device would take the request, and a reply carrying such a MAC
+    // would be stored as this one device's.
+    if (!NamesOneDevice(record.mac)) return false;
     const RequestBuffer request(OP_GET_INFO, record.mac);
     return Exchange(transport_, request.Datagram(), record.mac, OP_INFO_REPLY,
                     [&record](const Reply& reply) { return detail::StoreInformationReply(record, reply); });

@@ -26,7 +26,8 @@ public:
     bool Discover(uint16_t first, uint16_t second);
     void SetDiscoverySettings(const DiscoverySettings& settings) { discoverySettings_ = settings; }
     const DiscoveryReport& LastDiscovery() const { return discoveryReport_; }
-    // Asks one device for its information block and stores a copy in `record`.
+    // Asks one device for its information block and stores a copy in
+    // `record`. False, sending nothing, when its MAC names no single device.
     bool QueryInfo(DeviceRecord& record);
 
     bool SetProgramMode(const DeviceRecord& record);

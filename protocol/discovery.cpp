@@ -28,16 +28,16 @@ public:
     explicit FoundDevices(std::size_t limit) : limit_(limit) {}
 
     // True when the reply names a device not seen before in this pass.
-    bool Add(const Reply& reply) {
+    bool Add(const MacAddress& mac, const Reply& reply) {
         Entry entry;
-        std::copy_n(reply.bytes.begin() + OFFSET_MAC, entry.mac.size(), entry.mac.begin());
+        entry.mac = mac;
         entry.word1 = ReadU16(reply.bytes, OFFSET_PAYLOAD);
         entry.word2 = ReadU16(reply.bytes, OFFSET_PAYLOAD + 2);
         entry.address = reply.sender;
         entry.newest = ++sequence_;
         const auto [at, isNew] = index_.try_emplace(MacKey(entry.mac), entries_.size());
         if (!isNew) {
-            entries_[at->second] = entry;  // the newest reply's words and address count
+            Replace(entries_[at->second], entry);
             return false;
         }
         if (entries_.size() >= limit_) {
@@ -63,6 +63,8 @@ public:
             record.discoveryWord2 = entry.word2;
             record.mac = entry.mac;
             record.ipAddress = entry.address;
+            record.sharedMac = entry.shared;
+            record.otherAddress = entry.otherAddress;
         }
     }
 
@@ -73,7 +75,22 @@ private:
         uint16_t word2 = 0;
         uint32_t address = 0;
         uint64_t newest = 0;
+        SharedMac shared = SharedMac::No;
+        uint32_t otherAddress = 0;
     };
+
+    // The newest reply's words and address count. One device answers from
+    // one address, so a second address means a second device with this MAC.
+    static void Replace(Entry& known, const Entry& newer) {
+        Entry merged = newer;
+        merged.shared = known.shared;
+        merged.otherAddress = known.otherAddress;
+        if (known.address != newer.address) {
+            merged.shared = SharedMac::TwoAddresses;
+            merged.otherAddress = known.address;
+        }
+        known = merged;
+    }
 
     std::size_t limit_;
     uint64_t sequence_ = 0;
@@ -87,7 +104,18 @@ struct RoundResult {
     std::size_t newDevices = 0;
 };
 
-RoundResult RunRound(Transport& link, std::span<const uint8_t> request, FoundDevices& found) {
+void NoteIgnored(const MacAddress& mac, DiscoveryReport& report) {
+    ++report.ignoredReplies;
+    auto& macs = report.ignoredMacs;
+    if (std::find(macs.begin(), macs.end(), mac) != macs.end()) return;
+    if (macs.size() < DISCOVERY_IGNORED_MACS_KEPT)
+        macs.push_back(mac);
+    else
+        report.moreIgnoredMacs = true;
+}
+
+RoundResult RunRound(Transport& link, std::span<const uint8_t> request, FoundDevices& found,
+                     DiscoveryReport& report) {
     RoundResult result;
     detail::ReplyBuffer buffer;
     detail::DropWaiting(link, buffer);
@@ -100,7 +128,13 @@ RoundResult RunRound(Transport& link, std::span<const uint8_t> request, FoundDev
     while (const auto reply =
                detail::AwaitReply(link, nullptr, OP_DISCOVER_REPLY, buffer, std::min(quietUntil, end))) {
         if (reply->bytes.size() < DISCOVERY_REPLY_SIZE) continue;  // too short to describe a device
-        if (found.Add(*reply)) ++result.newDevices;
+        MacAddress mac{};
+        std::copy_n(reply->bytes.begin() + OFFSET_MAC, mac.size(), mac.begin());
+        if (!NamesOneDevice(mac)) {
+            NoteIgnored(mac, report);
+            continue;
+        }
+        if (found.Add(mac, *reply)) ++result.newDevices;
         quietUntil = link.Now() + wait;
     }
     result.overflowed = link.DroppedDatagrams() != droppedBefore;
@@ -126,7 +160,7 @@ bool DiscoverDevices(Transport& link, DeviceChain& chain, uint16_t first, uint16
     FoundDevices found(DISCOVERY_MAX_DEVICES);
     RoundResult round;
     do {
-        round = RunRound(link, request.Datagram(), found);
+        round = RunRound(link, request.Datagram(), found, report);
         if (!round.sent) break;
         ++report.rounds;
         if (round.overflowed) ++report.overflowedRounds;

@@ -37,6 +37,9 @@ public:
             StartMore();
             AwaitEarliestDeadline();
         }
+        // A second device with the last answered MAC may have answered in
+        // the same instant; its reply is waiting already.
+        ReadWaiting();
         return answered_;
     }
 
@@ -45,6 +48,13 @@ private:
         std::size_t record = 0;
         int sends = 0;
         milliseconds deadline{0};
+    };
+
+    // What the reply that ended a device's query told, to hold later
+    // replies for the same MAC against.
+    struct Answer {
+        std::size_t record = 0;
+        std::vector<uint8_t> payload;
     };
 
     void ReadWaiting() {
@@ -77,17 +87,42 @@ private:
         if (static_cast<std::size_t>(received) > buffer_.size()) return false;
         const auto bytes = std::span<const uint8_t>(buffer_).first(static_cast<std::size_t>(received));
         if (!MatchReply(bytes, nullptr, OP_INFO_REPLY)) return false;
-        // A reply for a device with no open attempt is late or duplicated.
-        const auto found = open_.find(MacKey(bytes.subspan(OFFSET_MAC, 6)));
-        if (found == open_.end()) return false;
+        const detail::Reply reply{bytes, sender};
+        const uint64_t key = MacKey(bytes.subspan(OFFSET_MAC, 6));
+        const auto found = open_.find(key);
+        if (found == open_.end()) {
+            // Late, duplicated, or from a second device with that MAC.
+            if (const auto earlier = answers_.find(key); earlier != answers_.end())
+                CompareLater(earlier->second, reply);
+            return false;
+        }
         const std::size_t index = found->second.record;
-        if (!detail::StoreInformationReply(*records_[index], {bytes, sender})) {
+        if (!detail::StoreInformationReply(*records_[index], reply)) {
             found->second.deadline = link_.Now();  // that attempt failed; the request goes again
             return false;
         }
+        const auto payload = detail::InformationPayload(reply);
+        answers_.insert_or_assign(key, Answer{index, {payload.begin(), payload.end()}});
         answered_[index] = true;
         open_.erase(found);
         return true;
+    }
+
+    // A duplicated datagram repeats the first reply from its address; a
+    // reply from another address, or one that tells something else, comes
+    // from another device answering to the same MAC.
+    void CompareLater(const Answer& answer, const detail::Reply& reply) {
+        if (reply.bytes.size() < OFFSET_PAYLOAD) return;  // tells nothing either way
+        const auto payload = detail::InformationPayload(reply);
+        DeviceRecord& record = *records_[answer.record];
+        if (reply.sender != record.ipAddress) {
+            record.sharedMac = SharedMac::TwoAddresses;
+            record.otherAddress = reply.sender;
+        } else if (!std::equal(payload.begin(), payload.end(), answer.payload.begin(),
+                               answer.payload.end()) &&
+                   record.sharedMac == SharedMac::No) {
+            record.sharedMac = SharedMac::TwoBlocks;  // two addresses, when known, say more
+        }
     }
 
     void RetryLate() {
@@ -105,6 +140,12 @@ private:
 
     void StartMore() {
         while (open_.size() < outstanding_ && next_ < records_.size()) {
+            // Every device would take a request to such a MAC, and none
+            // could answer it as that MAC: it is not asked.
+            if (!NamesOneDevice(records_[next_]->mac)) {
+                ++next_;
+                continue;
+            }
             const uint64_t key = MacKey(records_[next_]->mac);
             // The same MAC twice: replies could not be told apart, so the
             // second waits until the first has ended.
@@ -128,6 +169,7 @@ private:
     std::vector<bool> answered_;
     std::size_t next_ = 0;
     std::unordered_map<uint64_t, Attempt> open_;
+    std::unordered_map<uint64_t, Answer> answers_;  // by MAC, for every device that answered
     detail::ReplyBuffer buffer_{};
 };
 

@@ -20,7 +20,10 @@ inline constexpr std::size_t INFO_QUERIES_OUTSTANDING = 64;
 // to MAX_SENDS sends, each attempt lasting one receive wait from its send,
 // and a reply counts only while that device's attempt is open. Element i of
 // the result is true when records[i] answered; a record that did not is left
-// unchanged. A send the platform refuses ends that device's query.
+// unchanged. A send the platform refuses ends that device's query. A record
+// whose MAC names no single device is not asked. Replies for a device that
+// already answered are still taken until the pass ends: one from another
+// address, or with another flag or block, marks the record SharedMac.
 std::vector<bool> QueryInfoAll(Transport& link, std::span<DeviceRecord* const> records,
                                std::size_t outstanding = INFO_QUERIES_OUTSTANDING);
 

@@ -12,4 +12,8 @@ namespace quorvane::detail {
 // payload length: that attempt then failed.
 bool StoreInformationReply(DeviceRecord& record, const Reply& reply);
 
+// What the reply tells of the device: the flag byte and the block, as far
+// as they arrived. Empty for a reply too short to carry a payload length.
+std::span<const uint8_t> InformationPayload(const Reply& reply);
+
 }  // namespace quorvane::detail

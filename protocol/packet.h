@@ -46,6 +46,17 @@ enum Opcode : uint8_t {
 
 inline constexpr MacAddress BROADCAST_MAC{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
+// False for a MAC that cannot name one device: a group address (lowest bit
+// of the first byte set; the broadcast address is one) or all zeros. A
+// device takes a request sent to the broadcast MAC as its own, so a reply
+// carrying such a MAC must never become a device that requests then name.
+constexpr bool NamesOneDevice(const MacAddress& mac) {
+    if ((mac[0] & 0x01) != 0) return false;
+    for (uint8_t byte : mac)
+        if (byte != 0) return true;
+    return false;
+}
+
 inline uint16_t ReadU16(std::span<const uint8_t> bytes, std::size_t offset) {
     return static_cast<uint16_t>(bytes[offset] | (bytes[offset + 1] << 8));
 }

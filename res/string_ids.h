@@ -52,6 +52,7 @@ inline constexpr int IDS_MAC_TEXT = 138;       // 6 x %02x
 inline constexpr int IDS_FIRMWARE_TEXT = 140;  // 3 x %c, 3 x %d, 3 x %02d
 inline constexpr int IDS_FIRMWARE_UPGRADE = 141;
 inline constexpr int IDS_DEVICE_TYPE_TEXT = 151;  // %1 %2 placeholders
+inline constexpr int IDS_DUPLICATE_MARK = 171;    // after the MAC of a device whose MAC answered twice
 
 // The upgrade command's messages.
 inline constexpr int IDS_RETRY_PROMPT = 146;  // 6 x %02x: the failed device's MAC
@@ -65,6 +66,7 @@ inline constexpr int IDS_RETRY_ONE = 162;       // the same question for one dev
 // Devices this computer failed (a full disk, no socket): %1, a line
 // "MAC: reason" for each.
 inline constexpr int IDS_LOCAL_FAILURE = 165;
+inline constexpr int IDS_MAC_SHARED = 170;      // %1: a MAC that answered as more than one device
 
 // The progress window's figures.
 inline constexpr int IDS_PROGRESS_PACE = 163;     // %1: KiB per second, %2: time left as m:ss

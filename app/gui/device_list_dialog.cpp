@@ -66,7 +66,7 @@ private:
 
 QString CellText(const AdmittedDevice* device, int key) {
     std::string text;
-    DeviceColumnText(device, text, key);  // false leaves the empty text
+    DeviceCellText(device, text, key);  // false leaves the empty text
     return ExternalText(text);
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 
+#include "app/run_events.h"
 #include "package/device_summary.h"
 
 namespace quorvane {
@@ -71,6 +72,22 @@ TEST(ColumnText, NameWithoutTerminatorStaysInsideItsField) {
 TEST(ColumnText, MacIsSixLowerCaseHexPairs) {
     EXPECT_EQ(Text(RecordWith(NamedSummary("x")), KEY_MAC), "00:50:c2:1a:2b:3c");
     EXPECT_EQ(Text(RecordWith({}, {0xFF, 0xAB, 0x01, 0x00, 0x7F, 0x80}), KEY_MAC), "ff:ab:01:00:7f:80");
+}
+
+// The shown MAC cell carries the mark; the JSON a script reads keeps the
+// plain MAC it can pass to --mac, and names the sharing in a key of its own.
+TEST(ColumnText, AMacThatAnsweredAsTwoDevicesIsMarkedWhereShownOnly) {
+    for (const SharedMac shared : {SharedMac::No, SharedMac::TwoBlocks}) {
+        const auto listed = RecordWith(NamedSummary("Press Line 1"));
+        listed->record.sharedMac = shared;
+        std::string shown;
+        EXPECT_TRUE(DeviceCellText(&listed->device, shown, KEY_MAC));
+        EXPECT_EQ(shown, shared == SharedMac::No ? "00:50:c2:1a:2b:3c" : "00:50:c2:1a:2b:3c (duplicate)");
+        const nlohmann::ordered_json json = AdmittedJson(listed->device);
+        EXPECT_EQ(json.at("mac"), "00:50:c2:1a:2b:3c");
+        EXPECT_EQ(json.contains("duplicate_mac"), shared != SharedMac::No);
+        EXPECT_EQ(json.value("duplicate_mac", false), shared != SharedMac::No);
+    }
 }
 
 TEST(ColumnText, FirmwareText) {

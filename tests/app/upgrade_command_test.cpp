@@ -155,6 +155,32 @@ TEST_F(UpgradeCommandTest, CompatibilityChecks) {
     }
 }
 
+// The first case also has the package's MAC key refuse: the shared MAC is named first.
+TEST_F(UpgradeCommandTest, AMacThatAnsweredAsTwoDevicesIsRefusedBeforeAnyDeviceIsTouched) {
+    const std::pair<std::size_t, const char*> cases[] = {{0, "00:50:c2:0a:bb:01"}, {1, "00:50:c2:0a:bb:02"}};
+    for (const auto& [shared, mac] : cases) {
+        ScriptedNetwork fleet({TestDevice(MAC_A), TestDevice(MAC_B)});
+        auto first = fleet.RecordOf(0), second = fleet.RecordOf(1);
+        (shared == 0 ? first : second)->sharedMac =
+            shared == 0 ? SharedMac::TwoAddresses : SharedMac::TwoBlocks;
+        Restrictions restrictions;
+        restrictions.wantedProductId = 1;
+        restrictions.macRestricted = shared == 0;
+        restrictions.wantedMac = MAC_C;
+        ScriptedPrompter prompter;
+        UpgradeOutcome outcome;
+        outcome.stop = CheckAndConfirm({first.get(), second.get()}, restrictions, prompter);
+        EXPECT_EQ(outcome.stop, Stop::MacShared);
+        EXPECT_EQ(ExitCodeOf(outcome), 3);
+        const std::string text =
+            std::string("The MAC address ") + mac +
+            " answered as more than one device. Requests are addressed by MAC alone, so it "
+            "cannot be upgraded until every device has a MAC of its own.";
+        EXPECT_EQ(prompter.prompts, (std::vector<Prompt>{{false, 170, text, BOX_OK}}));
+        EXPECT_TRUE(fleet.link.sent.empty());
+    }
+}
+
 TEST_F(UpgradeCommandTest, EverySelectedDeviceIsCheckedBeforeAnyIsTouched) {
     Open({TestDevice(MAC_A, {.productId = 2}), TestDevice(MAC_B, {.productId = 1})});
     const UpgradeOutcome outcome = Run({0, 1});

@@ -75,6 +75,39 @@ TEST_F(Discovery, MergesDuplicatesAndSkipsWhatIsNoDiscoveryReply) {
     EXPECT_EQ(WalkMacs(), (std::vector<MacAddress>{MAC_A}));
 }
 
+TEST_F(Discovery, RepliesWhoseMacNamesNoSingleDeviceAreCountedNotFound) {
+    const MacAddress broadcast{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    const MacAddress ipv4Multicast{0x01, 0x00, 0x5E, 0x00, 0x00, 0x01};
+    const MacAddress localMulticast{0x03, 0x00, 0x00, 0x00, 0x00, 0x07};
+    const MacAddress zero{};
+    link.responder = [&](std::span<const uint8_t>, FakeTransport&) {
+        for (const MacAddress& mac : {broadcast, ipv4Multicast, MAC_A, localMulticast, zero, broadcast})
+            QueueDiscoveryReply(mac, 1, 2, 0x0A000001);
+    };
+    ASSERT_TRUE(protocol.Discover(0xFFFF, 0xFFFF));
+    EXPECT_EQ(WalkMacs(), std::vector<MacAddress>{MAC_A});
+    const DiscoveryReport& report = protocol.LastDiscovery();
+    EXPECT_EQ(report.ignoredReplies, 5u);
+    EXPECT_EQ(report.ignoredMacs, (std::vector<MacAddress>{broadcast, ipv4Multicast, localMulticast, zero}));
+    EXPECT_FALSE(report.moreIgnoredMacs);
+}
+
+// MAC_A answers from two addresses, MAC_B twice from one (a duplicated datagram).
+TEST_F(Discovery, OneMacFromTwoAddressesIsOneRecordMarkedShared) {
+    link.responder = [&](std::span<const uint8_t>, FakeTransport&) {
+        for (uint32_t sender : {0x7F000001, 0x7F000002}) QueueDiscoveryReply(MAC_A, 1, 2, sender);
+        for (int copy = 0; copy < 2; ++copy) QueueDiscoveryReply(MAC_B, 1, 2, 0x7F000009);
+    };
+    ASSERT_TRUE(protocol.Discover(0xFFFF, 0xFFFF));
+    const std::vector<DeviceRecord*> records = chain.Records();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[1]->mac, MAC_A);
+    EXPECT_EQ(records[1]->sharedMac, SharedMac::TwoAddresses);
+    EXPECT_EQ(records[1]->ipAddress, 0x7F000002u);
+    EXPECT_EQ(records[1]->otherAddress, 0x7F000001u);
+    EXPECT_EQ(records[0]->sharedMac, SharedMac::No);
+}
+
 TEST_F(Discovery, NoAnswerGivesFalseWithAnEmptyChainAfterOneWait) {
     chain.Push().mac = MAC_A;  // left from an earlier pass
     EXPECT_FALSE(protocol.Discover(0xFFFF, 0xFFFF));

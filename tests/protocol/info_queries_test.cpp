@@ -121,6 +121,64 @@ TEST_F(InfoQueries, ReplyTooShortFailsThatAttemptOnly) {
     EXPECT_EQ(network.link.virtualMillis, 0);  // sent again at once, not after a wait
 }
 
+// A second device answering to the MAC of the first: a clone of another
+// product, a duplicated datagram, or a clone at another address.
+TEST(InfoQueriesSharedMac, ASecondAnswerForOneMacThatTellsSomethingElseMarksTheRecord) {
+    struct Case {
+        uint8_t flag;
+        std::vector<uint8_t> block;
+        uint32_t ip;
+        SharedMac shared;
+    } cases[] = {
+        {0, {0xB0, 0x09}, 0x0A000001, SharedMac::TwoBlocks},
+        {1, {0xB0, 0x00}, 0x0A000001, SharedMac::TwoBlocks},
+        {0, {0xB0, 0x00, 0x00}, 0x0A000001, SharedMac::TwoBlocks},
+        {0, {0xB0, 0x00}, 0x0A000001, SharedMac::No},
+        {0, {0xB0, 0x00}, 0x0A0000C8, SharedMac::TwoAddresses},
+    };
+    for (const Case& c : cases) {
+        ScriptedNetwork network;
+        network.Add(EXAMPLE_MAC, 0x0A000001).infoBlock = {0xB0, 0x00};
+        SimulatedDevice& clone = network.Add(EXAMPLE_MAC, c.ip);
+        clone.infoFlag = c.flag;
+        clone.infoBlock = c.block;
+        DeviceRecord record;
+        record.mac = EXAMPLE_MAC;
+        // The clone's reply comes together with the first: it is read once every query has ended.
+        EXPECT_EQ(QueryInfoAll(network.link, std::vector<DeviceRecord*>{&record}), std::vector<bool>{true});
+        EXPECT_EQ(record.sharedMac, c.shared) << int(c.flag) << " " << c.block.size() << " " << c.ip;
+        EXPECT_EQ(record.otherAddress, c.shared == SharedMac::TwoAddresses ? c.ip : 0);
+        EXPECT_EQ(record.infoBlock, (std::vector<uint8_t>{0xB0, 0x00})) << "the first answer is kept";
+    }
+}
+
+TEST_F(InfoQueries, ACloneThatAnswersLaterStillCountsWhileOthersAreAsked) {
+    AddDevices(2);
+    network.devices[1].answersInfo = false;  // keeps the pass open for 16 receive waits
+    auto respond = network.link.responder;
+    network.link.responder = [&](std::span<const uint8_t> request, FakeTransport& self) {
+        respond(request, self);
+        if (request[OFFSET_MAC + 5] == 0 && self.sent.size() == 1)
+            self.QueueReply(MakeReply(OP_INFO_REPLY, MacOf(0), Hex("00 B0 77")), 0x0A000000, 2500);
+    };
+    EXPECT_EQ(QueryInfoAll(network.link, records), (std::vector<bool>{true, false}));
+    EXPECT_EQ(records[0]->sharedMac, SharedMac::TwoBlocks);
+    EXPECT_EQ(network.link.virtualMillis, 16000);
+}
+
+TEST_F(InfoQueries, AMacThatNamesNoSingleDeviceIsNeverAsked) {
+    AddDevices(1);
+    const MacAddress broadcast{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    network.Add(broadcast).infoBlock = {0xEE};  // would answer as the broadcast MAC
+    DeviceRecord everyone;
+    everyone.mac = broadcast;
+    records.insert(records.begin(), &everyone);
+    EXPECT_EQ(QueryInfoAll(network.link, records), (std::vector<bool>{false, true}));
+    EXPECT_FALSE(network.protocol.QueryInfo(everyone));
+    EXPECT_TRUE(everyone.infoBlock.empty());
+    EXPECT_EQ(network.link.sent.size(), 1u) << "only the real device was asked";
+}
+
 TEST_F(InfoQueries, FailedSendEndsOnlyThatDevicesQuery) {
     AddDevices(3);
     network.link.failSendsFrom = 2;

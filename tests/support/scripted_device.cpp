@@ -135,12 +135,6 @@ std::unique_ptr<DeviceRecord> ScriptedNetwork::RecordOf(std::size_t index) const
     return record;
 }
 
-SimulatedDevice* ScriptedNetwork::Find(std::span<const uint8_t> request) {
-    for (auto& device : devices) {
-        if (std::equal(device.mac.begin(), device.mac.end(), request.begin() + OFFSET_MAC)) return &device;
-    }
-    return nullptr;
-}
 
 void ScriptedNetwork::Respond(std::span<const uint8_t> request) {
     if (request.size() < HEADER_SIZE) return;
@@ -151,13 +145,15 @@ void ScriptedNetwork::Respond(std::span<const uint8_t> request) {
         }
         return;
     }
-    SimulatedDevice* device = Find(request);
-    if (device == nullptr) return;
-    if (device->silentOpcode == opcode) {
-        if (device->answersBeforeSilence <= 0) return;
-        --device->answersBeforeSilence;
+    // Every device with the request's MAC takes it: two with one MAC both answer.
+    for (auto& device : devices) {
+        if (!std::equal(device.mac.begin(), device.mac.end(), request.begin() + OFFSET_MAC)) continue;
+        if (device.silentOpcode == opcode) {
+            if (device.answersBeforeSilence <= 0) continue;
+            --device.answersBeforeSilence;
+        }
+        Answer(device, request);
     }
-    Answer(*device, request);
 }
 
 void ScriptedNetwork::Answer(SimulatedDevice& device, std::span<const uint8_t> request) {

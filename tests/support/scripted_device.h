@@ -63,7 +63,8 @@ public:
     ScriptedNetwork(const ScriptedNetwork&) = delete;
     ScriptedNetwork& operator=(const ScriptedNetwork&) = delete;
 
-    // Devices answer discovery in the order they were added.
+    // Devices answer discovery in the order they were added; devices added
+    // with one MAC all answer every request to it.
     SimulatedDevice& Add(const MacAddress& mac, uint32_t ip = LOCALHOST);
     SimulatedDevice& Add(SimulatedDevice device);
     // A record of device `index` as discovery and the information query would leave it.
@@ -87,7 +88,6 @@ public:
 
 private:
     void Respond(std::span<const uint8_t> request);
-    SimulatedDevice* Find(std::span<const uint8_t> request);
     void Answer(SimulatedDevice& device, std::span<const uint8_t> request);
 };
 

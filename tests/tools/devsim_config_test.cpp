@@ -9,9 +9,11 @@
 #include <sstream>
 
 #include "protocol/opcode_names.h"
+#include "tests/tools/devsim_packets.h"
 #include "tools/devsim/devsim_options.h"
 #include "tools/devsim/memory_dump.h"
 #include "tools/devsim/profile_file.h"
+#include "tools/devsim/simulator.h"
 #include "tools/devsim/udp_server.h"
 
 namespace quorvane::devsim {
@@ -212,6 +214,7 @@ TEST(DevsimProfiles, BadLinesAreReportedWithTheirNumber) {
         {"version=1.2\n", "line 1: bad value for version"},
         {"letters=ABCD\n", "line 1: bad value for letters"},
         {"info=maybe\n", "line 1: bad value for info"},
+        {"clone=1\n", "line 1: bad value for clone"},
         {"justaword\n", "line 1: field without '='"},
         {"# nothing\n", "no device"},
     };
@@ -223,6 +226,25 @@ TEST(DevsimProfiles, BadLinesAreReportedWithTheirNumber) {
         EXPECT_NE(error.find(message), std::string::npos) << error;
         EXPECT_TRUE(profiles.empty());
     }
+}
+
+// A cloned unit: both devices take every request to their one MAC and each
+// answers for itself, the clone with its own block.
+TEST(DevsimProfiles, ACloneSharesAnEarlierMacAndAnswersBesideIt) {
+    std::istringstream in("mac=02:00:00:00:00:01\nmac=02:00:00:00:00:02\nmac=02:00:00:00:00:01 clone=yes\n");
+    std::vector<DeviceProfile> profiles;
+    std::string error;
+    ASSERT_TRUE(ParseProfiles(in, profiles, error)) << error;
+    ASSERT_EQ(profiles.size(), 3u);
+    EXPECT_EQ(DumpFileStem(profiles[2]), "020000000001-2");
+    Simulator simulator(profiles, FaultOptions{});
+    const auto info = simulator.Handle(testing::Request(OP_GET_INFO, testing::DEVICE_1));
+    ASSERT_EQ(info.size(), 2u);
+    EXPECT_NE(info[0].bytes, info[1].bytes) << "the clone is the third default device";
+    EXPECT_EQ(simulator.Handle(testing::Request(OP_LOCK, testing::DEVICE_1)).size(), 2u);
+    EXPECT_TRUE(simulator.Devices()[0].Locked());
+    EXPECT_TRUE(simulator.Devices()[2].Locked());
+    EXPECT_FALSE(simulator.Devices()[1].Locked());
 }
 
 class DevsimDump : public ::testing::Test {

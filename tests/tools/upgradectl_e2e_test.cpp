@@ -412,6 +412,69 @@ TEST_F(UpgradectlEndToEnd, RefusalsExitThreeBeforeAnyProgrammingRequest) {
     EXPECT_EQ(ProgrammingRequests(Sim().Log()), 0);
 }
 
+// Every device takes a request to the broadcast MAC as its own.
+TEST_F(UpgradectlEndToEnd, AMacThatNamesNoSingleDeviceIsRefusedBeforeAnythingIsSent) {
+    StartSimulator({"--devices", "3"});
+    const fs::path package = MakePackage(ADMIT_ALL);
+    for (const char* mac : {"ff:ff:ff:ff:ff:ff", "01-00-5e-00-00-01", "000000000000"}) {
+        const auto result = Ctl({"upgrade", package.string(), "--mac", mac, "--yes"});
+        EXPECT_EQ(result.exitCode, 2) << mac;
+        EXPECT_EQ(result.err, std::string("upgradectl: '") + mac +
+                                  "' names no single device (a broadcast, multicast or all-zero address)\n");
+    }
+    EXPECT_EQ(CountLines(Sim().Log(), "rx "), 0) << Sim().Log();
+}
+
+TEST_F(UpgradectlEndToEnd, RepliesThatNameNoSingleDeviceAreLeftOutAndNamedUnderVerbose) {
+    WriteFileText(Dir() / "profile",
+                  "mac=ff:ff:ff:ff:ff:ff\nmac=02:00:00:00:00:05 name=\"Real One\"\nmac=00:00:00:00:00:00\n");
+    StartSimulator({"--profile", (Dir() / "profile").string()});
+    const std::string line =
+        "upgradectl: ignored 2 replies whose MAC names no single device (ff:ff:ff:ff:ff:ff, "
+        "00:00:00:00:00:00)\n";
+    EXPECT_EQ(Ctl({"discover"}).err, "1 device(s) found\n") << "named under -v only";
+    const auto verbose = Ctl({"-v", "discover", "--json"});
+    ASSERT_EQ(verbose.exitCode, 0) << verbose.err;
+    EXPECT_EQ(Occurrences(verbose.err, line), 1) << verbose.err;
+    EXPECT_EQ(MacOrder(json::parse(verbose.out)), std::vector<std::string>{"02:00:00:00:00:05"});
+    EXPECT_EQ(CountLines(Sim().Log(), "rx GET_INFO "), 2) << "only the real device is asked, once a run";
+}
+
+// devsim serves every device from one address: the clone shows itself by
+// an information block of its own.
+TEST_F(UpgradectlEndToEnd, ACloneOfOneMacIsListedOnceMarkedAndNeverUpgraded) {
+    WriteFileText(Dir() / "profile",
+                  "mac=02:00:00:00:00:01 name=\"Press Line 1\"\n"
+                  "mac=02:00:00:00:00:02\n"
+                  "mac=02:00:00:00:00:03\n"
+                  "mac=02:00:00:00:00:01 clone=yes name=\"Other Product\" product=0x0202\n");
+    StartSimulator({"--profile", (Dir() / "profile").string()});
+    const std::string warning =
+        "upgradectl: warning: 02:00:00:00:00:01 answered with two different information blocks: more than "
+        "one device has this MAC; it is listed once and will not be upgraded\n";
+    const auto table = Ctl({"discover"});
+    ASSERT_EQ(table.exitCode, 0) << table.err;
+    EXPECT_EQ(Occurrences(table.out, "02:00:00:00:00:01"), 1) << table.out;
+    EXPECT_TRUE(
+        std::regex_search(table.out, std::regex("Press Line 1 +02:00:00:00:00:01 \\(duplicate\\) +v ")))
+        << table.out;
+    EXPECT_EQ(table.err, warning + "3 device(s) found\n");
+
+    const fs::path package = MakePackage(ADMIT_ALL);
+    const std::string refusal =
+        "The MAC address 02:00:00:00:00:01 answered as more than one device. Requests are addressed by MAC "
+        "alone, so it cannot be upgraded until every device has a MAC of its own.";
+    const auto one = Ctl({"upgrade", package.string(), "--mac", "02:00:00:00:00:01", "--yes"});
+    EXPECT_EQ(one.exitCode, 3) << one.err;
+    EXPECT_NE(one.err.find(warning), std::string::npos) << one.err;
+    EXPECT_NE(one.err.find(refusal), std::string::npos) << one.err;
+    const auto all = Ctl({"--json", "upgrade", package.string(), "--all", "--yes"});
+    EXPECT_EQ(all.exitCode, 3) << all.err;
+    EXPECT_NE(all.err.find(refusal), std::string::npos) << all.err;
+    EXPECT_EQ(json::parse(all.out).at("stop"), "macShared");
+    EXPECT_EQ(ProgrammingRequests(Sim().Log()), 0);
+}
+
 TEST_F(UpgradectlEndToEnd, SilentDeviceFailsWithRetryAndFailureMessagesOthersComplete) {
     StartSimulator({"--devices", "3", "--silent", "ERASE", "--fault-device", "02:00:00:00:00:02"});
     const fs::path package = MakePackage(ADMIT_ALL);

@@ -9,6 +9,7 @@
 #include "protocol/socket_calls.h"
 #include "res/string_ids.h"
 #include "tools/upgradectl/commands.h"
+#include "tools/upgradectl/device_session.h"
 #include "tools/upgradectl/fleet_board.h"
 #include "tools/upgradectl/progress_bar.h"
 #include "tools/upgradectl/terminal_prompter.h"
@@ -233,6 +234,24 @@ TEST(UpgradectlTextTable, ColumnsAreMeasuredInCharactersAsPrinted) {
               "------  ---\n"
               "Caf\xc3\xa9 \xe2\x82\xac  1\n"
               "Caf\xc3\xa9?   2\n");
+}
+
+TEST(UpgradectlDiscoveryLines, IgnoredRepliesAndSharedMacsAreNamed) {
+    DiscoveryReport report;
+    report.ignoredReplies = 1;
+    report.ignoredMacs = {{0x01, 0x00, 0x5E, 0x00, 0x00, 0x01}};
+    report.moreIgnoredMacs = true;
+    EXPECT_EQ(IgnoredRepliesLine(report),
+              "upgradectl: ignored 1 reply whose MAC names no single device (01:00:5e:00:00:01, ...)");
+    DeviceRecord record;
+    record.mac = {0x02, 0x00, 0x00, 0x00, 0x00, 0x01};
+    record.ipAddress = 0x7F000001;
+    record.otherAddress = 0x7F000002;
+    record.sharedMac = SharedMac::TwoAddresses;
+    EXPECT_EQ(
+        SharedMacWarning(record),
+        "upgradectl: warning: 02:00:00:00:00:01 answered from 127.0.0.1 and 127.0.0.2: more than one device "
+        "has this MAC; it is listed once and will not be upgraded");
 }
 
 TEST(UpgradectlEndpoint, StartFailureExitsFourWithTheSystemsReason) {

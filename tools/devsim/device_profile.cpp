@@ -71,4 +71,9 @@ std::string MacFileStem(const MacAddress& mac) {
     return text;
 }
 
+std::string DumpFileStem(const DeviceProfile& profile) {
+    const std::string stem = MacFileStem(profile.mac);
+    return profile.sameMacBefore == 0 ? stem : stem + "-" + std::to_string(profile.sameMacBefore + 1);
+}
+
 }  // namespace quorvane::devsim

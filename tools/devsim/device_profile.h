@@ -38,6 +38,10 @@ struct DeviceProfile {
     InfoMode infoMode = InfoMode::Full;
     uint16_t discoveryWord1 = 0;  // payload words of the discovery reply
     uint16_t discoveryWord2 = 0;
+    // A cloned unit: it repeats the MAC of an earlier device on purpose and
+    // takes every request addressed to that MAC as well.
+    bool clone = false;
+    int sameMacBefore = 0;  // devices before it with its MAC; set by the profile reader
 };
 
 // `count` devices with deterministic, varied values: MACs 02:00:00:00:00:01
@@ -46,5 +50,8 @@ std::vector<DeviceProfile> DefaultProfiles(std::size_t count);
 
 // Twelve lower-case hex digits, for file names.
 std::string MacFileStem(const MacAddress& mac);
+// The name of a device's dump files: its MAC's stem, and for the n-th device
+// with one MAC (n from 2) "-n" after it, so that clones keep their own.
+std::string DumpFileStem(const DeviceProfile& profile);
 
 }  // namespace quorvane::devsim

@@ -78,7 +78,7 @@ std::string FormatAddress(uint64_t linear) {
 bool WriteMemoryDump(const std::string& dir, const VirtualDevice& device, std::string& error) {
     std::error_code ignored;
     std::filesystem::create_directories(dir, ignored);  // a missing dump folder is made, not an error
-    const std::string stem = dir + "/" + MacFileStem(device.Mac());
+    const std::string stem = dir + "/" + DumpFileStem(device.Profile());
     const auto segments = device.Memory().Segments();
     std::ofstream mem(stem + ".mem", std::ios::trunc);
     if (!mem) {

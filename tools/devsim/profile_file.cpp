@@ -5,7 +5,6 @@
 #include <fstream>
 #include <functional>
 #include <map>
-#include <set>
 
 namespace quorvane::devsim {
 namespace {
@@ -86,6 +85,12 @@ bool Info(const std::string& text, DeviceProfile& p) {
     return true;
 }
 
+bool Clone(const std::string& text, DeviceProfile& p) {
+    if (text != "yes" && text != "no") return false;
+    p.clone = text == "yes";
+    return true;
+}
+
 bool Discovery(const std::string& text, DeviceProfile& p) {
     const std::size_t comma = text.find(',');
     if (comma == std::string::npos) return false;
@@ -113,6 +118,7 @@ const std::map<std::string, FieldSetter>& Setters() {
         {"flag", [](const std::string& v, DeviceProfile& p) { return Number(v, p.infoFlag, 255); }},
         {"info", Info},
         {"discovery", Discovery},
+        {"clone", Clone},
     };
     return setters;
 }
@@ -175,7 +181,7 @@ bool ApplyProfileField(const std::string& key, const std::string& value, DeviceP
 bool ParseProfiles(std::istream& in, std::vector<DeviceProfile>& out, std::string& error,
                    uint16_t blockSize) {
     std::vector<DeviceProfile> profiles;
-    std::set<MacAddress> macs;
+    std::map<MacAddress, int> macs;  // devices so far with each MAC
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
         std::vector<std::pair<std::string, std::string>> fields;
@@ -193,10 +199,14 @@ bool ParseProfiles(std::istream& in, std::vector<DeviceProfile>& out, std::strin
                 return false;
             }
         }
-        if (!macs.insert(profile.mac).second) {
-            error = "line " + std::to_string(number) + ": MAC " + FormatMac(profile.mac) + " used twice";
+        // A repeated MAC is a typo unless the line says it is a clone.
+        int& sameMac = macs[profile.mac];
+        if (sameMac > 0 && !profile.clone) {
+            error = "line " + std::to_string(number) + ": MAC " + FormatMac(profile.mac) +
+                    " used twice (clone=yes for a device that shares it)";
             return false;
         }
+        profile.sameMacBefore = sameMac++;
         profiles.push_back(std::move(profile));
     }
     if (profiles.empty()) {

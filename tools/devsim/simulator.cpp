@@ -34,7 +34,13 @@ Simulator::Simulator(std::vector<DeviceProfile> profiles, FaultOptions faults) :
         // not change which packets another device loses.
         state.random = faults_.seed ^ (MacNumber(profile.mac) * 0x2545F4914F6CDD1Dull);
         states_.push_back(state);
-        byMac_.emplace(MacNumber(profile.mac), devices_.size());
+        nextWithMac_.push_back(NO_DEVICE);
+        const auto [first, fresh] = byMac_.emplace(MacNumber(profile.mac), devices_.size());
+        if (!fresh) {
+            std::size_t last = first->second;
+            while (nextWithMac_[last] != NO_DEVICE) last = nextWithMac_[last];
+            nextWithMac_[last] = devices_.size();
+        }
         devices_.emplace_back(std::move(profile));
     }
 }
@@ -49,10 +55,13 @@ void Simulator::Handle(std::span<const uint8_t> request, int64_t nowMs, ReplyBat
             taken = true;
             Serve(i, request, nowMs, out);
         }
-    } else if (const auto found = byMac_.find(MacNumber(header.mac));
-               found != byMac_.end() && devices_[found->second].Accepts(request)) {
-        taken = true;
-        Serve(found->second, request, nowMs, out);
+    } else if (const auto found = byMac_.find(MacNumber(header.mac)); found != byMac_.end()) {
+        // Clones of one MAC all take the request, as units on one segment would.
+        for (std::size_t i = found->second; i != NO_DEVICE; i = nextWithMac_[i]) {
+            if (!devices_[i].Accepts(request)) continue;
+            taken = true;
+            Serve(i, request, nowMs, out);
+        }
     }
     if (!taken && Logging()) Log("ignored " + DescribeRequest(request));
 }

@@ -45,8 +45,9 @@ public:
 
     std::vector<VirtualDevice>& Devices() { return devices_; }
     const std::vector<VirtualDevice>& Devices() const { return devices_; }
+    // The first device with `mac` (a clone comes after it).
     VirtualDevice* Find(const MacAddress& mac);
-    // Requests of `opcode` that reached the device, faults or not.
+    // Requests of `opcode` that reached the first device with `mac`, faults or not.
     int RequestCount(const MacAddress& mac, uint8_t opcode) const;
 
 private:
@@ -73,7 +74,9 @@ private:
 
     std::vector<VirtualDevice> devices_;
     std::vector<FaultState> states_;
-    std::unordered_map<uint64_t, std::size_t> byMac_;
+    static constexpr std::size_t NO_DEVICE = static_cast<std::size_t>(-1);
+    std::unordered_map<uint64_t, std::size_t> byMac_;  // the first device with each MAC
+    std::vector<std::size_t> nextWithMac_;             // by device: the next with its MAC (clones)
     FaultOptions faults_;
     LogSink log_;
 };

@@ -40,6 +40,7 @@ int RunDiscover(const GlobalOptions& global, const std::string& packagePath, int
     const std::vector<AdmittedDevice> devices = packagePath.empty()
                                                     ? ListAllDevices(session.Protocol())
                                                     : AdmitDevices(package, session.Protocol(), restrictions);
+    ReportDiscovery(std::cerr, session.Protocol().LastDiscovery(), devices, global.verbosity > 0);
     if (global.json) {
         PrintJson(AdmittedListJson(devices));
     } else {

@@ -54,6 +54,12 @@ bool ParseMacs(const std::vector<std::string>& texts, std::vector<MacAddress>& o
             error = "upgradectl: '" + text + "' is not a MAC address (aa:bb:cc:dd:ee:ff)";
             return false;
         }
+        // Every device takes a request sent to such a MAC as its own.
+        if (!NamesOneDevice(mac)) {
+            error = "upgradectl: '" + text +
+                    "' names no single device (a broadcast, multicast or all-zero address)";
+            return false;
+        }
         out.push_back(mac);
     }
     return true;
@@ -133,8 +139,9 @@ bool PackagePasses(const PackageCheck& check, bool json) {
 // admitted ones; false with `error` set when there is nothing to upgrade.
 bool ChooseDevices(const UpgradeArgs& args, const std::vector<MacAddress>& wanted, UpgradePackage& package,
                    DeviceProtocol& protocol, Restrictions& restrictions, std::vector<DeviceRecord*>& selected,
-                   EventStream& events, std::string& error) {
+                   EventStream& events, bool verbose, std::string& error) {
     const std::vector<AdmittedDevice> devices = AdmitDevices(package, protocol, restrictions);
+    ReportDiscovery(std::cerr, protocol.LastDiscovery(), devices, verbose);
     EmitAdmission(events, protocol.Chain().Records().size(), devices);
     error = ExpectationShortfall(devices.size(), args.expected, "admitted");
     if (!error.empty()) return false;
@@ -265,7 +272,8 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
         EmitRunDone(events, 0, 0, EXIT_USAGE);
         return FailBeforeWork(global.json, line, EXIT_USAGE);
     };
-    if (!ChooseDevices(args, wanted, package, session.Protocol(), restrictions, selected, events, error))
+    if (!ChooseDevices(args, wanted, package, session.Protocol(), restrictions, selected, events,
+                       global.verbosity > 0, error))
         return refuse(error);
     const bool sideBySide = args.jobs != 1 && selected.size() > 1;
     if (sideBySide && ScriptReadsBack(package))

@@ -7,7 +7,7 @@ namespace quorvane::cli {
 
 DeviceRow MakeRow(const AdmittedDevice& device) {
     DeviceRow row;
-    for (const DeviceColumn& column : DeviceColumns()) row.cells.push_back(column.text(device));
+    for (const DeviceColumn& column : DeviceColumns()) row.cells.push_back(DeviceCellText(column, device));
     row.ip = FormatIpv4(DeviceRecord::IpAddress(device.record));
     return row;
 }

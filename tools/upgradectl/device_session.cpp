@@ -8,6 +8,7 @@
 #include "app/output_paths.h"
 #include "package/device_summary.h"
 #include "protocol/info_queries.h"
+#include "protocol/ipv4_text.h"
 #include "protocol/mac_text.h"
 #include "res/string_table.h"
 
@@ -134,6 +135,42 @@ std::vector<AdmittedDevice> ListAllDevices(DeviceProtocol& protocol) {
         devices.push_back(WithSummary(*device.record));
     }
     return devices;
+}
+
+std::string IgnoredRepliesLine(const DiscoveryReport& report) {
+    if (report.ignoredReplies == 0) return {};
+    std::string macs;
+    for (const MacAddress& mac : report.ignoredMacs) macs += (macs.empty() ? "" : ", ") + FormatMac(mac);
+    if (report.moreIgnoredMacs) macs += ", ...";
+    return "upgradectl: ignored " + std::to_string(report.ignoredReplies) +
+           (report.ignoredReplies == 1 ? " reply" : " replies") + " whose MAC names no single device (" +
+           macs + ")";
+}
+
+std::string SharedMacWarning(const DeviceRecord& record) {
+    std::string how;
+    switch (record.sharedMac) {
+        case SharedMac::No:
+            return {};
+        case SharedMac::TwoAddresses:
+            how = "answered from " + FormatIpv4(record.ipAddress) + " and " + FormatIpv4(record.otherAddress);
+            break;
+        case SharedMac::TwoBlocks:
+            how = "answered with two different information blocks";
+            break;
+    }
+    return "upgradectl: warning: " + FormatMac(record.mac) + " " + how +
+           ": more than one device has this MAC; it is listed once and will not be upgraded";
+}
+
+void ReportDiscovery(std::ostream& err, const DiscoveryReport& report,
+                     const std::vector<AdmittedDevice>& devices, bool verbose) {
+    const std::string ignored = IgnoredRepliesLine(report);
+    if (verbose && !ignored.empty()) err << ignored << '\n';
+    for (const AdmittedDevice& device : devices) {
+        const std::string warning = SharedMacWarning(*device.record);
+        if (!warning.empty()) err << warning << '\n';
+    }
 }
 
 }  // namespace quorvane::cli

@@ -109,4 +109,15 @@ bool OutputsSpareEachOther(const RunOutputs& outputs, const std::filesystem::pat
 // (an empty one when the query failed).
 std::vector<AdmittedDevice> ListAllDevices(DeviceProtocol& protocol);
 
+// "upgradectl: ignored N replies whose MAC names no single device (MAC, ...)";
+// empty when discovery ignored none.
+std::string IgnoredRepliesLine(const DiscoveryReport& report);
+// The warning for a listed device whose MAC answered as more than one
+// device, naming the MAC and how that showed; empty for any other device.
+std::string SharedMacWarning(const DeviceRecord& record);
+// What the pass leaves to say once the devices are listed or admitted: with
+// `verbose` the ignored replies, and always a warning per shared MAC.
+void ReportDiscovery(std::ostream& err, const DiscoveryReport& report,
+                     const std::vector<AdmittedDevice>& devices, bool verbose);
+
 }  // namespace quorvane::cli

@@ -17,6 +17,8 @@ const char* StopName(UpgradeOutcome::Stop stop) {
             return "none";
         case UpgradeOutcome::Stop::NothingSelected:
             return "nothingSelected";
+        case UpgradeOutcome::Stop::MacShared:
+            return "macShared";
         case UpgradeOutcome::Stop::MacRefused:
             return "macRefused";
         case UpgradeOutcome::Stop::FirmwareRefused:
