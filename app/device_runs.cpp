@@ -1,12 +1,11 @@
 #include "app/device_runs.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <cstring>
+#include <filesystem>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -157,48 +156,51 @@ void RunSession(std::size_t index, Fleet& fleet) {
     });
 }
 
-// A descriptor held only to learn that one more file can be opened.
-class SpareDescriptor {
-public:
-    SpareDescriptor() : fd_(::open("/dev/null", O_RDONLY | O_CLOEXEC)), error_(fd_ < 0 ? errno : 0) {}
-    ~SpareDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    SpareDescriptor(SpareDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)), error_(other.error_) {}
-    SpareDescriptor(const SpareDescriptor&) = delete;
-    SpareDescriptor& operator=(const SpareDescriptor&) = delete;
-    SpareDescriptor& operator=(SpareDescriptor&&) = delete;
-    bool Held() const { return fd_ >= 0; }
-    // The system's error number when none could be had.
-    int Error() const { return error_; }
+// Kept free for the process itself whatever runs side by side: a trace
+// entry, a name lookup, the system's own libraries.
+constexpr std::size_t DESCRIPTORS_KEPT_FREE = 8;
 
-private:
-    int fd_;
-    int error_;
-};
+// How many more descriptors the process may open, by its limit and what
+// /proc/self/fd lists; nothing to go by when either cannot be read.
+std::optional<std::size_t> FreeDescriptors(std::size_t& limit) {
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY) return std::nullopt;
+    std::error_code error;
+    std::size_t open = 0;
+    for (auto it = std::filesystem::directory_iterator("/proc/self/fd", error);
+         !error && it != std::filesystem::directory_iterator(); it.increment(error))
+        ++open;
+    if (error || open == 0) return std::nullopt;
+    limit = static_cast<std::size_t>(files.rlim_cur);
+    return limit > open ? limit - open : 0;  // the iterator's own descriptor is counted: one to spare
+}
 
-// Opens the links of the first `wanted` devices of the batch, each with
-// FILES_PER_DEVICE descriptors to spare beside it, all held at once; the
-// spares are let go at the end, for the files. Returns how many devices
-// have their link, with `reason` set when that is fewer than `wanted`.
+// How many devices can run at once by the descriptors left: each needs its
+// socket and FILES_PER_DEVICE more. Counted, never found out by running
+// out: at the limit even the system's own libraries fail. `reason` says
+// why when that is fewer than `wanted`.
+std::size_t DevicesWithRoom(std::size_t wanted, std::string& reason) {
+    std::size_t limit = 0;
+    const std::optional<std::size_t> free = FreeDescriptors(limit);
+    if (!free) return wanted;
+    const std::size_t room =
+        *free > DESCRIPTORS_KEPT_FREE ? (*free - DESCRIPTORS_KEPT_FREE) / (1 + FILES_PER_DEVICE) : 0;
+    if (room >= wanted) return wanted;
+    reason = "at most " + std::to_string(limit) + " files may be open";
+    return room;
+}
+
+// Opens the links of the first devices of the batch, as many as may run
+// at once (`wanted`, or fewer when descriptors are short). Returns how many
+// devices have their link, with `reason` set when that is fewer than `wanted`.
 std::size_t OpenLinksUpFront(const std::vector<std::size_t>& batch, std::size_t wanted, Fleet& fleet,
                              std::string& reason) {
-    std::vector<SpareDescriptor> spares;
+    const std::size_t room = DevicesWithRoom(wanted, reason);
     std::size_t had = 0;
-    for (; had < wanted; ++had) {
+    for (; had < room; ++had) {
         const std::size_t index = batch[had];
         auto link = OpenLink(fleet.options, *fleet.runs.devices[index], reason);
         if (link == nullptr) break;
-        std::size_t held = 0;
-        for (; held < FILES_PER_DEVICE; ++held) {
-            SpareDescriptor spare;
-            if (!spare.Held()) {
-                reason = std::strerror(spare.Error());
-                break;
-            }
-            spares.push_back(std::move(spare));
-        }
-        if (held < FILES_PER_DEVICE) break;
         fleet.links[index] = std::move(link);
     }
     return had;

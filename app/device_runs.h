@@ -77,7 +77,7 @@ bool RunInTurn(const std::vector<std::size_t>& batch, DeviceRuns& runs, UpgradeP
 // `fleet.retries` times. False when the progress asked to stop: no device
 // starts after that, and those under way end after their current exchange.
 // Before any device starts, the links of as many devices as may run at once
-// are opened, each with room for the file it will need; when the process
+// are opened, with room left for the file each will need; when the process
 // cannot have that many, fewer run at once (the progress is told), so that
 // no device is erased and then left for want of a file.
 bool RunSideBySide(const std::vector<std::size_t>& batch, DeviceRuns& runs, UpgradePackage& package,

@@ -78,7 +78,8 @@ using LinkFactory =
 // and a thread of its own, and a process has only so many files.
 inline constexpr std::size_t MAX_SIDE_BY_SIDE = 256;
 // What a device run beside others holds open besides its socket: the file
-// its LOAD sends or its READ writes, one at a time.
+// its LOAD sends or its READ writes, one at a time. Room for it is counted
+// before any device starts.
 inline constexpr std::size_t FILES_PER_DEVICE = 1;
 
 struct FleetOptions {

@@ -115,7 +115,8 @@ TEST_F(UpgradectlSafety, TooFewDescriptorsLowerTheJobsBeforeAnyDeviceIsTouched) 
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_TRUE(std::regex_search(result.err,
                                   std::regex("upgradectl: only [0-9]+ of 64 devices can be upgraded at once here "
-                                             "\\(Too many open files\\); the others wait for a free place\n")))
+                                             "\\(at most 32 files may be open\\); the others wait for a free "
+                                             "place\n")))
         << result.err;
     EXPECT_EQ(Occurrences(result.err, ": upgraded, "), 64) << result.err;
     const std::string log = Sim().Log();
