@@ -52,12 +52,17 @@ std::string FindingsText(const PackageCheck& check, FindingLevel level) {
 bool AcceptCheckedPackage(UpgradePackage& package, Prompter& prompter, RunOutputs outputs) {
     const PackageCheck check = CheckPackage(package, package.PackageFolder());
     outputs.reads = ReadOutputsOf(check);
-    const std::string clash = check.HasErrors() ? std::string() : OutputClash(outputs, package.PackagePath());
-    if (check.HasErrors() || !clash.empty()) {
+    // This computer's faults are said as such, never under the package's name.
+    std::string local = check.localError;
+    if (!check.HasErrors()) local = OutputClash(outputs, package.PackagePath());
+    if (!local.empty()) {
+        prompter.Tell(IDS_INVALID_PACKAGE, local, BOX_OK);
+        package.Close();
+        return false;
+    }
+    if (check.HasErrors()) {
         prompter.Tell(IDS_INVALID_PACKAGE,
-                      LoadString(IDS_INVALID_PACKAGE) + "\n" +
-                          (clash.empty() ? FindingsText(check, FindingLevel::Error) : "\n" + clash),
-                      BOX_OK);
+                      LoadString(IDS_INVALID_PACKAGE) + "\n" + FindingsText(check, FindingLevel::Error), BOX_OK);
         package.Close();
         return false;
     }

@@ -12,19 +12,29 @@ namespace {
 // How soon the watching thread notices that the watch is being destroyed.
 constexpr long POLL_NANOSECONDS = 50'000'000;
 
+// The signals taken, but for those the process was started with ignored:
+// `nohup` ignores SIGHUP, a shell's background job SIGINT, so that the
+// process outlives its terminal. Waiting for a blocked signal would take it
+// all the same, so an ignored one is left out.
 sigset_t WatchedSignals() {
     sigset_t set;
     sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGHUP);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction current {};
+        if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+        sigaddset(&set, signal);
+    }
     return set;
 }
 
 }  // namespace
 
-void InterruptWatch::BlockSignals() {
+void InterruptWatch::IgnoreBrokenPipes() {
     ::signal(SIGPIPE, SIG_IGN);
+}
+
+void InterruptWatch::BlockSignals() {
+    IgnoreBrokenPipes();
     const sigset_t set = WatchedSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
@@ -70,6 +80,11 @@ void InterruptWatch::Watch(const std::stop_token& stop) {
 void InterruptWatch::Take(int signal) {
     int none = 0;
     const bool first = signal_.compare_exchange_strong(none, signal);
+    // A hangup says the terminal went away, and one going away sends it
+    // more than once (the shell passes it on, then the kernel sends it to
+    // the foreground): only a signal someone sends on purpose ends a
+    // stopping run at once.
+    if (!first && signal == SIGHUP && graceful_.load()) return;
     if (!first || !graceful_.load()) EndNow(signal);
     std::function<void(int)> callback;
     {

@@ -11,8 +11,10 @@
 //
 // The first signal either asks the work to stop (while stopping gracefully
 // is on: the work asks Interrupted() between exchanges) or ends the process
-// at once; a second signal always ends it at once. Ending at once runs the
-// last words (e.g. removing the private folder) and _exit(128 + signal).
+// at once; a second signal ends it at once, unless it is another SIGHUP.
+// Ending at once runs the last words (e.g. removing the private folder) and
+// _exit(128 + signal). A signal the process was started with ignored
+// (nohup) stays ignored.
 
 #include <atomic>
 #include <functional>
@@ -34,6 +36,8 @@ public:
     // For a program whose libraries start threads before the watch can be
     // made: blocks the watched signals in the calling thread.
     static void BlockSignals();
+    // Ignores SIGPIPE alone, for a program that needs no watch.
+    static void IgnoreBrokenPipes();
 
     // The first signal's number; 0 while none came.
     int Signal() const { return signal_.load(); }

@@ -8,6 +8,7 @@
 
 #include "package/package_check.h"
 #include "package/text.h"
+#include "protocol/output_file.h"
 
 namespace quorvane {
 namespace {
@@ -20,31 +21,6 @@ struct NamedOutput {
     bool caseBlind = false;  // a READ output, whose name the script upper-cased
 };
 
-// Absolute and normal, with a symbolic link at the end followed even
-// when it dangles: opening it for writing would create its target.
-fs::path Normal(const fs::path& path, std::error_code& error) {
-    fs::path resolved = fs::absolute(path, error);
-    std::error_code missing;  // a name not there yet is no link
-    for (int hops = 0; !error && hops < 40 && fs::is_symlink(fs::symlink_status(resolved, missing)); ++hops) {
-        const fs::path target = fs::read_symlink(resolved, error);
-        resolved = target.is_absolute() ? target : resolved.parent_path() / target;
-    }
-    if (error) return {};
-    return fs::weakly_canonical(resolved, error);
-}
-
-// Two names of one file: one existing file by two names (links), or the
-// same path once made absolute and normal (the file need not exist yet).
-bool SameFile(const fs::path& a, const fs::path& b) {
-    std::error_code error;
-    if (fs::equivalent(a, b, error)) return true;
-    error.clear();
-    const fs::path left = Normal(a, error);
-    if (error) return false;
-    const fs::path right = Normal(b, error);
-    return !error && left == right;
-}
-
 std::string Upper(std::string text) {
     UpperAscii(text);
     return text;
@@ -54,10 +30,10 @@ std::string Upper(std::string text) {
 // but for the case of its letters: on a file system that ignores case (a
 // memory stick) those are one file.
 bool SameOutput(const NamedOutput& a, const NamedOutput& b) {
-    if (SameFile(a.path, b.path)) return true;
+    if (SameFileName(a.path, b.path)) return true;
     if (!a.caseBlind && !b.caseBlind) return false;
     return Upper(a.path.filename().string()) == Upper(b.path.filename().string()) &&
-           SameFile(a.path.parent_path().empty() ? "." : a.path.parent_path(),
+           SameFileName(a.path.parent_path().empty() ? "." : a.path.parent_path(),
                     b.path.parent_path().empty() ? "." : b.path.parent_path());
 }
 

@@ -12,6 +12,7 @@
 #include "package/restriction_check.h"
 #include "package/script_interpreter.h"
 #include "package/upgrade_package.h"
+#include "protocol/output_file.h"
 
 namespace quorvane {
 namespace {
@@ -77,7 +78,7 @@ void CheckKeyword(const ScriptCommand& command, int line, Findings& findings) {
                          "unknown keyword " + Quoted(command.keywordText) + " is skipped");
 }
 
-void CheckLoad(UpgradePackage& package, PlannedCommand& planned, Findings& findings) {
+void CheckLoad(UpgradePackage& package, PlannedCommand& planned, Findings& findings, std::string& localError) {
     const ScriptCommand& command = planned.command;
     if (!command.nameUsable) {
         findings.Error(SCRIPT_MEMBER, planned.line, "LOAD names " + NameProblem(command));
@@ -105,19 +106,13 @@ void CheckLoad(UpgradePackage& package, PlannedCommand& planned, Findings& findi
                            "the member is 16 MiB or larger, more than a package member may hold");
             return;
         default:
-            findings.Error(member.name, 0,
-                           "the member cannot be extracted to the temporary folder (is the disk full?)");
+            // The package may well be fine: this computer could not take the member.
+            localError = "cannot extract " + member.name + " into the private folder " +
+                         package.PrivateFolder().string() + ": " +
+                         (package.WriteError().empty() ? "it could not be written" : package.WriteError());
+            findings.Error(member.name, 0, localError);
             return;
     }
-}
-
-// True when the two name one file, or would once the later one exists.
-bool SameFile(const fs::path& a, const fs::path& b) {
-    std::error_code error;
-    if (fs::equivalent(a, b, error)) return true;
-    const auto first = fs::weakly_canonical(a, error);
-    if (error) return false;
-    return first == fs::weakly_canonical(b, error) && !error;
 }
 
 // Why a READ output path cannot take the device's bytes; empty when it can.
@@ -131,7 +126,7 @@ std::string OutputProblem(const fs::path& output, const fs::path& folder, const 
     }
     if (::access(folder.c_str(), W_OK | X_OK) != 0)
         return "READ output folder " + folder.string() + " is not writable";
-    if (SameFile(output, packagePath)) return "READ output would overwrite the package itself";
+    if (SameFileName(output, packagePath)) return "READ output would overwrite the package itself";
     return {};
 }
 
@@ -185,7 +180,7 @@ void CheckScriptLines(UpgradePackage& package, const CheckTarget& target, Packag
                            (command.keyword != ScriptKeyword::Load && command.keyword != ScriptKeyword::Read);
         for (const auto& note : named ? command.argumentNotes : std::vector<std::string>{})
             findings.Warning(SCRIPT_MEMBER, line, std::string(KeywordName(command.keyword)) + ": " + note);
-        if (command.keyword == ScriptKeyword::Load) CheckLoad(package, planned, findings);
+        if (command.keyword == ScriptKeyword::Load) CheckLoad(package, planned, findings, check.localError);
         if (command.keyword == ScriptKeyword::Read) {
             CheckRead(target, planned, findings);
             CheckReadRepeated(planned, reads, findings);

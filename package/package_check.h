@@ -36,6 +36,11 @@ struct PlannedCommand {
 struct PackageCheck {
     std::vector<Finding> findings;
     std::vector<PlannedCommand> plan;  // device commands in script order
+    // Set, besides its error finding, when this computer and not the
+    // package failed the check (a LOAD member that could not be written
+    // into the private folder): what front ends say instead of calling
+    // the package invalid.
+    std::string localError;
 
     bool HasErrors() const;
     bool HasWarnings() const;

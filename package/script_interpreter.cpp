@@ -122,7 +122,8 @@ bool RunLoad(const Command& command, const ScriptCommand& line) {
         const ExtractStatus status = package.ExtractMember(line.name, file, false);
         if (status == ExtractStatus::WriteFailed)
             return LocalFailure(command.observer, "cannot extract " + line.name + " into the private folder " +
-                                                      package.PrivateFolder().string());
+                                                      package.PrivateFolder().string() + ": " +
+                                                      package.WriteError());
         if (status != ExtractStatus::Done) return false;
     }
     // A failed transfer leaves the file behind; the package's folder goes on close.

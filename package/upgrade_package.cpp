@@ -158,7 +158,7 @@ std::filesystem::path MakePrivateFolder(std::string& error) {
 }
 
 // Writes all of `bytes`; false with `error` set to the system's reason.
-bool WriteAll(int fd, const char* bytes, std::size_t count, std::string& error) {
+bool WriteExtracted(int fd, const char* bytes, std::size_t count, std::string& error) {
     const int failure = WriteFully(fd, bytes, count);
     if (failure != 0) error = std::strerror(failure);
     return failure == 0;
@@ -288,6 +288,7 @@ ExtractStatus UpgradePackage::FindData(const std::string& upperName, MemberInfo&
 ExtractStatus UpgradePackage::ExtractMember(const std::string& upperName,
                                             const std::filesystem::path& outputPath, bool unscramble) {
     // Writing over the package itself would truncate the very file being read.
+    writeError_.clear();
     if (outputPath.empty() || IsPackageFile(outputPath)) return ExtractStatus::WriteFailed;
     MemberInfo member;
     if (const ExtractStatus found = FindData(upperName, member); found != ExtractStatus::Done) return found;
@@ -302,7 +303,7 @@ ExtractStatus UpgradePackage::ExtractMember(const std::string& upperName,
             return;
         }
         copied = CopyMember(in, member.size, unscramble, [this, fd](const char* bytes, std::size_t count) {
-            return WriteAll(fd, bytes, count, writeError_);
+            return WriteExtracted(fd, bytes, count, writeError_);
         });
         if (::close(fd) != 0 && copied) {
             writeError_ = std::strerror(errno);

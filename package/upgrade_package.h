@@ -71,6 +71,9 @@ public:
     // ("cannot make the private folder in /x: Not a directory", a full
     // temporary disk); empty when the file itself is not a package.
     const std::string& OpenError() const { return openError_; }
+    // The system's reason for the last extraction that could not be
+    // written (ExtractStatus::WriteFailed); empty when none failed so.
+    const std::string& WriteError() const { return writeError_; }
     // Opens a package from its bytes and writes nothing anywhere: the text
     // members are extracted into memory, LOAD reads its member from the bytes
     // and READ output is kept here (see Output). Meant for checks that run

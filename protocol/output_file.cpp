@@ -6,8 +6,36 @@
 
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 
 namespace quorvane {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path Normal(const fs::path& path, std::error_code& error) {
+    fs::path resolved = fs::absolute(path, error);
+    std::error_code missing;  // a name not there yet is no link
+    for (int hops = 0; !error && hops < 40 && fs::is_symlink(fs::symlink_status(resolved, missing)); ++hops) {
+        const fs::path target = fs::read_symlink(resolved, error);
+        resolved = target.is_absolute() ? target : resolved.parent_path() / target;
+    }
+    if (error) return {};
+    return fs::weakly_canonical(resolved, error);
+}
+
+}  // namespace
+
+bool SameFileName(const fs::path& a, const fs::path& b) {
+    std::error_code error;
+    if (fs::equivalent(a, b, error)) return true;
+    error.clear();
+    const fs::path left = Normal(a, error);
+    if (error) return false;
+    const fs::path right = Normal(b, error);
+    return !error && left == right;
+}
 
 std::string OutputTypeProblem(unsigned mode) {
     if (S_ISREG(mode) || S_ISCHR(mode)) return {};

@@ -26,6 +26,12 @@ int WriteFully(int fd, const void* bytes, std::size_t count);
 // reason, or "it is a FIFO, not a regular file" and the like.
 int OpenOutputDescriptor(const std::filesystem::path& path, OutputMode mode, std::string& reason);
 
+// True when the two names are one file, or would be once it exists: one
+// existing file by two names (links), or the same path once made absolute
+// and normal, a symbolic link at the end followed even when it dangles
+// (opening it for writing would create its target).
+bool SameFileName(const std::filesystem::path& a, const std::filesystem::path& b);
+
 // Why a file of this type (st_mode) cannot take an output; empty when it can.
 std::string OutputTypeProblem(unsigned mode);
 

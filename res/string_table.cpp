@@ -73,8 +73,8 @@ constexpr Entry TABLE[] = {
     {IDS_PROGRESS_PACE, "%1 KiB/s, %2 left"},
     {IDS_PROGRESS_RESENDS, "Resends: %1"},
     {IDS_LOCAL_FAILURE,
-     "The upgrade stopped because of a problem on this computer, not on the network:\n%1\nNote: The device "
-     "will not function until the upgrade is completed."},
+     "The upgrade stopped because of a problem on this computer, not on the network:\n%1\nNote: A device "
+     "whose upgrade had begun will not function until the upgrade is completed."},
     {IDS_MAC_SHARED,
      "The MAC address %1 answered as more than one device. Requests are addressed by MAC alone, so it "
      "cannot be upgraded until every device has a MAC of its own."},

@@ -222,7 +222,7 @@ TEST_F(DeviceRunsTest, LinksAreOpenedBeforeAnyDeviceStartsAndTooFewLowerTheJobs)
         "00:50:c2:0a:bb:01: cannot open a socket for the device: Too many open files\n"
         "00:50:c2:0a:bb:02: cannot open a socket for the device: Too many open files\n"
         "00:50:c2:0a:bb:03: cannot open a socket for the device: Too many open files\n"
-        "Note: The device will not function until the upgrade is completed.";
+        "Note: A device whose upgrade had begun will not function until the upgrade is completed.";
     struct Case {
         int linksBeforeStart;  // links the process can have until a device has started
         std::string lowered;

@@ -36,8 +36,8 @@ TEST(StringTable, TextsThatCarryLineBreaksFiltersAndPlaceholders) {
         {162, "Upgrade failed on the device with MAC address %1.\nWould you like to retry the upgrade on it now?"},
         {163, "%1 KiB/s, %2 left"},
         {164, "Resends: %1"},
-        {165, "The upgrade stopped because of a problem on this computer, not on the network:\n%1\nNote: The "
-              "device will not function until the upgrade is completed."},
+        {165, "The upgrade stopped because of a problem on this computer, not on the network:\n%1\nNote: A "
+              "device whose upgrade had begun will not function until the upgrade is completed."},
     };
     for (const Case& c : cases) EXPECT_EQ(LoadString(c.id), c.text) << c.id;
 }

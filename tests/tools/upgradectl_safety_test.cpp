@@ -54,17 +54,20 @@ TEST_F(UpgradectlSafety, HangupsAndBrokenPipesNeverEndARunBetweenExchanges) {
     struct Case {
         const char* name;
         std::string shell;
-        bool hangup;  // SIGHUP once the first LOAD block arrived
+        int hangups;  // SIGHUPs sent once the first LOAD block arrived
         int exitCode;
+        bool completes;  // the script runs to its RESET
     };
     const std::string upgrade = " upgrade " + package.string() + " --yes";
     const Case cases[] = {
-        {"hangup, one device", "exec env TMPDIR=tmp CTL" + upgrade + " --mac 02:00:00:00:00:01", true, 129},
-        {"hangup, side by side", "exec env TMPDIR=tmp CTL" + upgrade + " --all --jobs 0", true, 129},
+        {"hangup, one device", "exec env TMPDIR=tmp CTL" + upgrade + " --mac 02:00:00:00:00:01", 1, 129, false},
+        // A dropped session may send it twice: the second must not end the run mid-exchange.
+        {"two hangups, side by side", "exec env TMPDIR=tmp CTL" + upgrade + " --all --jobs 0", 2, 129, false},
+        {"hangup under nohup", "exec env TMPDIR=tmp nohup CTL" + upgrade + " --mac 02:00:00:00:00:02", 1, 0, true},
         // The trace goes to a reader that leaves after two lines.
-        {"broken pipe", "env TMPDIR=tmp CTL -v" + upgrade + " --mac 02:00:00:00:00:03 2>&1 | head -n 2 >/dev/null;"
-                        " exit ${PIPESTATUS[0]}",
-         false, 2},
+        {"broken pipe",
+         "env TMPDIR=tmp CTL -v" + upgrade + " --mac 02:00:00:00:00:03 2>&1 | head -n 2 >/dev/null; exit ${PIPESTATUS[0]}",
+         0, 2, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -72,26 +75,25 @@ TEST_F(UpgradectlSafety, HangupsAndBrokenPipesNeverEndARunBetweenExchanges) {
         fs::create_directories(Dir() / "tmp");
         const std::size_t logStart = Sim().Log().size();
         const auto result = Shell(c.shell, [&](pid_t pid) {
-            if (!c.hangup) return;
+            if (c.hangups == 0) return;
             for (int i = 0; i < 1500 && CountLines(Sim().Log().substr(logStart), "rx LOAD_BLOCK ") == 0; ++i)
                 std::this_thread::sleep_for(20ms);
             // bash exec'd upgradectl: the pid is upgradectl's own.
-            kill(pid, SIGHUP);
+            for (int i = 0; i < c.hangups; ++i) {
+                kill(pid, SIGHUP);
+                std::this_thread::sleep_for(50ms);
+            }
         });
         EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
         EXPECT_TRUE(fs::is_empty(Dir() / "tmp")) << "the private folder was left behind";
         const std::string log = Sim().Log().substr(logStart);
         const std::set<std::string> left = LeftInProgrammingMode(log);
-        if (c.hangup) {
-            EXPECT_FALSE(left.empty()) << "the hangup came before any device was touched";
-        }
+        EXPECT_EQ(left.empty(), c.completes) << "a hangup before any device was touched, or a run cut short";
         for (const std::string& mac : left)
             EXPECT_NE(result.err.find("upgradectl: interrupted; " + mac + LEFT_TEXT), std::string::npos)
                 << mac << " is left in programming mode without a word:\n"
                 << result.err;
-        if (!c.hangup) {
-            EXPECT_EQ(CountLines(log, "rx RESET 02:00:00:00:00:03"), 1) << "the run went to its end";
-        }
+        EXPECT_EQ(result.err.find("interrupted again"), std::string::npos) << result.err;
     }
     ASSERT_TRUE(Sim().Stop());
     EXPECT_EQ(Sim().Memory("020000000003"), Image());
@@ -111,7 +113,8 @@ TEST_F(UpgradectlSafety, TooFewDescriptorsLowerTheJobsBeforeAnyDeviceIsTouched) 
     StartSimulator({"--profile", (Dir() / "fleet.profile").string()});
     const fs::path package = MakePackage(ADMIT_ALL, NO_READ_SCRIPT);
     const auto result =
-        Shell("ulimit -n 32 && exec CTL upgrade " + package.string() + " --all --yes --jobs 64 --expect 64");
+        Shell("mkdir -p tmp && ulimit -n 32 && exec env TMPDIR=tmp CTL upgrade " + package.string() +
+              " --all --yes --jobs 64 --expect 64");
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_TRUE(std::regex_search(result.err,
                                   std::regex("upgradectl: only [0-9]+ of 64 devices can be upgraded at once here "
@@ -122,6 +125,7 @@ TEST_F(UpgradectlSafety, TooFewDescriptorsLowerTheJobsBeforeAnyDeviceIsTouched) 
     const std::string log = Sim().Log();
     EXPECT_EQ(CountLines(log, "rx RESET "), 64);
     EXPECT_TRUE(LeftInProgrammingMode(log).empty());
+    EXPECT_TRUE(fs::is_empty(Dir() / "tmp")) << "the private folder was left behind";
 }
 
 TEST_F(UpgradectlSafety, OutputsThatAreOneFileOrNoFileAtAllAreRefusedBeforeAnythingIsSent) {
@@ -188,8 +192,9 @@ TEST_F(UpgradectlSafety, AWriteThatFailsIsSaidAndExitsTwoOnceTheDeviceIsUpgraded
 }
 
 // A READ whose output folder is full fails the device with the system's
-// reason: the network advice would send the technician the wrong way.
-TEST_F(UpgradectlSafety, AReadOntoAFullDiskNamesTheDiskNotTheNetwork) {
+// reason, and a full private folder refuses the package with it: the
+// network advice, or "invalid", would send the technician the wrong way.
+TEST_F(UpgradectlSafety, AFullDiskIsNamedNotTheNetworkNorThePackage) {
     if (RunProcess({"/usr/bin/unshare", "-m", "true"}, Dir(), 10s).exitCode != 0)
         GTEST_SKIP() << "a private mount namespace is not permitted here";
     StartSimulator({"--devices", "1"});
@@ -209,6 +214,23 @@ TEST_F(UpgradectlSafety, AReadOntoAFullDiskNamesTheDiskNotTheNetwork) {
         << result.err;
     EXPECT_EQ(result.err.find(GIVEN_UP_TEXT), std::string::npos) << result.err;
     EXPECT_NE(result.err.find("02:00:00:00:00:01: failed, "), std::string::npos) << result.err;
+
+    // A private folder with room for the two text members but not for the
+    // LOAD member: this computer is named, not the package, and nothing is sent.
+    const fs::path loading = MakePackage(ADMIT_ALL, NO_READ_SCRIPT);
+    const std::size_t logStart = Sim().Log().size();
+    const auto full = RunProcess({"/usr/bin/unshare", "-m", "--propagation", "private", "/bin/bash", "-c",
+                                  "mount -t tmpfs -o size=8k tmpfs small && exec env TMPDIR=small " +
+                                      std::string(UPGRADECTL_PATH) + " --broadcast 127.0.0.1 --port " +
+                                      std::to_string(Sim().Port()) + " upgrade " + loading.string() +
+                                      " --all --yes"},
+                                 Dir(), 60s);
+    EXPECT_EQ(full.exitCode, 2) << full.err;
+    EXPECT_TRUE(std::regex_search(full.err, std::regex("\nupgradectl: cannot extract image\\.bin into the private "
+                                                       "folder small/quorvane-upk-[^:]+: No space left on device; "
+                                                       "nothing was sent\n")))
+        << full.err;
+    EXPECT_EQ(Sim().Log().find("rx ", logStart), std::string::npos);
 }
 
 TEST_F(UpgradectlSafety, APrivateFolderThatCannotBeMadeIsSaidAsSuchNotAsAnInvalidPackage) {

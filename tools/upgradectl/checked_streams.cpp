@@ -8,26 +8,22 @@ namespace quorvane::cli {
 
 DescriptorBuffer::DescriptorBuffer(int descriptor) {
     out_.Borrow(descriptor);
-    setp(buffer_, buffer_ + sizeof buffer_);
 }
 
-bool DescriptorBuffer::Drain() {
-    const std::string_view pending(pbase(), static_cast<std::size_t>(pptr() - pbase()));
-    setp(buffer_, buffer_ + sizeof buffer_);
-    return pending.empty() || out_.Write(pending);
+std::string DescriptorBuffer::Failure() const {
+    const std::lock_guard<std::mutex> guard(lock_);
+    return out_.Failure();
 }
 
 DescriptorBuffer::int_type DescriptorBuffer::overflow(int_type c) {
-    if (!Drain()) return traits_type::eof();
-    if (!traits_type::eq_int_type(c, traits_type::eof())) {
-        *pptr() = traits_type::to_char_type(c);
-        pbump(1);
-    }
-    return traits_type::not_eof(c);
+    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+    const char one = traits_type::to_char_type(c);
+    return xsputn(&one, 1) == 1 ? c : traits_type::eof();
 }
 
-int DescriptorBuffer::sync() {
-    return Drain() ? 0 : -1;
+std::streamsize DescriptorBuffer::xsputn(const char* text, std::streamsize count) {
+    const std::lock_guard<std::mutex> guard(lock_);
+    return out_.Write(std::string_view(text, static_cast<std::size_t>(count))) ? count : 0;
 }
 
 CheckedStandardStreams::CheckedStandardStreams()

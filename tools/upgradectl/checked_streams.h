@@ -6,6 +6,7 @@
 // and says so at the end, in its exit code as well.
 
 #include <iostream>
+#include <mutex>
 #include <streambuf>
 #include <string>
 
@@ -13,23 +14,23 @@
 
 namespace quorvane::cli {
 
-// A stream buffer over a descriptor, keeping the first failed write.
+// A stream buffer over a descriptor, keeping the first failed write. It
+// holds nothing back, and every write takes its lock: the standard streams
+// are written from several threads (the signal watch, devices side by
+// side), which their own buffers allow.
 class DescriptorBuffer final : public std::streambuf {
 public:
     explicit DescriptorBuffer(int descriptor);
-    ~DescriptorBuffer() override { sync(); }
     // The system's reason for the first failed write; empty when none.
-    const std::string& Failure() const { return out_.Failure(); }
+    std::string Failure() const;
 
 protected:
     int_type overflow(int_type c) override;
-    int sync() override;
+    std::streamsize xsputn(const char* text, std::streamsize count) override;
 
 private:
-    bool Drain();
-
+    mutable std::mutex lock_;
     OutputFile out_;
-    char buffer_[4096];
 };
 
 // std::cout and std::cerr through DescriptorBuffers for as long as it lives.

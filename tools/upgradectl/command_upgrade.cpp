@@ -130,7 +130,10 @@ std::function<void()> LastWords(const InterruptWatch& interrupts, std::filesyste
 bool PackagePasses(const PackageCheck& check, bool json) {
     PrintFindings(std::cerr, check);
     if (!check.HasErrors()) return true;
-    std::cerr << "upgradectl: the package has errors; nothing was sent\n";
+    if (!check.localError.empty())
+        std::cerr << "upgradectl: " << check.localError << "; nothing was sent\n";
+    else
+        std::cerr << "upgradectl: the package has errors; nothing was sent\n";
     if (json) PrintJson(FindingsJson(check));
     return false;
 }
