@@ -71,7 +71,8 @@ void TellFailures(const detail::DeviceRuns& runs, Prompter& prompter) {
             network = true;
             continue;
         }
-        local += (local.empty() ? "" : "\n") + detail::DeviceLine(*runs.devices[index], runs.localErrors[index]);
+        if (!local.empty()) local += '\n';
+        local += detail::DeviceLine(*runs.devices[index], runs.localErrors[index]);
     }
     if (!local.empty()) prompter.Tell(IDS_LOCAL_FAILURE, FormatPlaceholders(IDS_LOCAL_FAILURE, {local}), BOX_OK);
     if (network) prompter.Tell(IDS_UPGRADE_GIVEN_UP, LoadString(IDS_UPGRADE_GIVEN_UP), BOX_OK);
