@@ -3,7 +3,7 @@
 #include <system_error>
 
 #include "app/endpoint_failure.h"
-#include "app/run_events.h"
+#include "app/upgrade_run.h"
 #include "package/package_check.h"
 #include "res/string_table.h"
 
@@ -47,30 +47,17 @@ std::string FindingsText(const PackageCheck& check, FindingLevel level) {
     return text;
 }
 
-// The package check, once per opened package: errors make the package as
-// good as invalid, warnings are shown once and the package is used.
-bool AcceptCheckedPackage(UpgradePackage& package, Prompter& prompter, RunOutputs outputs) {
-    const PackageCheck check = CheckPackage(package, package.PackageFolder());
-    outputs.reads = ReadOutputsOf(check);
-    // This computer's faults are said as such, never under the package's name.
-    std::string local = check.localError;
-    if (!check.HasErrors()) local = OutputClash(outputs, package.PackagePath());
-    if (!local.empty()) {
-        prompter.Tell(IDS_INVALID_PACKAGE, local, BOX_OK);
-        package.Close();
-        return false;
-    }
-    if (check.HasErrors()) {
+// What a package that did not become ready says; the gate's own errors
+// make the package as good as invalid, and this computer's faults are said
+// as such, never under the package's name.
+void TellRefused(const PackageGate& gate, Prompter& prompter) {
+    if (gate.status == PackageGate::Status::Invalid)
         prompter.Tell(IDS_INVALID_PACKAGE,
-                      LoadString(IDS_INVALID_PACKAGE) + "\n" + FindingsText(check, FindingLevel::Error), BOX_OK);
-        package.Close();
-        return false;
-    }
-    if (check.HasWarnings())
-        prompter.Tell(IDS_PACKAGE_WARNINGS,
-                      LoadString(IDS_PACKAGE_WARNINGS) + "\n" + FindingsText(check, FindingLevel::Warning),
-                      BOX_OK | ICON_INFORMATION);
-    return true;
+                      LoadString(IDS_INVALID_PACKAGE) + "\n" + FindingsText(gate.check, FindingLevel::Error),
+                      BOX_OK);
+    else
+        prompter.Tell(IDS_INVALID_PACKAGE, gate.reason.empty() ? LoadString(IDS_INVALID_PACKAGE) : gate.reason,
+                      BOX_OK);
 }
 
 }  // namespace
@@ -89,7 +76,7 @@ bool StartEndpoint(StartableEndpoint& endpoint, Prompter& prompter) {
 }
 
 std::optional<std::string> RunPackageLoop(PackageChooser& chooser, UpgradePackage& package,
-                                          Prompter& prompter, const RunOutputs& outputs) {
+                                          Prompter& prompter, const RunOutputs& outputs, PackageCheck* checked) {
     for (;;) {
         const std::optional<std::filesystem::path> choice = chooser.Choose();
         if (!choice) return std::nullopt;
@@ -99,14 +86,18 @@ std::optional<std::string> RunPackageLoop(PackageChooser& chooser, UpgradePackag
         // by its absolute path, so that failure is not the user's concern.
         std::error_code ignored;
         std::filesystem::current_path(path.parent_path(), ignored);
-        if (!package.Open(path)) {
-            // A private folder that cannot be made is said as such, never
-            // blamed on the package.
-            const std::string& local = package.OpenError();
-            prompter.Tell(IDS_INVALID_PACKAGE, local.empty() ? LoadString(IDS_INVALID_PACKAGE) : local, BOX_OK);
+        PackageGate gate = OpenForRun(path, package, outputs);
+        if (!gate.Ready()) {
+            TellRefused(gate, prompter);
             continue;
         }
-        if (AcceptCheckedPackage(package, prompter, outputs)) return path.filename().string();
+        // Warnings are shown once and the package is used.
+        if (gate.check.HasWarnings())
+            prompter.Tell(IDS_PACKAGE_WARNINGS,
+                          LoadString(IDS_PACKAGE_WARNINGS) + "\n" + FindingsText(gate.check, FindingLevel::Warning),
+                          BOX_OK | ICON_INFORMATION);
+        if (checked != nullptr) *checked = std::move(gate.check);
+        return path.filename().string();
     }
 }
 
@@ -117,9 +108,8 @@ void RunDialogLoop(const std::string& packageName, UpgradePackage& package, Devi
     int result = DIALOG_CANCEL;
     do {
         if (search) search->SearchStarted();
-        devices = AdmitDevices(package, protocol, restrictions);
+        devices = AdmitAndAnnounce(package, protocol, restrictions, events);
         if (search) search->SearchEnded();
-        if (events) EmitAdmission(*events, protocol.Chain().Records().size(), devices);
         result = screen.Show(packageName, package, devices);
         // The array refers to records of the chain: it must be empty before
         // the chain frees them.

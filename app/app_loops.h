@@ -10,6 +10,7 @@
 #include "app/event_stream.h"
 #include "app/output_paths.h"
 #include "app/prompter.h"
+#include "package/package_check.h"
 #include "package/restrictions.h"
 #include "package/upgrade_package.h"
 #include "protocol/device_protocol.h"
@@ -65,9 +66,11 @@ bool StartEndpoint(StartableEndpoint& endpoint, Prompter& prompter);
 // shown once. The working directory becomes the chosen file's folder.
 // Returns the package's file name (no folder), or nothing for Cancel.
 // `outputs` are the files the program writes besides READ: a package whose
-// READ would write one of them is refused the same way.
+// READ would write one of them is refused the same way. The package is
+// made ready by OpenForRun; its check goes to `checked` when given.
 std::optional<std::string> RunPackageLoop(PackageChooser& chooser, UpgradePackage& package,
-                                          Prompter& prompter, const RunOutputs& outputs = {});
+                                          Prompter& prompter, const RunOutputs& outputs = {},
+                                          PackageCheck* checked = nullptr);
 
 // Admission pass, dialog, array emptied, chain cleared - until the dialog
 // ends with DIALOG_CANCEL. Closes the package at the end. `events`, when

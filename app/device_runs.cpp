@@ -55,6 +55,31 @@ private:
     std::chrono::microseconds started_;
 };
 
+// A new run of the device's script begins: the model has it before the progress.
+void BeginAttempt(DeviceResult& device) {
+    device.state = DeviceState::Running;
+    ++device.counters.attempts;
+    device.error.clear();
+    device.lineNumber = 0;
+    device.line.clear();
+    device.fileName.clear();
+    device.done = device.total = 0;
+    device.pace = {};
+}
+
+// What the device came to. A run that failed because it was asked to stop
+// ended between two exchanges of its script, not because the device refused.
+void EndDevice(DeviceResult& device, bool done, bool stopped) {
+    device.state = done ? DeviceState::Upgraded : stopped ? DeviceState::Interrupted : DeviceState::Failed;
+    device.live = device.counters.exchanges;
+}
+
+void TellEnd(UpgradeProgress* progress, std::size_t index, const DeviceResult& device) {
+    if (progress == nullptr) return;
+    progress->OnDeviceCounters(index, device.counters);
+    progress->OnDeviceEnd(index, device.state == DeviceState::Upgraded);
+}
+
 // The box that ends a device given up: why, when this computer failed it,
 // else the network advice.
 void TellGivenUp(const DeviceRecord& record, const std::string& localError, Prompter& prompter) {
@@ -69,32 +94,29 @@ void TellGivenUp(const DeviceRecord& record, const std::string& localError, Prom
 // Runs the script on one device until it succeeds or the user stops asking
 // for another try. True when the device was upgraded. A stopped run is
 // neither retried nor given up with a message: the caller reports it.
-bool UpgradeDevice(std::size_t index, DeviceRuns& runs, UpgradePackage& package, DeviceProtocol& protocol,
-                   Prompter& prompter, UpgradeProgress* progress) {
-    const DeviceRecord& record = *runs.devices[index];
-    DeviceCounters& counters = runs.counters[index];
-    std::string& localError = runs.localErrors[index];
-    DeviceObserver observer(progress, index, nullptr, protocol, counters, localError);
+bool UpgradeDevice(std::size_t index, DeviceResult& device, const Script& script, DeviceProtocol& protocol,
+                   Prompter& prompter, UpgradeProgress* progress, std::size_t count) {
+    const DeviceRecord& record = *device.record;
+    DeviceObserver observer(progress, index, nullptr, protocol, device);
     {
-        CounterWatch watch(protocol, counters);
+        CounterWatch watch(protocol, device.counters);
         for (;;) {
-            if (progress) progress->OnDeviceStart(index, runs.devices.size(), record);
-            ++counters.attempts;
-            localError.clear();
-            if (RunUpgradeScript(package, protocol, record, &observer)) return true;
+            BeginAttempt(device);
+            if (progress) progress->OnDeviceStart(index, count, record);
+            if (RunPlan(script.plan, script.package, protocol, record, &observer)) return true;
             if (StopRequested(progress)) return false;
             if (!prompter.Ask(IDS_RETRY_PROMPT, RetryPrompt(record), BOX_YES_NO | ICON_STOP)) break;
         }
     }
     // A stop asked for while the question was open is the stop's to report.
-    if (!StopRequested(progress)) TellGivenUp(record, localError, prompter);
+    if (!StopRequested(progress)) TellGivenUp(record, device.error, prompter);
     return false;
 }
 
 // What the threads of one side-by-side batch share.
 struct Fleet {
-    DeviceRuns& runs;
-    UpgradePackage& package;
+    RunModel& model;
+    const Script& script;
     const FleetOptions& options;
     UpgradeProgress* progress;
     // The links opened before the batch started, by device index; a device
@@ -104,7 +126,7 @@ struct Fleet {
     // then fails without opening its own, which would leave it no room
     // for its files.
     std::string refusal;
-    std::mutex lock;  // held for every call into `progress`
+    std::mutex lock;  // held for every call into `progress` and every write to the model
 };
 
 std::unique_ptr<Transport> OpenLink(const FleetOptions& options, const DeviceRecord& record, std::string& reason) {
@@ -115,44 +137,51 @@ std::unique_ptr<Transport> OpenLink(const FleetOptions& options, const DeviceRec
     return options.openLink(record, reason);
 }
 
-// One device's session: its own link, exchanges and script reader; only
-// the package (read-only by now) and the progress are shared.
-void RunSession(std::size_t index, Fleet& fleet) {
-    const DeviceRecord& record = *fleet.runs.devices[index];
-    DeviceCounters& counters = fleet.runs.counters[index];
-    std::string& localError = fleet.runs.localErrors[index];
+// One device's run beside others: its own link and exchanges; only the
+// package (read-only by now), the plan, the model and the progress are shared.
+void RunBeside(std::size_t index, Fleet& fleet) {
+    DeviceResult& device = fleet.model.devices[index];
+    const DeviceRecord& record = *device.record;
+    const std::size_t count = fleet.model.devices.size();
     auto report = [&fleet](auto&& call) {
-        if (fleet.progress == nullptr) return;
         const std::lock_guard<std::mutex> guard(fleet.lock);
-        call(*fleet.progress);
+        call();
+    };
+    const auto begin = [&] {
+        report([&] {
+            BeginAttempt(device);
+            if (fleet.progress) fleet.progress->OnDeviceStart(index, count, record);
+        });
     };
     std::unique_ptr<Transport> link = std::move(fleet.links[index]);
     std::string reason = fleet.refusal;
     if (link == nullptr && reason.empty()) link = OpenLink(fleet.options, record, reason);
     bool done = false;
+    bool stopped = false;
     if (link == nullptr) {
         // No socket for this device: it fails without a request sent.
-        report([&](UpgradeProgress& p) { p.OnDeviceStart(index, fleet.runs.devices.size(), record); });
-        ++counters.attempts;
-        localError = "cannot open a socket for the device: " + reason;
-        report([&](UpgradeProgress& p) { p.OnDeviceError(index, localError); });
+        begin();
+        report([&] {
+            device.error = "cannot open a socket for the device: " + reason;
+            if (fleet.progress) fleet.progress->OnDeviceError(index, device.error);
+        });
     } else {
-        DeviceChain chain;  // sessions find no devices: they are given theirs
+        DeviceChain chain;  // devices beside others find no devices: they are given theirs
         DeviceProtocol protocol(*link, chain);
-        DeviceObserver observer(fleet.progress, index, &fleet.lock, protocol, counters, localError);
-        CounterWatch watch(protocol, counters);
-        for (int attempt = 0; !done; ++attempt) {
-            report([&](UpgradeProgress& p) { p.OnDeviceStart(index, fleet.runs.devices.size(), record); });
-            ++counters.attempts;
-            localError.clear();
-            done = RunUpgradeScript(fleet.package, protocol, record, &observer);
-            if (attempt >= fleet.options.retries || observer.StopRequested()) break;
+        DeviceObserver observer(fleet.progress, index, &fleet.lock, protocol, device);
+        {
+            CounterWatch watch(protocol, device.counters);
+            for (int attempt = 0; !done; ++attempt) {
+                begin();
+                done = RunPlan(fleet.script.plan, fleet.script.package, protocol, record, &observer);
+                stopped = !done && observer.StopRequested();
+                if (attempt >= fleet.options.retries || stopped) break;
+            }
         }
     }
-    fleet.runs.results[index] = done ? DeviceResult::Upgraded : DeviceResult::Failed;
-    report([&](UpgradeProgress& p) {
-        p.OnDeviceCounters(index, counters);
-        p.OnDeviceEnd(index, done);
+    report([&] {
+        EndDevice(device, done, stopped);
+        TellEnd(fleet.progress, index, device);
     });
 }
 
@@ -199,7 +228,7 @@ std::size_t OpenLinksUpFront(const std::vector<std::size_t>& batch, std::size_t 
     std::size_t had = 0;
     for (; had < room; ++had) {
         const std::size_t index = batch[had];
-        auto link = OpenLink(fleet.options, *fleet.runs.devices[index], reason);
+        auto link = OpenLink(fleet.options, *fleet.model.devices[index].record, reason);
         if (link == nullptr) break;
         fleet.links[index] = std::move(link);
     }
@@ -208,37 +237,34 @@ std::size_t OpenLinksUpFront(const std::vector<std::size_t>& batch, std::size_t 
 
 }  // namespace
 
-std::vector<std::size_t> DeviceRuns::WithResult(DeviceResult result) const {
-    std::vector<std::size_t> found;
-    for (std::size_t i = 0; i < results.size(); ++i)
-        if (results[i] == result) found.push_back(i);
-    return found;
-}
-
 std::unique_lock<std::mutex> DeviceObserver::Guard() const {
     return lock_ != nullptr ? std::unique_lock<std::mutex>(*lock_) : std::unique_lock<std::mutex>();
 }
 
 void DeviceObserver::OnLine(int lineNumber, std::string_view line) {
-    if (progress_ == nullptr) return;
     const auto guard = Guard();
-    progress_->OnDeviceLine(index_, lineNumber, line);
+    device_.lineNumber = lineNumber;
+    device_.line = line;
+    if (progress_ != nullptr) progress_->OnDeviceLine(index_, lineNumber, line);
 }
 
 void DeviceObserver::OnTransfer(std::string_view fileName, uint64_t done, uint64_t total) {
-    if (progress_ == nullptr) return;
-    TransferStep step{fileName, done, total, pace_.Step(fileName, done, total, protocol_.Link().FineNow()),
-                      counters_.exchanges};
-    step.exchanges.Merge(protocol_.Stats());
+    TransferStep step{fileName, done, total, pace_.Step(fileName, done, total, protocol_.Link().FineNow()), {}};
     const auto guard = Guard();
-    progress_->OnDeviceTransfer(index_, step);
+    step.exchanges = device_.counters.exchanges;
+    step.exchanges.Merge(protocol_.Stats());
+    device_.fileName = fileName;
+    device_.done = done;
+    device_.total = total;
+    device_.pace = step.pace;
+    device_.live = step.exchanges;
+    if (progress_ != nullptr) progress_->OnDeviceTransfer(index_, step);
 }
 
 void DeviceObserver::OnLocalError(std::string_view text) {
-    localError_ = text;
-    if (progress_ == nullptr) return;
     const auto guard = Guard();
-    progress_->OnDeviceError(index_, text);
+    device_.error = text;
+    if (progress_ != nullptr) progress_->OnDeviceError(index_, text);
 }
 
 bool DeviceObserver::StopRequested() const {
@@ -247,28 +273,27 @@ bool DeviceObserver::StopRequested() const {
     return progress_->StopRequested();
 }
 
-bool RunInTurn(const std::vector<std::size_t>& batch, DeviceRuns& runs, UpgradePackage& package,
+bool RunInTurn(const std::vector<std::size_t>& batch, RunModel& model, const Script& script,
                DeviceProtocol& protocol, Prompter& prompter, UpgradeProgress* progress) {
     for (std::size_t index : batch) {
         if (StopRequested(progress)) return false;
-        const bool done = UpgradeDevice(index, runs, package, protocol, prompter, progress);
-        runs.results[index] = done ? DeviceResult::Upgraded : DeviceResult::Failed;
-        if (progress) {
-            progress->OnDeviceCounters(index, runs.counters[index]);
-            progress->OnDeviceEnd(index, done);
-        }
+        DeviceResult& device = model.devices[index];
+        const bool done =
+            UpgradeDevice(index, device, script, protocol, prompter, progress, model.devices.size());
+        EndDevice(device, done, !done && StopRequested(progress));
+        TellEnd(progress, index, device);
     }
     return !StopRequested(progress);
 }
 
-bool RunSideBySide(const std::vector<std::size_t>& batch, DeviceRuns& runs, UpgradePackage& package,
+bool RunSideBySide(const std::vector<std::size_t>& batch, RunModel& model, const Script& script,
                    const FleetOptions& options, UpgradeProgress* progress) {
-    // From here on the package's container is never read: every session
-    // loads the members extracted now. Where one could not be, the runs go
-    // one at a time, each failing its LOAD as it would alone.
-    const bool prepared = PrepareLoadMembers(package);
-    Fleet fleet{runs, package, options, progress, {}, {}, {}};
-    fleet.links.resize(runs.devices.size());
+    // From here on the package's container is never read: every device's
+    // run loads the members extracted now. Where one could not be, the runs
+    // go one at a time, each failing its LOAD as it would alone.
+    const bool prepared = PrepareLoadMembers(script.package, script.plan).empty();
+    Fleet fleet{model, script, options, progress, {}, {}, {}};
+    fleet.links.resize(model.devices.size());
     const std::size_t wanted = options.jobs == 0 ? batch.size() : options.jobs;
     std::size_t jobs = prepared ? std::min({wanted, batch.size(), MAX_SIDE_BY_SIDE}) : 1;
     std::string reason;
@@ -290,7 +315,7 @@ bool RunSideBySide(const std::vector<std::size_t>& batch, DeviceRuns& runs, Upgr
                 if (StopRequested(progress)) stopped = true;
             }
             if (stopped) return;
-            RunSession(batch[taken], fleet);
+            RunBeside(batch[taken], fleet);
         }
     };
     std::vector<std::thread> threads;

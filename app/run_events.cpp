@@ -65,34 +65,28 @@ nlohmann::ordered_json DeviceCountersJson(const DeviceCounters& counters) {
             {"seconds", std::round(Seconds(counters.elapsed) * 1000.0) / 1000.0}};
 }
 
-EventProgress::Device* EventProgress::Find(std::size_t index) {
-    return index < devices_.size() ? &devices_[index] : nullptr;
+const DeviceResult* EventProgress::Find(std::size_t index) const {
+    return index < model_.devices.size() ? &model_.devices[index] : nullptr;
 }
 
 void EventProgress::OnDeviceStart(std::size_t index, std::size_t count, const DeviceRecord& record) {
-    if (devices_.size() <= index) devices_.resize(index + 1);
-    Device& device = devices_[index];
-    device.mac = record.mac;
-    device.error.clear();
-    ++device.attempts;
-    events_.Emit("device-start",
-                 {{"mac", FormatMac(record.mac)}, {"index", index}, {"attempt", device.attempts}});
+    if (const DeviceResult* device = Find(index))
+        events_.Emit("device-start",
+                     {{"mac", FormatMac(record.mac)}, {"index", index}, {"attempt", device->counters.attempts}});
     if (display_) display_->OnDeviceStart(index, count, record);
 }
 
 void EventProgress::OnDeviceCounters(std::size_t index, const DeviceCounters& counters) {
-    if (Device* device = Find(index)) device->counters = counters;
     if (display_) display_->OnDeviceCounters(index, counters);
 }
 
 void EventProgress::OnDeviceEnd(std::size_t index, bool succeeded) {
-    if (const Device* device = Find(index)) {
-        nlohmann::ordered_json done = {
-            {"mac", FormatMac(device->mac)}, {"ok", succeeded}, {"attempts", device->attempts}};
+    if (const DeviceResult* device = Find(index)) {
+        nlohmann::ordered_json done = {{"mac", FormatMac(device->record->mac)},
+                                       {"ok", succeeded},
+                                       {"attempts", device->counters.attempts}};
         done.update(DeviceCountersJson(device->counters));
-        // A run that failed because it was asked to stop ended between two
-        // exchanges of its script, not because the device refused.
-        if (!succeeded && StopRequested()) done["interrupted"] = true;
+        if (device->state == DeviceState::Interrupted) done["interrupted"] = true;
         if (!succeeded && !device->error.empty()) done["error"] = device->error;
         events_.Emit("device-done", done);
     }
@@ -100,18 +94,18 @@ void EventProgress::OnDeviceEnd(std::size_t index, bool succeeded) {
 }
 
 void EventProgress::OnDeviceLine(std::size_t index, int lineNumber, std::string_view line) {
-    if (const Device* device = Find(index))
-        events_.Emit("line", {{"mac", FormatMac(device->mac)}, {"line", lineNumber}, {"text", line}});
+    if (const DeviceResult* device = Find(index))
+        events_.Emit("line", {{"mac", FormatMac(device->record->mac)}, {"line", lineNumber}, {"text", line}});
     if (display_) display_->OnDeviceLine(index, lineNumber, line);
 }
 
 void EventProgress::OnDeviceTransfer(std::size_t index, const TransferStep& step) {
-    Device* device = Find(index);
+    const DeviceResult* device = Find(index);
     const auto now = std::chrono::steady_clock::now();
     if (device != nullptr && (step.done == 0 || step.done == step.total ||
-                              now - device->lastProgress >= PROGRESS_EVENT_INTERVAL)) {
-        device->lastProgress = now;
-        events_.Emit("progress", {{"mac", FormatMac(device->mac)},
+                              now - lastProgress_[index] >= PROGRESS_EVENT_INTERVAL)) {
+        lastProgress_[index] = now;
+        events_.Emit("progress", {{"mac", FormatMac(device->record->mac)},
                                   {"file", step.fileName},
                                   {"done", step.done},
                                   {"total", step.total}});
@@ -120,7 +114,6 @@ void EventProgress::OnDeviceTransfer(std::size_t index, const TransferStep& step
 }
 
 void EventProgress::OnDeviceError(std::size_t index, std::string_view error) {
-    if (Device* device = Find(index)) device->error = error;
     if (display_) display_->OnDeviceError(index, error);
 }
 

@@ -39,7 +39,9 @@ nlohmann::ordered_json DeviceCountersJson(const DeviceCounters& counters);
 // and passes every call on to `display` (none: nothing is shown).
 class EventProgress final : public UpgradeProgress {
 public:
-    EventProgress(EventStream& events, UpgradeProgress* display) : events_(events), display_(display) {}
+    // Device facts come from `model`, which the run writes before it calls here.
+    EventProgress(EventStream& events, const RunModel& model, UpgradeProgress* display)
+        : events_(events), model_(model), display_(display), lastProgress_(model.devices.size()) {}
 
     void OnDeviceStart(std::size_t index, std::size_t count, const DeviceRecord& record) override;
     void OnDeviceEnd(std::size_t index, bool succeeded) override;
@@ -53,18 +55,13 @@ public:
     bool StopRequested() const override;
 
 private:
-    struct Device {
-        MacAddress mac{};
-        int attempts = 0;
-        DeviceCounters counters;
-        std::string error;  // why this computer failed the run; empty when it did not
-        std::chrono::steady_clock::time_point lastProgress{};  // when a progress event was last written
-    };
-    Device* Find(std::size_t index);
+    const DeviceResult* Find(std::size_t index) const;
 
     EventStream& events_;
+    const RunModel& model_;
     UpgradeProgress* display_;
-    std::vector<Device> devices_;  // by index, as started
+    // When each device's last progress event was written.
+    std::vector<std::chrono::steady_clock::time_point> lastProgress_;
 };
 
 }  // namespace quorvane

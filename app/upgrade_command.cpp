@@ -55,27 +55,34 @@ int RetryTogetherId(const std::vector<std::size_t>& failed) {
     return failed.size() == 1 ? IDS_RETRY_ONE : IDS_RETRY_TOGETHER;
 }
 
-std::string RetryTogetherPrompt(const detail::DeviceRuns& runs, const std::vector<std::size_t>& failed) {
+std::string RetryTogetherPrompt(const RunModel& model, const std::vector<std::size_t>& failed) {
     std::string macs;
-    for (std::size_t index : failed) macs += (macs.empty() ? "" : ", ") + MacText(runs.devices[index]->mac);
+    for (std::size_t index : failed) macs += (macs.empty() ? "" : ", ") + MacText(model.devices[index].record->mac);
     return FormatPlaceholders(RetryTogetherId(failed), {macs});
 }
 
-// After a batch side by side: the devices this computer failed, with why,
-// and the network advice once when the network or a device failed any other.
-void TellFailures(const detail::DeviceRuns& runs, Prompter& prompter) {
+// After a batch side by side: every failed device by name, the devices
+// this computer failed with why, and the network advice once when the
+// network or a device failed any other.
+void TellFailures(const RunModel& model, Prompter& prompter) {
+    std::string named;
     std::string local;
     bool network = false;
-    for (std::size_t index : runs.WithResult(detail::DeviceResult::Failed)) {
-        if (runs.localErrors[index].empty()) {
+    for (std::size_t index : model.InState(DeviceState::Failed)) {
+        const DeviceResult& device = model.devices[index];
+        named += FailedDeviceText(device.record->mac) + '\n';
+        if (device.error.empty()) {
             network = true;
             continue;
         }
         if (!local.empty()) local += '\n';
-        local += detail::DeviceLine(*runs.devices[index], runs.localErrors[index]);
+        local += detail::DeviceLine(*device.record, device.error);
     }
-    if (!local.empty()) prompter.Tell(IDS_LOCAL_FAILURE, FormatPlaceholders(IDS_LOCAL_FAILURE, {local}), BOX_OK);
-    if (network) prompter.Tell(IDS_UPGRADE_GIVEN_UP, LoadString(IDS_UPGRADE_GIVEN_UP), BOX_OK);
+    if (!local.empty())
+        prompter.Tell(IDS_LOCAL_FAILURE, named + FormatPlaceholders(IDS_LOCAL_FAILURE, {local}), BOX_OK);
+    if (network)
+        prompter.Tell(IDS_UPGRADE_GIVEN_UP, (local.empty() ? named : "") + LoadString(IDS_UPGRADE_GIVEN_UP),
+                      BOX_OK);
 }
 
 }  // namespace
@@ -92,59 +99,43 @@ Stop CheckAndConfirm(const std::vector<DeviceRecord*>& devices, const Restrictio
     return Stop::None;
 }
 
-void RunScripts(const std::vector<DeviceRecord*>& devices, UpgradePackage& package, DeviceProtocol& protocol,
-                Prompter& prompter, UpgradeProgress* progress, UpgradeOutcome& outcome) {
-    RunScripts(devices, package, protocol, prompter, progress, outcome, FleetOptions{});
-}
-
-void RunScripts(const std::vector<DeviceRecord*>& devices, UpgradePackage& package, DeviceProtocol& protocol,
-                Prompter& prompter, UpgradeProgress* progress, UpgradeOutcome& outcome,
+void RunScripts(RunModel& model, std::span<const PlannedCommand> plan, UpgradePackage& package,
+                DeviceProtocol& protocol, Prompter& prompter, UpgradeProgress* progress, UpgradeOutcome& outcome,
                 const FleetOptions& fleet) {
-    using detail::DeviceResult;
-    detail::DeviceRuns runs(devices);
-    const std::size_t jobs = fleet.jobs == 0 ? devices.size() : fleet.jobs;
-    const bool sideBySide = jobs > 1 && devices.size() > 1;
+    const detail::Script script{plan, package};
+    const std::size_t count = model.devices.size();
+    const std::size_t jobs = fleet.jobs == 0 ? count : fleet.jobs;
+    const bool sideBySide = jobs > 1 && count > 1;
     std::vector<std::size_t> batch;
-    for (std::size_t i = 0; i < devices.size(); ++i) batch.push_back(i);
+    for (std::size_t i = 0; i < count; ++i) batch.push_back(i);
     for (;;) {
-        const bool finished = sideBySide
-                                  ? detail::RunSideBySide(batch, runs, package, fleet, progress)
-                                  : detail::RunInTurn(batch, runs, package, protocol, prompter, progress);
+        const bool finished = sideBySide ? detail::RunSideBySide(batch, model, script, fleet, progress)
+                                         : detail::RunInTurn(batch, model, script, protocol, prompter, progress);
         if (!finished) {
             outcome.stop = Stop::Interrupted;
             break;
         }
-        batch = runs.WithResult(DeviceResult::Failed);
+        batch = model.InState(DeviceState::Failed);
         if (batch.empty() || !fleet.askAfterBatch ||
-            !prompter.Ask(RetryTogetherId(batch), RetryTogetherPrompt(runs, batch), BOX_YES_NO | ICON_STOP))
+            !prompter.Ask(RetryTogetherId(batch), RetryTogetherPrompt(model, batch), BOX_YES_NO | ICON_STOP))
             break;
     }
-    outcome.succeeded += runs.WithResult(DeviceResult::Upgraded).size();
-    const std::size_t failed = runs.WithResult(DeviceResult::Failed).size();
-    outcome.failed += failed;
+    outcome.succeeded = model.CountIn(DeviceState::Upgraded);
+    outcome.failed = model.CountIn(DeviceState::Failed) + model.CountIn(DeviceState::Interrupted);
     // Runs side by side ask nothing while others run: the one apology
     // comes once they are all done.
-    if (sideBySide && failed > 0 && outcome.stop != Stop::Interrupted) TellFailures(runs, prompter);
+    if (sideBySide && outcome.failed > 0 && outcome.stop != Stop::Interrupted) TellFailures(model, prompter);
+}
+
+std::string FailedDeviceText(const MacAddress& m) {
+    const std::string prompt = FormatStringId(IDS_RETRY_PROMPT, {m[0], m[1], m[2], m[3], m[4], m[5]});
+    return prompt.substr(0, prompt.find('\n'));
 }
 
 void ReportCompletion(UpgradeOutcome& outcome, Prompter& prompter) {
     if (outcome.succeeded == 0 || outcome.stop == Stop::Interrupted) return;
     prompter.Tell(IDS_UPGRADE_COMPLETE, LoadString(IDS_UPGRADE_COMPLETE), BOX_OK | ICON_INFORMATION);
     outcome.dialogResult = REFRESH_RESULT;
-}
-
-UpgradeOutcome RunUpgradeCommand(const std::vector<DeviceRecord*>& selected, UpgradePackage& package,
-                                 const Restrictions& restrictions, DeviceProtocol& protocol,
-                                 Prompter& prompter, UpgradeProgress* progress) {
-    std::vector<DeviceRecord*> devices;
-    for (DeviceRecord* record : selected)
-        if (record != nullptr) devices.push_back(record);
-    UpgradeOutcome outcome;
-    outcome.stop = CheckAndConfirm(devices, restrictions, prompter);
-    if (outcome.stop != Stop::None) return outcome;
-    RunScripts(devices, package, protocol, prompter, progress, outcome);
-    ReportCompletion(outcome, prompter);
-    return outcome;
 }
 
 int ExitCodeOf(const UpgradeOutcome& outcome) {

@@ -1,7 +1,8 @@
 #pragma once
-// The Upgrade button: compatibility checks on every selected device, the
-// configuration warning, one script run per device with the retry prompt,
-// and the completion message.
+// The steps an upgrade run is made of: compatibility checks on every
+// selected device, the configuration warning, the planned script on every
+// device (in turn with the retry prompt, or side by side), and the
+// completion message. UpgradeRun puts them together for both front ends.
 
 #include <chrono>
 #include <cstddef>
@@ -10,7 +11,9 @@
 #include <vector>
 
 #include "app/prompter.h"
+#include "app/run_model.h"
 #include "app/transfer_pace.h"
+#include "package/package_check.h"
 #include "package/restrictions.h"
 #include "package/script_interpreter.h"
 #include "package/upgrade_package.h"
@@ -19,13 +22,6 @@
 namespace quorvane {
 
 inline constexpr int REFRESH_RESULT = 1004;
-
-// What one device's runs cost, counted by the command for every front end.
-struct DeviceCounters {
-    ExchangeStats exchanges;               // over all its runs, retries included
-    std::chrono::microseconds elapsed{0};  // from its first run's start to its last run's end
-    int attempts = 0;
-};
 
 // One step of a device's transfer: how far it is, how fast it goes, and
 // what the device's exchanges cost so far (every run of it, the one under
@@ -116,37 +112,29 @@ struct UpgradeOutcome {
 // signal's code, which the caller knows.
 int ExitCodeOf(const UpgradeOutcome& outcome);
 
-// `selected` holds the selected devices in list order (null entries are
-// skipped). Every one of them must pass the shared-MAC, MAC, product and revision checks
-// before any is touched; the first that fails has its message shown.
-// `progress`, when given, is also the observer of every script run.
-UpgradeOutcome RunUpgradeCommand(const std::vector<DeviceRecord*>& selected, UpgradePackage& package,
-                                 const Restrictions& restrictions, DeviceProtocol& protocol,
-                                 Prompter& prompter, UpgradeProgress* progress = nullptr);
-
-// The command's three phases, for a front end that runs the scripts apart
-// from the prompts around them (the desktop program runs them on a worker
-// thread behind a progress window). RunUpgradeCommand is exactly these in turn.
-
-// The checks on every device and the configuration warning; Stop::None when
-// the scripts may run.
+// The checks on every device (the shared-MAC, MAC, product and revision
+// checks) before any is touched, the first that fails with its message,
+// then the configuration warning; Stop::None when the scripts may run.
 UpgradeOutcome::Stop CheckAndConfirm(const std::vector<DeviceRecord*>& devices,
                                      const Restrictions& restrictions, Prompter& prompter);
-// One script run per device with the retry prompt; counts into `outcome`.
-// When the progress asks to stop, the run under way ends after its current
-// exchange, counts as failed and is not offered a retry, no further device
-// is started, and `outcome.stop` becomes Interrupted.
-void RunScripts(const std::vector<DeviceRecord*>& devices, UpgradePackage& package, DeviceProtocol& protocol,
-                Prompter& prompter, UpgradeProgress* progress, UpgradeOutcome& outcome);
-// The same with up to `fleet.jobs` devices at once, each over a link of its
-// own. With one job it is the run above, prompts and order alike (`protocol`
-// serves it). With more, a device's failed runs are retried without a
-// question (`fleet.retries`), and message 147 is told once at the end when
-// any device failed. Either way, `fleet.askAfterBatch` then offers the
-// failed devices a new batch.
-void RunScripts(const std::vector<DeviceRecord*>& devices, UpgradePackage& package, DeviceProtocol& protocol,
-                Prompter& prompter, UpgradeProgress* progress, UpgradeOutcome& outcome,
-                const FleetOptions& fleet);
+// The planned script on every device of `model`, up to `fleet.jobs` at
+// once, counting into `outcome`. With one job the devices run in turn over
+// `protocol`, each with the retry prompt. With more, each runs over a link
+// of its own, a failed run is retried without a question
+// (`fleet.retries`), and at the end every failed device is named with the
+// first sentence of IDS_RETRY_PROMPT, then why this computer failed some
+// (IDS_LOCAL_FAILURE) or the network advice (IDS_UPGRADE_GIVEN_UP), once.
+// Either way `fleet.askAfterBatch` then offers the failed devices a new
+// batch. When the progress asks to stop, the runs under way end after their
+// current exchange and are not retried, no further device starts, and
+// `outcome.stop` becomes Interrupted. `progress`, when given, hears every
+// step after the model has it.
+void RunScripts(RunModel& model, std::span<const PlannedCommand> plan, UpgradePackage& package,
+                DeviceProtocol& protocol, Prompter& prompter, UpgradeProgress* progress, UpgradeOutcome& outcome,
+                const FleetOptions& fleet = {});
+// "Upgrade failed on device with MAC address 02:00:00:00:00:01.": the first
+// sentence of IDS_RETRY_PROMPT, which names a failed device.
+std::string FailedDeviceText(const MacAddress& mac);
 // The completion message and the dialog result, when any device was upgraded
 // and the scripts were not interrupted.
 void ReportCompletion(UpgradeOutcome& outcome, Prompter& prompter);

@@ -78,7 +78,7 @@ void CheckKeyword(const ScriptCommand& command, int line, Findings& findings) {
                          "unknown keyword " + Quoted(command.keywordText) + " is skipped");
 }
 
-void CheckLoad(UpgradePackage& package, PlannedCommand& planned, Findings& findings, std::string& localError) {
+void CheckLoad(UpgradePackage& package, PlannedCommand& planned, Findings& findings) {
     const ScriptCommand& command = planned.command;
     if (!command.nameUsable) {
         findings.Error(SCRIPT_MEMBER, planned.line, "LOAD names " + NameProblem(command));
@@ -98,21 +98,8 @@ void CheckLoad(UpgradePackage& package, PlannedCommand& planned, Findings& findi
         return;
     }
     planned.loadBytes = member.size;
-    switch (package.PrepareData(command.name)) {
-        case ExtractStatus::Done:
-            return;
-        case ExtractStatus::TooLarge:
-            findings.Error(member.name, 0,
-                           "the member is 16 MiB or larger, more than a package member may hold");
-            return;
-        default:
-            // The package may well be fine: this computer could not take the member.
-            localError = "cannot extract " + member.name + " into the private folder " +
-                         package.PrivateFolder().string() + ": " +
-                         (package.WriteError().empty() ? "it could not be written" : package.WriteError());
-            findings.Error(member.name, 0, localError);
-            return;
-    }
+    if (member.size >= MEMBER_DATA_LIMIT)
+        findings.Error(member.name, 0, "the member is 16 MiB or larger, more than a package member may hold");
 }
 
 // Why a READ output path cannot take the device's bytes; empty when it can.
@@ -180,7 +167,7 @@ void CheckScriptLines(UpgradePackage& package, const CheckTarget& target, Packag
                            (command.keyword != ScriptKeyword::Load && command.keyword != ScriptKeyword::Read);
         for (const auto& note : named ? command.argumentNotes : std::vector<std::string>{})
             findings.Warning(SCRIPT_MEMBER, line, std::string(KeywordName(command.keyword)) + ": " + note);
-        if (command.keyword == ScriptKeyword::Load) CheckLoad(package, planned, findings, check.localError);
+        if (command.keyword == ScriptKeyword::Load) CheckLoad(package, planned, findings);
         if (command.keyword == ScriptKeyword::Read) {
             CheckRead(target, planned, findings);
             CheckReadRepeated(planned, reads, findings);

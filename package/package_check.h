@@ -1,8 +1,9 @@
 #pragma once
 // The one check of a package before any device is touched: the container,
-// the restriction file and the script, with every LOAD member extracted
-// once (so a full temporary disk fails here, not in the middle of a run)
-// and every READ output judged. It never sends anything.
+// the restriction file and the script, with every LOAD member found and
+// every READ output judged. Its plan is what every run executes. It never
+// sends anything and extracts nothing: a run prepares its LOAD members as
+// a step of its own (PrepareLoadMembers).
 
 #include <cstdint>
 #include <filesystem>
@@ -36,19 +37,12 @@ struct PlannedCommand {
 struct PackageCheck {
     std::vector<Finding> findings;
     std::vector<PlannedCommand> plan;  // device commands in script order
-    // Set, besides its error finding, when this computer and not the
-    // package failed the check (a LOAD member that could not be written
-    // into the private folder): what front ends say instead of calling
-    // the package invalid.
-    std::string localError;
 
     bool HasErrors() const;
     bool HasWarnings() const;
 };
 
 // Checks the open package. `outputFolder` is where READ writes its files.
-// Every LOAD member is left extracted in the package's private folder for
-// the runs that follow.
 PackageCheck CheckPackage(UpgradePackage& package, const std::filesystem::path& outputFolder);
 // The same for a package that is about to be moved to `packagePath` (a
 // package being written), so that a READ onto that name is caught too.

@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "package/line_reader.h"
+#include "package/package_check.h"
 #include "package/script_command.h"
 #include "package/text.h"
 #include "package/upgrade_package.h"
@@ -308,43 +309,51 @@ bool ReadBack(DeviceProtocol& protocol, const DeviceRecord& record, uint16_t a, 
     return true;
 }
 
-bool RunUpgradeScript(UpgradePackage& package, DeviceProtocol& protocol, const DeviceRecord& record,
-                      ScriptObserver* observer) {
-    // Every run reads the script through a reader of its own, so runs on
-    // several devices at once never share a position in it.
-    LineReader reader;
-    if (!package.OpenWorkText(SCRIPT_FILE, reader))
-        return LocalFailure(observer, std::string("cannot read ") + SCRIPT_FILE + " from the private folder " +
-                                          package.PrivateFolder().string());
+bool RunPlan(std::span<const PlannedCommand> plan, UpgradePackage& package, DeviceProtocol& protocol,
+             const DeviceRecord& record, ScriptObserver* observer) {
     const Command command{package, protocol, record, observer};
-    int lineNumber = 0;
-    while (reader.NextLine()) {
-        ++lineNumber;
-        if (reader.TokenCount() == 0) continue;
-        if (observer != nullptr) observer->OnLine(lineNumber, reader.Line());
-        if (!RunCommand(ReadScriptCommand(reader), command)) return false;
+    for (const PlannedCommand& planned : plan) {
+        if (observer != nullptr) observer->OnLine(planned.line, planned.text);
+        if (!RunCommand(planned.command, command)) return false;
     }
     return true;
 }
 
-bool ScriptReadsBack(const UpgradePackage& package) {
+bool ReadScriptPlan(const UpgradePackage& package, std::vector<PlannedCommand>& plan) {
     LineReader reader;
     if (!package.OpenWorkText(SCRIPT_FILE, reader)) return false;
-    while (reader.NextLine())
-        if (ReadScriptCommand(reader).keyword == ScriptKeyword::Read) return true;
+    for (int line = 1; reader.NextLine(); ++line)
+        if (reader.TokenCount() != 0) plan.push_back({line, reader.Line(), ReadScriptCommand(reader), 0, {}});
+    return true;
+}
+
+bool RunUpgradeScript(UpgradePackage& package, DeviceProtocol& protocol, const DeviceRecord& record,
+                      ScriptObserver* observer) {
+    std::vector<PlannedCommand> plan;
+    if (!ReadScriptPlan(package, plan))
+        return LocalFailure(observer, std::string("cannot read ") + SCRIPT_FILE + " from the private folder " +
+                                          package.PrivateFolder().string());
+    return RunPlan(plan, package, protocol, record, observer);
+}
+
+bool PlanReadsBack(std::span<const PlannedCommand> plan) {
+    for (const PlannedCommand& planned : plan)
+        if (planned.command.keyword == ScriptKeyword::Read) return true;
     return false;
 }
 
-bool PrepareLoadMembers(UpgradePackage& package) {
-    LineReader reader;
-    if (!package.OpenWorkText(SCRIPT_FILE, reader)) return false;
-    bool all = true;
-    while (reader.NextLine()) {
-        const ScriptCommand command = ReadScriptCommand(reader);
-        if (command.keyword == ScriptKeyword::Load && command.nameUsable)
-            all = package.PrepareData(command.name) == ExtractStatus::Done && all;
+std::string PrepareLoadMembers(UpgradePackage& package, std::span<const PlannedCommand> plan) {
+    for (const PlannedCommand& planned : plan) {
+        const ScriptCommand& command = planned.command;
+        if (command.keyword != ScriptKeyword::Load || !command.nameUsable) continue;
+        if (package.PrepareData(command.name) == ExtractStatus::Done) continue;
+        // The package may well be fine: this computer could not take the member.
+        MemberInfo member;
+        const std::string name = package.Find(command.name, member) == MemberLookup::Found ? member.name : command.name;
+        return "cannot extract " + name + " into the private folder " + package.PrivateFolder().string() + ": " +
+               (package.WriteError().empty() ? "it could not be written" : package.WriteError());
     }
-    return all;
+    return {};
 }
 
 }  // namespace quorvane

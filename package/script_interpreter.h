@@ -8,12 +8,14 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "protocol/device_protocol.h"
 
 namespace quorvane {
 
 class UpgradePackage;
+struct PlannedCommand;
 
 inline constexpr std::size_t LOAD_BUFFER = 512;
 inline constexpr std::size_t READ_CHUNK = 128;
@@ -37,17 +39,26 @@ public:
     virtual void OnLocalError(std::string_view) {}
 };
 
+// Runs the planned script lines, in order, against one device: the plan
+// the package check made, so the script is read once for every device of
+// a run. Lines that are not device commands are told and skipped.
+bool RunPlan(std::span<const PlannedCommand> plan, UpgradePackage& package, DeviceProtocol& protocol,
+             const DeviceRecord& record, ScriptObserver* observer = nullptr);
+// Every non-empty line of the package's script, unknown keywords included,
+// as RunPlan takes them; false when the script cannot be read.
+bool ReadScriptPlan(const UpgradePackage& package, std::vector<PlannedCommand>& plan);
+// Reads the script and runs it (ReadScriptPlan, then RunPlan).
 bool RunUpgradeScript(UpgradePackage& package, DeviceProtocol& protocol, const DeviceRecord& record,
                       ScriptObserver* observer = nullptr);
-// Extracts every member the script loads, once, for all runs that follow:
+// Extracts every member the plan loads, once, for all runs that follow:
 // runs on several devices at once then only read the extracted files and
-// never use the package's container. False when a member could not be
-// extracted: its LOAD would extract it again in every run, which runs side
-// by side must not do on one container.
-bool PrepareLoadMembers(UpgradePackage& package);
-// True when the script has a READ: its output file has one name for every
+// never use the package's container. Empty on success, else why this
+// computer could not ("cannot extract FW.BIN into the private folder P:
+// No space left on device"): nothing may then be sent.
+std::string PrepareLoadMembers(UpgradePackage& package, std::span<const PlannedCommand> plan);
+// True when the plan has a READ: its output file has one name for every
 // device, so runs on several devices at once would write it together.
-bool ScriptReadsBack(const UpgradePackage& package);
+bool PlanReadsBack(std::span<const PlannedCommand> plan);
 bool DownloadFile(DeviceProtocol& protocol, const DeviceRecord& record, uint16_t a, uint16_t b,
                   const std::filesystem::path& file, ScriptObserver* observer = nullptr);
 // Sends all of `in` (from its start) as DownloadFile sends a file; `name` is

@@ -13,6 +13,8 @@
 
 #include "app/app_loops.h"
 #include "app/prompter.h"
+#include "app/upgrade_run.h"
+#include "package/package_check.h"
 #include "package/package_fixture.h"
 #include "package/package_writer.h"
 #include "package/restrictions.h"
@@ -101,6 +103,30 @@ inline std::filesystem::path WriteTestPackage(const std::filesystem::path& folde
     const std::filesystem::path path = folder / name;
     EXPECT_TRUE(WritePackage(path, StandardMembers(TEST_SCRIPT, restrictions)));
     return path;
+}
+
+// The planned script of the selected devices over `protocol` (and the
+// links of `fleet` side by side), without the checks around it.
+inline void RunPlannedScripts(const std::vector<DeviceRecord*>& selected, UpgradePackage& package,
+                              DeviceProtocol& protocol, Prompter& prompter, UpgradeProgress* progress,
+                              UpgradeOutcome& outcome, const FleetOptions& fleet = {}) {
+    const PackageCheck check = CheckPackage(package, package.PackageFolder());
+    RunModel model(selected);
+    RunScripts(model, check.plan, package, protocol, prompter, progress, outcome, fleet);
+}
+
+// A whole run as a front end drives it: the selection confirmed, the
+// scripts, the completion message.
+inline UpgradeOutcome RunWholeUpgrade(const std::vector<DeviceRecord*>& selected, UpgradePackage& package,
+                                      const Restrictions& restrictions, DeviceProtocol& protocol,
+                                      Prompter& prompter, UpgradeProgress* progress = nullptr) {
+    const PackageCheck check = CheckPackage(package, package.PackageFolder());
+    UpgradeRun run(protocol, nullptr, {}, package, check, restrictions);
+    if (run.Confirm(selected, prompter) == UpgradeOutcome::Stop::None) {
+        run.Execute({}, prompter, progress);
+        run.Complete(prompter);
+    }
+    return run.Outcome();
 }
 
 }  // namespace quorvane::testing

@@ -28,7 +28,8 @@ constexpr MacAddress STRANGER{0x00, 0x50, 0xC2, 0x0A, 0xBB, 0x99};
 const std::string GIVEN_UP =
     "I am sorry for the failure. Please retry the upgrade with a cross-over cable or when there is less "
     "network traffic.\nNote: The device will not function until the upgrade is completed.";
-const Prompt GIVEN_UP_BOX{false, 147, GIVEN_UP, 0};
+// Side by side, the apology comes once at the end, after the failed devices by name.
+const Prompt GIVEN_UP_BOX{false, 147, "Upgrade failed on device with MAC address 00:50:c2:0a:bb:02.\n" + GIVEN_UP, 0};
 const std::string RETRY_B =
     "Upgrade failed on the device with MAC address 00:50:c2:0a:bb:02.\nWould you like to retry the upgrade "
     "on it now?";
@@ -109,7 +110,7 @@ protected:
     UpgradeOutcome Run(FleetOptions options) {
         options.openLink = sessions_->Factory();
         UpgradeOutcome outcome;
-        RunScripts(selected_, package_, main_.protocol, prompter_, &progress_, outcome, options);
+        testing::RunPlannedScripts(selected_, package_, main_.protocol, prompter_, &progress_, outcome, options);
         return outcome;
     }
 
@@ -204,7 +205,7 @@ TEST_F(DeviceRunsTest, FailedDevicesAreOfferedTogetherOnceTheBatchIsDone) {
         ScriptedPrompter prompter;
         prompter.answers = c.answers;
         UpgradeOutcome outcome;
-        RunScripts({a.get(), b.get()}, package, main.protocol, prompter, nullptr, outcome,
+        testing::RunPlannedScripts({a.get(), b.get()}, package, main.protocol, prompter, nullptr, outcome,
                    {.jobs = 2, .askAfterBatch = true, .openLink = sessions.Factory()});
         EXPECT_EQ(prompter.prompts, c.prompts);
         EXPECT_EQ(outcome.succeeded, c.succeeded);
@@ -218,6 +219,9 @@ TEST_F(DeviceRunsTest, FailedDevicesAreOfferedTogetherOnceTheBatchIsDone) {
 // when the process runs out, fewer run at once, or none fails half-way.
 TEST_F(DeviceRunsTest, LinksAreOpenedBeforeAnyDeviceStartsAndTooFewLowerTheJobs) {
     const std::string noRoom =
+        "Upgrade failed on device with MAC address 00:50:c2:0a:bb:01.\n"
+        "Upgrade failed on device with MAC address 00:50:c2:0a:bb:02.\n"
+        "Upgrade failed on device with MAC address 00:50:c2:0a:bb:03.\n"
         "The upgrade stopped because of a problem on this computer, not on the network:\n"
         "00:50:c2:0a:bb:01: cannot open a socket for the device: Too many open files\n"
         "00:50:c2:0a:bb:02: cannot open a socket for the device: Too many open files\n"
@@ -258,7 +262,7 @@ TEST_F(DeviceRunsTest, LinksAreOpenedBeforeAnyDeviceStartsAndTooFewLowerTheJobs)
                                  return real(record, reason);
                              }};
         UpgradeOutcome outcome;
-        RunScripts(selected, package, main.protocol, prompter, &progress, outcome, options);
+        testing::RunPlannedScripts(selected, package, main.protocol, prompter, &progress, outcome, options);
         EXPECT_EQ(progress.lowered, c.lowered);
         EXPECT_EQ(outcome.succeeded, c.succeeded);
         EXPECT_EQ(prompter.prompts, c.prompts);

@@ -73,7 +73,7 @@ protected:
     UpgradeOutcome Run(std::vector<std::size_t> selection, UpgradeProgress* progress = nullptr) {
         std::vector<DeviceRecord*> selected;
         for (std::size_t i : selection) selected.push_back(records_[i].get());
-        return RunUpgradeCommand(selected, package_, restrictions_, fleet_->protocol, prompter_, progress);
+        return testing::RunWholeUpgrade(selected, package_, restrictions_, fleet_->protocol, prompter_, progress);
     }
 
     test::TempFolder scratch_;
@@ -140,7 +140,7 @@ TEST_F(UpgradeCommandTest, CompatibilityChecks) {
         restrictions.wantedRevisionId = c.wantedRevision;
         ScriptedPrompter prompter;
         const UpgradeOutcome outcome =
-            RunUpgradeCommand({record.get()}, package, restrictions, fleet.protocol, prompter);
+            testing::RunWholeUpgrade({record.get()}, package, restrictions, fleet.protocol, prompter);
         EXPECT_EQ(outcome.stop, c.expected);
         if (c.expected == Stop::None) {
             EXPECT_EQ(prompter.prompts, std::vector<Prompt>{COMPLETE_BOX});
@@ -301,7 +301,7 @@ TEST_F(UpgradeCommandTest, StopRequestEndsTheRunWithoutRetryPromptOrFurtherDevic
         RecordingProgress progress;
         progress.stopWhen = c.stopWhen;
         UpgradeOutcome outcome;
-        RunScripts({a.get(), b.get()}, package, fleet.protocol, prompter, &progress, outcome);
+        testing::RunPlannedScripts({a.get(), b.get()}, package, fleet.protocol, prompter, &progress, outcome);
         ReportCompletion(outcome, prompter);
         EXPECT_EQ(outcome.stop, Stop::Interrupted);
         EXPECT_EQ(fleet.Trace(), c.trace);

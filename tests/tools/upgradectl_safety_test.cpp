@@ -226,7 +226,7 @@ TEST_F(UpgradectlSafety, AFullDiskIsNamedNotTheNetworkNorThePackage) {
                                       " --all --yes"},
                                  Dir(), 60s);
     EXPECT_EQ(full.exitCode, 2) << full.err;
-    EXPECT_TRUE(std::regex_search(full.err, std::regex("\nupgradectl: cannot extract image\\.bin into the private "
+    EXPECT_TRUE(std::regex_search(full.err, std::regex("(^|\n)upgradectl: cannot extract image\\.bin into the private "
                                                        "folder small/quorvane-upk-[^:]+: No space left on device; "
                                                        "nothing was sent\n")))
         << full.err;

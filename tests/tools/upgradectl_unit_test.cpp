@@ -9,7 +9,7 @@
 #include "protocol/socket_calls.h"
 #include "res/string_ids.h"
 #include "tools/upgradectl/commands.h"
-#include "tools/upgradectl/device_session.h"
+#include "tools/upgradectl/device_listing.h"
 #include "tools/upgradectl/fleet_board.h"
 #include "tools/upgradectl/progress_bar.h"
 #include "tools/upgradectl/terminal_prompter.h"

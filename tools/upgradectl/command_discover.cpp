@@ -11,7 +11,7 @@
 #include "tools/upgradectl/command_error.h"
 #include "tools/upgradectl/commands.h"
 #include "tools/upgradectl/device_output.h"
-#include "tools/upgradectl/device_session.h"
+#include "tools/upgradectl/device_listing.h"
 #include "app/exit_codes.h"
 #include "tools/upgradectl/interrupt_cleanup.h"
 #include "tools/upgradectl/json_output.h"
@@ -31,16 +31,15 @@ int RunDiscover(const GlobalOptions& global, const std::string& packagePath, int
     cleanup.Add(package.PrivateFolder());
     if (!OutputsSparePackage(global.capture, global.logFile, {}, packagePath, error))
         return FailBeforeWork(global.json, error, EXIT_USAGE);
-    DeviceSession session(endpointOptions, global.capture, {global.rounds},
-                          {global.verbosity, global.logFile}, global.link);
-    if (!session.OpenFiles(error)) return FailBeforeWork(global.json, error, EXIT_USAGE);
-    if (!session.Start(error)) return FailBeforeWork(global.json, error, EXIT_ENDPOINT);
+    LinkStack links(LinkSettingsOf(global, endpointOptions, false));
+    if (!links.OpenFiles(error)) return FailBeforeWork(global.json, "upgradectl: " + error, EXIT_USAGE);
+    if (!links.Start(error)) return FailBeforeWork(global.json, error, EXIT_ENDPOINT);
 
     Restrictions restrictions;
     const std::vector<AdmittedDevice> devices = packagePath.empty()
-                                                    ? ListAllDevices(session.Protocol())
-                                                    : AdmitDevices(package, session.Protocol(), restrictions);
-    ReportDiscovery(std::cerr, session.Protocol().LastDiscovery(), devices, global.verbosity > 0);
+                                                    ? ListAllDevices(links.Protocol())
+                                                    : AdmitDevices(package, links.Protocol(), restrictions);
+    ReportDiscovery(std::cerr, links.Protocol().LastDiscovery(), devices, global.verbosity > 0);
     if (global.json) {
         PrintJson(AdmittedListJson(devices));
     } else {
@@ -51,7 +50,7 @@ int RunDiscover(const GlobalOptions& global, const std::string& packagePath, int
     const int code = MeetsExpectation(devices.size(), expected, packagePath.empty() ? "found" : "admitted")
                          ? EXIT_DONE
                          : EXIT_USAGE;
-    const std::vector<std::string> lost = session.CloseFiles();
+    const std::vector<std::string> lost = LostLines(links.CloseCaptureAndLog());
     for (const std::string& line : lost) std::cerr << line << '\n';
     return lost.empty() ? code : WithLostOutput(code);
 }

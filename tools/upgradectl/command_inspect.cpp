@@ -11,7 +11,7 @@
 #include "package/restrictions.h"
 #include "tools/upgradectl/command_error.h"
 #include "tools/upgradectl/commands.h"
-#include "tools/upgradectl/device_session.h"
+#include "tools/upgradectl/device_listing.h"
 #include "app/exit_codes.h"
 #include "tools/upgradectl/findings_output.h"
 #include "tools/upgradectl/interrupt_cleanup.h"

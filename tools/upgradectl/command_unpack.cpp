@@ -16,7 +16,7 @@
 #include "package/upgrade_package.h"
 #include "tools/upgradectl/command_error.h"
 #include "tools/upgradectl/commands.h"
-#include "tools/upgradectl/device_session.h"
+#include "tools/upgradectl/device_listing.h"
 #include "app/exit_codes.h"
 #include "tools/upgradectl/interrupt_cleanup.h"
 #include "tools/upgradectl/json_output.h"

@@ -10,17 +10,16 @@
 #include <string>
 #include <vector>
 
-#include "app/event_stream.h"
 #include "app/interrupt_watch.h"
-#include "app/run_events.h"
-#include "app/upgrade_command.h"
+#include "app/upgrade_run.h"
+#include "res/string_table.h"
 #include "package/package_check.h"
 #include "package/restrictions.h"
 #include "package/script_interpreter.h"
 #include "protocol/mac_text.h"
 #include "tools/upgradectl/command_error.h"
 #include "tools/upgradectl/commands.h"
-#include "tools/upgradectl/device_session.h"
+#include "tools/upgradectl/device_listing.h"
 #include "app/exit_codes.h"
 #include "tools/upgradectl/findings_output.h"
 #include "tools/upgradectl/json_output.h"
@@ -111,10 +110,10 @@ bool SortPositionals(UpgradeArgs& args, std::string& error) {
 
 // What an interrupt that ends the process at once still does: the
 // extracted members must not outlive the process.
-std::function<void()> LastWords(const InterruptWatch& interrupts, std::filesystem::path privateFolder) {
-    return [&interrupts, folder = std::move(privateFolder)] {
+std::function<void()> LastWords(const InterruptWatch& interrupts, const UpgradePackage& package) {
+    return [&interrupts, &package] {
         std::error_code ignored;
-        if (!folder.empty()) std::filesystem::remove_all(folder, ignored);
+        if (!package.PrivateFolder().empty()) std::filesystem::remove_all(package.PrivateFolder(), ignored);
         if (StderrIsTerminal()) std::cerr << '\n';
         if (interrupts.StopsGracefully())
             std::cerr << "upgradectl: interrupted again; ending at once: the device being upgraded is "
@@ -125,27 +124,34 @@ std::function<void()> LastWords(const InterruptWatch& interrupts, std::filesyste
     };
 }
 
-// The findings on stderr (and the JSON findings with --json); false when
-// an error forbids sending anything at all.
-bool PackagePasses(const PackageCheck& check, bool json) {
-    PrintFindings(std::cerr, check);
-    if (!check.HasErrors()) return true;
-    if (!check.localError.empty())
-        std::cerr << "upgradectl: " << check.localError << "; nothing was sent\n";
-    else
-        std::cerr << "upgradectl: the package has errors; nothing was sent\n";
-    if (json) PrintJson(FindingsJson(check));
-    return false;
+// What a package that did not become ready says, on stderr (and as JSON
+// with --json); the exit code.
+int RefusePackage(const PackageGate& gate, const std::string& path, bool json) {
+    using Status = PackageGate::Status;
+    if (gate.status == Status::CannotOpen)
+        // This computer's fault is no reason to doubt the package.
+        return FailBeforeWork(json,
+                              gate.reason.empty() ? LoadString(IDS_INVALID_PACKAGE) + ": " + path
+                                                  : "upgradectl: " + gate.reason,
+                              EXIT_USAGE);
+    PrintFindings(std::cerr, gate.check);
+    if (gate.status == Status::OutputsClash) return FailBeforeWork(json, "upgradectl: " + gate.reason, EXIT_USAGE);
+    if (gate.status == Status::LocalFailure)
+        return FailBeforeWork(json, "upgradectl: " + gate.reason + "; nothing was sent", EXIT_USAGE);
+    std::cerr << "upgradectl: the package has errors; nothing was sent\n";
+    if (json) PrintJson(FindingsJson(gate.check));
+    return EXIT_USAGE;
 }
 
 // The admission pass and the devices the arguments choose among the
 // admitted ones; false with `error` set when there is nothing to upgrade.
 bool ChooseDevices(const UpgradeArgs& args, const std::vector<MacAddress>& wanted, UpgradePackage& package,
-                   DeviceProtocol& protocol, Restrictions& restrictions, std::vector<DeviceRecord*>& selected,
-                   EventStream& events, bool verbose, std::string& error) {
-    const std::vector<AdmittedDevice> devices = AdmitDevices(package, protocol, restrictions);
+                   LinkStack& links, Restrictions& restrictions, std::vector<DeviceRecord*>& selected,
+                   bool verbose, std::string& error) {
+    DeviceProtocol& protocol = links.Protocol();
+    const std::vector<AdmittedDevice> devices =
+        AdmitAndAnnounce(package, protocol, restrictions, links.Events().IsOpen() ? &links.Events() : nullptr);
     ReportDiscovery(std::cerr, protocol.LastDiscovery(), devices, verbose);
-    EmitAdmission(events, protocol.Chain().Records().size(), devices);
     error = ExpectationShortfall(devices.size(), args.expected, "admitted");
     if (!error.empty()) return false;
     const std::vector<DeviceRecord*> admitted = RecordsOf(devices);
@@ -166,16 +172,15 @@ void AddWarnings(nlohmann::ordered_json& report, const PackageCheck& check) {
 
 // --dry-run: everything before the first programming request has run; show
 // what the real run would do and exit as it would start (or refuse).
-int FinishDryRun(const UpgradeOutcome& outcome, const std::vector<DeviceRecord*>& selected,
-                 const PackageCheck& check, bool json, const UpgradeMonitor& monitor) {
-    const int code = ExitCodeOf(outcome);
-    const bool wouldRun = outcome.stop == UpgradeOutcome::Stop::None;
-    if (wouldRun && !json) PrintPlan(std::cout, selected, check);
+int FinishDryRun(const UpgradeRun& run, const PackageCheck& check, bool json, const UpgradeMonitor& monitor) {
+    const int code = run.ExitCode();
+    const bool wouldRun = run.Outcome().stop == UpgradeOutcome::Stop::None;
+    if (wouldRun && !json) PrintPlan(std::cout, run.Selected(), check);
     std::cerr << "upgradectl: dry run; no programming request was sent\n";
     if (!json) return code;
-    auto report = monitor.Report(outcome, code);
+    auto report = monitor.Report(run.Outcome(), code);
     report["dryRun"] = true;
-    if (wouldRun) report["devices"] = PlanJson(selected, check);
+    if (wouldRun) report["devices"] = PlanJson(run.Selected(), check);
     AddWarnings(report, check);
     PrintJson(report);
     return code;
@@ -184,9 +189,8 @@ int FinishDryRun(const UpgradeOutcome& outcome, const std::vector<DeviceRecord*>
 // The scripts on every selected device. From the first programming request
 // on, an interrupt lets the exchange under way finish, and then says which
 // device it left mid-script.
-void RunInterruptibly(const std::vector<DeviceRecord*>& selected, UpgradePackage& package,
-                      DeviceProtocol& protocol, const FleetOptions& fleet, UpgradeMonitor& monitor,
-                      EventStream& events, InterruptWatch& interrupts, UpgradeOutcome& outcome) {
+void RunInterruptibly(UpgradeRun& run, const BatchOptions& batch, UpgradeMonitor& monitor,
+                      InterruptWatch& interrupts) {
     // Said at once: an exchange may wait for many seconds, and a technician
     // who hears nothing presses Ctrl-C again, which ends mid-device.
     interrupts.OnFirstSignal([](int) {
@@ -195,37 +199,27 @@ void RunInterruptibly(const std::vector<DeviceRecord*>& selected, UpgradePackage
             << std::flush;
     });
     interrupts.SetStopGracefully(true);
-    EventProgress eventful(events, &monitor);
-    UpgradeProgress* progress = events.IsOpen() ? static_cast<UpgradeProgress*>(&eventful) : &monitor;
-    RunScripts(selected, package, protocol, monitor.Prompts(), progress, outcome, fleet);
-    ReportCompletion(outcome, monitor.Prompts());
-    if (interrupts.Interrupted()) monitor.TellInterrupted(selected);
+    run.Execute(batch, monitor.Prompts(), &monitor);
+    run.Complete(monitor.Prompts());
+    if (interrupts.Interrupted()) monitor.TellInterrupted();
 }
 
-// --events, when given; false with `error` set when it cannot be written.
-bool OpenEvents(const GlobalOptions& global, EventStream& events, std::string& error) {
-    if (global.events.empty()) return true;
-    if (events.Open(global.events, error)) return true;
-    error = "upgradectl: " + error;
-    return false;
-}
-
-// Every file the run writes, as the clash check sees them.
-RunOutputs OutputsOf(const GlobalOptions& global, const PackageCheck& check) {
+// Every file the run writes besides READ, as the clash check sees them.
+RunOutputs OutputsOf(const GlobalOptions& global) {
     std::string stdoutWriter;
     if (global.json) stdoutWriter = "--json";
     if (global.events == "-") stdoutWriter = "--events -";
-    return {global.capture, global.logFile, global.events, ReadOutputsOf(check), stdoutWriter};
+    return {global.capture, global.logFile, global.events, {}, stdoutWriter};
 }
 
 // The run's end once the devices are done: the capture and the log are
 // closed, "run-done" ends the events, and every output that could not be
 // written to the end is said on stderr; the exit code then says so too.
-int FinishOutputs(int code, const UpgradeOutcome& outcome, DeviceSession& session, EventStream& events) {
-    std::vector<std::string> lost = session.CloseFiles();
+int FinishOutputs(int code, UpgradeRun* run, LinkStack& links) {
+    std::vector<std::string> lost = LostLines(links.CloseCaptureAndLog());
     if (!lost.empty()) code = WithLostOutput(code);
-    EmitRunDone(events, outcome.succeeded, outcome.failed, code);
-    if (const std::string failure = events.Failure(); !failure.empty()) {
+    if (run != nullptr) run->Finish(code);
+    if (const std::string failure = links.EventsFailure(); !failure.empty()) {
         lost.push_back("upgradectl: " + failure);
         code = WithLostOutput(code);
     }
@@ -252,34 +246,30 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     // exists; it is destroyed after the package is closed.
     InterruptWatch interrupts;
     UpgradePackage package;
-    if (!OpenPackage(args.package, package, error)) return FailBeforeWork(global.json, error, EXIT_USAGE);
-    interrupts.SetLastWords(LastWords(interrupts, package.PrivateFolder()));
-    // Checked before the endpoint even starts: a package with errors sends nothing, not even discovery.
-    const PackageCheck check = CheckPackage(package, package.PackageFolder());
-    if (!PackagePasses(check, global.json)) return EXIT_USAGE;
-    // Before any output is opened: opening one would truncate another, a
-    // READ output, or the package.
-    if (!OutputsSpareEachOther(OutputsOf(global, check), args.package, error))
-        return FailBeforeWork(global.json, error, EXIT_USAGE);
-    EventStream events;
-    if (!OpenEvents(global, events, error)) return FailBeforeWork(global.json, error, EXIT_USAGE);
+    interrupts.SetLastWords(LastWords(interrupts, package));
+    // Ready before the endpoint even starts: a package with errors sends
+    // nothing, not even discovery, and no output is opened before it is
+    // known to spare the others, the READ outputs and the package.
+    const PackageGate gate = OpenForRun(args.package, package, OutputsOf(global));
+    if (!gate.Ready()) return RefusePackage(gate, args.package, global.json);
+    PrintFindings(std::cerr, gate.check);
 
-    DeviceSession session(endpointOptions, global.capture, {global.rounds},
-                          {global.verbosity, global.logFile}, global.link);
-    if (!session.OpenFiles(error)) return FailBeforeWork(global.json, error, EXIT_USAGE);
-    if (!session.Start(error)) return FailBeforeWork(global.json, error, EXIT_ENDPOINT);
+    LinkStack links(LinkSettingsOf(global, endpointOptions, true));
+    if (!links.OpenFiles(error)) return FailBeforeWork(global.json, "upgradectl: " + error, EXIT_USAGE);
+    if (!links.Start(error)) return FinishOutputs(FailBeforeWork(global.json, error, EXIT_ENDPOINT), nullptr, links);
     Restrictions restrictions;
+    UpgradeRun run(links, package, gate.check, restrictions);
     std::vector<DeviceRecord*> selected;
     // Nothing was upgraded: the events still end with the run's result.
     const auto refuse = [&](const std::string& line) {
-        EmitRunDone(events, 0, 0, EXIT_USAGE);
-        return FailBeforeWork(global.json, line, EXIT_USAGE);
+        return FinishOutputs(FailBeforeWork(global.json, line, EXIT_USAGE), &run, links);
     };
-    if (!ChooseDevices(args, wanted, package, session.Protocol(), restrictions, selected, events,
-                       global.verbosity > 0, error))
+    if (!ChooseDevices(args, wanted, package, links, restrictions, selected, global.verbosity > 0, error))
         return refuse(error);
-    const bool sideBySide = args.jobs != 1 && selected.size() > 1;
-    if (sideBySide && ScriptReadsBack(package))
+    BatchOptions batch;
+    batch.jobs = static_cast<std::size_t>(args.jobs);
+    batch.retries = args.retries;
+    if (run.ReadsBackSideBySide(batch, selected.size()))
         return refuse("upgradectl: the script READs into a file of one name for every device; with --jobs "
                       "several devices would write it at once, so use --jobs 1");
 
@@ -287,31 +277,24 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     // The bar redraws its line, which the trace's lines would break up.
     const bool terminal = StderrIsTerminal();
     const bool interactive = terminal && StdinIsTerminal();
-    FleetOptions fleet;
-    fleet.jobs = static_cast<std::size_t>(args.jobs);
-    fleet.retries = args.retries;
+    const bool sideBySide = args.jobs != 1 && selected.size() > 1;
     // With one device at a time the retry question comes per device, as it
     // always did; side by side it would break into others' progress.
-    fleet.askAfterBatch = interactive && !args.yes && sideBySide;
-    fleet.openLink = [&session](const DeviceRecord&, std::string& reason) {
-        return session.OpenDeviceLink(reason);
-    };
+    batch.askAfterBatch = interactive && !args.yes && sideBySide;
     const bool bar = !global.json && terminal && global.verbosity == 0;
     UpgradeMonitor monitor({args.yes, args.retries, interactive}, bar, !global.json, &interrupts);
-    monitor.ShareScreen(session.Trace());
+    monitor.ShareScreen(links.Trace());
+    monitor.Follow(run.Model());
     // The one bar follows one device; devices side by side get a line each.
     if (bar && sideBySide) monitor.DrawSideBySide(selected.size());
-    UpgradeOutcome outcome;
-    outcome.stop = CheckAndConfirm(selected, restrictions, monitor.Prompts());
-    if (args.dryRun) return FinishDryRun(outcome, selected, check, global.json, monitor);
-    if (outcome.stop == UpgradeOutcome::Stop::None)
-        RunInterruptibly(selected, package, session.Protocol(), fleet, monitor, events, interrupts, outcome);
+    const UpgradeOutcome::Stop stop = run.Confirm(selected, monitor.Prompts());
+    if (args.dryRun) return FinishDryRun(run, gate.check, global.json, monitor);
+    if (stop == UpgradeOutcome::Stop::None) RunInterruptibly(run, batch, monitor, interrupts);
     monitor.PrintSummary(std::cerr);
-    const int code = FinishOutputs(interrupts.Interrupted() ? interrupts.ExitCode() : ExitCodeOf(outcome),
-                                   outcome, session, events);
+    const int code = FinishOutputs(interrupts.Interrupted() ? interrupts.ExitCode() : run.ExitCode(), &run, links);
     if (global.json) {
-        auto report = monitor.Report(outcome, code);
-        AddWarnings(report, check);
+        auto report = monitor.Report(run.Outcome(), code);
+        AddWarnings(report, gate.check);
         PrintJson(report);
     }
     return code;

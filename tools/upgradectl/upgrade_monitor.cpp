@@ -46,6 +46,10 @@ UpgradeMonitor::UpgradeMonitor(PromptPolicy policy, bool showProgress, bool list
     if (showProgress) bar_.emplace(status_, std::cerr);
 }
 
+const DeviceResult* UpgradeMonitor::Device(std::size_t index) const {
+    return model_ != nullptr && index < model_->devices.size() ? &model_->devices[index] : nullptr;
+}
+
 nlohmann::ordered_json UpgradeMonitor::Report(const UpgradeOutcome& outcome, int exitCode) const {
     nlohmann::ordered_json report;
     report["exitCode"] = exitCode;
@@ -53,16 +57,18 @@ nlohmann::ordered_json UpgradeMonitor::Report(const UpgradeOutcome& outcome, int
     report["succeeded"] = outcome.succeeded;
     report["failed"] = outcome.failed;
     report["devices"] = nlohmann::ordered_json::array();
-    for (const auto& result : results_) {
-        if (result.attempts == 0) continue;  // never started (devices side by side leave gaps)
+    for (std::size_t i = 0; Device(i) != nullptr; ++i) {
+        const DeviceResult& result = *Device(i);
+        if (!result.Started()) continue;  // never started (devices side by side leave gaps)
+        const bool succeeded = result.state == DeviceState::Upgraded;
         // "ok" as the device-done event has it; "succeeded" as reports had it before.
-        nlohmann::ordered_json device = {{"mac", FormatMac(result.mac)},
-                                         {"attempts", result.attempts},
-                                         {"succeeded", result.succeeded},
-                                         {"ok", result.succeeded}};
-        if (result.interrupted) device["interrupted"] = true;
-        if (!result.error.empty()) device["error"] = result.error;
-        if (result.done) device.update(DeviceCountersJson(result.counters));
+        nlohmann::ordered_json device = {{"mac", FormatMac(result.record->mac)},
+                                         {"attempts", result.counters.attempts},
+                                         {"succeeded", succeeded},
+                                         {"ok", succeeded}};
+        if (result.state == DeviceState::Interrupted) device["interrupted"] = true;
+        if (!succeeded && !result.error.empty()) device["error"] = result.error;
+        if (result.Finished()) device.update(DeviceCountersJson(result.counters));
         report["devices"].push_back(std::move(device));
     }
     return report;
@@ -74,42 +80,40 @@ void UpgradeMonitor::DrawSideBySide(std::size_t count) {
     board_.emplace(std::cerr, count, TerminalColumns());
 }
 
-void UpgradeMonitor::TellInterrupted(const std::vector<DeviceRecord*>& selected) {
+void UpgradeMonitor::TellInterrupted() {
     status_.Clear();
     if (board_) board_->Clear();
     bool leftAny = false;
-    for (const auto& result : results_) {
-        if (!result.interrupted) continue;
-        std::cerr << "upgradectl: interrupted; " << FormatMac(result.mac)
+    std::string notStarted;
+    for (std::size_t i = 0; Device(i) != nullptr; ++i) {
+        const DeviceResult& result = *Device(i);
+        // Devices run side by side may leave gaps: a device never started has no attempt.
+        if (!result.Started()) notStarted += (notStarted.empty() ? "" : ", ") + FormatMac(result.record->mac);
+        if (result.state != DeviceState::Interrupted) continue;
+        std::cerr << "upgradectl: interrupted; " << FormatMac(result.record->mac)
                   << " was left mid-script and is probably still in programming mode\n";
         leftAny = true;
     }
     if (!leftAny) std::cerr << "upgradectl: interrupted; no device was left mid-script\n";
-    std::string notStarted;
-    // Devices run side by side may leave gaps: a device never started has no attempt.
-    for (std::size_t i = 0; i < selected.size(); ++i)
-        if (i >= results_.size() || results_[i].attempts == 0)
-            notStarted += (notStarted.empty() ? "" : ", ") + FormatMac(selected[i]->mac);
     if (!notStarted.empty()) std::cerr << "upgradectl: not started: " << notStarted << '\n';
     std::cerr << std::flush;
 }
 
 void UpgradeMonitor::PrintSummary(std::ostream& out) const {
-    for (const auto& result : results_) {
-        if (!result.done) continue;
+    for (std::size_t i = 0; Device(i) != nullptr; ++i) {
+        const DeviceResult& result = *Device(i);
+        if (!result.Finished()) continue;
         const ExchangeStats& e = result.counters.exchanges;
         const double seconds = Seconds(result.counters.elapsed);
         const double rate = seconds > 0 ? static_cast<double>(e.bytes) / 1024.0 / seconds : 0.0;
         char line[160];
         std::snprintf(line, sizeof line, "%s: %s, %llu bytes in %.2f s (%.1f KiB/s), %llu resends",
-                      FormatMac(result.mac).c_str(),
-                      result.succeeded     ? "upgraded"
-                      : result.interrupted ? "interrupted"
-                                           : "failed",
+                      FormatMac(result.record->mac).c_str(), StateWord(result.state),
                       static_cast<unsigned long long>(e.bytes), seconds, rate,
                       static_cast<unsigned long long>(e.resends));
         out << "upgradectl: " << line;
-        if (!result.succeeded && !result.error.empty()) out << " (" << PrintableText(result.error) << ')';
+        if (result.state != DeviceState::Upgraded && !result.error.empty())
+            out << " (" << PrintableText(result.error) << ')';
         out << '\n';
     }
     out << std::flush;
@@ -117,35 +121,29 @@ void UpgradeMonitor::PrintSummary(std::ostream& out) const {
 
 void UpgradeMonitor::OnDeviceStart(std::size_t index, std::size_t count, const DeviceRecord& record) {
     prompter_.DeviceStarted(index);
-    if (results_.size() <= index) results_.resize(index + 1);
-    results_[index].mac = record.mac;
-    results_[index].error.clear();
-    ++results_[index].attempts;
+    if (listedTenths_.size() < count) listedTenths_.resize(count);
     count_ = count;
     if (bar_) bar_->OnDeviceStart(index, count, record);
     if (board_) board_->Start(index, Prefix(index));
 }
 
-void UpgradeMonitor::OnDeviceCounters(std::size_t index, const DeviceCounters& counters) {
-    if (index >= results_.size()) return;
-    results_[index].counters = counters;
-    results_[index].done = true;
-}
+void UpgradeMonitor::OnDeviceCounters(std::size_t, const DeviceCounters&) {}
 
 void UpgradeMonitor::ListTransfer(std::size_t index, std::string_view fileName, uint64_t done,
                                   uint64_t total) {
-    DeviceResult& result = results_[index];
-    if (done == 0) result.listedTenths = 0;
+    uint64_t& listed = listedTenths_[index];
+    if (done == 0) listed = 0;
     const uint64_t tenths = total == 0 ? 10 : std::min(done, total) * 10 / total;
-    if (tenths <= result.listedTenths) return;
-    result.listedTenths = tenths;
+    if (tenths <= listed) return;
+    listed = tenths;
     Say(Prefix(index) + ' ' + PrintableText(fileName) + ' ' + std::to_string(tenths * 10) + "% (" +
         std::to_string(done) + '/' + std::to_string(total) + " bytes)\n");
 }
 
 std::string UpgradeMonitor::Prefix(std::size_t index) const {
+    const DeviceResult* device = Device(index);
     return std::string("[") + std::to_string(index + 1) + "/" + std::to_string(count_) + " " +
-           FormatMac(results_[index].mac) + "]";
+           (device != nullptr ? FormatMac(device->record->mac) : std::string()) + "]";
 }
 
 void UpgradeMonitor::OnDeviceLine(std::size_t index, int lineNumber, std::string_view line) {
@@ -153,33 +151,27 @@ void UpgradeMonitor::OnDeviceLine(std::size_t index, int lineNumber, std::string
     if (board_) board_->Line(index, lineNumber, line);
     // Without a bar, a plain line for every script line, so that a log shows
     // where each device is and nothing stays silent for long.
-    if (listResults_ && index < results_.size())
+    if (listResults_ && Device(index) != nullptr)
         Say(Prefix(index) + " line " + std::to_string(lineNumber) + ": " + PrintableText(line) + '\n');
 }
 
 void UpgradeMonitor::OnDeviceTransfer(std::size_t index, const TransferStep& step) {
     if (bar_) bar_->Transfer(step);
     if (board_) board_->Transfer(index, step);
-    if (listResults_ && index < results_.size()) ListTransfer(index, step.fileName, step.done, step.total);
+    if (listResults_ && index < listedTenths_.size()) ListTransfer(index, step.fileName, step.done, step.total);
 }
 
 void UpgradeMonitor::OnDeviceEnd(std::size_t index, bool succeeded) {
-    if (index >= results_.size()) return;
-    DeviceResult& result = results_[index];
-    result.succeeded = succeeded;
-    // A run that failed because it was asked to stop ended between two
-    // exchanges of its script, not because the device refused.
-    result.interrupted = !succeeded && StopRequested();
-    const char* word = succeeded ? "upgraded" : result.interrupted ? "interrupted" : "failed";
+    const DeviceResult* device = Device(index);
+    if (device == nullptr) return;
+    const char* word = StateWord(device->state);
     if (bar_) bar_->EndDevice(word);
     if (board_) board_->End(index, word, succeeded);
     if (listResults_)
-        Say(Prefix(index) + ' ' + word + (result.error.empty() ? "" : ": " + PrintableText(result.error)) + '\n');
+        Say(Prefix(index) + ' ' + word + (device->error.empty() ? "" : ": " + PrintableText(device->error)) + '\n');
 }
 
-void UpgradeMonitor::OnDeviceError(std::size_t index, std::string_view error) {
-    if (index < results_.size()) results_[index].error = error;
-}
+void UpgradeMonitor::OnDeviceError(std::size_t, std::string_view) {}
 
 void UpgradeMonitor::OnJobsLowered(std::size_t asked, std::size_t had, std::string_view reason) {
     Say("upgradectl: only " + std::to_string(had) + " of " + std::to_string(asked) +

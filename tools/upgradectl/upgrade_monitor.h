@@ -1,8 +1,9 @@
 #pragma once
-// Watches one upgrade command: resets the prompter's retry allowance for
-// each device, drives the progress bar when there is a terminal, keeps each
-// device's result for the JSON report, and asks the run to stop once the
-// user interrupted it.
+// Presents one upgrade run on the terminal: resets the prompter's retry
+// allowance for each device, drives the progress bar (or a line per device
+// side by side) when there is a terminal, plain lines otherwise, and the
+// JSON report and the summary from the run's model; asks the run to stop
+// once the user interrupted it.
 
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -27,6 +28,8 @@ public:
                    const InterruptWatch* interrupts = nullptr);
 
     Prompter& Prompts() { return prompter_; }
+    // The run's model, which every device fact is read from; set before the run starts.
+    void Follow(const RunModel& model) { model_ = &model; }
     // With a bar to draw, draws a line per device under way instead of the
     // one bar: for `count` devices run side by side.
     void DrawSideBySide(std::size_t count);
@@ -41,8 +44,8 @@ public:
     // One line per device that ran: its result, bytes, seconds, rate and resends.
     void PrintSummary(std::ostream& out) const;
     // After an interruption: which device was left mid-script (and so
-    // probably in programming mode) and which of `selected` were never started.
-    void TellInterrupted(const std::vector<DeviceRecord*>& selected);
+    // probably in programming mode) and which were never started.
+    void TellInterrupted();
 
     void OnDeviceStart(std::size_t index, std::size_t count, const DeviceRecord& record) override;
     void OnDeviceEnd(std::size_t index, bool succeeded) override;
@@ -56,19 +59,9 @@ public:
     bool StopRequested() const override;
 
 private:
-    struct DeviceResult {
-        MacAddress mac{};
-        int attempts = 0;
-        bool succeeded = false;
-        bool interrupted = false;  // stopped mid-script by the user
-        bool done = false;
-        std::string error;  // why this computer failed the run; empty when it did not
-        DeviceCounters counters;
-        uint64_t listedTenths = 0;  // tenths of the current transfer already listed as a plain line
-    };
-
     // Without a bar: a plain line at every tenth of a transfer.
     void ListTransfer(std::size_t index, std::string_view fileName, uint64_t done, uint64_t total);
+    const DeviceResult* Device(std::size_t index) const;
     // "[2/16 02:00:00:00:00:02]", the prefix of a device's plain lines.
     std::string Prefix(std::size_t index) const;
     // A whole plain line (or more) to stderr at once.
@@ -78,7 +71,9 @@ private:
     TerminalPrompter prompter_;
     std::optional<ProgressBar> bar_;
     std::optional<FleetBoard> board_;
-    std::vector<DeviceResult> results_;
+    const RunModel* model_ = nullptr;
+    // Tenths of each device's current transfer already listed as a plain line.
+    std::vector<uint64_t> listedTenths_;
     std::size_t count_ = 0;
     bool listResults_;
     const InterruptWatch* interrupts_;

@@ -1,10 +1,8 @@
-#include "tools/upgradectl/device_session.h"
+#include "tools/upgradectl/device_listing.h"
 
 #include <algorithm>
-#include <cstring>
 #include <iostream>
 
-#include "app/endpoint_failure.h"
 #include "app/output_paths.h"
 #include "package/device_summary.h"
 #include "protocol/info_queries.h"
@@ -14,83 +12,22 @@
 
 namespace quorvane::cli {
 
-DeviceSession::~DeviceSession() {
-    for (const std::string& line : CloseFiles()) std::cerr << line << '\n';
+LinkSettings LinkSettingsOf(const GlobalOptions& global, const EndpointOptions& endpoint, bool withEvents) {
+    LinkSettings settings;
+    settings.endpoint = endpoint;
+    settings.discovery = {global.rounds};
+    settings.capture = global.capture;
+    settings.verbosity = global.verbosity;
+    settings.logFile = global.logFile;
+    if (withEvents) settings.events = global.events;
+    settings.standIn = global.link;
+    return settings;
 }
 
-std::vector<std::string> DeviceSession::CloseFiles() {
+std::vector<std::string> LostLines(const std::vector<std::string>& reasons) {
     std::vector<std::string> lines;
-    if (filesClosed_) return lines;
-    filesClosed_ = true;
-    std::string error;
-    if (!capture_.Close(error)) lines.push_back("upgradectl: " + error);
-    error.clear();
-    if (!trace_.CloseLog(error)) lines.push_back("upgradectl: " + error);
+    for (const std::string& reason : reasons) lines.push_back("upgradectl: " + reason);
     return lines;
-}
-
-bool DeviceSession::OpenFiles(std::string& error) {
-    std::string reason;
-    const bool opened = (capturePath_.empty() || capture_.Open(capturePath_, reason)) &&
-                        (traceRequest_.logFile.empty() ||
-                         trace_.OpenLog(traceRequest_.logFile, traceRequest_.verbosity, reason));
-    if (!opened) error = "upgradectl: " + reason;
-    return opened;
-}
-
-bool DeviceSession::Start(std::string& error) {
-    if (link_ != nullptr) {
-        if (capture_.IsOpen()) recorder_.RecordInto(capture_, options_, 0);
-        return true;
-    }
-    if (!endpoint_.Start()) {
-        endpoint_.Close();
-        error = EndpointFailureText(endpoint_.StartError());
-        return false;
-    }
-    if (capture_.IsOpen()) recorder_.RecordInto(capture_, endpoint_);
-    return true;
-}
-
-namespace {
-
-// A started socket with its recorder and tracer, owned by the one transport
-// a device's session talks through.
-class DeviceLink final : public ForwardingTransport {
-public:
-    struct Parts {
-        Parts(const EndpointOptions& options, TraceSink& trace)
-            : endpoint(options), recorder(endpoint), tracer(recorder, &trace) {}
-        UdpEndpoint endpoint;
-        RecordingTransport recorder;
-        TracingTransport tracer;
-    };
-    // Given as a plain Transport: the tracer is itself a forwarding
-    // transport, whose copy is not to be had.
-    explicit DeviceLink(std::unique_ptr<Parts> parts)
-        : ForwardingTransport(static_cast<Transport&>(parts->tracer)), parts_(std::move(parts)) {}
-
-private:
-    std::unique_ptr<Parts> parts_;
-};
-
-}  // namespace
-
-std::unique_ptr<Transport> DeviceSession::OpenDeviceLink(std::string& reason) {
-    // A stand-in for the endpoint carries one conversation; a socket of a
-    // device's own would reach the real network behind its back.
-    if (link_ != nullptr) {
-        reason = "devices cannot be upgraded side by side over a stand-in transport";
-        return nullptr;
-    }
-    auto parts = std::make_unique<DeviceLink::Parts>(options_, trace_);
-    if (!parts->endpoint.Start()) {
-        const int error = parts->endpoint.StartError();
-        reason = error != 0 ? std::strerror(error) : "the socket could not be started";
-        return nullptr;
-    }
-    if (capture_.IsOpen()) parts->recorder.RecordInto(capture_, parts->endpoint);
-    return std::make_unique<DeviceLink>(std::move(parts));
 }
 
 std::string ExpectationShortfall(std::size_t count, int expected, const char* what) {

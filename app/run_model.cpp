@@ -1,0 +1,36 @@
+#include "app/run_model.h"
+
+namespace quorvane {
+
+RunModel::RunModel(const std::vector<DeviceRecord*>& selected) {
+    devices.reserve(selected.size());
+    for (DeviceRecord* record : selected) {
+        devices.emplace_back();
+        devices.back().record = record;
+    }
+}
+
+std::vector<std::size_t> RunModel::InState(DeviceState state) const {
+    std::vector<std::size_t> found;
+    for (std::size_t i = 0; i < devices.size(); ++i)
+        if (devices[i].state == state) found.push_back(i);
+    return found;
+}
+
+const char* StateWord(DeviceState state) {
+    switch (state) {
+        case DeviceState::Waiting:
+            return "waiting";
+        case DeviceState::Running:
+            return "running";
+        case DeviceState::Upgraded:
+            return "upgraded";
+        case DeviceState::Failed:
+            return "failed";
+        case DeviceState::Interrupted:
+            return "interrupted";
+    }
+    return "waiting";
+}
+
+}  // namespace quorvane

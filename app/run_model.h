@@ -1,0 +1,66 @@
+#pragma once
+// What one upgrade run knows of each of its devices: the one model that the
+// events, the JSON report, the summary lines and the progress window are
+// all made from. The run writes it; front ends only read it.
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/transfer_pace.h"
+#include "protocol/device_record.h"
+#include "protocol/exchange_stats.h"
+
+namespace quorvane {
+
+// What one device's runs cost, over all its runs, retries included.
+struct DeviceCounters {
+    ExchangeStats exchanges;
+    std::chrono::microseconds elapsed{0};  // from its first run's start to its last run's end
+    int attempts = 0;
+};
+
+enum class DeviceState {
+    Waiting,      // not started (yet)
+    Running,      // a run of its script is under way
+    Upgraded,     // its script ran to the end
+    Failed,       // given up: the device, the network or this computer failed it
+    Interrupted,  // asked to stop: its run ended between two exchanges, mid-script
+};
+
+// One device of the run.
+struct DeviceResult {
+    DeviceRecord* record = nullptr;
+    DeviceState state = DeviceState::Waiting;
+    DeviceCounters counters;  // final once the device is done; see `live` while it runs
+    // Why this computer failed the device's last run; empty when it did not.
+    std::string error;
+    // Where the run under way stands.
+    int lineNumber = 0;
+    std::string line;
+    std::string fileName;
+    uint64_t done = 0;
+    uint64_t total = 0;
+    TransferPace pace;
+    ExchangeStats live;  // every run of the device, the one under way included
+
+    bool Started() const { return counters.attempts > 0; }
+    bool Finished() const {
+        return state == DeviceState::Upgraded || state == DeviceState::Failed || state == DeviceState::Interrupted;
+    }
+};
+
+struct RunModel {
+    std::vector<DeviceResult> devices;  // in selection order
+
+    explicit RunModel(const std::vector<DeviceRecord*>& selected = {});
+    std::vector<std::size_t> InState(DeviceState state) const;
+    std::size_t CountIn(DeviceState state) const { return InState(state).size(); }
+};
+
+// "upgraded", "failed", "interrupted", "running", "waiting".
+const char* StateWord(DeviceState state);
+
+}  // namespace quorvane

@@ -1,0 +1,89 @@
+#include "app/upgrade_run.h"
+
+#include <optional>
+
+#include "app/run_events.h"
+#include "package/script_interpreter.h"
+
+namespace quorvane {
+
+PackageGate OpenForRun(const std::filesystem::path& path, UpgradePackage& package, RunOutputs outputs) {
+    PackageGate gate;
+    if (!package.Open(path)) {
+        gate.status = PackageGate::Status::CannotOpen;
+        gate.reason = package.OpenError();
+        return gate;
+    }
+    gate.check = CheckPackage(package, package.PackageFolder());
+    outputs.reads = ReadOutputsOf(gate.check);
+    if (gate.check.HasErrors()) {
+        gate.status = PackageGate::Status::Invalid;
+    } else if (gate.reason = OutputClash(outputs, package.PackagePath()); !gate.reason.empty()) {
+        gate.status = PackageGate::Status::OutputsClash;
+    } else if (gate.reason = PrepareLoadMembers(package, gate.check.plan); !gate.reason.empty()) {
+        // Before anything is sent: a full temporary disk fails here, not
+        // after a device was erased.
+        gate.status = PackageGate::Status::LocalFailure;
+    }
+    if (!gate.Ready()) package.Close();
+    return gate;
+}
+
+std::vector<AdmittedDevice> AdmitAndAnnounce(UpgradePackage& package, DeviceProtocol& protocol,
+                                             Restrictions& restrictions, EventStream* events) {
+    std::vector<AdmittedDevice> devices = AdmitDevices(package, protocol, restrictions);
+    if (events != nullptr) EmitAdmission(*events, protocol.Chain().Records().size(), devices);
+    return devices;
+}
+
+UpgradeRun::UpgradeRun(LinkStack& links, UpgradePackage& package, const PackageCheck& check,
+                       const Restrictions& restrictions)
+    : UpgradeRun(links.Protocol(), links.Events().IsOpen() ? &links.Events() : nullptr,
+                 [&links](const DeviceRecord&, std::string& reason) { return links.OpenDeviceLink(reason); },
+                 package, check, restrictions) {}
+
+UpgradeRun::UpgradeRun(DeviceProtocol& protocol, EventStream* events, LinkFactory openLink,
+                       UpgradePackage& package, const PackageCheck& check, const Restrictions& restrictions)
+    : protocol_(protocol),
+      events_(events),
+      openLink_(std::move(openLink)),
+      package_(package),
+      check_(check),
+      restrictions_(restrictions) {}
+
+UpgradeOutcome::Stop UpgradeRun::Confirm(const std::vector<DeviceRecord*>& selected, Prompter& prompter) {
+    selected_.clear();
+    for (DeviceRecord* record : selected)
+        if (record != nullptr) selected_.push_back(record);
+    model_ = RunModel(selected_);
+    outcome_ = {};
+    outcome_.stop = CheckAndConfirm(selected_, restrictions_, prompter);
+    return outcome_.stop;
+}
+
+bool UpgradeRun::ReadsBackSideBySide(const BatchOptions& batch, std::size_t devices) const {
+    return batch.jobs != 1 && devices > 1 && PlanReadsBack(check_.plan);
+}
+
+void UpgradeRun::Execute(const BatchOptions& batch, Prompter& prompter, UpgradeProgress* display) {
+    if (outcome_.stop != UpgradeOutcome::Stop::None) return;
+    FleetOptions fleet;
+    fleet.jobs = batch.jobs;
+    fleet.retries = batch.retries;
+    fleet.askAfterBatch = batch.askAfterBatch;
+    fleet.openLink = openLink_;
+    std::optional<EventProgress> eventful;
+    if (events_ != nullptr) eventful.emplace(*events_, model_, display);
+    UpgradeProgress* progress = eventful ? &*eventful : display;
+    RunScripts(model_, check_.plan, package_, protocol_, prompter, progress, outcome_, fleet);
+}
+
+void UpgradeRun::Complete(Prompter& prompter) {
+    ReportCompletion(outcome_, prompter);
+}
+
+void UpgradeRun::Finish(int exitCode) {
+    if (events_ != nullptr) EmitRunDone(*events_, outcome_.succeeded, outcome_.failed, exitCode);
+}
+
+}  // namespace quorvane

@@ -1,0 +1,109 @@
+#pragma once
+// One upgrade run, for one press of Upgrade or one `upgradectl upgrade`: the
+// package opened and checked for it, admission, the compatibility checks
+// and the configuration question on the selection, the planned script on
+// every selected device (in turn, or side by side over links of their
+// own, with the retries and the retry after the batch), the completion
+// message and "run-done". Front ends parse their options, answer its
+// questions, show its progress and read its model; they assemble nothing.
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/event_stream.h"
+#include "app/link_stack.h"
+#include "app/output_paths.h"
+#include "app/prompter.h"
+#include "app/run_model.h"
+#include "app/upgrade_command.h"
+#include "package/device_summary.h"
+#include "package/package_check.h"
+#include "package/restrictions.h"
+#include "package/upgrade_package.h"
+
+namespace quorvane {
+
+// A package made ready for runs: opened, checked, refused when the run's
+// outputs would clash with it or with each other, and its LOAD members
+// extracted once for every device.
+struct PackageGate {
+    enum class Status {
+        Ready,
+        CannotOpen,    // `reason`: why this computer could not (the private folder); empty: no package
+        Invalid,       // the check found errors (in `check`)
+        OutputsClash,  // `reason`: the clash, as OutputClash says it
+        LocalFailure,  // `reason`: a LOAD member could not be extracted
+    };
+    Status status = Status::Ready;
+    std::string reason;
+    PackageCheck check;
+
+    bool Ready() const { return status == Status::Ready; }
+};
+
+// Opens `path` into `package` and makes it ready; a package that is not
+// ready is closed again. `outputs` are the files the program writes besides
+// READ, whose outputs the check adds.
+PackageGate OpenForRun(const std::filesystem::path& path, UpgradePackage& package, RunOutputs outputs);
+
+// One admission pass: discovery, information queries, the restriction
+// file's judgement, and the "discovered" and "admitted" events.
+std::vector<AdmittedDevice> AdmitAndAnnounce(UpgradePackage& package, DeviceProtocol& protocol,
+                                             Restrictions& restrictions, EventStream* events);
+
+// How the selected devices are run.
+struct BatchOptions {
+    std::size_t jobs = 1;  // devices at once; 0: all of them
+    int retries = 0;       // side by side: a failed run is retried at once this many times
+    // Side by side: the failed devices are offered a retry together, in one
+    // question, once the batch is done.
+    bool askAfterBatch = false;
+};
+
+class UpgradeRun {
+public:
+    // Everything goes through `links`; `check` is the passed check of `package`.
+    UpgradeRun(LinkStack& links, UpgradePackage& package, const PackageCheck& check,
+               const Restrictions& restrictions);
+    // The same over a protocol of the caller's and per-device links from
+    // `openLink` (tests drive a run over scripted devices this way).
+    UpgradeRun(DeviceProtocol& protocol, EventStream* events, LinkFactory openLink, UpgradePackage& package,
+               const PackageCheck& check, const Restrictions& restrictions);
+
+    // Takes the selection (null entries skipped) and asks the checks and
+    // the configuration question; Stop::None when the scripts may run.
+    UpgradeOutcome::Stop Confirm(const std::vector<DeviceRecord*>& selected, Prompter& prompter);
+    // True when `batch` would run several of `devices` at once although
+    // the script READs into one file for every device.
+    bool ReadsBackSideBySide(const BatchOptions& batch, std::size_t devices) const;
+    // The planned script on every selected device, as RunScripts runs it.
+    // `display` (none: nothing shown) hears every step after the model has
+    // it and the events were written; its StopRequested stops the run.
+    void Execute(const BatchOptions& batch, Prompter& prompter, UpgradeProgress* display);
+    // IDS_UPGRADE_COMPLETE and the refresh code, when any device was
+    // upgraded and the run was not interrupted.
+    void Complete(Prompter& prompter);
+    // "run-done" with the devices upgraded and failed and `exitCode`.
+    void Finish(int exitCode);
+
+    // The exit code the outcome stands for (see ExitCodeOf).
+    int ExitCode() const { return ExitCodeOf(outcome_); }
+    const RunModel& Model() const { return model_; }
+    const UpgradeOutcome& Outcome() const { return outcome_; }
+    const std::vector<DeviceRecord*>& Selected() const { return selected_; }
+
+private:
+    DeviceProtocol& protocol_;
+    EventStream* events_;
+    LinkFactory openLink_;
+    UpgradePackage& package_;
+    const PackageCheck& check_;
+    const Restrictions& restrictions_;
+    std::vector<DeviceRecord*> selected_;
+    RunModel model_;
+    UpgradeOutcome outcome_;
+};
+
+}  // namespace quorvane
