@@ -36,19 +36,20 @@ std::vector<AdmittedDevice> AdmitAndAnnounce(UpgradePackage& package, DeviceProt
     return devices;
 }
 
-UpgradeRun::UpgradeRun(LinkStack& links, UpgradePackage& package, const PackageCheck& check,
+UpgradeRun::UpgradeRun(LinkStack& links, UpgradePackage& package, const PackageCheck* check,
                        const Restrictions& restrictions)
     : UpgradeRun(links.Protocol(), links.Events().IsOpen() ? &links.Events() : nullptr,
                  [&links](const DeviceRecord&, std::string& reason) { return links.OpenDeviceLink(reason); },
                  package, check, restrictions) {}
 
 UpgradeRun::UpgradeRun(DeviceProtocol& protocol, EventStream* events, LinkFactory openLink,
-                       UpgradePackage& package, const PackageCheck& check, const Restrictions& restrictions)
+                       UpgradePackage& package, const PackageCheck* check, const Restrictions& restrictions)
     : protocol_(protocol),
       events_(events),
       openLink_(std::move(openLink)),
       package_(package),
-      check_(check),
+      ownCheck_(check != nullptr ? PackageCheck{} : CheckPackage(package, package.PackageFolder())),
+      check_(check != nullptr ? *check : ownCheck_),
       restrictions_(restrictions) {}
 
 UpgradeOutcome::Stop UpgradeRun::Confirm(const std::vector<DeviceRecord*>& selected, Prompter& prompter) {

@@ -64,13 +64,14 @@ struct BatchOptions {
 
 class UpgradeRun {
 public:
-    // Everything goes through `links`; `check` is the passed check of `package`.
-    UpgradeRun(LinkStack& links, UpgradePackage& package, const PackageCheck& check,
+    // Everything goes through `links`. `check` is the passed check of
+    // `package` (OpenForRun's); none: the run checks the package itself.
+    UpgradeRun(LinkStack& links, UpgradePackage& package, const PackageCheck* check,
                const Restrictions& restrictions);
     // The same over a protocol of the caller's and per-device links from
     // `openLink` (tests drive a run over scripted devices this way).
     UpgradeRun(DeviceProtocol& protocol, EventStream* events, LinkFactory openLink, UpgradePackage& package,
-               const PackageCheck& check, const Restrictions& restrictions);
+               const PackageCheck* check, const Restrictions& restrictions);
 
     // Takes the selection (null entries skipped) and asks the checks and
     // the configuration question; Stop::None when the scripts may run.
@@ -99,6 +100,7 @@ private:
     EventStream* events_;
     LinkFactory openLink_;
     UpgradePackage& package_;
+    PackageCheck ownCheck_;  // when none was given
     const PackageCheck& check_;
     const Restrictions& restrictions_;
     std::vector<DeviceRecord*> selected_;

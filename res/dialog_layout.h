@@ -31,12 +31,21 @@ inline constexpr DialogRect LIST_RECT{0, 0, 315, 150};
 inline constexpr DialogRect UPGRADE_RECT{320, 25, 50, 15};
 inline constexpr DialogRect SELECT_OLD_RECT{320, 5, 50, 15};
 inline constexpr DialogRect REFRESH_RECT{320, 110, 50, 15};
+// Added below Upgrade, in the column's free space: how many devices are
+// upgraded at once. They keep their height and follow Upgrade sideways.
+inline constexpr int ID_JOBS = 1005;
+inline constexpr DialogRect JOBS_LABEL_RECT{320, 50, 50, 8};
+inline constexpr DialogRect JOBS_RECT{320, 60, 50, 14};
 
 inline constexpr const char* DONE_TEXT = "Done";
 inline constexpr const char* LIST_TEXT = "Device List";
 inline constexpr const char* UPGRADE_TEXT = "Upgrade";
 inline constexpr const char* SELECT_OLD_TEXT = "Select Old";
 inline constexpr const char* REFRESH_TEXT = "Refresh";
+inline constexpr const char* JOBS_TEXT = "&At once:";
+// The control's top: every device at once, as upgradectl's --jobs 0.
+inline constexpr int JOBS_ALL = 0;
+inline constexpr int JOBS_MAX = 4096;
 
 // The device list's columns are in app/column_text.h, shared with upgradectl.
 

@@ -75,11 +75,16 @@ bool ParseCommandLine(const QStringList& arguments, AppOptions& options, QString
         QStringLiteral("events"),
         QStringLiteral("Write the upgrades' events to FILE as JSON Lines ('-': stdout)."),
         QStringLiteral("FILE"));
+    const QCommandLineOption jobs(
+        QStringLiteral("jobs"),
+        QStringLiteral("How many devices are upgraded at once, each over a socket of its own (0: all "
+                       "selected devices; default 1)."),
+        QStringLiteral("N"));
     const QCommandLineOption help = parser.addHelpOption();
     // Answered by main() before Qt starts; listed here for the help text.
     const QCommandLineOption version(QStringLiteral("version"),
                                      QStringLiteral("Print the program name and version."));
-    parser.addOptions({broadcast, interface, port, wait, capture, verbose, logFile, events, version});
+    parser.addOptions({broadcast, interface, port, wait, capture, verbose, logFile, events, jobs, version});
     parser.addPositionalArgument(QStringLiteral("package"), QStringLiteral("Upgrade package to open."),
                                  QStringLiteral("[package]"));
     if (!parser.parse(arguments)) {
@@ -110,6 +115,15 @@ bool ParseCommandLine(const QStringList& arguments, AppOptions& options, QString
             error = QStringLiteral("--events needs a file name, or - for stdout");
             return false;
         }
+    }
+    if (parser.isSet(jobs)) {
+        bool number = false;
+        const int value = parser.value(jobs).toInt(&number);
+        if (!number || value < 0 || value > 4096) {
+            error = QStringLiteral("--jobs needs a number from 0 to 4096");
+            return false;
+        }
+        parsed.jobs = static_cast<std::size_t>(value);
     }
     const QStringList rest = parser.positionalArguments();
     if (rest.size() > 1) {

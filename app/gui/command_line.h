@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -20,6 +21,7 @@ struct AppOptions {
     int verbosity = 0;  // -v: each request and reply on stderr; -vv: with their bytes
     std::optional<std::filesystem::path> logFile;  // the same trace, with timestamps
     std::string events;  // JSON Lines of the run's events; "-" for stdout, none when empty
+    std::size_t jobs = 1;  // --jobs: devices upgraded at once (0: all selected), as the list's control starts
     QString help;  // the usage text when --help was given; nothing else runs then
 };
 

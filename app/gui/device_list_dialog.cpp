@@ -5,9 +5,12 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
+#include <QLabel>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStyledItemDelegate>
 #include <QTreeWidget>
+#include <algorithm>
 #include <optional>
 
 #include "app/column_text.h"
@@ -18,8 +21,8 @@
 #include "app/gui/gui_thread_prompter.h"
 #include "app/gui/progress_window.h"
 #include "app/gui/termination_cleanup.h"
-#include "app/run_events.h"
-#include "app/upgrade_command.h"
+#include "app/link_stack.h"
+#include "app/upgrade_run.h"
 #include "res/dialog_layout.h"
 #include "res/string_format.h"
 #include "res/string_table.h"
@@ -92,9 +95,20 @@ DeviceListDialog::DeviceListDialog(DeviceProtocol& protocol, const Restrictions&
     upgrade_ = AddButton(ID_UPGRADE, UPGRADE_TEXT, "upgrade");
     selectOld_ = AddButton(ID_SELECT_OLD, SELECT_OLD_TEXT, "select_old");
     refresh_ = AddButton(ID_REFRESH, REFRESH_TEXT, "refresh");
+    jobsLabel_ = new QLabel(QString::fromLatin1(JOBS_TEXT), this);
+    jobs_ = new QSpinBox(this);
+    jobs_->setObjectName(QStringLiteral("jobs"));
+    jobs_->setProperty("controlId", ID_JOBS);
+    jobs_->setRange(JOBS_ALL, JOBS_MAX);
+    jobs_->setValue(1);
+    // 0 runs every selected device at once, as upgradectl's --jobs 0.
+    jobs_->setSpecialValueText(tr("All"));
+    jobs_->setToolTip(tr("How many devices are upgraded at once"));
+    jobsLabel_->setBuddy(jobs_);
     setTabOrder(done_, list_);
     setTabOrder(list_, upgrade_);
-    setTabOrder(upgrade_, selectOld_);
+    setTabOrder(upgrade_, jobs_);
+    setTabOrder(jobs_, selectOld_);
     setTabOrder(selectOld_, refresh_);
     selectOld_->setEnabled(false);  // nothing ever enables it
 
@@ -173,6 +187,8 @@ void DeviceListDialog::PlaceFromTemplate() {
     upgrade_->setGeometry(units.Map(UPGRADE_RECT));
     selectOld_->setGeometry(units.Map(SELECT_OLD_RECT));
     refresh_->setGeometry(units.Map(REFRESH_RECT));
+    jobsLabel_->setGeometry(units.Map(JOBS_LABEL_RECT));
+    jobs_->setGeometry(units.Map(JOBS_RECT));
     const QSize client = units.Size(DEVICE_LIST_WIDTH, DEVICE_LIST_HEIGHT);
     measured_ = MeasuredLayout::Measure(client.width(), list_->geometry(), done_->geometry(),
                                         refresh_->geometry(), selectOld_->geometry(), upgrade_->geometry());
@@ -247,41 +263,71 @@ std::vector<DeviceRecord*> DeviceListDialog::SelectedDevices() const {
     return selected;
 }
 
+void DeviceListDialog::SetRunLinks(LinkStack& links) {
+    events_ = links.Events().IsOpen() ? &links.Events() : nullptr;
+    openLink_ = [&links](const DeviceRecord&, std::string& reason) { return links.OpenDeviceLink(reason); };
+}
+
+void DeviceListDialog::SetJobs(std::size_t jobs) {
+    jobs_->setValue(static_cast<int>(std::min<std::size_t>(jobs, layout::JOBS_MAX)));
+}
+
+std::size_t DeviceListDialog::Jobs() const {
+    return static_cast<std::size_t>(jobs_->value());
+}
+
+BatchOptions DeviceListDialog::BatchFor(const UpgradeRun& run, std::size_t devices) {
+    BatchOptions batch;
+    batch.jobs = Jobs();
+    if (run.ReadsBackSideBySide(batch, devices)) {
+        prompter_.Tell(IDS_READ_ONE_AT_A_TIME, LoadString(IDS_READ_ONE_AT_A_TIME), BOX_OK | ICON_INFORMATION);
+        batch.jobs = 1;
+    }
+    // Side by side no question interrupts the others: the failed devices
+    // are offered a retry together once the batch is done.
+    batch.askAfterBatch = batch.jobs != 1 && devices > 1;
+    return batch;
+}
+
 void DeviceListDialog::OnUpgrade() {
     if (package_ == nullptr || devices_ == nullptr) return;
     const std::vector<DeviceRecord*> selected = SelectedDevices();
     if (selected.empty()) return;  // nothing shown, nothing done
+    UpgradeRun run(protocol_, events_, openLink_, *package_, check_, restrictions_);
     // The checks and the warning need no network: they run here, and the
     // progress window comes up only once a script is about to run.
-    UpgradeOutcome outcome;
-    outcome.stop = CheckAndConfirm(selected, restrictions_, prompter_);
-    if (outcome.stop != UpgradeOutcome::Stop::None) {
-        if (events_ != nullptr) EmitRunDone(*events_, 0, 0, ExitCodeOf(outcome));
+    if (run.Confirm(selected, prompter_) != UpgradeOutcome::Stop::None) {
+        run.Finish(run.ExitCode());
         return;
     }
+    const BatchOptions batch = BatchFor(run, selected.size());
+    const bool sideBySide = batch.jobs != 1 && selected.size() > 1;
     GuiThreadPrompter prompter(prompter_);
-    ProgressWindow window(this);
+    ProgressWindow window(this, sideBySide ? selected.size() : 0);
+    if (sideBySide) {
+        std::vector<ProgressRow> rows;
+        for (const DeviceResult& device : run.Model().devices) rows.push_back(RowOf(device));
+        window.SetDevices(rows);
+    }
     {
         const TerminationCleanup::Upgrading upgrading(termination_);
         RunWithProgress(window, [&] {
-            ProgressRelay relay(window, [this] { return termination_ != nullptr && termination_->Requested(); });
-            std::optional<EventProgress> eventful;
-            if (events_ != nullptr) eventful.emplace(*events_, &relay);
-            UpgradeProgress* progress = &relay;
-            if (eventful) progress = &*eventful;
-            RunScripts(selected, *package_, protocol_, prompter, progress, outcome);
+            ProgressRelay relay(
+                window, [this] { return termination_ != nullptr && termination_->Requested(); },
+                sideBySide ? &run.Model() : nullptr);
+            run.Execute(batch, prompter, &relay);
         });
     }
     // A termination signal stopped the run: the program ends the usual way
     // out, with the events ended first.
     if (termination_ != nullptr && termination_->Requested()) {
-        if (events_ != nullptr) EmitRunDone(*events_, outcome.succeeded, outcome.failed, termination_->ExitCode());
+        run.Finish(termination_->ExitCode());
         done(DIALOG_CANCEL);
         return;
     }
-    ReportCompletion(outcome, prompter_);
-    if (events_ != nullptr) EmitRunDone(*events_, outcome.succeeded, outcome.failed, ExitCodeOf(outcome));
-    if (outcome.dialogResult == REFRESH_RESULT) done(REFRESH_RESULT);
+    run.Complete(prompter_);
+    run.Finish(run.ExitCode());
+    if (run.Outcome().dialogResult == REFRESH_RESULT) done(REFRESH_RESULT);
 }
 
 void DeviceListDialog::BuildSystemMenu() {
@@ -319,6 +365,8 @@ void DeviceListDialog::resizeEvent(QResizeEvent* event) {
     upgrade_->move(p.upgrade);
     done_->move(p.done);
     refresh_->move(p.refresh);
+    jobsLabel_->move(p.upgrade.x(), jobsLabel_->y());
+    jobs_->move(p.upgrade.x(), jobs_->y());
 }
 
 void DeviceListDialog::keyPressEvent(QKeyEvent* event) {

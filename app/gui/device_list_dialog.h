@@ -11,14 +11,19 @@
 #include "app/event_stream.h"
 #include "app/gui/control_placement.h"
 #include "app/prompter.h"
+#include "app/upgrade_run.h"
 #include "package/restrictions.h"
 
+class QLabel;
 class QMenu;
 class QPushButton;
+class QSpinBox;
 class QTreeWidget;
 
 namespace quorvane {
 
+class LinkStack;
+struct PackageCheck;
 class TerminationCleanup;
 
 class DeviceListDialog : public QDialog, public DeviceListScreen {
@@ -43,6 +48,17 @@ public:
     void OnUpgrade();
     // Where the upgrades' events go; none by default.
     void SetEvents(EventStream* events) { events_ = events; }
+    // The link stack whose events and per-device links the upgrades use.
+    void SetRunLinks(LinkStack& links);
+    // Where devices side by side get their links; none by default, when
+    // every device run beside others fails for want of one.
+    void SetLinkFactory(LinkFactory openLink) { openLink_ = std::move(openLink); }
+    // The open package's check, whose plan the upgrades run; none: each
+    // upgrade checks the package itself.
+    void SetPackageCheck(const PackageCheck* check) { check_ = check; }
+    // How many devices are upgraded at once (0: all selected); 1 by default.
+    void SetJobs(std::size_t jobs);
+    std::size_t Jobs() const;
     // What a termination signal asks of an upgrade under way; none by default.
     void SetTermination(TerminationCleanup* termination) { termination_ = termination; }
     // Ids 16 to 31 open the About box.
@@ -57,6 +73,7 @@ public:
 
     QTreeWidget* List() const { return list_; }
     QPushButton* Button(int id) const;
+    QSpinBox* JobsControl() const { return jobs_; }
     QMenu* SystemMenu() const { return systemMenu_; }
     const MeasuredLayout& Measured() const { return measured_; }
 
@@ -72,6 +89,9 @@ private:
     void BuildSystemMenu();
     void PlaceFromTemplate();
     std::vector<DeviceRecord*> SelectedDevices() const;
+    // Side by side: the batch the control asks for, told down to one at a
+    // time when the script reads back into one file for every device.
+    BatchOptions BatchFor(const UpgradeRun& run, std::size_t devices);
     // The device of a row's parameter; null when there is none.
     const AdmittedDevice* DeviceAt(int parameter) const;
 
@@ -81,6 +101,8 @@ private:
     UpgradePackage* package_ = nullptr;
     std::vector<AdmittedDevice>* devices_ = nullptr;
     EventStream* events_ = nullptr;
+    LinkFactory openLink_;
+    const PackageCheck* check_ = nullptr;
     TerminationCleanup* termination_ = nullptr;
 
     QPushButton* done_;
@@ -88,6 +110,8 @@ private:
     QPushButton* upgrade_;
     QPushButton* selectOld_;
     QPushButton* refresh_;
+    QLabel* jobsLabel_;
+    QSpinBox* jobs_;
     QMenu* systemMenu_;
     MeasuredLayout measured_;
     bool measuredValid_ = false;

@@ -11,7 +11,6 @@
 #include "app/gui/upgrade_app.h"
 #include "app/exit_codes.h"
 #include "app/output_paths.h"
-#include "protocol/trace_sink.h"
 #include "res/version_line.h"
 
 int main(int argc, char** argv) {
@@ -43,44 +42,20 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quorvane-upgrade: %s\n", packageOutput.c_str());
         return 2;
     }
-    // Opened before anything is sent, so a capture that cannot be written
+    // Opened before anything is sent, so an output that cannot be written
     // stops the program like any other bad option.
-    quorvane::PcapWriter capture;
-    std::string captureError;
-    if (options.capture && !capture.Open(*options.capture, captureError)) {
-        std::fprintf(stderr, "quorvane-upgrade: %s\n", captureError.c_str());
-        return 2;
-    }
-    // The log file likewise.
-    quorvane::TraceSink trace(std::cerr, options.verbosity);
-    std::string logError;
-    if (options.logFile && !trace.OpenLog(*options.logFile, options.verbosity, logError)) {
-        std::fprintf(stderr, "quorvane-upgrade: %s\n", logError.c_str());
-        return 2;
-    }
-    // The events file likewise.
-    quorvane::EventStream events;
-    std::string eventsError;
-    if (!options.events.empty() && !events.Open(options.events, eventsError)) {
-        std::fprintf(stderr, "quorvane-upgrade: %s\n", eventsError.c_str());
+    quorvane::UpgradeApp app(options, &termination);
+    std::string outputError;
+    if (!app.OpenOutputs(outputError)) {
+        std::fprintf(stderr, "quorvane-upgrade: %s\n", outputError.c_str());
         return 2;
     }
     // What the program wrote besides its windows, closed at the end; false
     // when any of it could not be written to the end (said on stderr).
     const auto closeOutputs = [&] {
         bool whole = true;
-        captureError.clear();
-        logError.clear();
-        if (!capture.Close(captureError)) {
-            std::fprintf(stderr, "quorvane-upgrade: %s\n", captureError.c_str());
-            whole = false;
-        }
-        if (!trace.CloseLog(logError)) {
-            std::fprintf(stderr, "quorvane-upgrade: %s\n", logError.c_str());
-            whole = false;
-        }
-        if (const std::string failure = events.Failure(); !failure.empty()) {
-            std::fprintf(stderr, "quorvane-upgrade: %s\n", failure.c_str());
+        for (const std::string& lost : app.CloseOutputs()) {
+            std::fprintf(stderr, "quorvane-upgrade: %s\n", lost.c_str());
             whole = false;
         }
         // --events - writes there.
@@ -91,8 +66,6 @@ int main(int argc, char** argv) {
         return whole;
     };
     termination.SetFinalWrites([&] { closeOutputs(); });
-    quorvane::UpgradeApp app(options, &termination, capture.IsOpen() ? &capture : nullptr, &trace,
-                             events.IsOpen() ? &events : nullptr);
     app.InitInstance();
     const bool whole = closeOutputs();
     const int code = termination.Requested() ? termination.ExitCode() : 0;

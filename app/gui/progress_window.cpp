@@ -6,10 +6,12 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QThread>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 #include <memory>
 
 #include "app/gui/app_icon.h"
+#include "app/column_text.h"
 #include "app/gui/gui_text.h"
 #include "res/string_format.h"
 #include "res/string_ids.h"
@@ -27,9 +29,49 @@ QLabel* AddLine(QVBoxLayout* layout, QWidget* parent, const char* name) {
 
 constexpr int BAR_STEPS = 1000;
 
+// The columns of the rows side by side.
+enum RowColumn { COLUMN_MAC, COLUMN_NAME, COLUMN_LINE, COLUMN_BAR, COLUMN_BYTES, COLUMN_RATE, COLUMN_LEFT, COLUMN_RESENDS };
+
+QString MacOf(const DeviceRecord& record) {
+    const MacAddress& m = record.mac;
+    return QString::fromStdString(FormatStringId(IDS_MAC_TEXT, {m[0], m[1], m[2], m[3], m[4], m[5]}));
+}
+
+QString LineText(const DeviceResult& device) {
+    if (device.Finished() || device.state == DeviceState::Waiting) {
+        QString word = QString::fromLatin1(StateWord(device.state));
+        if (!device.error.empty()) word += QStringLiteral(": ") + ExternalText(device.error);
+        return word;
+    }
+    if (device.lineNumber == 0) return {};
+    return QStringLiteral("%1: %2").arg(device.lineNumber).arg(ExternalText(device.line));
+}
+
 }  // namespace
 
-ProgressWindow::ProgressWindow(QWidget* parent) : QDialog(parent) {
+ProgressRow RowOf(const DeviceResult& device) {
+    ProgressRow row;
+    row.state = device.state;
+    row.mac = MacOf(*device.record);
+    std::string name;
+    AdmittedDevice admitted = WithSummary(*device.record);
+    DeviceCellText(&admitted, name, KEY_NAME);
+    row.name = ExternalText(name);
+    row.line = LineText(device);
+    if (device.total > 0 || !device.fileName.empty()) {
+        row.bytes = QStringLiteral("%1 of %2").arg(device.done).arg(device.total);
+        row.permille = device.total == 0 ? BAR_STEPS : static_cast<int>(device.done * BAR_STEPS / device.total);
+    }
+    if (device.state == DeviceState::Upgraded) row.permille = BAR_STEPS;
+    if (device.pace.known && device.state == DeviceState::Running) {
+        row.rate = QString::number(device.pace.bytesPerSecond / 1024.0, 'f', 1) + QStringLiteral(" KiB/s");
+        row.left = QString::fromStdString(MinutesAndSeconds(device.pace.left));
+    }
+    row.resends = QString::number(device.Finished() ? device.counters.exchanges.resends : device.live.resends);
+    return row;
+}
+
+ProgressWindow::ProgressWindow(QWidget* parent, std::size_t sideBySide) : QDialog(parent) {
     setObjectName(QStringLiteral("progress_window"));
     setWindowTitle(QApplication::applicationName());
     setWindowIcon(AppIcon());
@@ -48,6 +90,72 @@ ProgressWindow::ProgressWindow(QWidget* parent) : QDialog(parent) {
     layout->addWidget(bar_);
     device_->setText(tr("Preparing the upgrade..."));
     setMinimumWidth(fontMetrics().averageCharWidth() * 56);
+    if (sideBySide > 1) SetUpRows();
+}
+
+void ProgressWindow::SetUpRows() {
+    // One bar per row: the single-device lines would say nothing of the others.
+    for (QWidget* single : std::initializer_list<QWidget*>{line_, transfer_, pace_, resends_, bar_}) single->hide();
+    rows_ = new QTreeWidget(this);
+    rows_->setObjectName(QStringLiteral("device_rows"));
+    rows_->setRootIsDecorated(false);
+    rows_->setUniformRowHeights(true);
+    rows_->setSelectionMode(QAbstractItemView::NoSelection);
+    rows_->setFocusPolicy(Qt::NoFocus);
+    rows_->setHeaderLabels({tr("MAC"), tr("Name"), tr("Line"), tr("Progress"), tr("Bytes"), tr("Rate"),
+                            tr("Left"), tr("Resends")});
+    layout()->addWidget(rows_);
+    setMinimumWidth(fontMetrics().averageCharWidth() * 110);
+    setMinimumHeight(fontMetrics().height() * 16);
+}
+
+void ProgressWindow::SetDevices(const std::vector<ProgressRow>& rows) {
+    if (rows_ == nullptr) return;
+    rows_->clear();
+    states_.assign(rows.size(), DeviceState::Waiting);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        auto* item = new QTreeWidgetItem(rows_);
+        auto* bar = new QProgressBar(rows_);
+        bar->setRange(0, BAR_STEPS);
+        bar->setObjectName(QStringLiteral("row_bar"));
+        rows_->setItemWidget(item, COLUMN_BAR, bar);
+        RowChanged(i, rows[i]);
+    }
+    for (int column = 0; column < rows_->columnCount(); ++column) rows_->resizeColumnToContents(column);
+    ShowTotal();
+}
+
+void ProgressWindow::RowChanged(std::size_t index, const ProgressRow& row) {
+    if (rows_ == nullptr || index >= states_.size()) return;
+    QTreeWidgetItem* item = rows_->topLevelItem(static_cast<int>(index));
+    item->setText(COLUMN_MAC, row.mac);
+    item->setText(COLUMN_NAME, row.name);
+    item->setText(COLUMN_LINE, row.line);
+    item->setText(COLUMN_BYTES, row.bytes);
+    item->setText(COLUMN_RATE, row.rate);
+    item->setText(COLUMN_LEFT, row.left);
+    item->setText(COLUMN_RESENDS, row.resends);
+    if (auto* bar = qobject_cast<QProgressBar*>(rows_->itemWidget(item, COLUMN_BAR))) bar->setValue(row.permille);
+    states_[index] = row.state;
+    if (row.state == DeviceState::Running) SetWaitCursor(true);
+    ShowTotal();
+}
+
+void ProgressWindow::ShowTotal() {
+    std::size_t running = 0;
+    std::size_t upgraded = 0;
+    std::size_t failed = 0;
+    for (DeviceState state : states_) {
+        running += state == DeviceState::Running;
+        upgraded += state == DeviceState::Upgraded;
+        failed += state == DeviceState::Failed || state == DeviceState::Interrupted;
+    }
+    device_->setText(tr("%1 of %2 devices done: %3 upgraded, %4 failed; %5 under way")
+                         .arg(upgraded + failed)
+                         .arg(states_.size())
+                         .arg(upgraded)
+                         .arg(failed)
+                         .arg(running));
 }
 
 ProgressWindow::~ProgressWindow() {
@@ -97,6 +205,9 @@ void ProgressWindow::ResendsCounted(uint64_t resends) {
 }
 
 void ProgressWindow::DeviceEnded(std::size_t) {
+    // Side by side, the cursor waits while any device is under way.
+    for (DeviceState state : states_)
+        if (state == DeviceState::Running) return;
     SetWaitCursor(false);
 }
 
@@ -108,7 +219,20 @@ void ProgressWindow::closeEvent(QCloseEvent* event) {
 
 void ProgressWindow::reject() {}
 
+bool ProgressRelay::PostRow(std::size_t index) {
+    if (model_ == nullptr || index >= model_->devices.size()) return false;
+    QMetaObject::invokeMethod(
+        &window_, [w = &window_, index, row = RowOf(model_->devices[index])] { w->RowChanged(index, row); },
+        Qt::QueuedConnection);
+    return true;
+}
+
+void ProgressRelay::OnDeviceLine(std::size_t index, int lineNumber, std::string_view line) {
+    if (!PostRow(index)) OnLine(lineNumber, line);
+}
+
 void ProgressRelay::OnDeviceStart(std::size_t index, std::size_t count, const DeviceRecord& record) {
+    if (PostRow(index)) return;
     const MacAddress& m = record.mac;
     const QString mac =
         QString::fromStdString(FormatStringId(IDS_MAC_TEXT, {m[0], m[1], m[2], m[3], m[4], m[5]}));
@@ -118,17 +242,20 @@ void ProgressRelay::OnDeviceStart(std::size_t index, std::size_t count, const De
 }
 
 void ProgressRelay::OnDeviceEnd(std::size_t index, bool) {
+    PostRow(index);
     QMetaObject::invokeMethod(
         &window_, [w = &window_, index] { w->DeviceEnded(index); }, Qt::QueuedConnection);
 }
 
 void ProgressRelay::OnDeviceCounters(std::size_t, const DeviceCounters& counters) {
+    if (model_ != nullptr) return;  // the row has them
     QMetaObject::invokeMethod(
         &window_, [w = &window_, resends = counters.exchanges.resends] { w->ResendsCounted(resends); },
         Qt::QueuedConnection);
 }
 
-void ProgressRelay::OnDeviceTransfer(std::size_t, const TransferStep& step) {
+void ProgressRelay::OnDeviceTransfer(std::size_t index, const TransferStep& step) {
+    if (PostRow(index)) return;
     const QString name = ExternalText(std::string(step.fileName));
     QMetaObject::invokeMethod(
         &window_,

@@ -1,26 +1,48 @@
 #pragma once
 // The modal window shown while upgrade scripts run: which device, the script
 // line, the bytes of the current transfer with its rate and time left, and
-// the requests sent again so far. It has no cancel: stopping in
+// the requests sent again so far; with devices side by side, a row per
+// device with those facts and a total line. It has no cancel: stopping in
 // the middle of a transfer would leave the device without firmware.
 
 #include <QDialog>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
+#include "app/run_model.h"
 #include "app/upgrade_command.h"
 
 class QLabel;
 class QProgressBar;
+class QTreeWidget;
 
 namespace quorvane {
+
+// One device's row side by side, as texts made on the worker's side from
+// the run's model.
+struct ProgressRow {
+    QString mac, name, line, bytes, rate, left, resends;
+    int permille = 0;  // of the current transfer
+    DeviceState state = DeviceState::Waiting;
+};
+
+// The row of one device of the model.
+ProgressRow RowOf(const DeviceResult& device);
 
 class ProgressWindow : public QDialog {
     Q_OBJECT
 public:
-    explicit ProgressWindow(QWidget* parent = nullptr);
+    // `sideBySide`: the number of devices run at once when more than one,
+    // which gives the window a row per device; 0 for one device at a time.
+    explicit ProgressWindow(QWidget* parent = nullptr, std::size_t sideBySide = 0);
     ~ProgressWindow() override;
+
+    // Side by side: the rows, in selection order, and the total line.
+    void SetDevices(const std::vector<ProgressRow>& rows);
+    void RowChanged(std::size_t index, const ProgressRow& row);
+    QTreeWidget* Rows() const { return rows_; }
 
     // Slots of the user-interface thread; ProgressRelay calls them from the
     // worker.
@@ -46,27 +68,40 @@ private:
     QLabel* pace_;
     QLabel* resends_;
     QProgressBar* bar_;
+    QTreeWidget* rows_ = nullptr;  // side by side only
+    std::vector<DeviceState> states_;
     bool waitCursor_ = false;
+
+    void SetUpRows();
+    void ShowTotal();
 };
 
 // Forwards the command's progress from the worker thread to the window, in
 // the order it happened.
 class ProgressRelay final : public UpgradeProgress {
 public:
-    // `stop`, when given, is asked (from the worker) whether the run must stop.
-    explicit ProgressRelay(ProgressWindow& window, std::function<bool()> stop = {})
-        : window_(window), stop_(std::move(stop)) {}
+    // `stop`, when given, is asked (from the worker) whether the run must
+    // stop. With `model` (devices side by side) every step of a device
+    // becomes its row.
+    explicit ProgressRelay(ProgressWindow& window, std::function<bool()> stop = {},
+                           const RunModel* model = nullptr)
+        : window_(window), stop_(std::move(stop)), model_(model) {}
     bool StopRequested() const override { return stop_ && stop_(); }
     void OnDeviceStart(std::size_t index, std::size_t count, const DeviceRecord& record) override;
     void OnDeviceEnd(std::size_t index, bool succeeded) override;
     void OnDeviceCounters(std::size_t index, const DeviceCounters& counters) override;
     void OnDeviceTransfer(std::size_t index, const TransferStep& step) override;
+    void OnDeviceLine(std::size_t index, int lineNumber, std::string_view line) override;
     void OnLine(int lineNumber, std::string_view line) override;
     void OnTransfer(std::string_view fileName, uint64_t done, uint64_t total) override;
 
 private:
+    // Side by side: the device's row afresh from the model; false without a model.
+    bool PostRow(std::size_t index);
+
     ProgressWindow& window_;
     std::function<bool()> stop_;
+    const RunModel* model_;
 };
 
 // Shows `window` application-modal, runs `work` on a worker thread and keeps

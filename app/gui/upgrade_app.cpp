@@ -9,8 +9,6 @@
 #include "app/gui/message_box_prompter.h"
 #include "app/gui/search_window.h"
 #include "app/gui/termination_cleanup.h"
-#include "protocol/recording_transport.h"
-#include "protocol/tracing_transport.h"
 #include "res/string_table.h"
 
 namespace quorvane {
@@ -38,44 +36,68 @@ RunOutputs OutputsOf(const AppOptions& options) {
             options.events == "-" ? "--events -" : ""};
 }
 
-bool RunSession(AppWindows windows, UpgradePackage& package, DeviceProtocol& protocol,
-                Restrictions& restrictions, EventStream* events, const RunOutputs& outputs) {
+bool RunProgram(AppWindows windows, UpgradePackage& package, DeviceProtocol& protocol,
+                Restrictions& restrictions, EventStream* events, const RunOutputs& outputs, PackageCheck* checked) {
     const std::optional<std::string> packageName =
-        RunPackageLoop(windows.chooser, package, windows.prompter, outputs);
+        RunPackageLoop(windows.chooser, package, windows.prompter, outputs, checked);
     if (!packageName) return false;
     RunDialogLoop(*packageName, package, protocol, restrictions, windows.screen, windows.search, events);
     return true;
 }
 
+LinkSettings LinkSettingsOf(const AppOptions& options) {
+    LinkSettings settings;
+    settings.endpoint = options.endpoint;
+    if (options.capture) settings.capture = *options.capture;
+    settings.verbosity = options.verbosity;
+    if (options.logFile) settings.logFile = *options.logFile;
+    settings.events = options.events;
+    settings.outerLayer = [](Transport& traced) { return std::make_unique<EventPumpingTransport>(traced); };
+    return settings;
+}
+
+UpgradeApp::UpgradeApp(AppOptions options, TerminationCleanup* termination)
+    : options_(std::move(options)), termination_(termination), links_(LinkSettingsOf(options_)) {}
+
+bool UpgradeApp::OpenOutputs(std::string& error) {
+    return links_.OpenFiles(error);
+}
+
+std::vector<std::string> UpgradeApp::CloseOutputs() {
+    if (outputsClosed_) return {};
+    outputsClosed_ = true;
+    std::vector<std::string> lost = links_.CloseCaptureAndLog();
+    if (std::string failure = links_.EventsFailure(); !failure.empty()) lost.push_back(std::move(failure));
+    return lost;
+}
+
 bool UpgradeApp::InitInstance() {
     MessageBoxPrompter prompter;
-    // The socket stays open as long as the application object lives, that
-    // is until the process ends.
-    endpoint_ = std::make_unique<UdpEndpoint>(options_.endpoint);
-    UdpEndpoint& endpoint = *endpoint_;
-    if (!StartEndpoint(endpoint, prompter)) return false;
+    std::string error;
+    if (!links_.Start(error)) {
+        prompter.Tell(IDS_SOCKETS_FAILED, error, BOX_OK);
+        return false;
+    }
 
     QSettings settings(TableText(IDS_COMPANY_KEY), QCoreApplication::applicationName());
     const QStringList recent = LoadRecentFiles(settings);
     (void)recent;  // loaded as the platform's applications do; never shown
 
-    RecordingTransport recorder(endpoint);
-    if (capture_ != nullptr) recorder.RecordInto(*capture_, endpoint);
-    TracingTransport tracer(recorder, trace_);
-    EventPumpingTransport link(tracer);
-    DeviceChain chain;
-    DeviceProtocol protocol(link, chain);
     Restrictions restrictions;
     UpgradePackage package;
+    PackageCheck check;
     const TerminationCleanup::Watched watched(termination_, package);
     FileChooser fileChooser;
     FirstChoiceChooser chooser(options_.package, fileChooser);
-    DeviceListDialog dialog(protocol, restrictions, prompter);
-    dialog.SetEvents(events_);
+    DeviceListDialog dialog(links_.Protocol(), restrictions, prompter);
+    dialog.SetRunLinks(links_);
+    dialog.SetPackageCheck(&check);
+    dialog.SetJobs(options_.jobs);
     dialog.SetTermination(termination_);
     SearchWindow search;
-    RunSession({prompter, chooser, dialog, &search}, package, protocol, restrictions, events_,
-               OutputsOf(options_));
+    EventStream* events = links_.Events().IsOpen() ? &links_.Events() : nullptr;
+    RunProgram({prompter, chooser, dialog, &search}, package, links_.Protocol(), restrictions, events,
+               OutputsOf(options_), &check);
     return false;
 }
 

@@ -5,12 +5,12 @@
 #include <QSettings>
 #include <QStringList>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "app/app_loops.h"
-#include "app/event_stream.h"
 #include "app/gui/command_line.h"
-#include "protocol/pcap_writer.h"
-#include "protocol/trace_sink.h"
+#include "app/link_stack.h"
 
 namespace quorvane {
 
@@ -31,41 +31,46 @@ void SetApplicationIdentity();
 // only read: the program never adds to it.
 QStringList LoadRecentFiles(QSettings& settings);
 
-// Asks for a package until one opens, then shows the device list after
-// every admission pass until Done; the package is closed at the end. False
-// when the user cancelled the prompt. `events`, when given, receives each
-// admission pass's events.
-bool RunSession(AppWindows windows, UpgradePackage& package, DeviceProtocol& protocol,
-                Restrictions& restrictions, EventStream* events = nullptr, const RunOutputs& outputs = {});
+// Asks for a package until one is ready for runs, then shows the device
+// list after every admission pass until Done; the package is closed at the
+// end. False when the user cancelled the prompt. `events`, when given,
+// receives each admission pass's events; `checked`, when given, the
+// package's check, before the list is first shown.
+bool RunProgram(AppWindows windows, UpgradePackage& package, DeviceProtocol& protocol,
+                Restrictions& restrictions, EventStream* events = nullptr, const RunOutputs& outputs = {},
+                PackageCheck* checked = nullptr);
 
 // The files the options ask the program to write, as the clash check sees them.
 RunOutputs OutputsOf(const AppOptions& options);
 
 class TerminationCleanup;
 
+// What the options ask of the link stack; its outer layer keeps the
+// windows painted during the waits of the user-interface thread.
+LinkSettings LinkSettingsOf(const AppOptions& options);
+
 class UpgradeApp {
 public:
-    // `termination`, when given, removes the open package's folder on SIGTERM;
-    // `capture`, when given, receives every datagram and `trace` the packet
-    // trace, and `events` the run's events; all must outlive the run.
-    explicit UpgradeApp(AppOptions options, TerminationCleanup* termination = nullptr,
-                        PcapWriter* capture = nullptr, TraceSink* trace = nullptr, EventStream* events = nullptr)
-        : options_(std::move(options)),
-          termination_(termination),
-          capture_(capture),
-          trace_(trace),
-          events_(events) {}
+    // `termination`, when given, removes the open package's folder on a
+    // signal and stops an upgrade under way.
+    explicit UpgradeApp(AppOptions options, TerminationCleanup* termination = nullptr);
+    // Opens the capture, log and events files the options ask for; false
+    // with `error` saying why. Nothing may be sent without them.
+    bool OpenOutputs(std::string& error);
     // Runs the whole program; always false, as there is nothing left to run
     // when it returns.
     bool InitInstance();
+    // Closes the files written besides the windows, once; why each that
+    // could not be written to the end is incomplete.
+    std::vector<std::string> CloseOutputs();
 
 private:
     AppOptions options_;
     TerminationCleanup* termination_;
-    PcapWriter* capture_;
-    TraceSink* trace_;
-    EventStream* events_;
-    std::unique_ptr<UdpEndpoint> endpoint_;
+    // The socket stays open as long as the application object lives, that
+    // is until the process ends.
+    LinkStack links_;
+    bool outputsClosed_ = false;
 };
 
 }  // namespace quorvane

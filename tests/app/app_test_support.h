@@ -120,8 +120,7 @@ inline void RunPlannedScripts(const std::vector<DeviceRecord*>& selected, Upgrad
 inline UpgradeOutcome RunWholeUpgrade(const std::vector<DeviceRecord*>& selected, UpgradePackage& package,
                                       const Restrictions& restrictions, DeviceProtocol& protocol,
                                       Prompter& prompter, UpgradeProgress* progress = nullptr) {
-    const PackageCheck check = CheckPackage(package, package.PackageFolder());
-    UpgradeRun run(protocol, nullptr, {}, package, check, restrictions);
+    UpgradeRun run(protocol, nullptr, {}, package, nullptr, restrictions);
     if (run.Confirm(selected, prompter) == UpgradeOutcome::Stop::None) {
         run.Execute({}, prompter, progress);
         run.Complete(prompter);

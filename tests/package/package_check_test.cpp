@@ -1,4 +1,5 @@
 #include "package/package_check.h"
+#include "package/script_interpreter.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -183,7 +184,7 @@ TEST_F(PackageCheckTest, ReadOutputMustBeARegularFileInAWritableFolder) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
 }
 
-TEST_F(PackageCheckTest, PlanAndLoadMembersPreparedOnce) {
+TEST_F(PackageCheckTest, PlanAndLoadMembersPreparedOnceByTheRun) {
     const auto check = Check(
         StandardMembers("SETPROGRAMMODE\nFOO\nLOAD fw.bin 0x10:0x20\nLOAD FW.BIN 1:2\nREAD r.bin 0:0 5\n",
                         KEYS, {{"fw.bin", Bytes("abcdefg"), false}}));
@@ -192,6 +193,8 @@ TEST_F(PackageCheckTest, PlanAndLoadMembersPreparedOnce) {
     EXPECT_EQ(check.plan[1].text, "LOAD fw.bin 0x10:0x20");
     EXPECT_EQ(check.plan[1].loadBytes, 7u);
     EXPECT_EQ(check.plan[3].readOutput, folder.File("R.BIN"));
+    EXPECT_TRUE(package.PreparedData("FW.BIN").empty()) << "the check extracts nothing";
+    EXPECT_EQ(PrepareLoadMembers(package, check.plan), "");
     const auto prepared = package.PreparedData("FW.BIN");
     ASSERT_FALSE(prepared.empty());
     EXPECT_EQ(test::ReadText(prepared), "abcdefg");

@@ -258,7 +258,7 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     if (!links.OpenFiles(error)) return FailBeforeWork(global.json, "upgradectl: " + error, EXIT_USAGE);
     if (!links.Start(error)) return FinishOutputs(FailBeforeWork(global.json, error, EXIT_ENDPOINT), nullptr, links);
     Restrictions restrictions;
-    UpgradeRun run(links, package, gate.check, restrictions);
+    UpgradeRun run(links, package, &gate.check, restrictions);
     std::vector<DeviceRecord*> selected;
     // Nothing was upgraded: the events still end with the run's result.
     const auto refuse = [&](const std::string& line) {

@@ -69,7 +69,7 @@ protected:
     SessionTest() : fleet({Device(1), Device(2)}) {}
     static SimulatedDevice Device(uint8_t last) { return TestDevice({0x00, 0x50, 0xC2, 0x33, 0x44, last}); }
     bool Run(DeviceListScreen& screen, SearchIndicator* search = nullptr) {
-        return RunSession({prompter, chooser, screen, search}, package, fleet.protocol, restrictions);
+        return RunProgram({prompter, chooser, screen, search}, package, fleet.protocol, restrictions);
     }
 
     test::TempFolder folder;

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 #include <QTreeWidget>
 #include <algorithm>
@@ -144,21 +145,27 @@ TEST_F(DeviceListDialogTest, ControlsFollowTheTemplate) {
     EXPECT_EQ(dialog.Button(2)->geometry(), units.Map(layout::DONE_RECT));
     EXPECT_EQ(dialog.Button(1004)->geometry(), units.Map(layout::REFRESH_RECT));
 
-    // Tab order: Done, list, Upgrade, Select Old, Refresh; Done has the focus.
+    // The devices-at-once control below Upgrade, one device by default.
+    EXPECT_EQ(dialog.JobsControl()->geometry(), units.Map({320, 60, 50, 14}));
+    EXPECT_EQ(dialog.JobsControl()->value(), 1);
+    EXPECT_EQ(dialog.JobsControl()->specialValueText(), "All");
+
+    // Tab order: Done, list, Upgrade, devices at once, Select Old, Refresh;
+    // Done has the focus.
     std::vector<QWidget*> chain{dialog.Button(2)};
     for (QWidget* w = chain.back()->nextInFocusChain(); w != chain.front(); w = w->nextInFocusChain())
-        if (w->parentWidget() == &dialog) chain.push_back(w);
+        if (w->parentWidget() == &dialog && w->focusPolicy() != Qt::NoFocus) chain.push_back(w);
     EXPECT_EQ(chain, (std::vector<QWidget*>{dialog.Button(2), dialog.List(), dialog.Button(1002),
-                                            dialog.Button(1003), dialog.Button(1004)}));
+                                            dialog.JobsControl(), dialog.Button(1003), dialog.Button(1004)}));
     EXPECT_EQ(QApplication::focusWidget(), dialog.Button(2));
     // Tab walks the same way and passes over the disabled Select Old.
     std::vector<QWidget*> tabbed;
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 5; ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         tabbed.push_back(QApplication::focusWidget());
     }
-    EXPECT_EQ(tabbed, (std::vector<QWidget*>{dialog.List(), dialog.Button(1002), dialog.Button(1004),
-                                             dialog.Button(2)}));
+    EXPECT_EQ(tabbed, (std::vector<QWidget*>{dialog.List(), dialog.Button(1002), dialog.JobsControl(),
+                                             dialog.Button(1004), dialog.Button(2)}));
     EXPECT_EQ(dialog.Button(2)->text(), "Done");
     EXPECT_EQ(dialog.Button(1002)->text(), "Upgrade");
     EXPECT_EQ(dialog.Button(1003)->text(), "Select Old");

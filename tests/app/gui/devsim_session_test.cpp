@@ -99,12 +99,12 @@ TEST(DevsimSession, ListUpgradeAllThenTheListAgainThenDone) {
     options.endpoint.port = port;
     options.endpoint.receiveWait = std::chrono::milliseconds(200);
     options.package = package;
-    PcapWriter capture;
+    options.capture = folder.Path() / "wire.pcap";
+    UpgradeApp app(options);
     std::string captureError;
-    ASSERT_TRUE(capture.Open(folder.Path() / "wire.pcap", captureError)) << captureError;
-    UpgradeApp app(options, nullptr, &capture);
+    ASSERT_TRUE(app.OpenOutputs(captureError)) << captureError;
     EXPECT_FALSE(app.InitInstance());
-    ASSERT_TRUE(capture.Close(captureError)) << captureError;
+    EXPECT_TRUE(app.CloseOutputs().empty());
 
     EXPECT_EQ(rows.size(), 2u);
     EXPECT_GT(rows.at(0), 0);
@@ -161,11 +161,12 @@ TEST(DevsimSession, EventsOfThePassesAndTheUpgrade) {
     options.endpoint.port = port;
     options.endpoint.receiveWait = std::chrono::milliseconds(200);
     options.package = package;
-    EventStream events;
+    options.events = (folder.Path() / "events.jsonl").string();
+    UpgradeApp app(options);
     std::string error;
-    ASSERT_TRUE(events.Open((folder.Path() / "events.jsonl").string(), error)) << error;
-    UpgradeApp app(options, nullptr, nullptr, nullptr, &events);
+    ASSERT_TRUE(app.OpenOutputs(error)) << error;
     EXPECT_FALSE(app.InitInstance());
+    EXPECT_TRUE(app.CloseOutputs().empty());
 
     std::istringstream lines(ReadFile(folder.Path() / "events.jsonl"));
     std::vector<std::string> order;

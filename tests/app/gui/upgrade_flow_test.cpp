@@ -7,6 +7,7 @@
 #include <QTreeWidget>
 #include <atomic>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 
 #include "app/gui/device_list_dialog.h"
@@ -35,10 +36,12 @@ public:
     }
     bool Ask(int id, const std::string& text, unsigned style) override {
         Note(id);
+        if (onPrompt) onPrompt();
         return script.Ask(id, text, style);
     }
 
     ScriptedPrompter script;
+    std::function<void()> onPrompt;  // called on the user-interface thread at every question
     std::vector<Scene> scenes;
 
 private:
@@ -317,6 +320,52 @@ TEST(ProgressWindow, ShowsRateTimeLeftAndResends) {
     relay.OnDeviceStart(2, 3, record);
     EXPECT_EQ(text("pace"), "");
     EXPECT_EQ(text("resends"), "");
+}
+
+// Side by side: a row per device while they run, no question until the
+// batch is done, then one box offering the failed device a retry, which
+// succeeds; the completion box last.
+TEST_F(UpgradeFlowTest, DevicesSideBySideShowARowEachAndAreRetriedTogether) {
+    std::map<MacAddress, std::unique_ptr<ScriptedNetwork>> networks;
+    for (const SimulatedDevice& device : fleet.devices)
+        networks[device.mac] = std::make_unique<ScriptedNetwork>(std::initializer_list<SimulatedDevice>{
+            TestDevice(device.mac, {}, device.mac == MacOf(0x0A) ? 1 : 0)});
+    std::mutex lock;
+    DeviceListDialog sideBySide(fleet.protocol, restrictions, prompter);
+    sideBySide.SetLinkFactory([&](const DeviceRecord& record, std::string&) -> std::unique_ptr<Transport> {
+        const std::lock_guard<std::mutex> guard(lock);
+        return std::make_unique<ForwardingTransport>(networks.at(record.mac)->link);
+    });
+    sideBySide.InitDialog("field.upk", package, devices);
+    sideBySide.SetJobs(3);
+    sideBySide.show();
+    for (int row = 0; row < 3; ++row) sideBySide.List()->topLevelItem(row)->setSelected(true);
+    // What the rows said when the retry question came.
+    std::vector<QString> rows;
+    prompter.script.answers = {true};
+    prompter.onPrompt = [&] {
+        auto* window = QApplication::activeModalWidget();
+        auto* table = window != nullptr ? window->findChild<QTreeWidget*>("device_rows") : nullptr;
+        if (table == nullptr || !rows.empty()) return;
+        for (int row = 0; row < table->topLevelItemCount(); ++row)
+            rows.push_back(table->topLevelItem(row)->text(0) + " " + table->topLevelItem(row)->text(2));
+    };
+    sideBySide.OnUpgrade();
+
+    EXPECT_EQ(prompter.script.prompts,
+              (std::vector<Prompt>{{true, 162,
+                                    "Upgrade failed on the device with MAC address 00:50:c2:10:20:0a.\n"
+                                    "Would you like to retry the upgrade on it now?",
+                                    BOX_YES_NO | ICON_STOP},
+                                   {false, 148,
+                                    "Upgrade complete. Please use the Manager to reconfigure any upgraded devices.",
+                                    BOX_OK | ICON_INFORMATION}}));
+    EXPECT_EQ(rows, (std::vector<QString>{"00:50:c2:10:20:0c upgraded", "00:50:c2:10:20:0a failed",
+                                          "00:50:c2:10:20:0b upgraded"}));
+    EXPECT_EQ(networks[MacOf(0x0A)]->ScriptRuns().size(), 2u);
+    EXPECT_EQ(networks[MacOf(0x0B)]->ScriptRuns().size(), 1u);
+    EXPECT_TRUE(fleet.link.sent.empty()) << "no device went over the list's own link";
+    EXPECT_EQ(sideBySide.result(), REFRESH_RESULT);
 }
 
 }  // namespace
