@@ -93,10 +93,10 @@ struct UpgradeOutcome {
     enum class Stop {
         None,             // the scripts ran
         NothingSelected,  // no device selected: nothing shown, nothing done
-        MacShared,        // message 170: a selected MAC answered as more than one device
-        MacRefused,       // message 153
-        FirmwareRefused,  // message 152 (product or revision)
-        WarningDeclined,  // No to message 149
+        MacShared,        // IDS_MAC_SHARED: a selected MAC answered as more than one device
+        MacRefused,       // IDS_MAC_REFUSED
+        FirmwareRefused,  // IDS_FIRMWARE_REFUSED (product or revision)
+        WarningDeclined,  // No to IDS_CONFIGURATION_WARNING
         Interrupted,      // the progress asked to stop while the scripts ran
     };
     Stop stop = Stop::None;

@@ -52,15 +52,15 @@ public:
 // A row orders itself by the text its device gives for the key of the
 // column being sorted, so the order never depends on where that column
 // stands on screen.
-class DeviceRow final : public QTreeWidgetItem {
+class DeviceListItem final : public QTreeWidgetItem {
 public:
-    DeviceRow(const DeviceListDialog& dialog, int parameter) : dialog_(dialog) {
+    DeviceListItem(const DeviceListDialog& dialog, int parameter) : dialog_(dialog) {
         setData(0, PARAMETER_ROLE, parameter);
     }
     int Parameter() const { return data(0, PARAMETER_ROLE).toInt(); }
     bool operator<(const QTreeWidgetItem& other) const override {
         const int key = dialog_.ColumnKey(treeWidget()->sortColumn());
-        return dialog_.CompareRows(Parameter(), static_cast<const DeviceRow&>(other).Parameter(), key) < 0;
+        return dialog_.CompareRows(Parameter(), static_cast<const DeviceListItem&>(other).Parameter(), key) < 0;
     }
 
 private:
@@ -225,7 +225,7 @@ void DeviceListDialog::FillList() {
     if (columns == 0 || devices_ == nullptr) return;
     QList<QTreeWidgetItem*> rows;
     for (std::size_t i = 0; i < devices_->size(); ++i) {
-        auto* row = new DeviceRow(*this, static_cast<int>(i));
+        auto* row = new DeviceListItem(*this, static_cast<int>(i));
         for (int column = 0; column < columns; ++column)
             row->setText(column, CellText(&(*devices_)[i], ColumnKey(column)));
         rows << row;
@@ -256,7 +256,7 @@ void DeviceListDialog::OnColumnClick(int column) {
 std::vector<DeviceRecord*> DeviceListDialog::SelectedDevices() const {
     std::vector<DeviceRecord*> selected;
     for (int i = 0; i < list_->topLevelItemCount(); ++i) {
-        auto* row = static_cast<DeviceRow*>(list_->topLevelItem(i));
+        auto* row = static_cast<DeviceListItem*>(list_->topLevelItem(i));
         const AdmittedDevice* device = DeviceAt(row->Parameter());
         if (row->isSelected() && device != nullptr) selected.push_back(device->record);
     }

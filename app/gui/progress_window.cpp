@@ -6,7 +6,10 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QThread>
+#include <QHeaderView>
+#include <QStyle>
 #include <QTreeWidget>
+#include <algorithm>
 #include <QVBoxLayout>
 #include <memory>
 
@@ -105,8 +108,8 @@ void ProgressWindow::SetUpRows() {
     rows_->setHeaderLabels({tr("MAC"), tr("Name"), tr("Line"), tr("Progress"), tr("Bytes"), tr("Rate"),
                             tr("Left"), tr("Resends")});
     layout()->addWidget(rows_);
-    setMinimumWidth(fontMetrics().averageCharWidth() * 110);
-    setMinimumHeight(fontMetrics().height() * 16);
+    // The window grows to what the rows need.
+    layout()->setSizeConstraint(QLayout::SetMinimumSize);
 }
 
 void ProgressWindow::SetDevices(const std::vector<ProgressRow>& rows) {
@@ -121,7 +124,28 @@ void ProgressWindow::SetDevices(const std::vector<ProgressRow>& rows) {
         rows_->setItemWidget(item, COLUMN_BAR, bar);
         RowChanged(i, rows[i]);
     }
-    for (int column = 0; column < rows_->columnCount(); ++column) rows_->resizeColumnToContents(column);
+    // Wide enough for what the columns will hold, not for their first texts.
+    const QFontMetrics metrics = rows_->fontMetrics();
+    const struct {
+        RowColumn column;
+        const char* widest;
+    } widths[] = {{COLUMN_MAC, "00:00:00:00:00:00 "}, {COLUMN_NAME, "Dock Printer 00 "},
+                  {COLUMN_LINE, "13: LOAD firmware.bin 0x0001:0x0000 "}, {COLUMN_BAR, "0000000000"},
+                  {COLUMN_BYTES, "262144 of 262144 "}, {COLUMN_RATE, "9999.9 KiB/s "},
+                  {COLUMN_LEFT, "00:00 "}, {COLUMN_RESENDS, "Resends "}};
+    const int padding = 3 * metrics.averageCharWidth();
+    int total = 2 * rows_->frameWidth() + rows_->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    for (const auto& width : widths) {
+        const int pixels = metrics.horizontalAdvance(QString::fromLatin1(width.widest)) + padding;
+        rows_->setColumnWidth(width.column, pixels);
+        total += pixels;
+    }
+    rows_->setMinimumWidth(total);
+    // Up to a dozen rows in view; more scroll.
+    const int shown = static_cast<int>(std::min<std::size_t>(rows.size(), 12));
+    const int rowHeight = std::max(rows_->sizeHintForRow(0), metrics.height() * 3 / 2) + 1;
+    rows_->setMinimumHeight(rows_->header()->sizeHint().height() + shown * rowHeight + 2 * rows_->frameWidth());
+    adjustSize();
     ShowTotal();
 }
 

@@ -61,9 +61,9 @@ public:
 // Every device is reached through a network of its own, kept across
 // batches, in which a stray reply of a device nobody asked arrives before
 // each real one, and each reply takes 2, 4, 6, ... ms of virtual time.
-class SessionNetworks {
+class DeviceNetworks {
 public:
-    explicit SessionNetworks(std::vector<SimulatedDevice> fleet) : fleet_(std::move(fleet)) {}
+    explicit DeviceNetworks(std::vector<SimulatedDevice> fleet) : fleet_(std::move(fleet)) {}
 
     LinkFactory Factory() {
         return [this](const DeviceRecord& record, std::string&) -> std::unique_ptr<Transport> {
@@ -104,11 +104,11 @@ protected:
         for (const auto& device : fleet) main_.Add(device);
         for (std::size_t i = 0; i < fleet.size(); ++i) records_.push_back(main_.RecordOf(i));
         for (const auto& record : records_) selected_.push_back(record.get());
-        sessions_ = std::make_unique<SessionNetworks>(fleet);
+        networks_ = std::make_unique<DeviceNetworks>(fleet);
         ASSERT_TRUE(package_.Open(testing::WriteTestPackage(scratch_.Path())));
     }
     UpgradeOutcome Run(FleetOptions options) {
-        options.openLink = sessions_->Factory();
+        options.openLink = networks_->Factory();
         UpgradeOutcome outcome;
         testing::RunPlannedScripts(selected_, package_, main_.protocol, prompter_, &progress_, outcome, options);
         return outcome;
@@ -119,7 +119,7 @@ protected:
     ScriptedNetwork main_;
     std::vector<std::unique_ptr<DeviceRecord>> records_;
     std::vector<DeviceRecord*> selected_;
-    std::unique_ptr<SessionNetworks> sessions_;
+    std::unique_ptr<DeviceNetworks> networks_;
     ScriptedPrompter prompter_;
     DeviceProgress progress_;
 };
@@ -130,9 +130,9 @@ TEST_F(DeviceRunsTest, EachDeviceGetsExactlyItsOwnRequestsOverItsOwnLink) {
     EXPECT_EQ(outcome.succeeded, 3u);
     EXPECT_EQ(outcome.failed, 0u);
     EXPECT_TRUE(main_.link.sent.empty()) << "the command's own link stays unused";
-    ASSERT_EQ(sessions_->opened, 3);
+    ASSERT_EQ(networks_->opened, 3);
     for (const MacAddress& mac : {MAC_A, MAC_B, MAC_C}) {
-        ScriptedNetwork* net = sessions_->networks[mac].get();
+        ScriptedNetwork* net = networks_->networks[mac].get();
         ASSERT_NE(net, nullptr);
         EXPECT_EQ(net->Trace(), (std::vector<std::string>{"PROGRAMMODE", "ERASE 3", "RESET"}));
         EXPECT_EQ(net->ScriptRuns(), std::vector<MacAddress>{mac});
@@ -201,17 +201,17 @@ TEST_F(DeviceRunsTest, FailedDevicesAreOfferedTogetherOnceTheBatchIsDone) {
         ScriptedNetwork main({TestDevice(MAC_A), TestDevice(MAC_B)});
         auto a = main.RecordOf(0);
         auto b = main.RecordOf(1);
-        SessionNetworks sessions({TestDevice(MAC_A), TestDevice(MAC_B, {}, c.failingRuns)});
+        DeviceNetworks deviceNets({TestDevice(MAC_A), TestDevice(MAC_B, {}, c.failingRuns)});
         ScriptedPrompter prompter;
         prompter.answers = c.answers;
         UpgradeOutcome outcome;
         testing::RunPlannedScripts({a.get(), b.get()}, package, main.protocol, prompter, nullptr, outcome,
-                   {.jobs = 2, .askAfterBatch = true, .openLink = sessions.Factory()});
+                   {.jobs = 2, .askAfterBatch = true, .openLink = deviceNets.Factory()});
         EXPECT_EQ(prompter.prompts, c.prompts);
         EXPECT_EQ(outcome.succeeded, c.succeeded);
         EXPECT_EQ(outcome.failed, 2 - c.succeeded);
-        EXPECT_EQ(sessions.networks[MAC_A]->ScriptRuns().size(), 1u) << "an upgraded device is left alone";
-        EXPECT_EQ(sessions.networks[MAC_B]->ScriptRuns().size(), c.runsOfB);
+        EXPECT_EQ(deviceNets.networks[MAC_A]->ScriptRuns().size(), 1u) << "an upgraded device is left alone";
+        EXPECT_EQ(deviceNets.networks[MAC_B]->ScriptRuns().size(), c.runsOfB);
     }
 }
 
@@ -248,8 +248,8 @@ TEST_F(DeviceRunsTest, LinksAreOpenedBeforeAnyDeviceStartsAndTooFewLowerTheJobs)
         std::vector<DeviceRecord*> selected;
         for (const auto& device : fleet) main.Add(device);
         for (std::size_t i = 0; i < fleet.size(); ++i) selected.push_back(records.emplace_back(main.RecordOf(i)).get());
-        SessionNetworks sessions(fleet);
-        LinkFactory real = sessions.Factory();
+        DeviceNetworks deviceNets(fleet);
+        LinkFactory real = deviceNets.Factory();
         DeviceProgress progress;
         ScriptedPrompter prompter;
         int opened = 0;
@@ -266,7 +266,7 @@ TEST_F(DeviceRunsTest, LinksAreOpenedBeforeAnyDeviceStartsAndTooFewLowerTheJobs)
         EXPECT_EQ(progress.lowered, c.lowered);
         EXPECT_EQ(outcome.succeeded, c.succeeded);
         EXPECT_EQ(prompter.prompts, c.prompts);
-        EXPECT_EQ(sessions.networks.empty(), c.succeeded == 0) << "a device without a link is sent nothing";
+        EXPECT_EQ(deviceNets.networks.empty(), c.succeeded == 0) << "a device without a link is sent nothing";
     }
 }
 

@@ -25,7 +25,7 @@ LinkSettings LinkSettingsOf(const GlobalOptions& global, const EndpointOptions& 
 // written to the end.
 std::vector<std::string> LostLines(const std::vector<std::string>& reasons);
 
-// Opens the package; on failure sets `error` to message 126 with the file
+// Opens the package; on failure sets `error` to IDS_INVALID_PACKAGE with the file
 // name, or to why this computer could not open it (the private folder).
 bool OpenPackage(const std::filesystem::path& path, UpgradePackage& package, std::string& error);
 

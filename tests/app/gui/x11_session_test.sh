@@ -4,7 +4,8 @@
 # at it; xdotool selects the first row, presses Upgrade, answers Yes to the
 # configuration question, waits for the completion message, presses OK and
 # then Done. Afterwards exactly one simulated device holds the image. Then a
-# second run is ended by SIGHUP while a device is being loaded. A
+# second run is ended by SIGHUP while a device is being loaded, and a third
+# upgrades eight devices side by side. A
 # screenshot of each step goes to SHOTS. Everything started here is stopped
 # here; every wait is bounded.
 #
@@ -156,6 +157,70 @@ tail -n 1 "$work/events.jsonl" | grep -q '"event":"run-done".*"exit_code":129' \
   || fail "the events do not end with run-done and 129: $(tail -n 2 "$work/events.jsonl")"
 [ -z "$(ls -A "$work/tmp")" ] || fail "the private folder was left behind: $(ls "$work/tmp")"
 ! grep -q '^rx RESET' "$work/slow.log" || fail "the script went on to RESET after the hangup"
+
+# Eight devices side by side (--jobs 8): a row each in the progress window,
+# and afterwards every device holds the image. The script without its READ,
+# which would make them go one at a time.
+grep -v '^READ' "$examples/program.cmd" >"$work/fleet.cmd"
+"$upgradectl" pack "$work/fleet.upk" --script "$work/fleet.cmd" \
+  --restrictions "$examples/restriction.ini" "$examples/firmware.bin" >"$work/pack.log" 2>&1 \
+  || { cat "$work/pack.log" >&2; fail "upgradectl pack of the fleet package failed"; }
+# Devices alike but for their MACs, so that the package admits them all.
+for i in $(seq 8); do
+  printf 'mac=02:00:00:00:00:%02x vendor=0x1407 device=0x70FC product=0x0101 version=4.0.2 date=1/1/15\n' "$i"
+done >"$work/fleet.profile"
+"$devsim" --listen 127.0.0.1:0 --port-file "$work/fleet.port" --profile "$work/fleet.profile" --block-delay-ms 1 \
+  --dump-dir "$work/fleet-dump" --log-file "$work/fleet.log" &
+fleet_sim=$!
+pids+=($fleet_sim)
+wait_for 100 test -s "$work/fleet.port" || fail "the fleet devsim did not report its port"
+QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR=$work "$program" --broadcast 127.0.0.1 --port "$(cat "$work/fleet.port")" \
+  --jobs 8 --events "$work/fleet.jsonl" "$work/fleet.upk" >"$work/program.log" 2>&1 &
+program_pid=$!
+pids+=($program_pid)
+fleet_list() { windows "Quorvane Firmware Upgrade: fleet.upk" | head -n 1; }
+wait_for 300 shown fleet_list || fail "the fleet's device list did not appear"
+list=$(fleet_list)
+sleep 0.5
+click_in_list_dialog "$list" 100 14
+press "$list" ctrl+a
+sleep 0.3
+shot fleet-selected
+click_in_list_dialog "$list" 345 32
+wait_for 100 shown small_window || fail "no configuration question for the fleet"
+press "$(small_window)" alt+y
+wait_for 300 grep -q '^rx LOAD_BLOCK' "$work/fleet.log" || fail "the fleet did not reach LOAD"
+shot fleet-side-by-side
+resets() { [ "$(grep -c '^rx .*RESET' "$work/fleet.log")" -ge 8 ]; }
+wait_for 600 resets || fail "the fleet did not reach RESET on every device"
+sleep 1
+wait_for 100 shown small_window || fail "no completion message for the fleet"
+shot fleet-completion
+press "$(small_window)" Return
+wait_for 50 hidden fleet_list || true
+wait_for 300 shown fleet_list || fail "the fleet's list did not come back"
+sleep 0.5
+click_in_list_dialog "$(fleet_list)" 345 137
+wait_for 100 ended "$program_pid" || fail "the program did not end after the fleet's Done"
+wait "$program_pid" || fail "the program ended with $? after the fleet"
+[ "$(grep -c '"event":"device-done".*"ok":true' "$work/fleet.jsonl")" -eq 8 ] \
+  || fail "not every device of the fleet was upgraded: $(grep device-done "$work/fleet.jsonl")"
+kill -TERM "$fleet_sim"
+wait "$fleet_sim" || true
+holding=0
+for dump in "$work"/fleet-dump/*.bin; do
+  [ -e "$dump" ] || continue
+  if cmp -s "$dump" "$examples/firmware.bin"; then holding=$((holding + 1)); fi
+done
+[ "$holding" -eq 8 ] || fail "$holding of the 8 devices hold the image"
+# The figure scripts/bench quotes: from the first device's start to the run's end.
+fleet_seconds=$(python3 -c '
+import json, sys
+events = [json.loads(line) for line in open(sys.argv[1])]
+start = min(e["t"] for e in events if e["event"] == "device-start")
+end = max(e["t"] for e in events if e["event"] == "run-done")
+print(f"{end - start:.2f}")' "$work/fleet.jsonl")
+echo "x11 session: 8 devices side by side in $fleet_seconds s"
 
 echo "x11 session: one device upgraded; screenshots in $shots"
 ls "$shots"
