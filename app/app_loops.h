@@ -14,11 +14,9 @@
 #include "package/upgrade_package.h"
 #include "protocol/device_protocol.h"
 #include "protocol/udp_endpoint.h"
+#include "res/dialog_codes.h"
 
 namespace quorvane {
-
-inline constexpr int DIALOG_OK = 1;      // Enter on the list
-inline constexpr int DIALOG_CANCEL = 2;  // Done, Escape, the close box
 
 // The file-open prompt; nothing for Cancel.
 class PackageChooser {

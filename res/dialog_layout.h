@@ -3,6 +3,8 @@
 // Geometry is in dialog units; the front end converts it with the metrics of
 // the dialog's font, so the dialogs keep their proportions at any font size.
 
+#include "res/dialog_codes.h"
+
 namespace quorvane::layout {
 
 struct DialogRect {
@@ -12,13 +14,13 @@ struct DialogRect {
     int height = 0;
 };
 
-// Control ids of template 102; they are also the dialog's result codes for
-// Done (2) and Refresh (1004).
-inline constexpr int ID_DONE = 2;
+// Control ids of template 102; Done and Refresh end the dialog with their
+// own id, so theirs are the dialog's result codes.
+inline constexpr int ID_DONE = DIALOG_CANCEL;
 inline constexpr int ID_DEVICE_LIST = 1000;
 inline constexpr int ID_UPGRADE = 1002;
 inline constexpr int ID_SELECT_OLD = 1003;
-inline constexpr int ID_REFRESH = 1004;
+inline constexpr int ID_REFRESH = DIALOG_REFRESH;
 
 inline constexpr int DEVICE_LIST_TEMPLATE = 102;
 inline constexpr int DEVICE_LIST_WIDTH = 375;
