@@ -54,7 +54,8 @@ inline constexpr DialogRect ABOUT_ICON_RECT{11, 17, 20, 20};
 inline constexpr DialogRect ABOUT_VERSION_RECT{40, 10, 119, 8};
 inline constexpr DialogRect ABOUT_SECOND_RECT{40, 25, 119, 8};
 inline constexpr DialogRect ABOUT_OK_RECT{178, 7, 50, 14};
-inline constexpr const char* ABOUT_VERSION_TEXT = "Upgrade Version 4.00.02";
+// Followed by the version (DisplayVersion in res/version_line.h).
+inline constexpr const char* ABOUT_VERSION_PREFIX = "Upgrade Version ";
 inline constexpr const char* ABOUT_SECOND_TEXT = "For Quorvane device servers";
 inline constexpr const char* ABOUT_OK_TEXT = "OK";
 
