@@ -44,11 +44,11 @@ bool AcceptMemberName(const std::string& name, std::set<std::string>& taken, std
     std::string upper = name;
     UpperAscii(upper);
     if (!IsSafeFileName(name) || name.size() > MAX_MEMBER_NAME) {
-        error = "upgradectl: '" + PrintableText(name) + "' cannot be a member name";
+        error = Said("'" + PrintableText(name) + "' cannot be a member name");
         return false;
     }
     if (!taken.insert(upper).second) {
-        error = "upgradectl: a member named '" + PrintableText(name) + "' is already in the package";
+        error = Said("a member named '" + PrintableText(name) + "' is already in the package");
         return false;
     }
     return true;
@@ -59,7 +59,7 @@ bool OutputIsAnInput(const std::string& output, const std::vector<std::string>& 
     for (const auto& input : inputs) {
         std::error_code ignored;
         if (fs::equivalent(output, input, ignored)) {
-            error = "upgradectl: " + PrintableText(output) + " is also an input file";
+            error = Said(PrintableText(output) + " is also an input file");
             return true;
         }
     }
@@ -75,14 +75,14 @@ bool AddSource(const std::string& path, MemberSource source, std::vector<MemberS
             sources.push_back(std::move(source));
             return true;
         case SourceProblem::CannotOpen:
-            error = "upgradectl: cannot read " + shown + ": " + std::strerror(errno);
+            error = Said("cannot read " + shown + ": " + std::strerror(errno));
             break;
         case SourceProblem::NotRegularFile:
-            error = "upgradectl: " + shown + " is not a regular file";
+            error = Said(shown + " is not a regular file");
             break;
         case SourceProblem::TooLarge:
-            error = "upgradectl: " + shown + " is too large for a package member (" +
-                    std::to_string(MEMBER_DATA_LIMIT >> 20) + " MiB or more)";
+            error = Said(shown + " is too large for a package member (" +
+                         std::to_string(MEMBER_DATA_LIMIT >> 20) + " MiB or more)");
             break;
     }
     return false;
@@ -108,15 +108,14 @@ bool WriteTemporary(ReplacementFile& file, const std::vector<MemberSource>& sour
     const bool created = file.Create();
     cleanup.Add(file.TemporaryPath());
     if (!created) {
-        error =
-            "upgradectl: cannot create a file beside " + PrintableText(output) + ": " + std::strerror(errno);
+        error = Said("cannot create a file beside " + PrintableText(output) + ": " + std::strerror(errno));
         return false;
     }
     errno = 0;
     if (StreamPackage(file.Descriptor(), sources) && file.Finish()) return true;
     // A source that ends early sets no error of its own: it shrank while read.
     const char* reason = errno != 0 ? std::strerror(errno) : "an input file changed while it was read";
-    error = "upgradectl: cannot write " + PrintableText(output) + ": " + reason;
+    error = Said("cannot write " + PrintableText(output) + ": " + reason);
     return false;
 }
 
@@ -140,11 +139,11 @@ bool PassesCheck(const ReplacementFile& file, const PackArgs& args, InterruptCle
     PrintFindings(std::cerr, check);
     const std::string shown = PrintableText(args.output);
     if (check.HasErrors()) {
-        error = "upgradectl: " + shown + " not written: the package has errors";
+        error = Said(shown + " not written: the package has errors");
         return false;
     }
     if (check.HasWarnings() && !args.force) {
-        error = "upgradectl: " + shown + " not written: the package has warnings (--force writes it)";
+        error = Said(shown + " not written: the package has warnings (--force writes it)");
         return false;
     }
     return true;
@@ -175,7 +174,7 @@ int RunPack(const GlobalOptions& global, const PackArgs& args) {
     std::vector<MemberSource> sources;
     // An empty name is no file at all: there would be nothing to write into.
     if (args.output.empty())
-        return FailBeforeWork(global.json, "upgradectl: the output file name is empty", EXIT_USAGE);
+        return FailBeforeWork(global.json, Said("the output file name is empty"), EXIT_USAGE);
     if (OutputIsAnInput(args.output, inputs, error) || !OpenSources(args, sources, error))
         return FailBeforeWork(global.json, error, EXIT_USAGE);
     InterruptCleanup cleanup;
@@ -185,8 +184,7 @@ int RunPack(const GlobalOptions& global, const PackArgs& args) {
         return FailBeforeWork(global.json, error, EXIT_USAGE);
     if (!file.Commit()) {
         const std::string reason = std::strerror(errno);
-        return FailBeforeWork(global.json,
-                              "upgradectl: cannot write " + PrintableText(args.output) + ": " + reason,
+        return FailBeforeWork(global.json, Said("cannot write " + PrintableText(args.output) + ": " + reason),
                               EXIT_USAGE);
     }
     std::cerr << "Wrote " << PrintableText(args.output) << " (" << sources.size() << " members)\n";

@@ -35,8 +35,8 @@ std::vector<std::string> UnsafeNames(const std::vector<MemberInfo>& members) {
     std::vector<std::string> lines;
     for (const auto& member : members)
         if (!IsSafeFileName(member.name))
-            lines.push_back("upgradectl: refusing member name '" + PrintableText(member.name) +
-                            "': not a plain file name");
+            lines.push_back(
+                Said("refusing member name '" + PrintableText(member.name) + "': not a plain file name"));
     return lines;
 }
 
@@ -46,14 +46,15 @@ bool ReportContainerFaults(const ContainerLayout& layout, const fs::path& packag
     std::error_code error;
     const auto fileSize = static_cast<int64_t>(fs::file_size(packagePath, error));
     if (layout.faultOffset >= 0 && fileSize - layout.faultOffset < 4) {
-        std::cerr << "upgradectl: the package ends at byte " << layout.faultOffset
+        std::cerr << MESSAGE_PREFIX << "the package ends at byte " << layout.faultOffset
                   << " without its end marker: members may be missing\n";
     } else if (layout.faultOffset >= 0) {
-        std::cerr << "upgradectl: the member at byte " << layout.faultOffset
+        std::cerr << MESSAGE_PREFIX << "the member at byte " << layout.faultOffset
                   << " is damaged: it and every member after it could not be read\n";
     }
     if (layout.membersAfterEnd)
-        std::cerr << "upgradectl: members follow the end marker: no reader sees them, and they were not "
+        std::cerr << MESSAGE_PREFIX
+                  << "members follow the end marker: no reader sees them, and they were not "
                      "extracted\n";
     return layout.faultOffset >= 0 || layout.membersAfterEnd;
 }
@@ -113,7 +114,7 @@ bool ExtractAll(UpgradePackage& package, const std::vector<MemberInfo>& members,
         std::string upper = member.name;
         UpperAscii(upper);
         if (!seen.insert(upper).second) {
-            std::cerr << "upgradectl: skipping '" << shown << "': shadowed by an earlier member\n";
+            std::cerr << MESSAGE_PREFIX << "skipping '" << shown << "': shadowed by an earlier member\n";
             report.skipped.push_back({{"name", member.name}, {"reason", "shadowed by an earlier member"}});
             continue;
         }
@@ -124,7 +125,7 @@ bool ExtractAll(UpgradePackage& package, const std::vector<MemberInfo>& members,
             report.written.push_back({{"name", member.name}, {"size", member.size}, {"path", path.string()}});
             continue;
         }
-        std::cerr << "upgradectl: lost '" << shown << "': " << lost << '\n';
+        std::cerr << MESSAGE_PREFIX << "lost '" << shown << "': " << lost << '\n';
         report.lost.push_back({{"name", member.name}, {"reason", lost}});
         complete = false;
     }
@@ -145,7 +146,8 @@ void PrintUnpackJson(const std::string& packagePath, const std::string& folder, 
 
 int RunUnpack(const GlobalOptions& global, const std::string& packagePath, const std::string& folder) {
     // An empty name is no folder at all; said before the package is even opened.
-    if (folder.empty()) return FailBeforeWork(global.json, "upgradectl: the output folder name is empty", EXIT_USAGE);
+    if (folder.empty())
+        return FailBeforeWork(global.json, Said("the output folder name is empty"), EXIT_USAGE);
     InterruptCleanup cleanup;
     UpgradePackage package;
     std::string error;
@@ -161,7 +163,7 @@ int RunUnpack(const GlobalOptions& global, const std::string& packagePath, const
     fs::create_directories(folder, created);
     if (created)
         return FailBeforeWork(global.json,
-                              "upgradectl: cannot create " + PrintableText(folder) + ": " + created.message(),
+                              Said("cannot create " + PrintableText(folder) + ": " + created.message()),
                               EXIT_USAGE);
     Extracted extracted;
     const bool complete = ExtractAll(package, layout.members, folder, global.json, cleanup, extracted);

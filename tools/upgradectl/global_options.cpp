@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "protocol/network_options.h"
+#include "tools/upgradectl/command_error.h"
 
 namespace quorvane::cli {
 
@@ -73,21 +74,20 @@ bool ToEndpointOptions(const GlobalOptions& options, EndpointOptions& out, std::
         case NetworkOptionFault::None:
             return true;
         case NetworkOptionFault::Interface:
-            error = "upgradectl: no IPv4 interface named '" + options.interfaceName +
-                    "' (see 'upgradectl interfaces')";
+            error =
+                Said("no IPv4 interface named '" + options.interfaceName + "' (see 'upgradectl interfaces')");
             return false;
         case NetworkOptionFault::Broadcast:
-            error = "upgradectl: --broadcast needs an IPv4 address, not '" + options.broadcast + "'";
+            error = Said("--broadcast needs an IPv4 address, not '" + options.broadcast + "'");
             return false;
         case NetworkOptionFault::Port:
-            error = "upgradectl: --port: " + RangeRefusal(std::to_string(options.port), PORT_OPTION_RANGE);
+            error = Said("--port: " + RangeRefusal(std::to_string(options.port), PORT_OPTION_RANGE));
             return false;
         case NetworkOptionFault::WaitMs:
-            error = "upgradectl: --wait-ms: " +
-                    RangeRefusal(std::to_string(options.waitMs), WAIT_MS_OPTION_RANGE);
+            error = Said("--wait-ms: " + RangeRefusal(std::to_string(options.waitMs), WAIT_MS_OPTION_RANGE));
             return false;
         case NetworkOptionFault::InterfaceWithBroadcast:  // only one of them is passed on
-            error = "upgradectl: --interface excludes --broadcast";
+            error = Said("--interface excludes --broadcast");
             return false;
     }
     return false;
