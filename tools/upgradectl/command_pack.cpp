@@ -11,14 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "app/exit_codes.h"
+#include "package/member_rules.h"
 #include "package/package_check.h"
 #include "package/package_writer.h"
-#include "package/text.h"
 #include "package/upgrade_package.h"
 #include "res/string_table.h"
 #include "tools/upgradectl/command_error.h"
 #include "tools/upgradectl/commands.h"
-#include "app/exit_codes.h"
 #include "tools/upgradectl/findings_output.h"
 #include "tools/upgradectl/interrupt_cleanup.h"
 #include "tools/upgradectl/json_output.h"
@@ -38,16 +38,14 @@ struct PackArgs {
     bool force = false;
 };
 
-// A member that a reader could never reach (a second one of the same name,
-// case ignored, is shadowed by the first) or never write back out is refused.
+// A member that a reader could never reach (one whose key another member
+// has is shadowed by it) or never write back out is refused.
 bool AcceptMemberName(const std::string& name, std::set<std::string>& taken, std::string& error) {
-    std::string upper = name;
-    UpperAscii(upper);
-    if (!IsSafeFileName(name) || name.size() > MAX_MEMBER_NAME) {
+    if (!IsAcceptedMemberName(name)) {
         error = Said("'" + PrintableText(name) + "' cannot be a member name");
         return false;
     }
-    if (!taken.insert(upper).second) {
+    if (!taken.insert(MemberKey(name)).second) {
         error = Said("a member named '" + PrintableText(name) + "' is already in the package");
         return false;
     }
@@ -90,14 +88,16 @@ bool AddSource(const std::string& path, MemberSource source, std::vector<MemberS
 
 // Every input is opened and measured before a byte is written.
 bool OpenSources(const PackArgs& args, std::vector<MemberSource>& sources, std::string& error) {
-    if (!AddSource(args.script, MemberSource(SCRIPT_MEMBER, false), sources, error) ||
-        !AddSource(args.restrictions, MemberSource(RESTRICTION_MEMBER, true), sources, error))
+    if (!AddSource(args.script, MemberSource(SCRIPT_MEMBER, IsScrambledMember(SCRIPT_MEMBER)), sources,
+                   error) ||
+        !AddSource(args.restrictions, MemberSource(RESTRICTION_MEMBER, IsScrambledMember(RESTRICTION_MEMBER)),
+                   sources, error))
         return false;
-    std::set<std::string> taken{SCRIPT_FILE, RESTRICTION_FILE};
+    std::set<std::string> taken{MemberKey(SCRIPT_MEMBER), MemberKey(RESTRICTION_MEMBER)};
     for (const auto& file : args.dataFiles) {
         const std::string name = fs::path(file).filename().string();
         if (!AcceptMemberName(name, taken, error) ||
-            !AddSource(file, MemberSource(name, false), sources, error))
+            !AddSource(file, MemberSource(name, IsScrambledMember(name)), sources, error))
             return false;
     }
     return true;

@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "package/text.h"
+#include "app/exit_codes.h"
+#include "package/member_rules.h"
 #include "package/package_writer.h"
 #include "package/upgrade_package.h"
 #include "tools/upgradectl/command_error.h"
 #include "tools/upgradectl/commands.h"
 #include "tools/upgradectl/device_session.h"
-#include "app/exit_codes.h"
 #include "tools/upgradectl/interrupt_cleanup.h"
 #include "tools/upgradectl/json_output.h"
 #include "tools/upgradectl/replacement_file.h"
@@ -34,7 +34,7 @@ namespace fs = std::filesystem;
 std::vector<std::string> UnsafeNames(const std::vector<MemberInfo>& members) {
     std::vector<std::string> lines;
     for (const auto& member : members)
-        if (!IsSafeFileName(member.name))
+        if (!IsAcceptedMemberName(member.name))
             lines.push_back(
                 Said("refusing member name '" + PrintableText(member.name) + "': not a plain file name"));
     return lines;
@@ -90,7 +90,7 @@ std::string WriteMember(UpgradePackage& package, const std::string& upperName, c
     // The rename would put the member where the package being read now lies.
     if (package.IsPackageFile(path)) return WriteLoss("it is the package itself");
     std::string data;
-    const ExtractStatus status = package.ReadMemberData(upperName, data, upperName == RESTRICTION_FILE);
+    const ExtractStatus status = package.ReadMemberData(upperName, data, IsScrambledMember(upperName));
     if (status != ExtractStatus::Done) return ReadLoss(status);
     const std::string failed = PlaceData(path, data, cleanup);
     return failed.empty() ? failed : WriteLoss(failed);
@@ -111,8 +111,7 @@ bool ExtractAll(UpgradePackage& package, const std::vector<MemberInfo>& members,
     std::set<std::string> seen;
     for (const auto& member : members) {
         const std::string shown = PrintableText(member.name);
-        std::string upper = member.name;
-        UpperAscii(upper);
+        const std::string upper = MemberKey(member.name);
         if (!seen.insert(upper).second) {
             std::cerr << MESSAGE_PREFIX << "skipping '" << shown << "': shadowed by an earlier member\n";
             report.skipped.push_back({{"name", member.name}, {"reason", "shadowed by an earlier member"}});
