@@ -15,11 +15,9 @@
 #include "package/upgrade_package.h"
 #include "protocol/device_protocol.h"
 #include "protocol/udp_endpoint.h"
+#include "res/dialog_codes.h"
 
 namespace quorvane {
-
-inline constexpr int DIALOG_OK = 1;      // Enter on the list
-inline constexpr int DIALOG_CANCEL = 2;  // Done, Escape, the close box
 
 // The file-open prompt; nothing for Cancel.
 class PackageChooser {
@@ -55,14 +53,14 @@ public:
     virtual int StartError() const { return 0; }
 };
 
-// Starts the endpoint; on failure closes it, shows message 103 with the
+// Starts the endpoint; on failure closes it, shows IDS_SOCKETS_FAILED with the
 // system's reason (EndpointFailureText) and returns false.
 bool StartEndpoint(UdpEndpoint& endpoint, Prompter& prompter);
 bool StartEndpoint(StartableEndpoint& endpoint, Prompter& prompter);
 
 // Asks for a package until one opens and passes the package check, or the
 // user cancels. A package that fails to open, or whose check finds errors,
-// gets message 126 (with the errors) and the prompt again; warnings are
+// gets IDS_INVALID_PACKAGE (with the errors) and the prompt again; warnings are
 // shown once. The working directory becomes the chosen file's folder.
 // Returns the package's file name (no folder), or nothing for Cancel.
 // `outputs` are the files the program writes besides READ: a package whose

@@ -1,5 +1,7 @@
 #include "app/transfer_pace.h"
 
+#include <cstdio>
+
 namespace quorvane {
 namespace {
 
@@ -24,6 +26,16 @@ TransferPace PaceMeter::Step(std::string_view fileName, uint64_t done, uint64_t 
         start_ = now;
     }
     return PaceOf(done, total, now - start_);
+}
+
+std::string KibPerSecond(double bytesPerSecond) {
+    char number[32];
+    std::snprintf(number, sizeof number, "%.1f", bytesPerSecond / 1024.0);
+    return number;
+}
+
+std::string RateText(double bytesPerSecond) {
+    return KibPerSecond(bytesPerSecond) + " KiB/s";
 }
 
 std::string MinutesAndSeconds(std::chrono::seconds time) {

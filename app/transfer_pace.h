@@ -32,6 +32,11 @@ private:
     std::chrono::microseconds start_{0};
 };
 
+// A rate in KiB per second with one decimal, the number alone: "80.0".
+std::string KibPerSecond(double bytesPerSecond);
+// The same with its unit: "80.0 KiB/s".
+std::string RateText(double bytesPerSecond);
+
 // "1:05" for 65 seconds, "61:40" past the hour: minutes and seconds.
 std::string MinutesAndSeconds(std::chrono::seconds time);
 

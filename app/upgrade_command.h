@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/prompter.h"
+#include "res/dialog_codes.h"
 #include "app/run_model.h"
 #include "app/transfer_pace.h"
 #include "package/package_check.h"
@@ -21,7 +22,7 @@
 
 namespace quorvane {
 
-inline constexpr int REFRESH_RESULT = 1004;
+inline constexpr int REFRESH_RESULT = DIALOG_REFRESH;
 
 // One step of a device's transfer: how far it is, how fast it goes, and
 // what the device's exchanges cost so far (every run of it, the one under

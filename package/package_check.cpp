@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "package/line_reader.h"
+#include "package/member_rules.h"
 #include "package/restriction_check.h"
 #include "package/script_interpreter.h"
 #include "package/upgrade_package.h"

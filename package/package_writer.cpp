@@ -1,7 +1,5 @@
 #include "package/package_writer.h"
 
-#include "protocol/output_file.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,7 +10,9 @@
 #include <system_error>
 #include <utility>
 
+#include "package/member_rules.h"
 #include "package/upgrade_package.h"
+#include "protocol/output_file.h"
 
 namespace quorvane {
 
@@ -28,7 +28,7 @@ std::vector<uint8_t> Bytes(const std::string& text) {
 
 // A package the reader would refuse must never be written.
 bool WithinLimits(const PackageMember& member) {
-    return member.name.size() <= MAX_MEMBER_NAME && member.data.size() < MEMBER_DATA_LIMIT;
+    return FitsMemberName(member.name) && member.data.size() < MEMBER_DATA_LIMIT;
 }
 
 // A multiple of the extraction chunk, so that every chunk read from a source
@@ -111,8 +111,8 @@ bool WritePackage(const std::filesystem::path& path, const std::vector<PackageMe
 std::vector<PackageMember> StandardMembers(const std::string& script, const std::string& restrictions,
                                            std::vector<PackageMember> dataMembers) {
     std::vector<PackageMember> members;
-    members.push_back({SCRIPT_MEMBER, Bytes(script), false});
-    members.push_back({RESTRICTION_MEMBER, Bytes(restrictions), true});
+    members.push_back({SCRIPT_MEMBER, Bytes(script), IsScrambledMember(SCRIPT_MEMBER)});
+    members.push_back({RESTRICTION_MEMBER, Bytes(restrictions), IsScrambledMember(RESTRICTION_MEMBER)});
     for (PackageMember& member : dataMembers) members.push_back(std::move(member));
     return members;
 }
@@ -157,7 +157,7 @@ SourceProblem MemberSource::Open(const std::filesystem::path& path) {
 bool StreamPackage(int output, const std::vector<MemberSource>& members) {
     std::vector<uint8_t> chunk(COPY_CHUNK);
     for (const MemberSource& member : members) {
-        if (member.Descriptor() < 0 || member.Name().size() > MAX_MEMBER_NAME) return false;
+        if (member.Descriptor() < 0 || !FitsMemberName(member.Name())) return false;
         if (!WriteHeader(output, member) || !WriteData(output, member, chunk)) return false;
     }
     std::vector<uint8_t> end;

@@ -21,7 +21,8 @@ struct PackageMember {
 
 std::vector<uint8_t> EncodePackage(const std::vector<PackageMember>& members);
 bool WritePackage(const std::filesystem::path& path, const std::vector<PackageMember>& members);
-// The usual members: program.cmd, restriction.ini (scrambled), then the data files.
+// The usual members: program.cmd, restriction.ini (scrambled as IsScrambledMember
+// says), then the data files.
 std::vector<PackageMember> StandardMembers(const std::string& script, const std::string& restrictions,
                                            std::vector<PackageMember> dataMembers = {});
 

@@ -75,13 +75,6 @@ int64_t NextMemberOffset(const MemberEntry& entry) {
     return entry.dataOffset + entry.size + (entry.size % 2);
 }
 
-// Names compare as zero-terminated texts after upper-casing both sides.
-bool NamesMatch(std::string stored, const std::string& wanted) {
-    stored.resize(std::strlen(stored.c_str()));
-    UpperAscii(stored);
-    return stored == std::string_view(wanted.c_str());
-}
-
 // The member key repeated over one chunk, so that a chunk is combined with
 // it position for position, several bytes at a time.
 constexpr std::array<uint8_t, EXTRACT_CHUNK> CHUNK_KEY = [] {
@@ -184,14 +177,6 @@ void ScrambleMember(std::span<uint8_t> data) {
     }
 }
 
-bool IsSafeFileName(const std::string& name) {
-    if (name.empty() || name == "." || name == "..") return false;
-    return std::none_of(name.begin(), name.end(), [](char c) {
-        const auto byte = static_cast<unsigned char>(c);
-        return c == '/' || c == '\\' || byte < 0x20 || byte == 0x7F;
-    });
-}
-
 bool UpgradePackage::Open(const std::filesystem::path& path) {
     Close();
     openError_.clear();
@@ -207,8 +192,8 @@ bool UpgradePackage::Open(const std::filesystem::path& path) {
     std::error_code ignored;
     if (!workFolder_.empty()) std::filesystem::create_directory(workFolder_ / DATA_FOLDER, ignored);
     writeError_.clear();
-    const bool extracted = !workFolder_.empty() && ExtractTextMember(SCRIPT_FILE, false) &&
-                           ExtractTextMember(RESTRICTION_FILE, true);
+    const bool extracted =
+        !workFolder_.empty() && ExtractTextMember(SCRIPT_FILE) && ExtractTextMember(RESTRICTION_FILE);
     // The package may be fine: this computer could not take its members.
     if (!extracted && !workFolder_.empty() && !writeError_.empty())
         openError_ = "cannot write into the private folder " + workFolder_.string() + ": " + writeError_;
@@ -220,13 +205,15 @@ bool UpgradePackage::OpenInMemory(std::vector<uint8_t> container) {
     Close();
     bytes_.assign(container.begin(), container.end());
     inMemory_ = true;
-    const bool extracted = ExtractTextMember(SCRIPT_FILE, false) && ExtractTextMember(RESTRICTION_FILE, true);
+    const bool extracted = ExtractTextMember(SCRIPT_FILE) && ExtractTextMember(RESTRICTION_FILE);
     if (!extracted) Close();
     return extracted;
 }
 
-// The two text members go where every later reader of them looks (see ReadWorkText).
-bool UpgradePackage::ExtractTextMember(const std::string& upperName, bool unscramble) {
+// The two text members go where every later reader of them looks (see
+// ReadWorkText), as they were before they were stored.
+bool UpgradePackage::ExtractTextMember(const std::string& upperName) {
+    const bool unscramble = IsScrambledMember(upperName);
     if (inMemory_) return ReadMemberData(upperName, texts_[upperName], unscramble) == ExtractStatus::Done;
     return ExtractMember(upperName, WorkFile(upperName), unscramble) == ExtractStatus::Done;
 }
@@ -263,7 +250,7 @@ MemberLookup UpgradePackage::Find(const std::string& upperName, MemberInfo& out)
                 result = MemberLookup::Hidden;
                 return;
             }
-            if (NamesMatch(entry.name, upperName)) break;
+            if (MemberMatches(entry.name, upperName)) break;
             offset = NextMemberOffset(entry);
         }
         out = {entry.name, entry.size, offset};

@@ -7,32 +7,26 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <istream>
 #include <map>
 #include <span>
 #include <string>
 #include <vector>
 
-#include "line_reader.h"
+#include "package/line_reader.h"
+#include "package/member_rules.h"
 
 namespace quorvane {
 
 inline constexpr uint32_t END_MARKER = 0xFFFFFFFF;
 inline constexpr std::array<uint8_t, 3> MEMBER_KEY{'K', 'W', 'X'};
 inline constexpr std::size_t EXTRACT_CHUNK = 256;
-inline constexpr std::size_t MAX_MEMBER_NAME = 255;
 inline constexpr uint32_t MEMBER_DATA_LIMIT = 1u << 24;  // data lengths must stay below this
 // Combines every byte with the member key, the key phase restarting at every
 // 256-byte chunk. Applying it twice gives the original bytes.
 void ScrambleMember(std::span<uint8_t> data);
-
-inline constexpr const char* SCRIPT_MEMBER = "program.cmd";
-inline constexpr const char* RESTRICTION_MEMBER = "restriction.ini";
-// The two text members as extracted, upper-cased (see WorkFile).
-inline constexpr const char* SCRIPT_FILE = "PROGRAM.CMD";
-inline constexpr const char* RESTRICTION_FILE = "RESTRICTION.INI";
 
 struct MemberInfo {
     std::string name;  // as stored
@@ -131,7 +125,7 @@ public:
 private:
     // Finds a member whose data can be read: Done, or why it cannot.
     ExtractStatus FindData(const std::string& upperName, MemberInfo& member);
-    bool ExtractTextMember(const std::string& upperName, bool unscramble);
+    bool ExtractTextMember(const std::string& upperName);
     // Lends `use` a stream over the container: the open file, or a stream of
     // its own over the bytes in memory, so reads of those never share a position.
     void WithContainer(const std::function<void(std::istream&)>& use);
@@ -148,9 +142,5 @@ private:
     std::string openError_;
     std::string writeError_;  // the system's reason for the last failed extraction
 };
-
-// False for names that could leave their folder: empty, "." or "..", or
-// holding '/', '\\' or a control byte.
-bool IsSafeFileName(const std::string& name);
 
 }  // namespace quorvane

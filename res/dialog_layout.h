@@ -3,6 +3,8 @@
 // Geometry is in dialog units; the front end converts it with the metrics of
 // the dialog's font, so the dialogs keep their proportions at any font size.
 
+#include "res/dialog_codes.h"
+
 namespace quorvane::layout {
 
 struct DialogRect {
@@ -12,13 +14,13 @@ struct DialogRect {
     int height = 0;
 };
 
-// Control ids of template 102; they are also the dialog's result codes for
-// Done (2) and Refresh (1004).
-inline constexpr int ID_DONE = 2;
+// Control ids of template 102; Done and Refresh end the dialog with their
+// own id, so theirs are the dialog's result codes.
+inline constexpr int ID_DONE = DIALOG_CANCEL;
 inline constexpr int ID_DEVICE_LIST = 1000;
 inline constexpr int ID_UPGRADE = 1002;
 inline constexpr int ID_SELECT_OLD = 1003;
-inline constexpr int ID_REFRESH = 1004;
+inline constexpr int ID_REFRESH = DIALOG_REFRESH;
 
 inline constexpr int DEVICE_LIST_TEMPLATE = 102;
 inline constexpr int DEVICE_LIST_WIDTH = 375;
@@ -61,7 +63,8 @@ inline constexpr DialogRect ABOUT_ICON_RECT{11, 17, 20, 20};
 inline constexpr DialogRect ABOUT_VERSION_RECT{40, 10, 119, 8};
 inline constexpr DialogRect ABOUT_SECOND_RECT{40, 25, 119, 8};
 inline constexpr DialogRect ABOUT_OK_RECT{178, 7, 50, 14};
-inline constexpr const char* ABOUT_VERSION_TEXT = "Upgrade Version 4.00.02";
+// Followed by the version (DisplayVersion in res/version_line.h).
+inline constexpr const char* ABOUT_VERSION_PREFIX = "Upgrade Version ";
 inline constexpr const char* ABOUT_SECOND_TEXT = "For Quorvane device servers";
 inline constexpr const char* ABOUT_OK_TEXT = "OK";
 

@@ -2,16 +2,18 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <string>
 
 #include "app/gui/app_icon.h"
 #include "app/gui/dialog_units.h"
 #include "res/dialog_layout.h"
+#include "res/version_line.h"
 
 namespace quorvane {
 namespace {
 
-QLabel* PlainLabel(QWidget* parent, const char* text, const QRect& rect) {
-    auto* label = new QLabel(QString::fromLatin1(text), parent);
+QLabel* PlainLabel(QWidget* parent, const std::string& text, const QRect& rect) {
+    auto* label = new QLabel(QString::fromLatin1(text.c_str()), parent);
     label->setTextFormat(Qt::PlainText);
     label->setGeometry(rect);
     return label;
@@ -34,7 +36,7 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
     // The template gives the icon's corner; the picture keeps its own size.
     picture->setGeometry(QRect(units.Map(ABOUT_ICON_RECT).topLeft(), AppIconPixmap().size()));
 
-    PlainLabel(this, ABOUT_VERSION_TEXT, units.Map(ABOUT_VERSION_RECT))
+    PlainLabel(this, ABOUT_VERSION_PREFIX + DisplayVersion(), units.Map(ABOUT_VERSION_RECT))
         ->setObjectName(QStringLiteral("version"));
     PlainLabel(this, ABOUT_SECOND_TEXT, units.Map(ABOUT_SECOND_RECT))
         ->setObjectName(QStringLiteral("second_line"));

@@ -5,14 +5,57 @@
 #include <string>
 #include <string_view>
 
+#include "app/global_option_table.h"
+#include "protocol/ipv4_text.h"
 #include "protocol/network_options.h"
 
 namespace quorvane {
 namespace {
 
-std::optional<std::string> ValueIfSet(const QCommandLineParser& parser, const QCommandLineOption& option) {
-    if (!parser.isSet(option)) return std::nullopt;
-    return parser.value(option).toStdString();
+QString FromView(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QString LongName(GlobalOptionId id) {
+    return FromView(GlobalOptionOf(id).longName);
+}
+
+// What leaving the option out means; Qt's help text tells no default of its own.
+QString DefaultNote(GlobalOptionId id) {
+    const EndpointOptions defaults;
+    switch (id) {
+        case GlobalOptionId::Broadcast:
+            return QStringLiteral("; default %1")
+                .arg(QString::fromStdString(FormatIpv4(defaults.broadcastAddress)));
+        case GlobalOptionId::Port:
+            return QStringLiteral("; default %1").arg(defaults.port);
+        case GlobalOptionId::WaitMs:
+            return QStringLiteral("; default %1").arg(defaults.receiveWait.count());
+        default:
+            return {};
+    }
+}
+
+QCommandLineOption QtOption(const GlobalOption& entry) {
+    QStringList names;
+    if (!entry.shortName.empty()) names << FromView(entry.shortName);
+    names << FromView(entry.longName);
+    const QString help = FromView(entry.help) + DefaultNote(entry.id) + QStringLiteral(".");
+    return QCommandLineOption(names, help, FromView(entry.valueName));
+}
+
+std::optional<std::string> ValueIfSet(const QCommandLineParser& parser, GlobalOptionId id) {
+    const QString name = LongName(id);
+    if (!parser.isSet(name)) return std::nullopt;
+    return parser.value(name).toStdString();
+}
+
+// A flag may be given several times, also as one cluster (-vv).
+int TimesGiven(const QCommandLineParser& parser, const GlobalOption& entry) {
+    int times = 0;
+    for (const QString& name : parser.optionNames())
+        times += name == FromView(entry.shortName) || name == FromView(entry.longName) ? 1 : 0;
+    return times;
 }
 
 // The message for an option the shared parser refused.
@@ -47,44 +90,19 @@ bool AsksForVersion(int argc, const char* const* argv) {
 
 bool ParseCommandLine(const QStringList& arguments, AppOptions& options, QString& error) {
     QCommandLineParser parser;
-    const QCommandLineOption broadcast(
-        QStringLiteral("broadcast"),
-        QStringLiteral("Send device datagrams to ADDR instead of 255.255.255.255."), QStringLiteral("ADDR"));
-    const QCommandLineOption interface(
-        QStringLiteral("interface"),
-        QStringLiteral("Send device datagrams to the broadcast address of the IPv4 interface NAME, from its "
-                       "own address."),
-        QStringLiteral("NAME"));
-    const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("Device port (default 4101)."),
-                                  QStringLiteral("N"));
-    const QCommandLineOption wait(QStringLiteral("wait-ms"),
-                                  QStringLiteral("Receive wait in milliseconds (default 1000)."),
-                                  QStringLiteral("N"));
-    const QCommandLineOption capture(QStringLiteral("capture"),
-                                     QStringLiteral("Write every datagram sent and received to FILE (pcap)."),
-                                     QStringLiteral("FILE"));
-    const QCommandLineOption verbose(
-        QStringList{QStringLiteral("v"), QStringLiteral("verbose")},
-        QStringLiteral(
-            "Show each request and reply on stderr; twice (-vv) with their bytes in hexadecimal."));
-    const QCommandLineOption logFile(
-        QStringLiteral("log-file"),
-        QStringLiteral("Append the same trace, each entry with its UTC time, to FILE (at least as -v)."),
-        QStringLiteral("FILE"));
-    const QCommandLineOption events(
-        QStringLiteral("events"),
-        QStringLiteral("Write the upgrades' events to FILE as JSON Lines ('-': stdout)."),
-        QStringLiteral("FILE"));
+    // As upgradectl upgrade's own --jobs.
     const QCommandLineOption jobs(
         QStringLiteral("jobs"),
         QStringLiteral("How many devices are upgraded at once, each over a socket of its own (0: all "
                        "selected devices; default 1)."),
         QStringLiteral("N"));
     const QCommandLineOption help = parser.addHelpOption();
+    for (const GlobalOption& entry : GlobalOptionTable())
+        if ((entry.programs & IN_DESKTOP) != 0) parser.addOption(QtOption(entry));
     // Answered by main() before Qt starts; listed here for the help text.
     const QCommandLineOption version(QStringLiteral("version"),
                                      QStringLiteral("Print the program name and version."));
-    parser.addOptions({broadcast, interface, port, wait, capture, verbose, logFile, events, jobs, version});
+    parser.addOptions({jobs, version});
     parser.addPositionalArgument(QStringLiteral("package"), QStringLiteral("Upgrade package to open."),
                                  QStringLiteral("[package]"));
     if (!parser.parse(arguments)) {
@@ -97,20 +115,19 @@ bool ParseCommandLine(const QStringList& arguments, AppOptions& options, QString
         options = parsed;
         return true;
     }
-    const NetworkOptionTexts network{ValueIfSet(parser, broadcast), ValueIfSet(parser, interface),
-                                     ValueIfSet(parser, port), ValueIfSet(parser, wait)};
+    const NetworkOptionTexts network{
+        ValueIfSet(parser, GlobalOptionId::Broadcast), ValueIfSet(parser, GlobalOptionId::Interface),
+        ValueIfSet(parser, GlobalOptionId::Port), ValueIfSet(parser, GlobalOptionId::WaitMs)};
     const NetworkOptionFault fault = ResolveNetworkOptions(network, parsed.endpoint);
     if (fault != NetworkOptionFault::None) {
-        error = NetworkOptionError(fault, parser.value(interface));
+        error = NetworkOptionError(fault, parser.value(LongName(GlobalOptionId::Interface)));
         return false;
     }
-    if (parser.isSet(capture)) parsed.capture = std::filesystem::path(parser.value(capture).toStdString());
-    // -v may be given several times, also as -vv.
-    for (const QString& name : parser.optionNames())
-        parsed.verbosity += name == QStringLiteral("v") || name == QStringLiteral("verbose") ? 1 : 0;
-    if (parser.isSet(logFile)) parsed.logFile = std::filesystem::path(parser.value(logFile).toStdString());
-    if (parser.isSet(events)) {
-        parsed.events = parser.value(events).toStdString();
+    if (const auto capture = ValueIfSet(parser, GlobalOptionId::Capture)) parsed.capture = *capture;
+    parsed.verbosity = TimesGiven(parser, GlobalOptionOf(GlobalOptionId::Verbose));
+    if (const auto logFile = ValueIfSet(parser, GlobalOptionId::LogFile)) parsed.logFile = *logFile;
+    if (const auto events = ValueIfSet(parser, GlobalOptionId::Events)) {
+        parsed.events = *events;
         if (parsed.events.empty()) {
             error = QStringLiteral("--events needs a file name, or - for stdout");
             return false;

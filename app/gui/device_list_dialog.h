@@ -32,9 +32,9 @@ public:
     DeviceListDialog(DeviceProtocol& protocol, const Restrictions& restrictions, Prompter& prompter,
                      QWidget* parent = nullptr);
 
-    // Sets the dialog up for these devices and shows it modally: 2 for
-    // Done, Escape or the close box, 1004 for Refresh or a completed
-    // upgrade, 1 for Enter on the list.
+    // Sets the dialog up for these devices and shows it modally:
+    // DIALOG_CANCEL for Done, Escape or the close box, DIALOG_REFRESH for
+    // Refresh or a completed upgrade, DIALOG_OK for Enter on the list.
     int Show(const std::string& packageName, UpgradePackage& package,
              std::vector<AdmittedDevice>& devices) override;
 
@@ -63,7 +63,7 @@ public:
     void SetTermination(TerminationCleanup* termination) { termination_ = termination; }
     // Ids 16 to 31 open the About box.
     void OnSysCommand(int id);
-    // Done, Escape and the close box: the cancel code 2.
+    // Done, Escape and the close box: DIALOG_CANCEL.
     void reject() override;
 
     // The sub-item key a column (by its logical index) shows.

@@ -13,6 +13,15 @@
 #include "app/output_paths.h"
 #include "res/version_line.h"
 
+namespace {
+
+// A line on stderr under the program's name.
+void Complain(const char* text) {
+    std::fprintf(stderr, "quorvane-upgrade: %s\n", text);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     // Before Qt starts any thread: SIGTERM, SIGINT and SIGHUP must reach only the
     // thread that waits for them.
@@ -27,7 +36,7 @@ int main(int argc, char** argv) {
     quorvane::AppOptions options;
     QString error;
     if (!quorvane::ParseCommandLine(QApplication::arguments(), options, error)) {
-        std::fprintf(stderr, "quorvane-upgrade: %s\n", qPrintable(error));
+        Complain(qPrintable(error));
         return 2;
     }
     if (!options.help.isEmpty()) {
@@ -39,7 +48,7 @@ int main(int argc, char** argv) {
     const std::string packageOutput = quorvane::OutputClash(
         quorvane::OutputsOf(options), options.package ? *options.package : std::filesystem::path());
     if (!packageOutput.empty()) {
-        std::fprintf(stderr, "quorvane-upgrade: %s\n", packageOutput.c_str());
+        Complain(packageOutput.c_str());
         return 2;
     }
     // Opened before anything is sent, so an output that cannot be written
@@ -47,7 +56,7 @@ int main(int argc, char** argv) {
     quorvane::UpgradeApp app(options, &termination);
     std::string outputError;
     if (!app.OpenOutputs(outputError)) {
-        std::fprintf(stderr, "quorvane-upgrade: %s\n", outputError.c_str());
+        Complain(outputError.c_str());
         return 2;
     }
     // What the program wrote besides its windows, closed at the end; false
@@ -55,12 +64,12 @@ int main(int argc, char** argv) {
     const auto closeOutputs = [&] {
         bool whole = true;
         for (const std::string& lost : app.CloseOutputs()) {
-            std::fprintf(stderr, "quorvane-upgrade: %s\n", lost.c_str());
+            Complain(lost.c_str());
             whole = false;
         }
         // --events - writes there.
         if (!std::cout.flush()) {
-            std::fprintf(stderr, "quorvane-upgrade: some output could not be written to stdout\n");
+            Complain("some output could not be written to stdout");
             whole = false;
         }
         return whole;

@@ -67,7 +67,7 @@ ProgressRow RowOf(const DeviceResult& device) {
     }
     if (device.state == DeviceState::Upgraded) row.permille = BAR_STEPS;
     if (device.pace.known && device.state == DeviceState::Running) {
-        row.rate = QString::number(device.pace.bytesPerSecond / 1024.0, 'f', 1) + QStringLiteral(" KiB/s");
+        row.rate = QString::fromStdString(RateText(device.pace.bytesPerSecond));
         row.left = QString::fromStdString(MinutesAndSeconds(device.pace.left));
     }
     row.resends = QString::number(device.Finished() ? device.counters.exchanges.resends : device.live.resends);
@@ -220,7 +220,7 @@ void ProgressWindow::PaceChanged(const TransferPace& pace) {
         pace_->clear();
         return;
     }
-    const std::string rate = QString::number(pace.bytesPerSecond / 1024.0, 'f', 1).toStdString();
+    const std::string rate = KibPerSecond(pace.bytesPerSecond);
     pace_->setText(ExternalText(FormatPlaceholders(IDS_PROGRESS_PACE, {rate, MinutesAndSeconds(pace.left)})));
 }
 

@@ -10,12 +10,13 @@
 #include "app/gui/search_window.h"
 #include "app/gui/termination_cleanup.h"
 #include "res/string_table.h"
+#include "res/version_line.h"
 
 namespace quorvane {
 
 void SetApplicationIdentity() {
     QCoreApplication::setApplicationName(QStringLiteral("Upgrade"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("4.00.02"));
+    QCoreApplication::setApplicationVersion(QString::fromStdString(DisplayVersion()));
     QCoreApplication::setOrganizationName(TableText(IDS_COMPANY_KEY));
 }
 

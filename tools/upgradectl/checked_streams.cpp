@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "app/exit_codes.h"
+#include "tools/upgradectl/command_error.h"
 
 namespace quorvane::cli {
 
@@ -43,7 +44,8 @@ int CheckedStandardStreams::Finish(int code) {
     std::cout.flush();
     std::cerr.flush();
     if (!out_.Failure().empty())
-        std::cerr << "upgradectl: some output could not be written to stdout: " << out_.Failure() << '\n'
+        std::cerr << MESSAGE_PREFIX << "some output could not be written to stdout: " << out_.Failure()
+                  << '\n'
                   << std::flush;
     const bool lost = !out_.Failure().empty() || !err_.Failure().empty();
     return lost ? WithLostOutput(code) : code;

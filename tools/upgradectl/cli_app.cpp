@@ -49,7 +49,7 @@ int RunCli(int argc, const char* const* argv, Transport* link) {
         }
         const bool json = AsksForJson(argc, argv);
         if (const auto message = UnknownCommand(app, argc, argv)) {
-            FailBeforeWork(json, "upgradectl: " + *message, EXIT_USAGE);
+            FailBeforeWork(json, Said(*message), EXIT_USAGE);
             std::cerr << "Run with --help for more information.\n";
         } else {
             app.exit(error);

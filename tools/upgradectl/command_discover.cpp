@@ -32,7 +32,7 @@ int RunDiscover(const GlobalOptions& global, const std::string& packagePath, int
     if (!OutputsSparePackage(global.capture, global.logFile, {}, packagePath, error))
         return FailBeforeWork(global.json, error, EXIT_USAGE);
     LinkStack links(LinkSettingsOf(global, endpointOptions, false));
-    if (!links.OpenFiles(error)) return FailBeforeWork(global.json, "upgradectl: " + error, EXIT_USAGE);
+    if (!links.OpenFiles(error)) return FailBeforeWork(global.json, Said(error), EXIT_USAGE);
     if (!links.Start(error)) return FailBeforeWork(global.json, error, EXIT_ENDPOINT);
 
     Restrictions restrictions;

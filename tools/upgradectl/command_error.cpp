@@ -8,6 +8,12 @@
 
 namespace quorvane::cli {
 
+std::string Said(std::string_view text) {
+    std::string line(MESSAGE_PREFIX);
+    line += text;
+    return line;
+}
+
 int FailBeforeWork(bool json, const std::string& line, int exitCode) {
     std::cerr << line << '\n';
     if (json) PrintErrorJson(line, exitCode);
@@ -15,9 +21,8 @@ int FailBeforeWork(bool json, const std::string& line, int exitCode) {
 }
 
 void PrintErrorJson(const std::string& line, int exitCode) {
-    constexpr std::string_view NAME = "upgradectl: ";
     nlohmann::ordered_json report;
-    report["error"] = line.rfind(NAME, 0) == 0 ? line.substr(NAME.size()) : line;
+    report["error"] = line.starts_with(MESSAGE_PREFIX) ? line.substr(MESSAGE_PREFIX.size()) : line;
     report["exit"] = exitCode;
     PrintJson(report);
 }

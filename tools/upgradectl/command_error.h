@@ -2,8 +2,15 @@
 // An error that stops a command before it began its work.
 
 #include <string>
+#include <string_view>
 
 namespace quorvane::cli {
+
+// What every line upgradectl writes on stderr starts with.
+inline constexpr std::string_view MESSAGE_PREFIX = "upgradectl: ";
+
+// `text` as such a line: "upgradectl: " and `text`.
+std::string Said(std::string_view text);
 
 // Prints `line` on stderr, as every message is; with --json also
 // {"error": TEXT, "exit": CODE} on stdout, TEXT being the line without the

@@ -11,14 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "app/exit_codes.h"
+#include "package/member_rules.h"
 #include "package/package_check.h"
 #include "package/package_writer.h"
-#include "package/text.h"
 #include "package/upgrade_package.h"
 #include "res/string_table.h"
 #include "tools/upgradectl/command_error.h"
 #include "tools/upgradectl/commands.h"
-#include "app/exit_codes.h"
 #include "tools/upgradectl/findings_output.h"
 #include "tools/upgradectl/interrupt_cleanup.h"
 #include "tools/upgradectl/json_output.h"
@@ -38,17 +38,15 @@ struct PackArgs {
     bool force = false;
 };
 
-// A member that a reader could never reach (a second one of the same name,
-// case ignored, is shadowed by the first) or never write back out is refused.
+// A member that a reader could never reach (one whose key another member
+// has is shadowed by it) or never write back out is refused.
 bool AcceptMemberName(const std::string& name, std::set<std::string>& taken, std::string& error) {
-    std::string upper = name;
-    UpperAscii(upper);
-    if (!IsSafeFileName(name) || name.size() > MAX_MEMBER_NAME) {
-        error = "upgradectl: '" + PrintableText(name) + "' cannot be a member name";
+    if (!IsAcceptedMemberName(name)) {
+        error = Said("'" + PrintableText(name) + "' cannot be a member name");
         return false;
     }
-    if (!taken.insert(upper).second) {
-        error = "upgradectl: a member named '" + PrintableText(name) + "' is already in the package";
+    if (!taken.insert(MemberKey(name)).second) {
+        error = Said("a member named '" + PrintableText(name) + "' is already in the package");
         return false;
     }
     return true;
@@ -59,7 +57,7 @@ bool OutputIsAnInput(const std::string& output, const std::vector<std::string>& 
     for (const auto& input : inputs) {
         std::error_code ignored;
         if (fs::equivalent(output, input, ignored)) {
-            error = "upgradectl: " + PrintableText(output) + " is also an input file";
+            error = Said(PrintableText(output) + " is also an input file");
             return true;
         }
     }
@@ -75,14 +73,14 @@ bool AddSource(const std::string& path, MemberSource source, std::vector<MemberS
             sources.push_back(std::move(source));
             return true;
         case SourceProblem::CannotOpen:
-            error = "upgradectl: cannot read " + shown + ": " + std::strerror(errno);
+            error = Said("cannot read " + shown + ": " + std::strerror(errno));
             break;
         case SourceProblem::NotRegularFile:
-            error = "upgradectl: " + shown + " is not a regular file";
+            error = Said(shown + " is not a regular file");
             break;
         case SourceProblem::TooLarge:
-            error = "upgradectl: " + shown + " is too large for a package member (" +
-                    std::to_string(MEMBER_DATA_LIMIT >> 20) + " MiB or more)";
+            error = Said(shown + " is too large for a package member (" +
+                         std::to_string(MEMBER_DATA_LIMIT >> 20) + " MiB or more)");
             break;
     }
     return false;
@@ -90,14 +88,16 @@ bool AddSource(const std::string& path, MemberSource source, std::vector<MemberS
 
 // Every input is opened and measured before a byte is written.
 bool OpenSources(const PackArgs& args, std::vector<MemberSource>& sources, std::string& error) {
-    if (!AddSource(args.script, MemberSource(SCRIPT_MEMBER, false), sources, error) ||
-        !AddSource(args.restrictions, MemberSource(RESTRICTION_MEMBER, true), sources, error))
+    if (!AddSource(args.script, MemberSource(SCRIPT_MEMBER, IsScrambledMember(SCRIPT_MEMBER)), sources,
+                   error) ||
+        !AddSource(args.restrictions, MemberSource(RESTRICTION_MEMBER, IsScrambledMember(RESTRICTION_MEMBER)),
+                   sources, error))
         return false;
-    std::set<std::string> taken{SCRIPT_FILE, RESTRICTION_FILE};
+    std::set<std::string> taken{MemberKey(SCRIPT_MEMBER), MemberKey(RESTRICTION_MEMBER)};
     for (const auto& file : args.dataFiles) {
         const std::string name = fs::path(file).filename().string();
         if (!AcceptMemberName(name, taken, error) ||
-            !AddSource(file, MemberSource(name, false), sources, error))
+            !AddSource(file, MemberSource(name, IsScrambledMember(name)), sources, error))
             return false;
     }
     return true;
@@ -108,15 +108,14 @@ bool WriteTemporary(ReplacementFile& file, const std::vector<MemberSource>& sour
     const bool created = file.Create();
     cleanup.Add(file.TemporaryPath());
     if (!created) {
-        error =
-            "upgradectl: cannot create a file beside " + PrintableText(output) + ": " + std::strerror(errno);
+        error = Said("cannot create a file beside " + PrintableText(output) + ": " + std::strerror(errno));
         return false;
     }
     errno = 0;
     if (StreamPackage(file.Descriptor(), sources) && file.Finish()) return true;
     // A source that ends early sets no error of its own: it shrank while read.
     const char* reason = errno != 0 ? std::strerror(errno) : "an input file changed while it was read";
-    error = "upgradectl: cannot write " + PrintableText(output) + ": " + reason;
+    error = Said("cannot write " + PrintableText(output) + ": " + reason);
     return false;
 }
 
@@ -140,11 +139,11 @@ bool PassesCheck(const ReplacementFile& file, const PackArgs& args, InterruptCle
     PrintFindings(std::cerr, check);
     const std::string shown = PrintableText(args.output);
     if (check.HasErrors()) {
-        error = "upgradectl: " + shown + " not written: the package has errors";
+        error = Said(shown + " not written: the package has errors");
         return false;
     }
     if (check.HasWarnings() && !args.force) {
-        error = "upgradectl: " + shown + " not written: the package has warnings (--force writes it)";
+        error = Said(shown + " not written: the package has warnings (--force writes it)");
         return false;
     }
     return true;
@@ -175,7 +174,7 @@ int RunPack(const GlobalOptions& global, const PackArgs& args) {
     std::vector<MemberSource> sources;
     // An empty name is no file at all: there would be nothing to write into.
     if (args.output.empty())
-        return FailBeforeWork(global.json, "upgradectl: the output file name is empty", EXIT_USAGE);
+        return FailBeforeWork(global.json, Said("the output file name is empty"), EXIT_USAGE);
     if (OutputIsAnInput(args.output, inputs, error) || !OpenSources(args, sources, error))
         return FailBeforeWork(global.json, error, EXIT_USAGE);
     InterruptCleanup cleanup;
@@ -185,8 +184,7 @@ int RunPack(const GlobalOptions& global, const PackArgs& args) {
         return FailBeforeWork(global.json, error, EXIT_USAGE);
     if (!file.Commit()) {
         const std::string reason = std::strerror(errno);
-        return FailBeforeWork(global.json,
-                              "upgradectl: cannot write " + PrintableText(args.output) + ": " + reason,
+        return FailBeforeWork(global.json, Said("cannot write " + PrintableText(args.output) + ": " + reason),
                               EXIT_USAGE);
     }
     std::cerr << "Wrote " << PrintableText(args.output) << " (" << sources.size() << " members)\n";

@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "package/text.h"
+#include "app/exit_codes.h"
+#include "package/member_rules.h"
 #include "package/package_writer.h"
 #include "package/upgrade_package.h"
 #include "tools/upgradectl/command_error.h"
 #include "tools/upgradectl/commands.h"
 #include "tools/upgradectl/device_listing.h"
-#include "app/exit_codes.h"
 #include "tools/upgradectl/interrupt_cleanup.h"
 #include "tools/upgradectl/json_output.h"
 #include "tools/upgradectl/replacement_file.h"
@@ -34,9 +34,9 @@ namespace fs = std::filesystem;
 std::vector<std::string> UnsafeNames(const std::vector<MemberInfo>& members) {
     std::vector<std::string> lines;
     for (const auto& member : members)
-        if (!IsSafeFileName(member.name))
-            lines.push_back("upgradectl: refusing member name '" + PrintableText(member.name) +
-                            "': not a plain file name");
+        if (!IsAcceptedMemberName(member.name))
+            lines.push_back(
+                Said("refusing member name '" + PrintableText(member.name) + "': not a plain file name"));
     return lines;
 }
 
@@ -46,14 +46,15 @@ bool ReportContainerFaults(const ContainerLayout& layout, const fs::path& packag
     std::error_code error;
     const auto fileSize = static_cast<int64_t>(fs::file_size(packagePath, error));
     if (layout.faultOffset >= 0 && fileSize - layout.faultOffset < 4) {
-        std::cerr << "upgradectl: the package ends at byte " << layout.faultOffset
+        std::cerr << MESSAGE_PREFIX << "the package ends at byte " << layout.faultOffset
                   << " without its end marker: members may be missing\n";
     } else if (layout.faultOffset >= 0) {
-        std::cerr << "upgradectl: the member at byte " << layout.faultOffset
+        std::cerr << MESSAGE_PREFIX << "the member at byte " << layout.faultOffset
                   << " is damaged: it and every member after it could not be read\n";
     }
     if (layout.membersAfterEnd)
-        std::cerr << "upgradectl: members follow the end marker: no reader sees them, and they were not "
+        std::cerr << MESSAGE_PREFIX
+                  << "members follow the end marker: no reader sees them, and they were not "
                      "extracted\n";
     return layout.faultOffset >= 0 || layout.membersAfterEnd;
 }
@@ -89,7 +90,7 @@ std::string WriteMember(UpgradePackage& package, const std::string& upperName, c
     // The rename would put the member where the package being read now lies.
     if (package.IsPackageFile(path)) return WriteLoss("it is the package itself");
     std::string data;
-    const ExtractStatus status = package.ReadMemberData(upperName, data, upperName == RESTRICTION_FILE);
+    const ExtractStatus status = package.ReadMemberData(upperName, data, IsScrambledMember(upperName));
     if (status != ExtractStatus::Done) return ReadLoss(status);
     const std::string failed = PlaceData(path, data, cleanup);
     return failed.empty() ? failed : WriteLoss(failed);
@@ -110,10 +111,9 @@ bool ExtractAll(UpgradePackage& package, const std::vector<MemberInfo>& members,
     std::set<std::string> seen;
     for (const auto& member : members) {
         const std::string shown = PrintableText(member.name);
-        std::string upper = member.name;
-        UpperAscii(upper);
+        const std::string upper = MemberKey(member.name);
         if (!seen.insert(upper).second) {
-            std::cerr << "upgradectl: skipping '" << shown << "': shadowed by an earlier member\n";
+            std::cerr << MESSAGE_PREFIX << "skipping '" << shown << "': shadowed by an earlier member\n";
             report.skipped.push_back({{"name", member.name}, {"reason", "shadowed by an earlier member"}});
             continue;
         }
@@ -124,7 +124,7 @@ bool ExtractAll(UpgradePackage& package, const std::vector<MemberInfo>& members,
             report.written.push_back({{"name", member.name}, {"size", member.size}, {"path", path.string()}});
             continue;
         }
-        std::cerr << "upgradectl: lost '" << shown << "': " << lost << '\n';
+        std::cerr << MESSAGE_PREFIX << "lost '" << shown << "': " << lost << '\n';
         report.lost.push_back({{"name", member.name}, {"reason", lost}});
         complete = false;
     }
@@ -145,7 +145,8 @@ void PrintUnpackJson(const std::string& packagePath, const std::string& folder, 
 
 int RunUnpack(const GlobalOptions& global, const std::string& packagePath, const std::string& folder) {
     // An empty name is no folder at all; said before the package is even opened.
-    if (folder.empty()) return FailBeforeWork(global.json, "upgradectl: the output folder name is empty", EXIT_USAGE);
+    if (folder.empty())
+        return FailBeforeWork(global.json, Said("the output folder name is empty"), EXIT_USAGE);
     InterruptCleanup cleanup;
     UpgradePackage package;
     std::string error;
@@ -161,7 +162,7 @@ int RunUnpack(const GlobalOptions& global, const std::string& packagePath, const
     fs::create_directories(folder, created);
     if (created)
         return FailBeforeWork(global.json,
-                              "upgradectl: cannot create " + PrintableText(folder) + ": " + created.message(),
+                              Said("cannot create " + PrintableText(folder) + ": " + created.message()),
                               EXIT_USAGE);
     Extracted extracted;
     const bool complete = ExtractAll(package, layout.members, folder, global.json, cleanup, extracted);

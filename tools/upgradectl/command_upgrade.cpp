@@ -50,12 +50,12 @@ bool ParseMacs(const std::vector<std::string>& texts, std::vector<MacAddress>& o
     for (const auto& text : texts) {
         MacAddress mac{};
         if (!ParseMacText(text, mac)) {
-            error = "upgradectl: '" + text + "' is not a MAC address (aa:bb:cc:dd:ee:ff)";
+            error = Said("'") + text + "' is not a MAC address (aa:bb:cc:dd:ee:ff)";
             return false;
         }
         // Every device takes a request sent to such a MAC as its own.
         if (!NamesOneDevice(mac)) {
-            error = "upgradectl: '" + text +
+            error = Said("'") + text +
                     "' names no single device (a broadcast, multicast or all-zero address)";
             return false;
         }
@@ -75,7 +75,7 @@ bool SelectDevices(const std::vector<DeviceRecord*>& admitted, const std::vector
         for (const DeviceRecord* record : admitted) found = found || record->mac == mac;
         if (found) continue;
         if (!error.empty()) std::cerr << error << '\n';
-        error = "upgradectl: no admitted device has the MAC address " + FormatMac(mac);
+        error = Said("no admitted device has the MAC address ") + FormatMac(mac);
     }
     if (!error.empty()) return false;
     for (DeviceRecord* record : admitted)
@@ -104,7 +104,7 @@ bool SortPositionals(UpgradeArgs& args, std::string& error) {
         args.package = rest.front();
         return true;
     }
-    error = "upgradectl: upgrade needs exactly one package, got " + std::to_string(rest.size());
+    error = Said("upgrade needs exactly one package, got ") + std::to_string(rest.size());
     return false;
 }
 
@@ -116,10 +116,10 @@ std::function<void()> LastWords(const InterruptWatch& interrupts, const UpgradeP
         if (!package.PrivateFolder().empty()) std::filesystem::remove_all(package.PrivateFolder(), ignored);
         if (StderrIsTerminal()) std::cerr << '\n';
         if (interrupts.StopsGracefully())
-            std::cerr << "upgradectl: interrupted again; ending at once: the device being upgraded is "
+            std::cerr << MESSAGE_PREFIX << "interrupted again; ending at once: the device being upgraded is "
                          "probably still in programming mode\n";
         else
-            std::cerr << "upgradectl: interrupted; no device was programmed\n";
+            std::cerr << MESSAGE_PREFIX << "interrupted; no device was programmed\n";
         std::cerr << std::flush;
     };
 }
@@ -132,13 +132,13 @@ int RefusePackage(const PackageGate& gate, const std::string& path, bool json) {
         // This computer's fault is no reason to doubt the package.
         return FailBeforeWork(json,
                               gate.reason.empty() ? LoadString(IDS_INVALID_PACKAGE) + ": " + path
-                                                  : "upgradectl: " + gate.reason,
+                                                  : Said(gate.reason),
                               EXIT_USAGE);
     PrintFindings(std::cerr, gate.check);
-    if (gate.status == Status::OutputsClash) return FailBeforeWork(json, "upgradectl: " + gate.reason, EXIT_USAGE);
+    if (gate.status == Status::OutputsClash) return FailBeforeWork(json, Said(gate.reason), EXIT_USAGE);
     if (gate.status == Status::LocalFailure)
-        return FailBeforeWork(json, "upgradectl: " + gate.reason + "; nothing was sent", EXIT_USAGE);
-    std::cerr << "upgradectl: the package has errors; nothing was sent\n";
+        return FailBeforeWork(json, Said(gate.reason) + "; nothing was sent", EXIT_USAGE);
+    std::cerr << MESSAGE_PREFIX << "the package has errors; nothing was sent\n";
     if (json) PrintJson(FindingsJson(gate.check));
     return EXIT_USAGE;
 }
@@ -161,7 +161,7 @@ bool ChooseDevices(const UpgradeArgs& args, const std::vector<MacAddress>& wante
         return false;
     }
     if (!selected.empty()) return true;
-    error = "upgradectl: the package admits no device on the network";
+    error = Said("the package admits no device on the network");
     return false;
 }
 
@@ -176,7 +176,7 @@ int FinishDryRun(const UpgradeRun& run, const PackageCheck& check, bool json, co
     const int code = run.ExitCode();
     const bool wouldRun = run.Outcome().stop == UpgradeOutcome::Stop::None;
     if (wouldRun && !json) PrintPlan(std::cout, run.Selected(), check);
-    std::cerr << "upgradectl: dry run; no programming request was sent\n";
+    std::cerr << MESSAGE_PREFIX << "dry run; no programming request was sent\n";
     if (!json) return code;
     auto report = monitor.Report(run.Outcome(), code);
     report["dryRun"] = true;
@@ -195,7 +195,7 @@ void RunInterruptibly(UpgradeRun& run, const BatchOptions& batch, UpgradeMonitor
     // who hears nothing presses Ctrl-C again, which ends mid-device.
     interrupts.OnFirstSignal([](int) {
         std::cerr
-            << "\nupgradectl: stopping after the exchange under way; press Ctrl-C again to end at once\n"
+            << '\n' << MESSAGE_PREFIX << "stopping after the exchange under way; press Ctrl-C again to end at once\n"
             << std::flush;
     });
     interrupts.SetStopGracefully(true);
@@ -220,7 +220,7 @@ int FinishOutputs(int code, UpgradeRun* run, LinkStack& links) {
     if (!lost.empty()) code = WithLostOutput(code);
     if (run != nullptr) run->Finish(code);
     if (const std::string failure = links.EventsFailure(); !failure.empty()) {
-        lost.push_back("upgradectl: " + failure);
+        lost.push_back(Said(failure));
         code = WithLostOutput(code);
     }
     for (const std::string& line : lost) std::cerr << line << '\n';
@@ -231,11 +231,11 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     std::string error;
     if (!SortPositionals(args, error)) return FailBeforeWork(global.json, error, EXIT_USAGE);
     if (args.all == !args.macs.empty())
-        return FailBeforeWork(global.json, "upgradectl: upgrade needs either --mac MAC ... or --all",
+        return FailBeforeWork(global.json, Said("upgrade needs either --mac MAC ... or --all"),
                               EXIT_USAGE);
     if (global.events == "-" && global.json)
         return FailBeforeWork(
-            global.json, "upgradectl: --events - and --json would both write to stdout; give --events a file",
+            global.json, Said("--events - and --json would both write to stdout; give --events a file"),
             EXIT_USAGE);
     std::vector<MacAddress> wanted;
     EndpointOptions endpointOptions;
@@ -255,7 +255,7 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     PrintFindings(std::cerr, gate.check);
 
     LinkStack links(LinkSettingsOf(global, endpointOptions, true));
-    if (!links.OpenFiles(error)) return FailBeforeWork(global.json, "upgradectl: " + error, EXIT_USAGE);
+    if (!links.OpenFiles(error)) return FailBeforeWork(global.json, Said(error), EXIT_USAGE);
     if (!links.Start(error)) return FinishOutputs(FailBeforeWork(global.json, error, EXIT_ENDPOINT), nullptr, links);
     Restrictions restrictions;
     UpgradeRun run(links, package, &gate.check, restrictions);
@@ -270,8 +270,8 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     batch.jobs = static_cast<std::size_t>(args.jobs);
     batch.retries = args.retries;
     if (run.ReadsBackSideBySide(batch, selected.size()))
-        return refuse("upgradectl: the script READs into a file of one name for every device; with --jobs "
-                      "several devices would write it at once, so use --jobs 1");
+        return refuse(Said("the script READs into a file of one name for every device; with --jobs "
+                           "several devices would write it at once, so use --jobs 1"));
 
     // A question is only asked where the user both sees it and can answer.
     // The bar redraws its line, which the trace's lines would break up.

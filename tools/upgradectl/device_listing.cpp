@@ -1,3 +1,4 @@
+#include "tools/upgradectl/command_error.h"
 #include "tools/upgradectl/device_listing.h"
 
 #include <algorithm>
@@ -26,14 +27,14 @@ LinkSettings LinkSettingsOf(const GlobalOptions& global, const EndpointOptions& 
 
 std::vector<std::string> LostLines(const std::vector<std::string>& reasons) {
     std::vector<std::string> lines;
-    for (const std::string& reason : reasons) lines.push_back("upgradectl: " + reason);
+    for (const std::string& reason : reasons) lines.push_back(Said(reason));
     return lines;
 }
 
 std::string ExpectationShortfall(std::size_t count, int expected, const char* what) {
     if (count >= static_cast<std::size_t>(std::max(expected, 0))) return {};
-    return "upgradectl: " + std::to_string(count) + " device(s) " + what + ", " + std::to_string(expected) +
-           " expected; nothing was done";
+    return Said(std::to_string(count) + " device(s) " + what + ", " + std::to_string(expected) +
+           " expected; nothing was done");
 }
 
 bool MeetsExpectation(std::size_t count, int expected, const char* what) {
@@ -50,7 +51,7 @@ bool OutputsSparePackage(const std::string& capture, const std::string& logFile,
 bool OutputsSpareEachOther(const RunOutputs& outputs, const std::filesystem::path& package, std::string& error) {
     const std::string named = OutputClash(outputs, package);
     if (named.empty()) return true;
-    error = "upgradectl: " + named;
+    error = Said(named);
     return false;
 }
 
@@ -58,7 +59,7 @@ bool OpenPackage(const std::filesystem::path& path, UpgradePackage& package, std
     if (package.Open(path)) return true;
     // This computer's fault is no reason to doubt the package.
     if (!package.OpenError().empty())
-        error = "upgradectl: " + package.OpenError();
+        error = Said(package.OpenError());
     else
         error = LoadString(IDS_INVALID_PACKAGE) + ": " + path.string();
     return false;
@@ -68,7 +69,7 @@ std::vector<AdmittedDevice> ListAllDevices(DeviceProtocol& protocol) {
     std::vector<AdmittedDevice> devices;
     for (const FoundDevice& device : DiscoverAndQueryAll(protocol)) {
         if (!device.answered)
-            std::cerr << "upgradectl: no information reply from " << FormatMac(device.record->mac) << '\n';
+            std::cerr << MESSAGE_PREFIX << "no information reply from " << FormatMac(device.record->mac) << '\n';
         devices.push_back(WithSummary(*device.record));
     }
     return devices;
@@ -79,7 +80,7 @@ std::string IgnoredRepliesLine(const DiscoveryReport& report) {
     std::string macs;
     for (const MacAddress& mac : report.ignoredMacs) macs += (macs.empty() ? "" : ", ") + FormatMac(mac);
     if (report.moreIgnoredMacs) macs += ", ...";
-    return "upgradectl: ignored " + std::to_string(report.ignoredReplies) +
+    return Said("ignored ") + std::to_string(report.ignoredReplies) +
            (report.ignoredReplies == 1 ? " reply" : " replies") + " whose MAC names no single device (" +
            macs + ")";
 }
@@ -96,7 +97,7 @@ std::string SharedMacWarning(const DeviceRecord& record) {
             how = "answered with two different information blocks";
             break;
     }
-    return "upgradectl: warning: " + FormatMac(record.mac) + " " + how +
+    return Said("warning: ") + FormatMac(record.mac) + " " + how +
            ": more than one device has this MAC; it is listed once and will not be upgraded";
 }
 

@@ -3,7 +3,9 @@
 #include <CLI/CLI.hpp>
 #include <optional>
 
+#include "app/global_option_table.h"
 #include "protocol/network_options.h"
+#include "tools/upgradectl/command_error.h"
 
 namespace quorvane::cli {
 
@@ -31,36 +33,60 @@ CLI::Validator NumberIn(OptionRange range) {
         description);
 }
 
+// "-v,--verbose", "--port": the names as the command line takes them.
+std::string NamesOf(const GlobalOption& entry) {
+    const std::string longName = "--" + std::string(entry.longName);
+    return entry.shortName.empty() ? longName : "-" + std::string(entry.shortName) + "," + longName;
+}
+
+// Binds the option to its field, with the checks its value gets.
+CLI::Option* BindOption(CLI::App& app, const GlobalOption& entry, GlobalOptions& options) {
+    const std::string names = NamesOf(entry);
+    const std::string help(entry.help);
+    switch (entry.id) {
+        case GlobalOptionId::Broadcast:
+            return app.add_option(names, options.broadcast, help)->capture_default_str();
+        case GlobalOptionId::Interface:
+            return app.add_option(names, options.interfaceName, help);
+        case GlobalOptionId::Port:
+            return app.add_option(names, options.port, help)
+                ->capture_default_str()
+                ->transform(NumberIn(PORT_OPTION_RANGE));
+        case GlobalOptionId::WaitMs:
+            return app.add_option(names, options.waitMs, help)
+                ->capture_default_str()
+                ->transform(NumberIn(WAIT_MS_OPTION_RANGE));
+        case GlobalOptionId::Rounds:
+            return app.add_option(names, options.rounds, help)
+                ->capture_default_str()
+                ->check(CLI::Range(1, 100));
+        case GlobalOptionId::Json:
+            return app.add_flag(names, options.json, help);
+        case GlobalOptionId::Capture:
+            return app.add_option(names, options.capture, help);
+        case GlobalOptionId::Events:
+            return app.add_option(names, options.events, help);
+        case GlobalOptionId::Verbose:
+            // Counted: -vv is twice as much.
+            return app.add_flag(names, options.verbosity, help);
+        case GlobalOptionId::LogFile:
+            return app.add_option(names, options.logFile, help);
+    }
+    return nullptr;
+}
+
+void AddGlobalOption(CLI::App& app, const GlobalOption& entry, GlobalOptions& options) {
+    CLI::Option* option = BindOption(app, entry, options);
+    if (option != nullptr && !entry.valueName.empty()) option->type_name(std::string(entry.valueName));
+}
+
 }  // namespace
 
 void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {
-    auto* broadcast =
-        app.add_option("--broadcast", options.broadcast,
-                       "Address that receives the device requests (127.0.0.1 for the simulator)")
-            ->capture_default_str();
-    app.add_option("--interface", options.interfaceName,
-                   "Send to this IPv4 interface's broadcast address from its own address (see 'interfaces')")
-        ->excludes(broadcast);
-    app.add_option("--port", options.port, "Destination UDP port of the device requests")
-        ->capture_default_str()
-        ->transform(NumberIn(PORT_OPTION_RANGE));
-    app.add_option("--wait-ms", options.waitMs, "How long one receive waits for a reply, in milliseconds")
-        ->capture_default_str()
-        ->transform(NumberIn(WAIT_MS_OPTION_RANGE));
-    app.add_option("--rounds", options.rounds,
-                   "Discovery rounds at most; a round follows only while the last found new devices")
-        ->capture_default_str()
-        ->check(CLI::Range(1, 100));
-    app.add_flag("--json", options.json, "Machine-readable output on stdout; messages stay on stderr");
-    app.add_option("--capture", options.capture,
-                   "Write every datagram sent and received to this pcap file (for Wireshark or tshark)");
-    app.add_option("--events", options.events,
-                   "Write the upgrade's events to this file as JSON Lines ('-': stdout, not with --json)");
-    app.add_flag("-v,--verbose", options.verbosity,
-                 "Show each request and reply on stderr: opcode, MAC, fields, size, round trip; "
-                 "-vv adds their bytes in hexadecimal");
-    app.add_option("--log-file", options.logFile,
-                   "Append the same trace, each entry with its UTC time, to this file (at least as -v)");
+    for (const GlobalOption& entry : GlobalOptionTable())
+        if ((entry.programs & IN_UPGRADECTL) != 0) AddGlobalOption(app, entry, options);
+    // Two destinations at once: which one was meant cannot be told.
+    app.get_option("--interface")->excludes(app.get_option("--broadcast"));
 }
 
 bool ToEndpointOptions(const GlobalOptions& options, EndpointOptions& out, std::string& error) {
@@ -73,21 +99,20 @@ bool ToEndpointOptions(const GlobalOptions& options, EndpointOptions& out, std::
         case NetworkOptionFault::None:
             return true;
         case NetworkOptionFault::Interface:
-            error = "upgradectl: no IPv4 interface named '" + options.interfaceName +
-                    "' (see 'upgradectl interfaces')";
+            error =
+                Said("no IPv4 interface named '" + options.interfaceName + "' (see 'upgradectl interfaces')");
             return false;
         case NetworkOptionFault::Broadcast:
-            error = "upgradectl: --broadcast needs an IPv4 address, not '" + options.broadcast + "'";
+            error = Said("--broadcast needs an IPv4 address, not '" + options.broadcast + "'");
             return false;
         case NetworkOptionFault::Port:
-            error = "upgradectl: --port: " + RangeRefusal(std::to_string(options.port), PORT_OPTION_RANGE);
+            error = Said("--port: " + RangeRefusal(std::to_string(options.port), PORT_OPTION_RANGE));
             return false;
         case NetworkOptionFault::WaitMs:
-            error = "upgradectl: --wait-ms: " +
-                    RangeRefusal(std::to_string(options.waitMs), WAIT_MS_OPTION_RANGE);
+            error = Said("--wait-ms: " + RangeRefusal(std::to_string(options.waitMs), WAIT_MS_OPTION_RANGE));
             return false;
         case NetworkOptionFault::InterfaceWithBroadcast:  // only one of them is passed on
-            error = "upgradectl: --interface excludes --broadcast";
+            error = Said("--interface excludes --broadcast");
             return false;
     }
     return false;

@@ -30,9 +30,9 @@ struct GlobalOptions {
     Transport* link = nullptr;
 };
 
-// Registers --broadcast, --interface, --port, --wait-ms, --rounds, --json, --capture, --events, -v
-// and --log-file on the top-level command; the subcommands let unknown options fall through to
-// it, so the options are accepted before and after the command name.
+// Registers the shared options upgradectl takes (app/global_option_table.h)
+// on the top-level command; the subcommands let unknown options fall through
+// to it, so the options are accepted before and after the command name.
 void AddGlobalOptions(CLI::App& app, GlobalOptions& options);
 
 // False with `error` set to the line for stderr when the broadcast address

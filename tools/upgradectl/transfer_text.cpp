@@ -72,12 +72,6 @@ std::size_t WidestBytes(uint64_t total) {
     return unit.bytes > 1 && nearlyTen <= total ? std::max(widest, CompactBytes(nearlyTen, total).size()) : widest;
 }
 
-std::string RateText(double bytesPerSecond) {
-    char rate[32];
-    std::snprintf(rate, sizeof rate, "%.1f KiB/s", bytesPerSecond / 1024.0);
-    return rate;
-}
-
 std::string PaceText(const TransferPace& pace) {
     if (!pace.known) return {};
     return RateText(pace.bytesPerSecond) + " ETA " + MinutesAndSeconds(pace.left);

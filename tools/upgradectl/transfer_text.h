@@ -17,8 +17,6 @@ std::string CompactBytes(uint64_t bytes);
 std::string CompactBytes(uint64_t done, uint64_t total);
 // The widest "done/total" text on the way to `total` ("9.9/63 KiB").
 std::size_t WidestBytes(uint64_t total);
-// "80.0 KiB/s".
-std::string RateText(double bytesPerSecond);
 // "80.0 KiB/s ETA 0:03"; empty while the pace is not known.
 std::string PaceText(const TransferPace& pace);
 // `text` in at most `limit` characters: its middle gives way to "...", so

@@ -1,3 +1,4 @@
+#include "tools/upgradectl/command_error.h"
 #include "tools/upgradectl/upgrade_monitor.h"
 
 #include <cmath>
@@ -90,12 +91,12 @@ void UpgradeMonitor::TellInterrupted() {
         // Devices run side by side may leave gaps: a device never started has no attempt.
         if (!result.Started()) notStarted += (notStarted.empty() ? "" : ", ") + FormatMac(result.record->mac);
         if (result.state != DeviceState::Interrupted) continue;
-        std::cerr << "upgradectl: interrupted; " << FormatMac(result.record->mac)
+        std::cerr << MESSAGE_PREFIX << "interrupted; " << FormatMac(result.record->mac)
                   << " was left mid-script and is probably still in programming mode\n";
         leftAny = true;
     }
-    if (!leftAny) std::cerr << "upgradectl: interrupted; no device was left mid-script\n";
-    if (!notStarted.empty()) std::cerr << "upgradectl: not started: " << notStarted << '\n';
+    if (!leftAny) std::cerr << MESSAGE_PREFIX << "interrupted; no device was left mid-script\n";
+    if (!notStarted.empty()) std::cerr << MESSAGE_PREFIX << "not started: " << notStarted << '\n';
     std::cerr << std::flush;
 }
 
@@ -105,13 +106,13 @@ void UpgradeMonitor::PrintSummary(std::ostream& out) const {
         if (!result.Finished()) continue;
         const ExchangeStats& e = result.counters.exchanges;
         const double seconds = Seconds(result.counters.elapsed);
-        const double rate = seconds > 0 ? static_cast<double>(e.bytes) / 1024.0 / seconds : 0.0;
+        const double bytesPerSecond = seconds > 0 ? static_cast<double>(e.bytes) / seconds : 0.0;
         char line[160];
-        std::snprintf(line, sizeof line, "%s: %s, %llu bytes in %.2f s (%.1f KiB/s), %llu resends",
+        std::snprintf(line, sizeof line, "%s: %s, %llu bytes in %.2f s (%s), %llu resends",
                       FormatMac(result.record->mac).c_str(), StateWord(result.state),
-                      static_cast<unsigned long long>(e.bytes), seconds, rate,
+                      static_cast<unsigned long long>(e.bytes), seconds, RateText(bytesPerSecond).c_str(),
                       static_cast<unsigned long long>(e.resends));
-        out << "upgradectl: " << line;
+        out << MESSAGE_PREFIX << line;
         if (result.state != DeviceState::Upgraded && !result.error.empty())
             out << " (" << PrintableText(result.error) << ')';
         out << '\n';
@@ -174,7 +175,7 @@ void UpgradeMonitor::OnDeviceEnd(std::size_t index, bool succeeded) {
 void UpgradeMonitor::OnDeviceError(std::size_t, std::string_view) {}
 
 void UpgradeMonitor::OnJobsLowered(std::size_t asked, std::size_t had, std::string_view reason) {
-    Say("upgradectl: only " + std::to_string(had) + " of " + std::to_string(asked) +
+    Say(Said("only ") + std::to_string(had) + " of " + std::to_string(asked) +
         " devices can be upgraded at once here (" + std::string(reason) + "); the others wait for a free place\n");
 }
 

@@ -1,0 +1,56 @@
+#include "app/global_option_table.h"
+
+#include <cstddef>
+#include <iterator>
+
+namespace quorvane {
+namespace {
+
+constexpr unsigned BOTH = IN_UPGRADECTL | IN_DESKTOP;
+
+// Worded for both programs: neither help text may name what only the other
+// has. In the order of the ids, so that an id is its entry's index.
+constexpr GlobalOption TABLE[] = {
+    {GlobalOptionId::Broadcast, "broadcast", "", "ADDR",
+     "Address that receives the device requests (127.0.0.1 for the simulator)", BOTH},
+    {GlobalOptionId::Interface, "interface", "", "NAME",
+     "Send to the broadcast address of the IPv4 interface NAME, from its own address "
+     "('upgradectl interfaces' lists them)",
+     BOTH},
+    {GlobalOptionId::Port, "port", "", "N", "Destination UDP port of the device requests", BOTH},
+    {GlobalOptionId::WaitMs, "wait-ms", "", "N", "How long one receive waits for a reply, in milliseconds",
+     BOTH},
+    {GlobalOptionId::Rounds, "rounds", "", "N",
+     "Discovery rounds at most; a round follows only while the last found new devices", IN_UPGRADECTL},
+    {GlobalOptionId::Json, "json", "", "", "Machine-readable output on stdout; messages stay on stderr",
+     IN_UPGRADECTL},
+    {GlobalOptionId::Capture, "capture", "", "FILE",
+     "Write every datagram sent and received to the pcap file FILE (for Wireshark or tshark)", BOTH},
+    {GlobalOptionId::Events, "events", "", "FILE",
+     "Write the upgrade's events to FILE as JSON Lines ('-': stdout)", BOTH},
+    {GlobalOptionId::Verbose, "verbose", "v", "",
+     "Show each request and reply on stderr: opcode, MAC, fields, size, round trip; "
+     "-vv adds their bytes in hexadecimal",
+     BOTH},
+    {GlobalOptionId::LogFile, "log-file", "", "FILE",
+     "Append the same trace, each entry with its UTC time, to FILE (at least as -v)", BOTH},
+};
+
+constexpr bool InIdOrder() {
+    for (std::size_t i = 0; i < std::size(TABLE); ++i)
+        if (static_cast<std::size_t>(TABLE[i].id) != i) return false;
+    return std::size(TABLE) == static_cast<std::size_t>(GlobalOptionId::LogFile) + 1;
+}
+static_assert(InIdOrder(), "one entry for every id, in the order of the ids");
+
+}  // namespace
+
+std::span<const GlobalOption> GlobalOptionTable() {
+    return TABLE;
+}
+
+const GlobalOption& GlobalOptionOf(GlobalOptionId id) {
+    return TABLE[static_cast<std::size_t>(id)];
+}
+
+}  // namespace quorvane
