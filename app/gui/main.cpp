@@ -9,6 +9,7 @@
 #include "app/gui/command_line.h"
 #include "app/gui/termination_cleanup.h"
 #include "app/gui/upgrade_app.h"
+#include "app/descriptor_limit.h"
 #include "app/exit_codes.h"
 #include "app/output_paths.h"
 #include "protocol/trace_sink.h"
@@ -22,6 +23,9 @@ int main(int argc, char** argv) {
         return 0;
     }
     quorvane::InterruptWatch::BlockSignals();
+    // As upgradectl does: the upgrade command's count of the devices that
+    // fit side by side goes by the limit in force.
+    quorvane::RaiseDescriptorLimit();
     QApplication application(argc, argv);
     quorvane::TerminationCleanup termination;
     quorvane::SetApplicationIdentity();
