@@ -17,7 +17,8 @@ protected:
 };
 
 TEST_F(DescriptorLimitTest, TheSoftLimitBecomesTheHardOne) {
-    if (saved_.rlim_max != RLIM_INFINITY && saved_.rlim_max <= 64) GTEST_SKIP() << "hard limit too low to lower";
+    if (saved_.rlim_max != RLIM_INFINITY && saved_.rlim_max <= 64)
+        GTEST_SKIP() << "hard limit too low to lower";
     const struct {
         const char* name;
         rlim_t soft;  // 0: the hard limit itself

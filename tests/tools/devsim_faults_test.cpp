@@ -146,9 +146,9 @@ TEST(DevsimFaults, DelaysCountFromTheMicrosecondTheRequestArrived) {
         std::chrono::microseconds delay;
         const char* logged;
     } cases[] = {
-        {0, 1000300us, 1000us, " delay=1ms"},     // late in a millisecond: still the whole store
+        {0, 1000300us, 1000us, " delay=1ms"},      // late in a millisecond: still the whole store
         {1, 1000800us, 1500us, " delay=1.500ms"},  // while block 0 is stored: waits 0.5 ms for it
-        {2, 1005000us, 1000us, " delay=1ms"},     // idle again
+        {2, 1005000us, 1000us, " delay=1ms"},      // idle again
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.block);

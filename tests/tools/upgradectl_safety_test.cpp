@@ -142,8 +142,10 @@ TEST_F(UpgradectlSafety, ALowSoftFileLimitIsRaisedSoThreeHundredDevicesRunAtOnce
     // Six blocks of 100 ms each: every device is still loading when the last starts.
     StartSimulator({"--profile", (Dir() / "fleet.profile").string(), "--block-delay-ms", "100"});
     const fs::path package = MakePackage(ADMIT_ALL, NO_READ_SCRIPT);
-    const auto result = Shell("mkdir -p tmp && ulimit -Sn 64 && ulimit -Hn 4096 && exec env TMPDIR=tmp CTL upgrade " +
-                              package.string() + " --all --yes --jobs 0 --expect 300");
+    // 64 descriptors hold some twenty devices; the hard limit, 4096, holds them all.
+    const std::string limits = "mkdir -p tmp && ulimit -Sn 64 && ulimit -Hn 4096 && exec env TMPDIR=tmp ";
+    const auto result =
+        Shell(limits + "CTL upgrade " + package.string() + " --all --yes --jobs 0 --expect 300");
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.err.find("can be upgraded at once here"), std::string::npos) << result.err;
     EXPECT_EQ(Occurrences(result.err, ": upgraded, "), 300);

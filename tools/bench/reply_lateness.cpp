@@ -37,7 +37,11 @@ constexpr int SOCKET_BUFFER_BYTES = 8 * 1024 * 1024;
 
 MacAddress DeviceMac(std::size_t index) {
     const unsigned number = static_cast<unsigned>(index + 1);
-    return {0x02, 0x00, 0x00, static_cast<uint8_t>(number >> 16), static_cast<uint8_t>(number >> 8),
+    return {0x02,
+            0x00,
+            0x00,
+            static_cast<uint8_t>(number >> 16),
+            static_cast<uint8_t>(number >> 8),
             static_cast<uint8_t>(number)};
 }
 
@@ -45,7 +49,8 @@ MacAddress DeviceMac(std::size_t index) {
 std::size_t DeviceOf(std::span<const uint8_t> reply, std::size_t count) {
     PacketHeader header;
     if (!PacketHeader::Decode(reply, header) || header.magic != REPLY_MAGIC) return count;
-    const std::size_t number = (std::size_t{header.mac[3]} << 16) | (std::size_t{header.mac[4]} << 8) | header.mac[5];
+    const std::size_t number =
+        (std::size_t{header.mac[3]} << 16) | (std::size_t{header.mac[4]} << 8) | header.mac[5];
     return number >= 1 && number <= count && header.mac == DeviceMac(number - 1) ? number - 1 : count;
 }
 
@@ -82,7 +87,8 @@ private:
 };
 
 double Percentile(const std::vector<double>& sorted, double share) {
-    return sorted[std::min(sorted.size() - 1, static_cast<std::size_t>(share * static_cast<double>(sorted.size())))];
+    return sorted[std::min(sorted.size() - 1,
+                           static_cast<std::size_t>(share * static_cast<double>(sorted.size())))];
 }
 
 int Run(uint16_t port, std::size_t devices, int blocks, double delayMs) {
@@ -112,7 +118,8 @@ int Run(uint16_t port, std::size_t devices, int blocks, double delayMs) {
         const std::size_t d = DeviceOf({reply, static_cast<std::size_t>(n)}, devices);
         if (d == devices) continue;
         if (answered[d] >= 0)
-            lateness.push_back(std::chrono::duration<double, std::milli>(arrived - probe.SentAt(d)).count() - delayMs);
+            lateness.push_back(std::chrono::duration<double, std::milli>(arrived - probe.SentAt(d)).count() -
+                               delayMs);
         if (++answered[d] < blocks) {
             probe.LoadBlock(d, static_cast<uint16_t>(answered[d]));
         } else {
@@ -123,8 +130,9 @@ int Run(uint16_t port, std::size_t devices, int blocks, double delayMs) {
     ::close(fd);
     std::sort(lateness.begin(), lateness.end());
     if (lateness.empty()) return 1;
-    std::printf("%zu exchanges, lateness min %.3f median %.3f p99 %.3f max %.3f ms, %.2f s\n", lateness.size(),
-                lateness.front(), Percentile(lateness, 0.5), Percentile(lateness, 0.99), lateness.back(), wall);
+    std::printf("%zu exchanges, lateness min %.3f median %.3f p99 %.3f max %.3f ms, %.2f s\n",
+                lateness.size(), lateness.front(), Percentile(lateness, 0.5), Percentile(lateness, 0.99),
+                lateness.back(), wall);
     return 0;
 }
 

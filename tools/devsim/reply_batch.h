@@ -24,7 +24,9 @@ public:
         if (bytes_.size() < end) bytes_.resize(std::max(end, 2 * bytes_.size()));
         return std::span<uint8_t>(bytes_).subspan(Used(), size);
     }
-    void Commit(std::size_t length, std::chrono::microseconds delay) { replies_.push_back({Used(), length, delay}); }
+    void Commit(std::size_t length, std::chrono::microseconds delay) {
+        replies_.push_back({Used(), length, delay});
+    }
     // Drops the last reply (lost on its way out).
     void DropLast() { replies_.pop_back(); }
     // Sends the last reply a second time.
