@@ -72,8 +72,10 @@ using LinkFactory =
     std::function<std::unique_ptr<Transport>(const DeviceRecord& device, std::string& reason)>;
 
 // Devices run at once at the most, whatever was asked: each has a socket
-// and a thread of its own, and a process has only so many files.
-inline constexpr std::size_t MAX_SIDE_BY_SIDE = 256;
+// and a thread of its own. Fewer run where the descriptors left are fewer
+// (counted before any device starts); this bounds the threads where they
+// are not.
+inline constexpr std::size_t MAX_SIDE_BY_SIDE = 4096;
 // What a device run beside others holds open besides its socket: the file
 // its LOAD sends or its READ writes, one at a time. Room for it is counted
 // before any device starts.

@@ -9,6 +9,7 @@
 #include "app/gui/command_line.h"
 #include "app/gui/termination_cleanup.h"
 #include "app/gui/upgrade_app.h"
+#include "app/descriptor_limit.h"
 #include "app/exit_codes.h"
 #include "app/output_paths.h"
 #include "res/version_line.h"
@@ -30,6 +31,9 @@ int main(int argc, char** argv) {
         return 0;
     }
     quorvane::InterruptWatch::BlockSignals();
+    // As upgradectl does: the upgrade command's count of the devices that
+    // fit side by side goes by the limit in force.
+    quorvane::RaiseDescriptorLimit();
     QApplication application(argc, argv);
     quorvane::TerminationCleanup termination;
     quorvane::SetApplicationIdentity();

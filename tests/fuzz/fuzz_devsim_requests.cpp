@@ -10,6 +10,7 @@
 // that many bytes.
 
 #include <algorithm>
+#include <chrono>
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
@@ -68,10 +69,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto profiles = DefaultProfiles(DEVICES);
     Simulator simulator(profiles, Faults(input));
     ReplyBatch batch;
-    int64_t now = 0;
+    std::chrono::microseconds now{0};
     while (!input.Empty()) {
         const auto request = NextDatagram(input, profiles);
-        now += 7;
+        now += std::chrono::milliseconds(7);
         simulator.Handle(request, now, batch);
         PacketHeader asked;
         const bool addressed =
@@ -87,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FUZZ_CHECK(reply.size() <= REPLY_CAPACITY);
             FUZZ_CHECK(asked.opcode == OP_DISCOVER ? IsDevice(header.mac, profiles)
                                                    : header.mac == asked.mac);
-            FUZZ_CHECK(batch.DelayMs(i) >= 0);
+            FUZZ_CHECK(batch.Delay(i).count() >= 0);
         }
     }
     return 0;

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <string>
+#include <vector>
+
 #include "tests/tools/devsim_packets.h"
 #include "tools/devsim/simulator.h"
 
@@ -10,6 +14,7 @@ namespace quorvane::devsim {
 namespace {
 
 using namespace quorvane::devsim::testing;
+using namespace std::chrono_literals;
 
 Simulator WithFaults(FaultOptions faults, std::size_t devices = 2) {
     return Simulator(DefaultProfiles(devices), std::move(faults));
@@ -99,16 +104,16 @@ TEST(DevsimFaults, DelaysAddUpAndBlocksQueueBehindTheFlashWrite) {
     f.blockDelayMs = 10;
     auto sim = WithFaults(f);
     const std::vector<uint8_t> data{1};
-    EXPECT_EQ(sim.Handle(LoadBegin(DEVICE_1, 0, 0, 3), 1000)[0].delayMs, 30);
-    EXPECT_EQ(sim.Handle(LoadBlock(DEVICE_1, 0, data), 1000)[0].delayMs, 40);
+    EXPECT_EQ(sim.Handle(LoadBegin(DEVICE_1, 0, 0, 3), 1000ms)[0].delay, 30ms);
+    EXPECT_EQ(sim.Handle(LoadBlock(DEVICE_1, 0, data), 1000ms)[0].delay, 40ms);
     // A second block arriving while the first is still being stored waits for it.
-    EXPECT_EQ(sim.Handle(LoadBlock(DEVICE_1, 1, data), 1005)[0].delayMs, 45);
-    EXPECT_EQ(sim.Handle(Request(OP_LOAD_VERIFY, DEVICE_1), 1010)[0].delayMs, 40);
+    EXPECT_EQ(sim.Handle(LoadBlock(DEVICE_1, 1, data), 1005ms)[0].delay, 45ms);
+    EXPECT_EQ(sim.Handle(Request(OP_LOAD_VERIFY, DEVICE_1), 1010ms)[0].delay, 40ms);
     // Once the device is idle again only the reply delay remains.
-    EXPECT_EQ(sim.Handle(Request(OP_LOAD_VERIFY, DEVICE_1), 2000)[0].delayMs, 30);
+    EXPECT_EQ(sim.Handle(Request(OP_LOAD_VERIFY, DEVICE_1), 2000ms)[0].delay, 30ms);
     // The other device's flash is not busy.
-    sim.Handle(LoadBegin(DEVICE_2, 0, 0, 1), 1000);
-    EXPECT_EQ(sim.Handle(LoadBlock(DEVICE_2, 0, data), 1000)[0].delayMs, 40);
+    sim.Handle(LoadBegin(DEVICE_2, 0, 0, 1), 1000ms);
+    EXPECT_EQ(sim.Handle(LoadBlock(DEVICE_2, 0, data), 1000ms)[0].delay, 40ms);
 }
 
 TEST(DevsimFaults, ABlockSentAgainIsAnsweredWhenItsStoreEndsWithoutStoringAgain) {
@@ -116,15 +121,44 @@ TEST(DevsimFaults, ABlockSentAgainIsAnsweredWhenItsStoreEndsWithoutStoringAgain)
     f.blockDelayMs = 120;
     auto sim = WithFaults(f);
     const std::vector<uint8_t> data{1};
-    sim.Handle(LoadBegin(DEVICE_1, 0, 0, 2), 0);
-    EXPECT_EQ(sim.Handle(LoadBlock(DEVICE_1, 0, data), 0)[0].delayMs, 120);
+    sim.Handle(LoadBegin(DEVICE_1, 0, 0, 2), 0ms);
+    EXPECT_EQ(sim.Handle(LoadBlock(DEVICE_1, 0, data), 0ms)[0].delay, 120ms);
     // The program gave up waiting after 100 ms and sent the block again.
-    EXPECT_EQ(sim.Handle(LoadBlock(DEVICE_1, 0, data), 100)[0].delayMs, 20);
-    EXPECT_EQ(sim.Handle(LoadBlock(DEVICE_1, 0, data), 300)[0].delayMs, 0);
-    EXPECT_EQ(sim.Handle(LoadBlock(DEVICE_1, 1, data), 300)[0].delayMs, 120);
+    EXPECT_EQ(sim.Handle(LoadBlock(DEVICE_1, 0, data), 100ms)[0].delay, 20ms);
+    EXPECT_EQ(sim.Handle(LoadBlock(DEVICE_1, 0, data), 300ms)[0].delay, 0ms);
+    EXPECT_EQ(sim.Handle(LoadBlock(DEVICE_1, 1, data), 300ms)[0].delay, 120ms);
     // A new load starts afresh, its block 0 included.
-    sim.Handle(LoadBegin(DEVICE_1, 0, 0, 2), 1000);
-    EXPECT_EQ(sim.Handle(LoadBlock(DEVICE_1, 0, data), 1000)[0].delayMs, 120);
+    sim.Handle(LoadBegin(DEVICE_1, 0, 0, 2), 1000ms);
+    EXPECT_EQ(sim.Handle(LoadBlock(DEVICE_1, 0, data), 1000ms)[0].delay, 120ms);
+}
+
+TEST(DevsimFaults, DelaysCountFromTheMicrosecondTheRequestArrived) {
+    FaultOptions f;
+    f.blockDelayMs = 1;
+    auto sim = WithFaults(f);
+    std::vector<std::string> log;
+    sim.SetLog([&log](const std::string& line) { log.push_back(line); });
+    const std::vector<uint8_t> data{1};
+    sim.Handle(LoadBegin(DEVICE_1, 0, 0, 3), 1000ms);
+    const struct {
+        uint16_t block;
+        std::chrono::microseconds arrival;
+        std::chrono::microseconds delay;
+        const char* logged;
+    } cases[] = {
+        {0, 1000300us, 1000us, " delay=1ms"},      // late in a millisecond: still the whole store
+        {1, 1000800us, 1500us, " delay=1.500ms"},  // while block 0 is stored: waits 0.5 ms for it
+        {2, 1005000us, 1000us, " delay=1ms"},      // idle again
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.block);
+        log.clear();
+        const auto replies = sim.Handle(LoadBlock(DEVICE_1, c.block, data), c.arrival);
+        ASSERT_EQ(replies.size(), 1u);
+        EXPECT_EQ(replies[0].delay, c.delay);
+        ASSERT_FALSE(log.empty());
+        EXPECT_TRUE(log.back().ends_with(c.logged)) << log.back();
+    }
 }
 
 TEST(DevsimFaults, RequestsReachOnlyTheDeviceTheyNameAmongThousands) {
@@ -195,9 +229,9 @@ TEST(DevsimFaults, FaultDeviceLimitsEveryFaultToThatDevice) {
     EXPECT_EQ(Answers(sim, Request(OP_LOCK, DEVICE_2)), 0u);
     const auto replies = sim.Handle(Discover());
     ASSERT_EQ(replies.size(), 4u);  // device 2 twice
-    EXPECT_EQ(replies[0].delayMs, 0);
-    EXPECT_EQ(replies[1].delayMs, 5);
-    EXPECT_EQ(replies[3].delayMs, 0);
+    EXPECT_EQ(replies[0].delay, 0ms);
+    EXPECT_EQ(replies[1].delay, 5ms);
+    EXPECT_EQ(replies[3].delay, 0ms);
 }
 
 TEST(DevsimFaults, LogNamesEachEventWithOpcodeAndMac) {

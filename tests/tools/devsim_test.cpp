@@ -41,7 +41,7 @@ TEST(DevsimDiscovery, EveryDeviceAnswersWithItsMacAndTwoWords) {
         EXPECT_TRUE(MatchReply(r, nullptr, OP_DISCOVER_REPLY));
         EXPECT_TRUE(MatchReply(r, &macs[i], OP_DISCOVER_REPLY));
         EXPECT_EQ(PayloadLength(r), 4);
-        EXPECT_EQ(replies[i].delayMs, 0);
+        EXPECT_EQ(replies[i].delay.count(), 0);
     }
 }
 

@@ -128,6 +128,35 @@ TEST_F(UpgradectlSafety, TooFewDescriptorsLowerTheJobsBeforeAnyDeviceIsTouched) 
     EXPECT_TRUE(fs::is_empty(Dir() / "tmp")) << "the private folder was left behind";
 }
 
+TEST_F(UpgradectlSafety, ALowSoftFileLimitIsRaisedSoThreeHundredDevicesRunAtOnce) {
+    std::string profile;
+    for (int i = 1; i <= 300; ++i) {
+        char line[128];
+        std::snprintf(line, sizeof line,
+                      "mac=02:00:00:00:%02x:%02x vendor=0x1407 device=0x70FC product=0x0101 version=4.0.2 "
+                      "date=1/1/15\n",
+                      i >> 8, i & 0xFF);
+        profile += line;
+    }
+    WriteFileText(Dir() / "fleet.profile", profile);
+    // Six blocks of 100 ms each: every device is still loading when the last starts.
+    StartSimulator({"--profile", (Dir() / "fleet.profile").string(), "--block-delay-ms", "100"});
+    const fs::path package = MakePackage(ADMIT_ALL, NO_READ_SCRIPT);
+    // 64 descriptors hold some twenty devices; the hard limit, 4096, holds them all.
+    const std::string limits = "mkdir -p tmp && ulimit -Sn 64 && ulimit -Hn 4096 && exec env TMPDIR=tmp ";
+    const auto result =
+        Shell(limits + "CTL upgrade " + package.string() + " --all --yes --jobs 0 --expect 300");
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.err.find("can be upgraded at once here"), std::string::npos) << result.err;
+    EXPECT_EQ(Occurrences(result.err, ": upgraded, "), 300);
+    const std::string log = Sim().Log();
+    const std::size_t firstReset = log.find("rx RESET ");
+    ASSERT_NE(firstReset, std::string::npos);
+    EXPECT_EQ(CountLines(log.substr(0, firstReset), "rx LOAD_BEGIN "), 300)
+        << "a device began its load only after another had finished";
+    EXPECT_EQ(CountLines(log, "rx RESET "), 300);
+}
+
 TEST_F(UpgradectlSafety, OutputsThatAreOneFileOrNoFileAtAllAreRefusedBeforeAnythingIsSent) {
     StartSimulator({"--devices", "1"});
     const fs::path package = MakePackage(ADMIT_ALL);  // its READ writes READBACK.BIN beside it

@@ -4,6 +4,7 @@
 // answering allocates nothing.
 
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -23,7 +24,9 @@ public:
         if (bytes_.size() < end) bytes_.resize(std::max(end, 2 * bytes_.size()));
         return std::span<uint8_t>(bytes_).subspan(Used(), size);
     }
-    void Commit(std::size_t length, int64_t delayMs) { replies_.push_back({Used(), length, delayMs}); }
+    void Commit(std::size_t length, std::chrono::microseconds delay) {
+        replies_.push_back({Used(), length, delay});
+    }
     // Drops the last reply (lost on its way out).
     void DropLast() { replies_.pop_back(); }
     // Sends the last reply a second time.
@@ -31,7 +34,7 @@ public:
         const Entry last = replies_.back();
         const std::span<uint8_t> copy = Room(last.length);
         std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(last.offset), last.length, copy.begin());
-        Commit(last.length, last.delayMs);
+        Commit(last.length, last.delay);
     }
     // Cuts the last reply to `length` bytes.
     void ShortenLast(std::size_t length) {
@@ -45,13 +48,14 @@ public:
     std::span<const uint8_t> Bytes(std::size_t i) const {
         return std::span<const uint8_t>(bytes_).subspan(replies_[i].offset, replies_[i].length);
     }
-    int64_t DelayMs(std::size_t i) const { return replies_[i].delayMs; }
+    // After the request arrived.
+    std::chrono::microseconds Delay(std::size_t i) const { return replies_[i].delay; }
 
 private:
     struct Entry {
         std::size_t offset = 0;
         std::size_t length = 0;
-        int64_t delayMs = 0;
+        std::chrono::microseconds delay{0};
     };
 
     std::size_t Used() const {

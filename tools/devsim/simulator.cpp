@@ -1,6 +1,7 @@
 #include "tools/devsim/simulator.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "protocol/packet_text.h"
 
@@ -20,8 +21,18 @@ uint64_t MacNumber(const MacAddress& mac) {
     return n;
 }
 
-std::string DelayText(int64_t delayMs) {
-    return delayMs > 0 ? " delay=" + std::to_string(delayMs) + "ms" : "";
+// " delay=5ms", or " delay=0.950ms" for a wait that ends within a store
+// begun earlier.
+std::string DelayText(Micros delay) {
+    if (delay <= Micros{0}) return {};
+    const long long us = delay.count();
+    char text[48];
+    if (us % 1000 == 0) {
+        std::snprintf(text, sizeof text, " delay=%lldms", us / 1000);
+    } else {
+        std::snprintf(text, sizeof text, " delay=%lld.%03lldms", us / 1000, us % 1000);
+    }
+    return text;
 }
 
 }  // namespace
@@ -45,7 +56,7 @@ Simulator::Simulator(std::vector<DeviceProfile> profiles, FaultOptions faults) :
     }
 }
 
-void Simulator::Handle(std::span<const uint8_t> request, int64_t nowMs, ReplyBatch& out) {
+void Simulator::Handle(std::span<const uint8_t> request, Micros now, ReplyBatch& out) {
     out.Clear();
     bool taken = false;
     PacketHeader header;
@@ -53,25 +64,25 @@ void Simulator::Handle(std::span<const uint8_t> request, int64_t nowMs, ReplyBat
         for (std::size_t i = 0; i < devices_.size(); ++i) {
             if (!devices_[i].Accepts(request)) continue;
             taken = true;
-            Serve(i, request, nowMs, out);
+            Serve(i, request, now, out);
         }
     } else if (const auto found = byMac_.find(MacNumber(header.mac)); found != byMac_.end()) {
         // Clones of one MAC all take the request, as units on one segment would.
         for (std::size_t i = found->second; i != NO_DEVICE; i = nextWithMac_[i]) {
             if (!devices_[i].Accepts(request)) continue;
             taken = true;
-            Serve(i, request, nowMs, out);
+            Serve(i, request, now, out);
         }
     }
     if (!taken && Logging()) Log("ignored " + DescribeRequest(request));
 }
 
-std::vector<OutgoingReply> Simulator::Handle(std::span<const uint8_t> request, int64_t nowMs) {
+std::vector<OutgoingReply> Simulator::Handle(std::span<const uint8_t> request, Micros now) {
     ReplyBatch batch;
-    Handle(request, nowMs, batch);
+    Handle(request, now, batch);
     std::vector<OutgoingReply> out;
     for (std::size_t i = 0; i < batch.Size(); ++i)
-        out.push_back({{batch.Bytes(i).begin(), batch.Bytes(i).end()}, batch.DelayMs(i)});
+        out.push_back({{batch.Bytes(i).begin(), batch.Bytes(i).end()}, batch.Delay(i)});
     return out;
 }
 
@@ -98,7 +109,7 @@ std::string Simulator::RequestLine(std::size_t index, std::span<const uint8_t> r
     return what;
 }
 
-void Simulator::Serve(std::size_t index, std::span<const uint8_t> request, int64_t nowMs, ReplyBatch& out) {
+void Simulator::Serve(std::size_t index, std::span<const uint8_t> request, Micros now, ReplyBatch& out) {
     const uint8_t opcode = request[OFFSET_OPCODE];
     ++states_[index].arrived[opcode];
     if (Logging()) Log("rx " + RequestLine(index, request));
@@ -109,10 +120,10 @@ void Simulator::Serve(std::size_t index, std::span<const uint8_t> request, int64
         if (Logging()) Log("ignored " + RequestLine(index, request) + " (not understood in this state)");
         return;
     }
-    const int64_t delayMs = ReplyDelay(index, request, nowMs);
-    out.Commit(length, delayMs);
+    const Micros delay = ReplyDelay(index, request, now);
+    out.Commit(length, delay);
     if (Faulty(index)) Spoil(index, opcode, out);
-    Send(index, delayMs, out);
+    Send(index, delay, out);
 }
 
 bool Simulator::DropRequest(std::size_t index, std::span<const uint8_t> request) {
@@ -156,28 +167,28 @@ void Simulator::Spoil(std::size_t index, uint8_t opcode, ReplyBatch& out) {
     }
 }
 
-int64_t Simulator::ReplyDelay(std::size_t index, std::span<const uint8_t> request, int64_t nowMs) {
-    if (!Faulty(index)) return 0;
+Micros Simulator::ReplyDelay(std::size_t index, std::span<const uint8_t> request, Micros now) {
+    if (!Faulty(index)) return Micros{0};
     FaultState& state = states_[index];
     const uint8_t opcode = request[OFFSET_OPCODE];
     if (opcode == OP_LOAD_BEGIN) state.storingBlock = -1;
     // The device works one request at a time: a request that arrives while a
     // block is still being stored waits for it.
-    int64_t ready = std::max(nowMs, state.busyUntilMs);
+    Micros ready = std::max(now, state.busyUntil);
     if (opcode == OP_LOAD_BLOCK && faults_.blockDelayMs > 0) {
         // The same block sent again is recognised and answered when its store
         // ends; only a new block costs another store.
         const int block = ReadU16(request, OFFSET_PAYLOAD);
         if (block != state.storingBlock) {
-            ready += faults_.blockDelayMs;
-            state.busyUntilMs = ready;
+            ready += std::chrono::milliseconds(faults_.blockDelayMs);
+            state.busyUntil = ready;
             state.storingBlock = block;
         }
     }
-    return ready - nowMs + faults_.delayMs;
+    return ready - now + std::chrono::milliseconds(faults_.delayMs);
 }
 
-void Simulator::Send(std::size_t index, int64_t delayMs, ReplyBatch& out) {
+void Simulator::Send(std::size_t index, Micros delay, ReplyBatch& out) {
     const bool faulty = Faulty(index);
     if (faulty && faults_.DropsReplies() && Chance(index)) {
         if (Logging()) Log("drop-tx " + DescribeReply(out.Bytes(out.Size() - 1)) + " (random)");
@@ -186,7 +197,7 @@ void Simulator::Send(std::size_t index, int64_t delayMs, ReplyBatch& out) {
     }
     const bool twice = faulty && faults_.duplicate;
     if (Logging()) {
-        const std::string what = DescribeReply(out.Bytes(out.Size() - 1)) + DelayText(delayMs);
+        const std::string what = DescribeReply(out.Bytes(out.Size() - 1)) + DelayText(delay);
         Log("tx " + what);
         if (twice) Log("tx " + what + " (duplicate)");
     }

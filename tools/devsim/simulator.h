@@ -4,6 +4,7 @@
 // and the delay after which each is due, without touching a socket, so tests
 // drive it directly.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -19,9 +20,13 @@
 
 namespace quorvane::devsim {
 
+// Device time: microseconds, so that a delay of a few milliseconds is kept
+// to a small part of itself, wherever in a millisecond the request arrived.
+using Micros = std::chrono::microseconds;
+
 struct OutgoingReply {
     std::vector<uint8_t> bytes;
-    int64_t delayMs = 0;  // after the request's arrival
+    Micros delay{0};  // after the request's arrival
 };
 
 // One line per event: "rx ...", "tx ...", "drop-rx ... (random)", "silent ...",
@@ -32,13 +37,13 @@ class Simulator {
 public:
     Simulator(std::vector<DeviceProfile> profiles, FaultOptions faults);
 
-    // Everything the devices send in answer to `request`, arriving at `nowMs`
-    // (any monotonic millisecond clock), in sending order, written into `out`
+    // Everything the devices send in answer to `request`, arriving at `now`
+    // (on any monotonic clock), in sending order, written into `out`
     // (emptied first). A request names its device by MAC, so the work does
     // not grow with the number of devices; only discovery asks them all.
-    void Handle(std::span<const uint8_t> request, int64_t nowMs, ReplyBatch& out);
+    void Handle(std::span<const uint8_t> request, Micros now, ReplyBatch& out);
     // The same as separate buffers, for tests.
-    std::vector<OutgoingReply> Handle(std::span<const uint8_t> request, int64_t nowMs = 0);
+    std::vector<OutgoingReply> Handle(std::span<const uint8_t> request, Micros now = Micros{0});
 
     void SetLog(LogSink sink) { log_ = std::move(sink); }
     const FaultOptions& Faults() const { return faults_; }
@@ -56,15 +61,15 @@ private:
         std::map<uint8_t, int> seen;     // requests per opcode that passed the silent test
         std::map<uint8_t, int> arrived;  // every request per opcode
         std::set<uint8_t> echoSpoiled;
-        int64_t busyUntilMs = 0;
+        Micros busyUntil{0};
         int storingBlock = -1;  // index of the block being stored or stored last
     };
 
-    void Serve(std::size_t index, std::span<const uint8_t> request, int64_t nowMs, ReplyBatch& out);
+    void Serve(std::size_t index, std::span<const uint8_t> request, Micros now, ReplyBatch& out);
     bool DropRequest(std::size_t index, std::span<const uint8_t> request);
     void Spoil(std::size_t index, uint8_t opcode, ReplyBatch& out);
-    int64_t ReplyDelay(std::size_t index, std::span<const uint8_t> request, int64_t nowMs);
-    void Send(std::size_t index, int64_t delayMs, ReplyBatch& out);
+    Micros ReplyDelay(std::size_t index, std::span<const uint8_t> request, Micros now);
+    void Send(std::size_t index, Micros delay, ReplyBatch& out);
     bool Chance(std::size_t index);
     bool Faulty(std::size_t index) const { return faults_.AppliesTo(devices_[index].Mac()); }
     // Log text is only built when someone reads it.

@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -11,6 +13,7 @@
 #include <chrono>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "protocol/network_options.h"
@@ -22,10 +25,17 @@ namespace {
 constexpr int IDLE_POLL_MS = 200;  // how soon a stop signal is noticed at the latest
 constexpr std::size_t RECEIVE_CAPACITY = 65536;
 constexpr int SOCKET_BUFFER_BYTES = 8 * 1024 * 1024;
+// How late the system may end a wait to merge it with others; its own
+// default (50 us) is a tenth of what a reply may be late by.
+constexpr unsigned long TIMER_SLACK_NS = 1000;
 
-int64_t NowMs() {
+Micros Now() {
     using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    return duration_cast<Micros>(steady_clock::now().time_since_epoch());
+}
+
+int64_t ToMs(Micros time) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(time).count();
 }
 
 void SendNow(int fd, const sockaddr_in& to, std::span<const uint8_t> bytes, CaptureTap& tap);
@@ -35,28 +45,29 @@ struct Pending {
     std::vector<uint8_t> bytes;
 };
 
+// The replies that are due later, of every device at once: a device that
+// delays never holds up another's replies.
 class ReplyQueue {
 public:
     explicit ReplyQueue(CaptureTap& tap) : tap_(tap) {}
-    void Add(int64_t due, const sockaddr_in& to, std::vector<uint8_t> bytes) {
+    void Add(Micros due, const sockaddr_in& to, std::vector<uint8_t> bytes) {
         queue_.emplace(due, Pending{to, std::move(bytes)});
     }
     // Sends everything due by `now`, in due order (ties in arrival order).
-    void SendDue(int fd, int64_t now) {
+    void SendDue(int fd, Micros now) {
         while (!queue_.empty() && queue_.begin()->first <= now) {
             const Pending& p = queue_.begin()->second;
             SendNow(fd, p.to, p.bytes, tap_);
             queue_.erase(queue_.begin());
         }
     }
-    int Timeout(int64_t now) const {
-        if (queue_.empty()) return IDLE_POLL_MS;
-        const int64_t wait = queue_.begin()->first - now;
-        return static_cast<int>(std::clamp<int64_t>(wait, 0, IDLE_POLL_MS));
+    std::optional<Micros> NextDue() const {
+        if (queue_.empty()) return std::nullopt;
+        return queue_.begin()->first;
     }
 
 private:
-    std::multimap<int64_t, Pending> queue_;
+    std::multimap<Micros, Pending> queue_;
     CaptureTap& tap_;
 };
 
@@ -67,40 +78,49 @@ void SendNow(int fd, const sockaddr_in& to, std::span<const uint8_t> bytes, Capt
 }
 
 // Answers one request: at once when the reply is due now, through the
-// queue when a fault delays it.
+// queue when a fault delays it. The delay counts from `arrived`, taken
+// right after the receive, so it is kept to the microsecond.
 void Answer(int fd, Simulator& simulator, ReplyQueue& queue, std::span<const uint8_t> request,
-            const sockaddr_in& from, ReplyBatch& batch, CaptureTap& tap) {
+            const sockaddr_in& from, Micros arrived, ReplyBatch& batch, CaptureTap& tap) {
     tap.Received(from, request);
-    const int64_t now = NowMs();
-    simulator.Handle(request, now, batch);
+    simulator.Handle(request, arrived, batch);
     for (std::size_t i = 0; i < batch.Size(); ++i) {
         const auto bytes = batch.Bytes(i);
-        if (batch.DelayMs(i) <= 0) {
+        if (batch.Delay(i) <= Micros{0}) {
             SendNow(fd, from, bytes, tap);
         } else {
-            queue.Add(now + batch.DelayMs(i), from, {bytes.begin(), bytes.end()});
+            queue.Add(arrived + batch.Delay(i), from, {bytes.begin(), bytes.end()});
         }
     }
 }
 
-// The longest a receive may block; set on the socket only when it changes,
-// so that serving a request costs one receive and one send, as little as a
-// bare ping-pong does.
-class ReceiveTimeout {
-public:
-    explicit ReceiveTimeout(int fd) : fd_(fd) {}
-    void Set(int64_t ms) {
-        ms = std::max<int64_t>(ms, 1);  // zero would mean waiting for ever
-        if (ms == current_) return;
-        timeval limit{static_cast<time_t>(ms / 1000), static_cast<suseconds_t>((ms % 1000) * 1000)};
-        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-        current_ = ms;
+// How long the loop may wait for a request before something else is due:
+// nothing when only a request can wake it.
+std::optional<Micros> TimeToNextDue(const ReplyQueue& queue, const NoiseSource& noise, Micros now) {
+    std::optional<Micros> wait;
+    if (const auto due = queue.NextDue()) wait = std::max(*due - now, Micros{0});
+    if (noise.Active()) {
+        const Micros next = std::chrono::milliseconds(noise.WaitMs(ToMs(now), IDLE_POLL_MS));
+        wait = wait ? std::min(*wait, next) : next;
     }
+    return wait;
+}
 
-private:
-    int fd_;
-    int64_t current_ = -1;
-};
+// Waits until a datagram can be read or `wait` has passed; false when it
+// passed. A socket's receive time-out would count in the system's ticks
+// (4 ms at 250 Hz, and a wait of 1 ms then ends 4 to 12 ms later); a poll
+// runs on a high-resolution timer.
+bool WaitReadable(int fd, Micros wait) {
+    pollfd readable{fd, POLLIN, 0};
+    const auto count = wait.count();
+    const timespec limit{static_cast<time_t>(count / 1000000), static_cast<long>(count % 1000000 * 1000)};
+    return ::ppoll(&readable, 1, &limit, nullptr) > 0;
+}
+
+void SetIdleTimeout(int fd) {
+    const timeval limit{0, IDLE_POLL_MS * 1000};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+}
 
 bool Transient(int error) {
     // A stale error from an earlier reply, a time-out or a signal: go on.
@@ -157,30 +177,38 @@ bool UdpServer::Run(Simulator& simulator, RunFlags flags, const std::function<vo
     ReplyQueue queue(tap_);
     NoiseSource noise(simulator.Faults());
     ReplyBatch batch;
-    ReceiveTimeout timeout(fd_);
+    SetIdleTimeout(fd_);
+    ::prctl(PR_SET_TIMERSLACK, TIMER_SLACK_NS, 0, 0, 0);
     std::vector<uint8_t> buffer(RECEIVE_CAPACITY);
     while (!*flags.stop) {
         if (flags.dump && *flags.dump) {
             *flags.dump = 0;
             onDump();
         }
-        const int64_t now = NowMs();
+        const Micros now = Now();
         queue.SendDue(fd_, now);
-        if (noise.Active()) noise.SendDue(fd_, now, tap_);
-        timeout.Set(noise.WaitMs(now, queue.Timeout(now)));
+        if (noise.Active()) noise.SendDue(fd_, ToMs(now), tap_);
+        // With nothing due, the receive blocks: a request then costs one
+        // receive and one send, as little as a bare ping-pong does. With
+        // something due, it does not, and the wait is the poll's.
+        const std::optional<Micros> wait = TimeToNextDue(queue, noise, now);
         sockaddr_in from{};
         socklen_t fromLength = sizeof from;
-        const ssize_t n =
-            ::recvfrom(fd_, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) tap_.Idle();
+        const ssize_t n = ::recvfrom(fd_, buffer.data(), buffer.size(), wait ? MSG_DONTWAIT : 0,
+                                     reinterpret_cast<sockaddr*>(&from), &fromLength);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (!wait || !WaitReadable(fd_, *wait)) tap_.Idle();
+            continue;
+        }
         if (n < 0 && Transient(errno)) continue;
         if (n < 0) {
             error = std::string("recvfrom: ") + std::strerror(errno);
             return false;
         }
-        if (noise.Active()) noise.SetClient(from, NowMs());
+        const Micros arrived = Now();
+        if (noise.Active()) noise.SetClient(from, ToMs(arrived));
         Answer(fd_, simulator, queue, std::span<const uint8_t>(buffer.data(), static_cast<std::size_t>(n)),
-               from, batch, tap_);
+               from, arrived, batch, tap_);
     }
     return true;
 }

@@ -339,9 +339,9 @@ Command AddUpgradeCommand(CLI::App& app, const GlobalOptions& global) {
         ->check(CLI::Range(0, 1000));
     sub->add_option("--jobs", args->jobs,
                     "How many devices are upgraded at once, each over a socket of its own (0: all "
-                    "selected devices; 256 at the most)")
+                    "selected devices; 4096 at the most, fewer where the open-file limit is lower)")
         ->capture_default_str()
-        ->check(CLI::Range(0, 256));
+        ->check(CLI::Range(0, 4096));
     sub->add_option("--expect", args->expected,
                     "Exit 2 before any programming request when fewer devices are admitted")
         ->check(CLI::Range(0, 1 << 20));
