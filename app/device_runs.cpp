@@ -10,6 +10,7 @@
 #include <thread>
 #include <utility>
 
+#include "app/fiber_pool.h"
 #include "res/string_format.h"
 #include "res/string_table.h"
 
@@ -185,6 +186,12 @@ void RunBeside(std::size_t index, Fleet& fleet) {
     });
 }
 
+// Threads the fibers of a batch run on: one per processor, a few at the
+// most, since each only sends, waits and writes down.
+std::size_t FiberThreads() {
+    return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
+}
+
 // Kept free for the process itself whatever runs side by side: a trace
 // entry, a name lookup, the system's own libraries.
 constexpr std::size_t DESCRIPTORS_KEPT_FREE = 8;
@@ -318,17 +325,9 @@ bool RunSideBySide(const std::vector<std::size_t>& batch, RunModel& model, const
             RunBeside(batch[taken], fleet);
         }
     };
-    std::vector<std::thread> threads;
-    for (std::size_t i = 0; i < jobs; ++i) {
-        // A thread the system refuses leaves its devices to the others.
-        try {
-            threads.emplace_back(work);
-        } catch (const std::system_error&) {
-            break;
-        }
-    }
-    if (threads.empty()) work();
-    for (auto& thread : threads) thread.join();
+    // A run per device at once, as fibers on a thread per processor: only
+    // their readiness waits give way to each other (FiberReadiness).
+    if (!RunFibers(jobs, FiberThreads(), work)) work();
     return !stopped && !StopRequested(progress);
 }
 

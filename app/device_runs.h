@@ -55,8 +55,8 @@ std::string DeviceLine(const DeviceRecord& record, const std::string& text);
 bool RunInTurn(const std::vector<std::size_t>& batch, RunModel& model, const Script& script,
                DeviceProtocol& protocol, Prompter& prompter, UpgradeProgress* progress);
 
-// Runs the devices of `batch` with up to `fleet.jobs` at once, one thread
-// and one link each; a failed run is retried at once up to
+// Runs the devices of `batch` with up to `fleet.jobs` at once, one fiber
+// (RunFibers) and one link each; a failed run is retried at once up to
 // `fleet.retries` times. False when the progress asked to stop: no device
 // starts after that, and those under way end after their current exchange.
 // Before any device starts, the links of as many devices as may run at once

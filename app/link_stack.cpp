@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/endpoint_failure.h"
+#include "app/fiber_pool.h"
 
 namespace quorvane {
 namespace {
@@ -83,6 +84,8 @@ std::unique_ptr<Transport> LinkStack::OpenDeviceLink(std::string& reason) {
         return nullptr;
     }
     auto parts = std::make_unique<DeviceLink::Parts>(settings_.endpoint, trace_);
+    // Devices beside others run as fibers: their waits let the others on.
+    parts->endpoint.SetReadinessWait(&FiberReadiness());
     if (!parts->endpoint.Start()) {
         const int error = parts->endpoint.StartError();
         reason = error != 0 ? std::strerror(error) : "the socket could not be started";

@@ -234,14 +234,12 @@ bool UdpEndpoint::Send(uint32_t address, std::span<const uint8_t> datagram) {
 int UdpEndpoint::Receive(uint32_t& sender, std::span<uint8_t> buffer, std::chrono::milliseconds wait) {
     const auto deadline = Now() + std::max(wait, std::chrono::milliseconds(0));
     for (;;) {
-        pollfd ready{socket_, POLLIN, 0};
-        // poll takes an int of milliseconds, where a negative value would mean
-        // waiting for ever.
+        // Waits take an int of milliseconds, where a negative value would
+        // mean waiting for ever.
         const auto left = std::max<int64_t>((deadline - Now()).count(), 0);
-        const int waited =
-            ::poll(&ready, 1, static_cast<int>(std::min<int64_t>(left, std::numeric_limits<int>::max())));
+        const int waited = WaitReadable(static_cast<int>(std::min<int64_t>(left, std::numeric_limits<int>::max())));
         if (waited < 0) return 0;
-        if (waited == 0 || (ready.revents & POLLIN) == 0) return RECEIVE_NOTHING;
+        if (waited == 0) return RECEIVE_NOTHING;
 
         sockaddr_in source{};
         iovec data{buffer.data(), buffer.size()};
@@ -300,8 +298,16 @@ std::chrono::microseconds UdpEndpoint::FineNow() const {
         std::chrono::steady_clock::now().time_since_epoch());
 }
 
+int UdpEndpoint::WaitReadable(int timeoutMs) {
+    if (wait_ != nullptr) return wait_->WaitReadable(socket_, timeoutMs);
+    pollfd ready{socket_, POLLIN, 0};
+    const int waited = ::poll(&ready, 1, timeoutMs);
+    return waited > 0 && (ready.revents & POLLIN) == 0 ? 0 : waited;
+}
+
 void UdpEndpoint::Close() {
     if (socket_ < 0) return;
+    if (wait_ != nullptr) wait_->Forget(socket_);
     ::close(socket_);
     socket_ = -1;
 }

@@ -9,6 +9,7 @@
 
 #include "diagnostic_sink.h"
 #include "packet.h"
+#include "readiness_wait.h"
 #include "transport.h"
 
 namespace quorvane {
@@ -76,6 +77,8 @@ public:
     const DatagramOrigin& LastOrigin() const { return lastOrigin_; }
     // `watcher` (or none) hears of every datagram set aside from now on.
     void WatchSetAside(SetAsideWatcher* watcher) { watcher_ = watcher; }
+    // Receives wait through `wait` from now on (none: poll() on this thread).
+    void SetReadinessWait(ReadinessWait* wait) { wait_ = wait; }
     const EndpointOptions& Options() const { return options_; }
     // Closes the socket; does nothing when none is open.
     void Close();
@@ -92,6 +95,8 @@ public:
     bool SkipsByArrivalTime() const { return arrivalsStamped_; }
 
 private:
+    // The readiness wait of one receive, by `wait_` or poll(); as ReadinessWait::WaitReadable.
+    int WaitReadable(int timeoutMs);
     // True for a datagram that arrived before the last DropEarlierDatagrams.
     bool Skipped(const timespec& arrival);
     void DrainByReading(std::span<uint8_t> scratch, int limit);
@@ -99,6 +104,7 @@ private:
     EndpointOptions options_;
     DiagnosticSink* sink_;
     int socket_ = -1;
+    ReadinessWait* wait_ = nullptr;
     int startError_ = 0;
     int receiveBuffer_ = 0;
     uint64_t dropped_ = 0;         // the system's count of datagrams dropped on this socket
