@@ -1,7 +1,9 @@
 #include "app/upgrade_run.h"
 
+#include <algorithm>
 #include <optional>
 
+#include "app/exit_codes.h"
 #include "app/run_events.h"
 #include "package/script_interpreter.h"
 
@@ -85,6 +87,28 @@ void UpgradeRun::Complete(Prompter& prompter) {
 
 void UpgradeRun::Finish(int exitCode) {
     if (events_ != nullptr) EmitRunDone(*events_, outcome_.succeeded, outcome_.failed, exitCode);
+}
+
+std::vector<DeviceRecord*> SelectByMac(const std::vector<DeviceRecord*>& admitted,
+                                       const std::vector<MacAddress>& wanted, std::vector<MacAddress>& missing) {
+    std::vector<DeviceRecord*> selected;
+    for (const MacAddress& mac : wanted)
+        if (std::none_of(admitted.begin(), admitted.end(), [&](const DeviceRecord* r) { return r->mac == mac; }))
+            missing.push_back(mac);
+    for (DeviceRecord* record : admitted)
+        if (std::find(wanted.begin(), wanted.end(), record->mac) != wanted.end()) selected.push_back(record);
+    return selected;
+}
+
+int EndWithOutputs(int code, UpgradeRun* run, LinkStack& links, std::vector<std::string>& lost) {
+    lost = links.CloseCaptureAndLog();
+    if (!lost.empty()) code = WithLostOutput(code);
+    if (run != nullptr) run->Finish(code);
+    if (std::string failure = links.EventsFailure(); !failure.empty()) {
+        lost.push_back(std::move(failure));
+        code = WithLostOutput(code);
+    }
+    return code;
 }
 
 }  // namespace quorvane

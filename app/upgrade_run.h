@@ -53,6 +53,12 @@ PackageGate OpenForRun(const std::filesystem::path& path, UpgradePackage& packag
 std::vector<AdmittedDevice> AdmitAndAnnounce(UpgradePackage& package, DeviceProtocol& protocol,
                                              Restrictions& restrictions, EventStream* events);
 
+// The admitted devices with the wanted MACs, in admission order (so a MAC
+// given twice still upgrades its device once); `missing` gets the wanted
+// MACs that name no admitted device.
+std::vector<DeviceRecord*> SelectByMac(const std::vector<DeviceRecord*>& admitted,
+                                       const std::vector<MacAddress>& wanted, std::vector<MacAddress>& missing);
+
 // How the selected devices are run.
 struct BatchOptions {
     std::size_t jobs = 1;  // devices at once; 0: all of them
@@ -89,6 +95,7 @@ public:
     // "run-done" with the devices upgraded and failed and `exitCode`.
     void Finish(int exitCode);
 
+
     // The exit code the outcome stands for (see ExitCodeOf).
     int ExitCode() const { return ExitCodeOf(outcome_); }
     const RunModel& Model() const { return model_; }
@@ -107,5 +114,11 @@ private:
     RunModel model_;
     UpgradeOutcome outcome_;
 };
+
+// The end of a program that made one run over `links` (none when the run
+// never got that far): the capture and the log are closed, "run-done" ends
+// the events, and why each output is incomplete goes to `lost`; the exit
+// code `code` then says so too (WithLostOutput).
+int EndWithOutputs(int code, UpgradeRun* run, LinkStack& links, std::vector<std::string>& lost);
 
 }  // namespace quorvane

@@ -64,27 +64,18 @@ bool ParseMacs(const std::vector<std::string>& texts, std::vector<MacAddress>& o
     return true;
 }
 
-// The admitted devices with the wanted MACs, in admission order (so a MAC
-// given twice still upgrades its device once). False when a MAC names no
-// admitted device: upgrading only part of what was asked for is worse than
-// upgrading nothing.
+// The admitted devices with the wanted MACs; false, with every MAC that
+// names no admitted device said, when any does not: upgrading only part of
+// what was asked for is worse than upgrading nothing.
 bool SelectDevices(const std::vector<DeviceRecord*>& admitted, const std::vector<MacAddress>& wanted,
                    std::vector<DeviceRecord*>& selected, std::string& error) {
-    for (const auto& mac : wanted) {
-        bool found = false;
-        for (const DeviceRecord* record : admitted) found = found || record->mac == mac;
-        if (found) continue;
+    std::vector<MacAddress> missing;
+    selected = SelectByMac(admitted, wanted, missing);
+    for (const MacAddress& mac : missing) {
         if (!error.empty()) std::cerr << error << '\n';
         error = Said("no admitted device has the MAC address ") + FormatMac(mac);
     }
-    if (!error.empty()) return false;
-    for (DeviceRecord* record : admitted)
-        for (const auto& mac : wanted)
-            if (record->mac == mac) {
-                selected.push_back(record);
-                break;
-            }
-    return true;
+    return missing.empty();
 }
 
 // "--mac A B PKG" and "PKG --mac A B" both work: once --mac was given,
@@ -212,18 +203,12 @@ RunOutputs OutputsOf(const GlobalOptions& global) {
     return {global.capture, global.logFile, global.events, {}, stdoutWriter};
 }
 
-// The run's end once the devices are done: the capture and the log are
-// closed, "run-done" ends the events, and every output that could not be
-// written to the end is said on stderr; the exit code then says so too.
+// The command's end (see EndWithOutputs), with every output that could not
+// be written to the end said on stderr.
 int FinishOutputs(int code, UpgradeRun* run, LinkStack& links) {
-    std::vector<std::string> lost = LostLines(links.CloseCaptureAndLog());
-    if (!lost.empty()) code = WithLostOutput(code);
-    if (run != nullptr) run->Finish(code);
-    if (const std::string failure = links.EventsFailure(); !failure.empty()) {
-        lost.push_back(Said(failure));
-        code = WithLostOutput(code);
-    }
-    for (const std::string& line : lost) std::cerr << line << '\n';
+    std::vector<std::string> lost;
+    code = EndWithOutputs(code, run, links, lost);
+    for (const std::string& line : LostLines(lost)) std::cerr << line << '\n';
     return code;
 }
 
