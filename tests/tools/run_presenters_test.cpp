@@ -46,7 +46,9 @@ TEST(RunPresenters, EventsReportAndSummaryComeFromOneModel) {
     for (std::string line; std::getline(lines, line);) {
         const auto event = nlohmann::json::parse(line);
         if (event["event"] == "device-done") done.emplace_back(event["mac"], event["ok"]);
-        if (event["event"] == "run-done") EXPECT_EQ(event["exit_code"], 1);
+        if (event["event"] == "run-done") {
+            EXPECT_EQ(event["exit_code"], 1);
+        }
     }
     const std::vector<std::pair<std::string, bool>> expected{
         {"02:00:00:00:00:01", true}, {"02:00:00:00:00:02", false}, {"02:00:00:00:00:03", true}};
