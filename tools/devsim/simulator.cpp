@@ -37,13 +37,26 @@ std::string DelayText(Micros delay) {
 
 }  // namespace
 
-Simulator::Simulator(std::vector<DeviceProfile> profiles, FaultOptions faults) : faults_(std::move(faults)) {
+Simulator::OpcodeFaults Simulator::ByOpcode(const FaultOptions& faults) {
+    OpcodeFaults out;
+    for (uint8_t opcode : faults.silent) out.silent.set(opcode);
+    for (uint8_t opcode : faults.wrongEchoOnce) out.wrongEchoOnce.set(opcode);
+    for (const auto& [opcode, count] : faults.dropFirst) {
+        out.dropsFirst.set(opcode);
+        out.dropFirst[opcode] = count;
+    }
+    return out;
+}
+
+Simulator::Simulator(std::vector<DeviceProfile> profiles, FaultOptions faults)
+    : faults_(std::move(faults)), byOpcode_(ByOpcode(faults_)) {
     devices_.reserve(profiles.size());
     for (auto& profile : profiles) {
         FaultState state;
         // Each device draws from its own stream, so one device's traffic does
         // not change which packets another device loses.
         state.random = faults_.seed ^ (MacNumber(profile.mac) * 0x2545F4914F6CDD1Dull);
+        state.faulty = faults_.AppliesTo(profile.mac);
         states_.push_back(state);
         nextWithMac_.push_back(NO_DEVICE);
         const auto [first, fresh] = byMac_.emplace(MacNumber(profile.mac), devices_.size());
@@ -94,9 +107,7 @@ VirtualDevice* Simulator::Find(const MacAddress& mac) {
 int Simulator::RequestCount(const MacAddress& mac, uint8_t opcode) const {
     const auto found = byMac_.find(MacNumber(mac));
     if (found == byMac_.end()) return 0;
-    const auto& arrived = states_[found->second].arrived;
-    const auto it = arrived.find(opcode);
-    return it == arrived.end() ? 0 : it->second;
+    return states_[found->second].arrived[opcode];
 }
 
 std::string Simulator::RequestLine(std::size_t index, std::span<const uint8_t> request) const {
@@ -129,14 +140,14 @@ void Simulator::Serve(std::size_t index, std::span<const uint8_t> request, Micro
 bool Simulator::DropRequest(std::size_t index, std::span<const uint8_t> request) {
     const uint8_t opcode = request[OFFSET_OPCODE];
     FaultState& state = states_[index];
-    if (faults_.silent.count(opcode)) {
+    if (byOpcode_.silent[opcode]) {
         if (Logging()) Log("silent " + RequestLine(index, request));
         return true;
     }
-    auto first = faults_.dropFirst.find(opcode);
-    if (first != faults_.dropFirst.end() && state.seen[opcode]++ < first->second) {
+    const int first = byOpcode_.dropFirst[opcode];
+    if (byOpcode_.dropsFirst[opcode] && state.seen[opcode]++ < first) {
         if (Logging())
-            Log("drop-rx " + RequestLine(index, request) + " (first " + std::to_string(first->second) + ")");
+            Log("drop-rx " + RequestLine(index, request) + " (first " + std::to_string(first) + ")");
         return true;
     }
     if (faults_.DropsRequests() && Chance(index)) {
@@ -153,9 +164,9 @@ void Simulator::Spoil(std::size_t index, uint8_t opcode, ReplyBatch& out) {
     // A read of no bytes has nothing to cut short; the spoiling waits for a
     // read with data.
     const bool emptyRead = opcode == OP_READ && reply.size() <= HEADER_SIZE;
-    if (!faults_.wrongEchoOnce.count(opcode) || !HasEcho(opcode) || emptyRead ||
-        !state.echoSpoiled.insert(opcode).second)
+    if (!byOpcode_.wrongEchoOnce[opcode] || !HasEcho(opcode) || emptyRead || state.echoSpoiled[opcode])
         return;
+    state.echoSpoiled.set(opcode);
     if (opcode == OP_READ) {
         // A read answered one byte short: the payload length no longer matches.
         out.ShortenLast(reply.size() - 1);

@@ -4,11 +4,11 @@
 // and the delay after which each is due, without touching a socket, so tests
 // drive it directly.
 
+#include <array>
+#include <bitset>
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <map>
-#include <set>
 #include <span>
 #include <string>
 #include <unordered_map>
@@ -56,14 +56,26 @@ public:
     int RequestCount(const MacAddress& mac, uint8_t opcode) const;
 
 private:
+    // Tables by opcode rather than maps: each request looks up a few of
+    // them, and a map walk per lookup added up over a thousand devices.
+    using PerOpcode = std::array<int, 256>;
     struct FaultState {
         uint64_t random = 0;
-        std::map<uint8_t, int> seen;     // requests per opcode that passed the silent test
-        std::map<uint8_t, int> arrived;  // every request per opcode
-        std::set<uint8_t> echoSpoiled;
+        PerOpcode seen{};     // requests per opcode that passed the silent test
+        PerOpcode arrived{};  // every request per opcode
+        std::bitset<256> echoSpoiled;
         Micros busyUntil{0};
         int storingBlock = -1;  // index of the block being stored or stored last
+        bool faulty = false;    // the faults apply to this device
     };
+    // The fault options by opcode, looked up once per request.
+    struct OpcodeFaults {
+        std::bitset<256> silent;
+        std::bitset<256> wrongEchoOnce;
+        std::bitset<256> dropsFirst;
+        PerOpcode dropFirst{};  // how many, where dropsFirst is set
+    };
+    static OpcodeFaults ByOpcode(const FaultOptions& faults);
 
     void Serve(std::size_t index, std::span<const uint8_t> request, Micros now, ReplyBatch& out);
     bool DropRequest(std::size_t index, std::span<const uint8_t> request);
@@ -71,7 +83,7 @@ private:
     Micros ReplyDelay(std::size_t index, std::span<const uint8_t> request, Micros now);
     void Send(std::size_t index, Micros delay, ReplyBatch& out);
     bool Chance(std::size_t index);
-    bool Faulty(std::size_t index) const { return faults_.AppliesTo(devices_[index].Mac()); }
+    bool Faulty(std::size_t index) const { return states_[index].faulty; }
     // Log text is only built when someone reads it.
     bool Logging() const { return static_cast<bool>(log_); }
     std::string RequestLine(std::size_t index, std::span<const uint8_t> request) const;
@@ -83,6 +95,7 @@ private:
     std::unordered_map<uint64_t, std::size_t> byMac_;  // the first device with each MAC
     std::vector<std::size_t> nextWithMac_;             // by device: the next with its MAC (clones)
     FaultOptions faults_;
+    OpcodeFaults byOpcode_;
     LogSink log_;
 };
 

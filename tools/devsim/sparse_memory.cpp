@@ -3,6 +3,25 @@
 #include <algorithm>
 
 namespace quorvane::devsim {
+namespace {
+
+// The most room taken ahead for expected writes: a load's announced length
+// is the client's word, and address space is not free.
+constexpr uint64_t MAX_ROOM_AHEAD = 4u << 20;
+
+}  // namespace
+
+void SparseMemory::ExpectWrites(uint64_t address, uint64_t length) {
+    expectFrom_ = address;
+    expectTo_ = address + std::min(length, MAX_ROOM_AHEAD);
+}
+
+// Called before `data`, which starts at `base`, grows to reach `end`.
+void SparseMemory::MakeRoom(std::vector<uint8_t>& data, uint64_t base, uint64_t end) const {
+    if (end - base <= data.capacity()) return;
+    const bool expected = base <= expectFrom_ && expectFrom_ < end && end <= expectTo_;
+    if (expected) data.reserve(expectTo_ - base);
+}
 
 void SparseMemory::Write(uint64_t address, std::span<const uint8_t> bytes) {
     if (bytes.empty()) return;
@@ -20,9 +39,19 @@ void SparseMemory::Write(uint64_t address, std::span<const uint8_t> bytes) {
     // Absorb every later stretch that the new bytes reach or touch.
     for (auto next = std::next(host); next != segments_.end() && next->first <= end;) {
         const uint64_t nextEnd = next->first + next->second.size();
-        if (nextEnd - base > data.size()) data.resize(nextEnd - base, BLANK_BYTE);
+        if (nextEnd - base > data.size()) {
+            MakeRoom(data, base, nextEnd);
+            data.resize(nextEnd - base, BLANK_BYTE);
+        }
         std::copy(next->second.begin(), next->second.end(), data.begin() + (next->first - base));
         next = segments_.erase(next);
+    }
+    MakeRoom(data, base, end);
+    if (address - base == data.size()) {
+        // Right behind the stretch, as a load's blocks come: appended, not
+        // first filled with blank bytes.
+        data.insert(data.end(), bytes.begin(), bytes.end());
+        return;
     }
     if (end - base > data.size()) data.resize(end - base, BLANK_BYTE);
     std::copy(bytes.begin(), bytes.end(), data.begin() + (address - base));

@@ -33,12 +33,23 @@ public:
     // Forgets [begin, end): those bytes read as blank again.
     void Erase(uint64_t begin, uint64_t end);
     void Clear() { segments_.clear(); }
+    // Writes of about `length` bytes from `address` on are coming (a load
+    // begun): the stretch they go to gets its room at once, so a load
+    // written block by block is neither copied as it grows nor filled
+    // with blank bytes it then overwrites. Only room; nothing reads
+    // differently.
+    void ExpectWrites(uint64_t address, uint64_t length);
 
     // The written stretches in address order; neighbouring writes are merged.
     std::vector<MemorySegment> Segments() const;
     bool Empty() const { return segments_.empty(); }
 
 private:
+    void MakeRoom(std::vector<uint8_t>& data, uint64_t base, uint64_t end) const;
+
+    // The expected writes: [expectFrom_, expectTo_).
+    uint64_t expectFrom_ = 0;
+    uint64_t expectTo_ = 0;
     // Key: start address. Segments never overlap or touch.
     std::map<uint64_t, std::vector<uint8_t>> segments_;
 };

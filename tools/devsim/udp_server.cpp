@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <map>
 #include <optional>
 #include <vector>
 
@@ -23,7 +22,12 @@ namespace quorvane::devsim {
 namespace {
 
 constexpr int IDLE_POLL_MS = 200;  // how soon a stop signal is noticed at the latest
+// The largest datagram there is: a request is handed on whole, whatever
+// its length, as one read at a time used to.
 constexpr std::size_t RECEIVE_CAPACITY = 65536;
+// Requests read in one call; their buffers take 4 MiB of address space, of
+// which only the pages datagrams land in are ever touched.
+constexpr std::size_t RECEIVE_BATCH = 64;
 constexpr int SOCKET_BUFFER_BYTES = 8 * 1024 * 1024;
 // How late the system may end a wait to merge it with others; its own
 // default (50 us) is a tenth of what a reply may be late by.
@@ -38,58 +42,17 @@ int64_t ToMs(Micros time) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(time).count();
 }
 
-void SendNow(int fd, const sockaddr_in& to, std::span<const uint8_t> bytes, CaptureTap& tap);
-
-struct Pending {
-    sockaddr_in to{};
-    std::vector<uint8_t> bytes;
-};
-
-// The replies that are due later, of every device at once: a device that
-// delays never holds up another's replies.
-class ReplyQueue {
-public:
-    explicit ReplyQueue(CaptureTap& tap) : tap_(tap) {}
-    void Add(Micros due, const sockaddr_in& to, std::vector<uint8_t> bytes) {
-        queue_.emplace(due, Pending{to, std::move(bytes)});
-    }
-    // Sends everything due by `now`, in due order (ties in arrival order).
-    void SendDue(int fd, Micros now) {
-        while (!queue_.empty() && queue_.begin()->first <= now) {
-            const Pending& p = queue_.begin()->second;
-            SendNow(fd, p.to, p.bytes, tap_);
-            queue_.erase(queue_.begin());
-        }
-    }
-    std::optional<Micros> NextDue() const {
-        if (queue_.empty()) return std::nullopt;
-        return queue_.begin()->first;
-    }
-
-private:
-    std::multimap<Micros, Pending> queue_;
-    CaptureTap& tap_;
-};
-
-void SendNow(int fd, const sockaddr_in& to, std::span<const uint8_t> bytes, CaptureTap& tap) {
-    // A failed send is a lost reply, which the program survives by resending.
-    if (::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) >= 0)
-        tap.Sent(to, bytes);
-}
-
 // Answers one request: at once when the reply is due now, through the
 // queue when a fault delays it. The delay counts from `arrived`, taken
 // right after the receive, so it is kept to the microsecond.
-void Answer(int fd, Simulator& simulator, ReplyQueue& queue, std::span<const uint8_t> request,
-            const sockaddr_in& from, Micros arrived, ReplyBatch& batch, CaptureTap& tap) {
-    tap.Received(from, request);
+void Answer(Simulator& simulator, ReplyQueue& queue, std::span<const uint8_t> request,
+            const sockaddr_in& from, Micros arrived, ReplyBatch& batch, SendBatch& now) {
     simulator.Handle(request, arrived, batch);
     for (std::size_t i = 0; i < batch.Size(); ++i) {
-        const auto bytes = batch.Bytes(i);
         if (batch.Delay(i) <= Micros{0}) {
-            SendNow(fd, from, bytes, tap);
+            now.Add(from, batch.Bytes(i));
         } else {
-            queue.Add(arrived + batch.Delay(i), from, {bytes.begin(), bytes.end()});
+            queue.Add(arrived + batch.Delay(i), from, batch.Bytes(i));
         }
     }
 }
@@ -172,43 +135,64 @@ void UdpServer::CaptureInto(PcapWriter& writer) {
     tap_.Attach(writer, local_);
 }
 
+// Answers every request of one receive. Replies that fell due before
+// the requests were read go out first, as they would have with one
+// request read at a time.
+void UdpServer::AnswerAll(Simulator& simulator, ReplyQueue& queue, NoiseSource& noise,
+                          const ReceiveBatch& incoming, int count, Micros arrived) {
+    queue.TakeDue(arrived, outgoing_);
+    for (int i = 0; i < count; ++i) {
+        const auto index = static_cast<std::size_t>(i);
+        tap_.Received(incoming.From(index), incoming.Bytes(index));
+        if (noise.Active()) noise.SetClient(incoming.From(index), ToMs(arrived));
+        Answer(simulator, queue, incoming.Bytes(index), incoming.From(index), arrived, batch_, outgoing_);
+    }
+}
+
 bool UdpServer::Run(Simulator& simulator, RunFlags flags, const std::function<void()>& onDump,
                     std::string& error) {
-    ReplyQueue queue(tap_);
+    ReplyQueue queue;
     NoiseSource noise(simulator.Faults());
-    ReplyBatch batch;
+    ReceiveBatch incoming(RECEIVE_BATCH, RECEIVE_CAPACITY);
     SetIdleTimeout(fd_);
     ::prctl(PR_SET_TIMERSLACK, TIMER_SLACK_NS, 0, 0, 0);
-    std::vector<uint8_t> buffer(RECEIVE_CAPACITY);
+    // False only right after a wait that ended without a request: then a
+    // receive would find nothing.
+    bool mayBeWaiting = true;
     while (!*flags.stop) {
         if (flags.dump && *flags.dump) {
             *flags.dump = 0;
             onDump();
         }
+        int count = 0;
+        if (mayBeWaiting) {
+            // With nothing due, the receive blocks: a request then costs one
+            // receive and one send, as little as a bare ping-pong does. With
+            // something due, it does not, and the wait is the poll's.
+            const bool block = !queue.NextDue() && !noise.Active();
+            count = incoming.Receive(fd_, block);
+            if (count < 0 && !Transient(errno)) {
+                error = std::string("recvmmsg: ") + std::strerror(errno);
+                return false;
+            }
+            if (count < 0 && block && (errno == EAGAIN || errno == EWOULDBLOCK)) tap_.Idle();
+            count = std::max(count, 0);
+        }
         const Micros now = Now();
-        queue.SendDue(fd_, now);
+        AnswerAll(simulator, queue, noise, incoming, count, now);
+        outgoing_.Flush(fd_, tap_);
         if (noise.Active()) noise.SendDue(fd_, ToMs(now), tap_);
-        // With nothing due, the receive blocks: a request then costs one
-        // receive and one send, as little as a bare ping-pong does. With
-        // something due, it does not, and the wait is the poll's.
-        const std::optional<Micros> wait = TimeToNextDue(queue, noise, now);
-        sockaddr_in from{};
-        socklen_t fromLength = sizeof from;
-        const ssize_t n = ::recvfrom(fd_, buffer.data(), buffer.size(), wait ? MSG_DONTWAIT : 0,
-                                     reinterpret_cast<sockaddr*>(&from), &fromLength);
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (!wait || !WaitReadable(fd_, *wait)) tap_.Idle();
-            continue;
+        // More may have come while these were answered: read again before
+        // any wait, which a waiting request would end at once anyway.
+        mayBeWaiting = count > 0;
+        if (mayBeWaiting) continue;
+        const std::optional<Micros> wait = TimeToNextDue(queue, noise, Now());
+        if (!wait) {
+            mayBeWaiting = true;
+        } else if (*wait > Micros{0}) {
+            mayBeWaiting = WaitReadable(fd_, *wait);
+            if (!mayBeWaiting) tap_.Idle();
         }
-        if (n < 0 && Transient(errno)) continue;
-        if (n < 0) {
-            error = std::string("recvfrom: ") + std::strerror(errno);
-            return false;
-        }
-        const Micros arrived = Now();
-        if (noise.Active()) noise.SetClient(from, ToMs(arrived));
-        Answer(fd_, simulator, queue, std::span<const uint8_t>(buffer.data(), static_cast<std::size_t>(n)),
-               from, arrived, batch, tap_);
     }
     return true;
 }

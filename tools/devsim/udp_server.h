@@ -1,6 +1,7 @@
 #pragma once
 // The socket side of devsim: one UDP socket, replies to each request's
-// source, and a queue for replies that are due later.
+// source, and a queue for replies that are due later. Requests are read
+// and replies sent in batches.
 
 #include <netinet/in.h>
 
@@ -10,6 +11,10 @@
 #include <string>
 
 #include "tools/devsim/capture_tap.h"
+#include "tools/devsim/datagram_batch.h"
+#include "tools/devsim/noise_source.h"
+#include "tools/devsim/reply_batch.h"
+#include "tools/devsim/reply_queue.h"
 #include "tools/devsim/simulator.h"
 
 namespace quorvane::devsim {
@@ -45,10 +50,15 @@ public:
     bool Run(Simulator& simulator, RunFlags flags, const std::function<void()>& onDump, std::string& error);
 
 private:
+    void AnswerAll(Simulator& simulator, ReplyQueue& queue, NoiseSource& noise, const ReceiveBatch& incoming,
+                   int count, Micros arrived);
+
     int fd_ = -1;
     uint16_t port_ = 0;
     sockaddr_in local_{};
     CaptureTap tap_;
+    ReplyBatch batch_;    // one request's replies
+    SendBatch outgoing_;  // the replies of one turn of the loop that are due now
 };
 
 }  // namespace quorvane::devsim

@@ -112,6 +112,7 @@ std::size_t VirtualDevice::LoadBegin(std::span<const uint8_t> payload, std::span
     if (payload.size() < 8) return 0;
     // A repeated begin (its reply was lost) simply starts the load afresh.
     load_ = LoadSession{LinearAddress(ReadU16(payload, 0), ReadU16(payload, 2)), ReadU32(payload, 4), {}};
+    memory_.ExpectWrites(load_->begin, load_->totalLength);
     return ReplyWord(out, OP_LOAD_BEGIN, profile_.blockSize);
 }
 
