@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/display_text.h"
+#include "app/mac_strings.h"
 #include "package/device_summary.h"
 #include "res/string_format.h"
 #include "res/string_table.h"
@@ -23,10 +24,7 @@ std::string NameText(const AdmittedDevice& device) {
     return FormatStringId(IDS_NAME_FROM_MAC, {mac[3], mac[4], mac[5]});
 }
 
-std::string MacText(const AdmittedDevice& device) {
-    const MacAddress& mac = device.record->mac;
-    return FormatStringId(IDS_MAC_TEXT, {mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]});
-}
+std::string MacColumn(const AdmittedDevice& device) { return MacText(device.record->mac); }
 
 // A zero letter byte would end the text of a C string (and hide the rest of
 // the firmware text), so it is shown as the space that stands for "no letter".
@@ -77,7 +75,7 @@ std::string DeviceTypeText(const AdmittedDevice& device) {
 // the string table.
 constexpr DeviceColumn COLUMNS[] = {
     {KEY_NAME, "name", IDS_COLUMN_NAME, 80, NameText},
-    {KEY_MAC, "mac", IDS_COLUMN_MAC, 120, MacText},
+    {KEY_MAC, "mac", IDS_COLUMN_MAC, 120, MacColumn},
     {KEY_FIRMWARE, "firmware", IDS_COLUMN_FIRMWARE, 140, FirmwareText},
     {KEY_DEVICE_TYPE, "type", IDS_COLUMN_DEVICE_TYPE, 125, DeviceTypeText},
 };

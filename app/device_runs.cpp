@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "app/fiber_pool.h"
+#include "app/mac_strings.h"
 #include "res/string_format.h"
 #include "res/string_table.h"
 
@@ -18,8 +19,7 @@ namespace quorvane::detail {
 namespace {
 
 std::string RetryPrompt(const DeviceRecord& record) {
-    const MacAddress& m = record.mac;
-    return FormatStringId(IDS_RETRY_PROMPT, {m[0], m[1], m[2], m[3], m[4], m[5]});
+    return MacStringText(IDS_RETRY_PROMPT, record.mac);
 }
 
 }  // namespace

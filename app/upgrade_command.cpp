@@ -2,6 +2,7 @@
 
 #include "app/device_runs.h"
 #include "app/exit_codes.h"
+#include "app/mac_strings.h"
 #include "protocol/info_block.h"
 #include "res/string_format.h"
 #include "res/string_table.h"
@@ -14,10 +15,6 @@ using Stop = UpgradeOutcome::Stop;
 // Wanted product id 1 also stands for devices whose firmware reports 0.
 bool ProductAccepted(uint16_t productId, uint16_t wanted) {
     return productId == wanted || (wanted == 1 && productId == 0);
-}
-
-std::string MacText(const MacAddress& m) {
-    return FormatStringId(IDS_MAC_TEXT, {m[0], m[1], m[2], m[3], m[4], m[5]});
 }
 
 // The checks for one device; Stop::None when it may be upgraded. A MAC that
@@ -128,7 +125,7 @@ void RunScripts(RunModel& model, std::span<const PlannedCommand> plan, UpgradePa
 }
 
 std::string FailedDeviceText(const MacAddress& m) {
-    const std::string prompt = FormatStringId(IDS_RETRY_PROMPT, {m[0], m[1], m[2], m[3], m[4], m[5]});
+    const std::string prompt = MacStringText(IDS_RETRY_PROMPT, m);
     return prompt.substr(0, prompt.find('\n'));
 }
 

@@ -16,6 +16,7 @@
 #include "app/gui/app_icon.h"
 #include "app/column_text.h"
 #include "app/gui/gui_text.h"
+#include "app/mac_strings.h"
 #include "res/string_format.h"
 #include "res/string_ids.h"
 
@@ -36,8 +37,7 @@ constexpr int BAR_STEPS = 1000;
 enum RowColumn { COLUMN_MAC, COLUMN_NAME, COLUMN_LINE, COLUMN_BAR, COLUMN_BYTES, COLUMN_RATE, COLUMN_LEFT, COLUMN_RESENDS };
 
 QString MacOf(const DeviceRecord& record) {
-    const MacAddress& m = record.mac;
-    return QString::fromStdString(FormatStringId(IDS_MAC_TEXT, {m[0], m[1], m[2], m[3], m[4], m[5]}));
+    return QString::fromStdString(MacText(record.mac));
 }
 
 QString LineText(const DeviceResult& device) {
@@ -257,9 +257,7 @@ void ProgressRelay::OnDeviceLine(std::size_t index, int lineNumber, std::string_
 
 void ProgressRelay::OnDeviceStart(std::size_t index, std::size_t count, const DeviceRecord& record) {
     if (PostRow(index)) return;
-    const MacAddress& m = record.mac;
-    const QString mac =
-        QString::fromStdString(FormatStringId(IDS_MAC_TEXT, {m[0], m[1], m[2], m[3], m[4], m[5]}));
+    const QString mac = MacOf(record);
     QMetaObject::invokeMethod(
         &window_, [w = &window_, index, count, mac] { w->DeviceStarted(index, count, mac); },
         Qt::QueuedConnection);
