@@ -1,11 +1,15 @@
 // One run's model as upgradectl presents it: the events, the JSON report
-// and the summary lines all say the same of each device, one of which fails.
+// and the summary lines all say the same of each device, one of which fails,
+// whether the devices run in turn or side by side over links of their own.
 
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <algorithm>
+#include <mutex>
 
 #include "app/app_test_support.h"
 #include "app/upgrade_run.h"
@@ -18,12 +22,25 @@ using quorvane::testing::ALWAYS_FAILS;
 using quorvane::testing::ScriptedNetwork;
 using quorvane::testing::TestDevice;
 
-TEST(RunPresenters, EventsReportAndSummaryComeFromOneModel) {
+class RunPresenters : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(RunPresenters, EventsReportAndSummaryComeFromOneModel) {
     test::TempFolder folder;
     UpgradePackage package;
     ASSERT_TRUE(package.Open(quorvane::testing::WriteTestPackage(folder.Path())));
-    ScriptedNetwork network({TestDevice({0x02, 0, 0, 0, 0, 0x01}), TestDevice({0x02, 0, 0, 0, 0, 0x02}, {}, ALWAYS_FAILS),
-                             TestDevice({0x02, 0, 0, 0, 0, 0x03})});
+    const std::initializer_list<quorvane::testing::SimulatedDevice> fleet{
+        TestDevice({0x02, 0, 0, 0, 0, 0x01}), TestDevice({0x02, 0, 0, 0, 0, 0x02}, {}, ALWAYS_FAILS),
+        TestDevice({0x02, 0, 0, 0, 0, 0x03})};
+    ScriptedNetwork network(fleet);
+    // Side by side each device is reached over a network of its own.
+    std::map<MacAddress, std::unique_ptr<ScriptedNetwork>> own;
+    for (const auto& device : fleet)
+        own[device.mac] = std::make_unique<ScriptedNetwork>(std::initializer_list<quorvane::testing::SimulatedDevice>{device});
+    std::mutex lock;
+    const LinkFactory openLink = [&](const DeviceRecord& record, std::string&) -> std::unique_ptr<Transport> {
+        const std::lock_guard<std::mutex> guard(lock);
+        return std::make_unique<ForwardingTransport>(own.at(record.mac)->link);
+    };
     std::vector<std::unique_ptr<DeviceRecord>> records;
     std::vector<DeviceRecord*> selected;
     for (std::size_t i = 0; i < 3; ++i) selected.push_back(records.emplace_back(network.RecordOf(i)).get());
@@ -33,12 +50,14 @@ TEST(RunPresenters, EventsReportAndSummaryComeFromOneModel) {
     std::string error;
     ASSERT_TRUE(events.Open((folder.Path() / "events.jsonl").string(), error)) << error;
 
-    UpgradeRun run(network.protocol, &events, {}, package, nullptr, restrictions);
+    UpgradeRun run(network.protocol, &events, openLink, package, nullptr, restrictions);
     // --yes, no retries, no terminal: plain lines, no questions.
     UpgradeMonitor monitor({true, 0, false}, false, false);
     monitor.Follow(run.Model());
     ASSERT_EQ(run.Confirm(selected, monitor.Prompts()), UpgradeOutcome::Stop::None);
-    run.Execute({}, monitor.Prompts(), &monitor);
+    BatchOptions batch;
+    batch.jobs = GetParam();
+    run.Execute(batch, monitor.Prompts(), &monitor);
     run.Finish(run.ExitCode());
 
     std::vector<std::pair<std::string, bool>> done;
@@ -52,6 +71,11 @@ TEST(RunPresenters, EventsReportAndSummaryComeFromOneModel) {
     }
     const std::vector<std::pair<std::string, bool>> expected{
         {"02:00:00:00:00:01", true}, {"02:00:00:00:00:02", false}, {"02:00:00:00:00:03", true}};
+    const bool sideBySide = GetParam() > 1;
+    EXPECT_EQ(network.ScriptRuns().size(), sideBySide ? 0u : 3u);
+    for (const auto& [mac, net] : own) EXPECT_EQ(net->ScriptRuns().size(), sideBySide ? 1u : 0u);
+    // Side by side the devices end in any order; each ends once all the same.
+    std::sort(done.begin(), done.end());
     EXPECT_EQ(done, expected);
 
     const auto report = monitor.Report(run.Outcome(), run.ExitCode());
@@ -69,6 +93,8 @@ TEST(RunPresenters, EventsReportAndSummaryComeFromOneModel) {
     EXPECT_NE(summary.str().find("upgradectl: 02:00:00:00:00:02: failed, "), std::string::npos) << summary.str();
     EXPECT_NE(summary.str().find("upgradectl: 02:00:00:00:00:03: upgraded, "), std::string::npos) << summary.str();
 }
+
+INSTANTIATE_TEST_SUITE_P(InTurnAndSideBySide, RunPresenters, ::testing::Values(1, 3));
 
 }  // namespace
 }  // namespace quorvane::cli
