@@ -116,6 +116,10 @@ void ProgressWindow::SetDevices(const std::vector<ProgressRow>& rows) {
     if (rows_ == nullptr) return;
     rows_->clear();
     states_.assign(rows.size(), DeviceState::Waiting);
+    {
+        const std::lock_guard<std::mutex> guard(postedLock_);
+        posted_.assign(rows.size(), std::nullopt);
+    }
     for (std::size_t i = 0; i < rows.size(); ++i) {
         auto* item = new QTreeWidgetItem(rows_);
         auto* bar = new QProgressBar(rows_);
@@ -163,6 +167,28 @@ void ProgressWindow::RowChanged(std::size_t index, const ProgressRow& row) {
     states_[index] = row.state;
     if (row.state == DeviceState::Running) SetWaitCursor(true);
     ShowTotal();
+}
+
+void ProgressWindow::PostRow(std::size_t index, ProgressRow row) {
+    {
+        const std::lock_guard<std::mutex> guard(postedLock_);
+        if (index >= posted_.size()) return;
+        const bool queued = posted_[index].has_value();
+        posted_[index] = std::move(row);
+        // The update already queued comes before anything posted after
+        // this, so it still shows these texts in their turn.
+        if (queued) return;
+    }
+    QMetaObject::invokeMethod(this, [this, index] { ShowPosted(index); }, Qt::QueuedConnection);
+}
+
+void ProgressWindow::ShowPosted(std::size_t index) {
+    std::optional<ProgressRow> row;
+    {
+        const std::lock_guard<std::mutex> guard(postedLock_);
+        if (index < posted_.size()) row.swap(posted_[index]);
+    }
+    if (row) RowChanged(index, *row);
 }
 
 void ProgressWindow::ShowTotal() {
@@ -245,9 +271,7 @@ void ProgressWindow::reject() {}
 
 bool ProgressRelay::PostRow(std::size_t index) {
     if (model_ == nullptr || index >= model_->devices.size()) return false;
-    QMetaObject::invokeMethod(
-        &window_, [w = &window_, index, row = RowOf(model_->devices[index])] { w->RowChanged(index, row); },
-        Qt::QueuedConnection);
+    window_.PostRow(index, RowOf(model_->devices[index]));
     return true;
 }
 

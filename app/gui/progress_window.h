@@ -8,6 +8,8 @@
 #include <QDialog>
 #include <cstdint>
 #include <functional>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +44,12 @@ public:
     // Side by side: the rows, in selection order, and the total line.
     void SetDevices(const std::vector<ProgressRow>& rows);
     void RowChanged(std::size_t index, const ProgressRow& row);
+    // From the worker: the row's latest texts. At most one update a row
+    // waits in the event queue, showing whatever is latest when it is
+    // handled: a queued update for every step of every device would pile
+    // up faster than the window paints them, and the window would fall
+    // ever further behind the devices.
+    void PostRow(std::size_t index, ProgressRow row);
     QTreeWidget* Rows() const { return rows_; }
 
     // Slots of the user-interface thread; ProgressRelay calls them from the
@@ -74,6 +82,10 @@ private:
 
     void SetUpRows();
     void ShowTotal();
+    void ShowPosted(std::size_t index);
+
+    std::mutex postedLock_;
+    std::vector<std::optional<ProgressRow>> posted_;  // by row; set while its update is queued
 };
 
 // Forwards the command's progress from the worker thread to the window, in

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <thread>
 
 #include "app/gui/device_list_dialog.h"
 #include "app/gui/progress_window.h"
@@ -17,6 +18,20 @@
 
 namespace quorvane::testing {
 namespace {
+
+// Counts the events of one type an object receives.
+class EventCounter final : public QObject {
+public:
+    EventCounter(QEvent::Type type, int& count) : type_(type), count_(count) {}
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == type_) ++count_;
+        return false;
+    }
+
+private:
+    QEvent::Type type_;
+    int& count_;
+};
 
 // What the screen looked like when a box came up.
 struct Scene {
@@ -320,6 +335,39 @@ TEST(ProgressWindow, ShowsRateTimeLeftAndResends) {
     relay.OnDeviceStart(2, 3, record);
     EXPECT_EQ(text("pace"), "");
     EXPECT_EQ(text("resends"), "");
+}
+
+// Side by side, devices step far faster than the window paints: however
+// many steps came while the window was busy, each row is updated once, with
+// its latest texts, so the window never falls behind the devices.
+TEST(ProgressWindow, StepsSideBySideComeAsOneUpdateARowWithTheLatestTexts) {
+    DeviceRecord first, second;
+    first.mac = {0x02, 0, 0, 0, 0, 0x01};
+    second.mac = {0x02, 0, 0, 0, 0, 0x02};
+    RunModel model;
+    model.devices.resize(2);
+    model.devices[0].record = &first;
+    model.devices[1].record = &second;
+    ProgressWindow window(nullptr, 2);
+    window.SetDevices({RowOf(model.devices[0]), RowOf(model.devices[1])});
+    ProgressRelay relay(window, {}, &model);
+    std::thread worker([&] {
+        for (uint64_t done = 1024; done <= 262144; done += 1024) {
+            model.devices[0].state = model.devices[1].state = DeviceState::Running;
+            model.devices[0].done = model.devices[1].done = done;
+            model.devices[0].total = model.devices[1].total = 262144;
+            relay.OnDeviceTransfer(0, TransferStep{"FIRMWARE.BIN", done, 262144, {}, {}});
+            relay.OnDeviceTransfer(1, TransferStep{"FIRMWARE.BIN", done, 262144, {}, {}});
+        }
+    });
+    worker.join();
+    int updates = 0;
+    const std::unique_ptr<QObject> counter(new EventCounter(QEvent::MetaCall, updates));
+    window.installEventFilter(counter.get());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(updates, 2) << "512 steps were posted";
+    for (int row = 0; row < 2; ++row)
+        EXPECT_EQ(window.Rows()->topLevelItem(row)->text(4), "262144 of 262144");
 }
 
 // Side by side: a row per device while they run, no question until the
