@@ -5,6 +5,7 @@
 #include "app/display_text.h"
 #include "app/mac_strings.h"
 #include "package/device_summary.h"
+#include "protocol/ipv4_text.h"
 #include "res/string_format.h"
 #include "res/string_table.h"
 
@@ -71,13 +72,21 @@ std::string DeviceTypeText(const AdmittedDevice& device) {
                               {LoadString(PortLabelId(deviceId)), LoadString(ConnectorLabelId(deviceId))});
 }
 
+std::string IpText(const AdmittedDevice& device) {
+    return FormatIpv4(DeviceRecord::IpAddress(device.record));
+}
+
+// No sub-item of the desktop list has this key: the IP column is upgradectl's.
+constexpr int IP_KEY = 8;
+
 // Adding a column: a row here with its text function, and its title in
-// the string table.
+// the string table or in the row.
 constexpr DeviceColumn COLUMNS[] = {
-    {KEY_NAME, "name", IDS_COLUMN_NAME, 80, NameText},
-    {KEY_MAC, "mac", IDS_COLUMN_MAC, 120, MacColumn},
-    {KEY_FIRMWARE, "firmware", IDS_COLUMN_FIRMWARE, 140, FirmwareText},
-    {KEY_DEVICE_TYPE, "type", IDS_COLUMN_DEVICE_TYPE, 125, DeviceTypeText},
+    {KEY_NAME, "name", IDS_COLUMN_NAME, nullptr, 80, NameText},
+    {KEY_MAC, "mac", IDS_COLUMN_MAC, nullptr, 120, MacColumn},
+    {KEY_FIRMWARE, "firmware", IDS_COLUMN_FIRMWARE, nullptr, 140, FirmwareText},
+    {KEY_DEVICE_TYPE, "type", IDS_COLUMN_DEVICE_TYPE, nullptr, 125, DeviceTypeText},
+    {IP_KEY, "ip", 0, "IP", 0, IpText},
 };
 
 // The text `textOf` gives for the column with `key`; false for a key of no
@@ -97,6 +106,17 @@ bool ColumnTextByKey(const AdmittedDevice* device, std::string& out, int key, Te
 
 std::span<const DeviceColumn> DeviceColumns() {
     return COLUMNS;
+}
+
+std::vector<DeviceColumn> DesktopListColumns() {
+    std::vector<DeviceColumn> shown;
+    for (const DeviceColumn& column : COLUMNS)
+        if (column.width > 0) shown.push_back(column);
+    return shown;
+}
+
+std::string ColumnTitle(const DeviceColumn& column) {
+    return column.titleId != 0 ? LoadString(column.titleId) : column.title;
 }
 
 bool DeviceColumnText(const AdmittedDevice* device, std::string& out, int key) {

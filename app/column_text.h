@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "package/device_summary.h"
 
@@ -22,15 +23,22 @@ enum ColumnKey : int {
 };
 
 struct DeviceColumn {
-    int key;           // the sub-item key its cells show
-    const char* name;  // upgradectl's JSON key
-    int titleId;       // string table id of its title
-    int width;         // pixels in the desktop list
+    int key;            // the sub-item key its cells show
+    const char* name;   // upgradectl's JSON key
+    int titleId;        // string table id of its title; 0: `title` is it
+    const char* title;  // the title of a column without a string of the table
+    int width;          // pixels in the desktop list; 0: not in it, upgradectl's alone
     std::string (*text)(const AdmittedDevice& device);
 };
 
-// The columns in the order both front ends show them.
+// The columns in the order the front ends show them: upgradectl's table
+// and JSON all of them, the desktop list those with a width.
 std::span<const DeviceColumn> DeviceColumns();
+// Those of the desktop list, in its order.
+std::vector<DeviceColumn> DesktopListColumns();
+
+// The column's title: its string of the table, else the row's own.
+std::string ColumnTitle(const DeviceColumn& column);
 
 inline constexpr std::size_t NAME_TEXT_LIMIT = 16;
 

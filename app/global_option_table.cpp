@@ -3,43 +3,54 @@
 #include <cstddef>
 #include <iterator>
 
+#include "app/upgrade_command.h"
+
 namespace quorvane {
 namespace {
 
 constexpr unsigned BOTH = IN_UPGRADECTL | IN_DESKTOP;
+using G = GlobalOptions;
 
 // Worded for both programs: neither help text may name what only the other
 // has. In the order of the ids, so that an id is its entry's index.
 constexpr GlobalOption TABLE[] = {
     {GlobalOptionId::Broadcast, "broadcast", "", "ADDR",
-     "Address that receives the device requests (127.0.0.1 for the simulator)", BOTH},
+     "Address that receives the device requests (127.0.0.1 for the simulator)", BOTH, &G::broadcast, {}, true},
     {GlobalOptionId::Interface, "interface", "", "NAME",
      "Send to the broadcast address of the IPv4 interface NAME, from its own address "
      "('upgradectl interfaces' lists them)",
-     BOTH},
-    {GlobalOptionId::Port, "port", "", "N", "Destination UDP port of the device requests", BOTH},
+     BOTH, &G::interfaceName, {}, true},
+    {GlobalOptionId::Port, "port", "", "N", "Destination UDP port of the device requests", BOTH, &G::port,
+     PORT_OPTION_RANGE, true},
     {GlobalOptionId::WaitMs, "wait-ms", "", "N", "How long one receive waits for a reply, in milliseconds",
-     BOTH},
+     BOTH, &G::waitMs, WAIT_MS_OPTION_RANGE, true},
     {GlobalOptionId::Rounds, "rounds", "", "N",
-     "Discovery rounds at most; a round follows only while the last found new devices", IN_UPGRADECTL},
+     "Discovery rounds at most; a round follows only while the last found new devices", IN_UPGRADECTL,
+     &G::rounds, {1, 100}},
     {GlobalOptionId::Json, "json", "", "", "Machine-readable output on stdout; messages stay on stderr",
-     IN_UPGRADECTL},
+     IN_UPGRADECTL, &G::json},
     {GlobalOptionId::Capture, "capture", "", "FILE",
-     "Write every datagram sent and received to the pcap file FILE (for Wireshark or tshark)", BOTH},
+     "Write every datagram sent and received to the pcap file FILE (for Wireshark or tshark)", BOTH,
+     &G::capture},
     {GlobalOptionId::Events, "events", "", "FILE",
-     "Write the upgrade's events to FILE as JSON Lines ('-': stdout)", BOTH},
+     "Write the upgrade's events to FILE as JSON Lines ('-': stdout)", BOTH, &G::events},
     {GlobalOptionId::Verbose, "verbose", "v", "",
      "Show each request and reply on stderr: opcode, MAC, fields, size, round trip; "
      "-vv adds their bytes in hexadecimal",
-     BOTH},
+     BOTH, &G::verbosity},
     {GlobalOptionId::LogFile, "log-file", "", "FILE",
-     "Append the same trace, each entry with its UTC time, to FILE (at least as -v)", BOTH},
+     "Append the same trace, each entry with its UTC time, to FILE (at least as -v)", BOTH, &G::logFile},
+    // Left open: each program closes the parenthesis with its own note, its
+    // default or its upper bound.
+    {GlobalOptionId::Jobs, "jobs", "", "N",
+     "How many devices are upgraded at once, each over a socket of its own (0: all selected devices",
+     IN_DESKTOP | IN_UPGRADECTL_UPGRADE, &G::jobs, {0, static_cast<int>(MAX_SIDE_BY_SIDE)}},
 };
 
 constexpr bool InIdOrder() {
     for (std::size_t i = 0; i < std::size(TABLE); ++i)
         if (static_cast<std::size_t>(TABLE[i].id) != i) return false;
-    return std::size(TABLE) == static_cast<std::size_t>(GlobalOptionId::LogFile) + 1;
+    return std::size(TABLE) == static_cast<std::size_t>(GlobalOptionId::Jobs) + 1;
 }
 static_assert(InIdOrder(), "one entry for every id, in the order of the ids");
 

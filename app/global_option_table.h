@@ -1,16 +1,30 @@
 #pragma once
 // The options both programs take besides their own: where the device
-// requests go, how long a reply is waited for, and what is written beside
-// the run. One table, from which upgradectl and the desktop program each
-// register theirs with their own parser, so that an option's names, value
-// name and help text are written once.
+// requests go, how long a reply is waited for, what is written beside the
+// run and how many devices run at once. One table, from which upgradectl
+// and the desktop program each register theirs with their own parser and
+// into the one values struct below, so that an option's names, value name,
+// help text, range and field are written once.
+//
+// Adding an option: its id, its field in GlobalOptions, its row in the
+// table (global_option_table.cpp), and for upgradectl's its name in the
+// bash completion. Both parsers bind it by the field's type; the link stack
+// gets the values as they are (LinkSettingsOf).
 
+#include <filesystem>
+#include <optional>
 #include <span>
+#include <string>
 #include <string_view>
+#include <variant>
+
+#include "protocol/network_options.h"
+#include "protocol/transport.h"
+#include "protocol/udp_endpoint.h"
 
 namespace quorvane {
 
-// The last one is LogFile: the table checks that it holds one entry for each.
+// The last one is Jobs: the table checks that it holds one entry for each.
 enum class GlobalOptionId {
     Broadcast,
     Interface,
@@ -21,12 +35,40 @@ enum class GlobalOptionId {
     Capture,
     Events,
     Verbose,
-    LogFile
+    LogFile,
+    Jobs
 };
 
-// The programs that take an option, as bits.
+// The values of the options, as the parsers leave them.
+struct GlobalOptions {
+    std::string broadcast = "255.255.255.255";
+    std::string interfaceName;  // --interface: that interface's broadcast, from its address
+    int port = DEVICE_PORT;
+    int waitMs = 1000;
+    int rounds = 1;  // discovery rounds asked for
+    bool json = false;
+    std::optional<std::filesystem::path> capture;  // pcap file for every datagram sent and received
+    std::string events;  // JSON Lines of the run's events; "-" for stdout, none when empty
+    int verbosity = 0;   // -v: each request and reply on stderr; -vv: with their bytes
+    std::optional<std::filesystem::path> logFile;  // the same trace, with timestamps
+    int jobs = 1;  // devices upgraded at once; 0: all selected
+    // Not an option: a transport that stands in for the UDP endpoint, so that
+    // tests and fuzzers run whole commands without a socket. None in use.
+    Transport* link = nullptr;
+};
+
+// The programs that take an option, as bits. upgradectl takes some on its
+// upgrade command only, not before or after every command.
 inline constexpr unsigned IN_UPGRADECTL = 1;
 inline constexpr unsigned IN_DESKTOP = 2;
+inline constexpr unsigned IN_UPGRADECTL_UPGRADE = 4;
+
+// The field an option sets, which also says how it is read: a text, a file
+// name (none when not given), a number (an int with a value name), a flag
+// (a bool), or a count of how often it is given (an int without a value name).
+using GlobalOptionField =
+    std::variant<std::string GlobalOptions::*, std::optional<std::filesystem::path> GlobalOptions::*,
+                 int GlobalOptions::*, bool GlobalOptions::*>;
 
 struct GlobalOption {
     GlobalOptionId id;
@@ -34,7 +76,12 @@ struct GlobalOption {
     std::string_view shortName;  // "v" for -v; empty when there is none
     std::string_view valueName;  // "ADDR"; empty for an option that takes no value
     std::string_view help;
-    unsigned programs;  // IN_UPGRADECTL, IN_DESKTOP or both
+    unsigned programs;  // IN_UPGRADECTL, IN_DESKTOP, IN_UPGRADECTL_UPGRADE, or several
+    GlobalOptionField field;
+    OptionRange range{0, 0};  // of a number
+    // Read with the destination by the network options' parser
+    // (ResolveNetworkOptions), which both programs hand these texts to.
+    bool destination = false;
 };
 
 // Every shared option, in the order the help texts list them.

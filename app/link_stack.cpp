@@ -32,27 +32,40 @@ std::unique_ptr<Transport> OuterLayer(const LinkSettings& settings, Transport& t
     return settings.outerLayer ? settings.outerLayer(traced) : nullptr;
 }
 
+bool Named(const std::optional<std::filesystem::path>& file) {
+    return file && !file->empty();
+}
+
 }  // namespace
+
+LinkSettings LinkSettingsOf(const GlobalOptions& options, const EndpointOptions& endpoint, bool withEvents) {
+    LinkSettings settings;
+    settings.endpoint = endpoint;
+    settings.options = options;
+    if (!withEvents) settings.options.events.clear();
+    return settings;
+}
 
 LinkStack::LinkStack(LinkSettings settings)
     : settings_(std::move(settings)),
       endpoint_(settings_.endpoint),
-      recorder_(settings_.standIn != nullptr ? *settings_.standIn : endpoint_),
-      trace_(std::cerr, settings_.verbosity),
+      recorder_(settings_.options.link != nullptr ? *settings_.options.link : endpoint_),
+      trace_(std::cerr, settings_.options.verbosity),
       tracer_(recorder_, &trace_),
       outer_(OuterLayer(settings_, tracer_)),
       protocol_(outer_ ? *outer_ : static_cast<Transport&>(tracer_), chain_) {
-    protocol_.SetDiscoverySettings(settings_.discovery);
+    protocol_.SetDiscoverySettings({settings_.options.rounds});
 }
 
 bool LinkStack::OpenFiles(std::string& error) {
-    return (settings_.capture.empty() || capture_.Open(settings_.capture, error)) &&
-           (settings_.logFile.empty() || trace_.OpenLog(settings_.logFile, settings_.verbosity, error)) &&
-           (settings_.events.empty() || events_.Open(settings_.events, error));
+    const GlobalOptions& options = settings_.options;
+    return (!Named(options.capture) || capture_.Open(*options.capture, error)) &&
+           (!Named(options.logFile) || trace_.OpenLog(*options.logFile, options.verbosity, error)) &&
+           (options.events.empty() || events_.Open(options.events, error));
 }
 
 bool LinkStack::Start(std::string& error) {
-    if (settings_.standIn != nullptr) {
+    if (settings_.options.link != nullptr) {
         if (capture_.IsOpen()) recorder_.RecordInto(capture_, settings_.endpoint, 0);
         return true;
     }
@@ -79,7 +92,7 @@ std::vector<std::string> LinkStack::CloseCaptureAndLog() {
 std::unique_ptr<Transport> LinkStack::OpenDeviceLink(std::string& reason) {
     // A stand-in for the endpoint carries one conversation; a socket of a
     // device's own would reach the real network behind its back.
-    if (settings_.standIn != nullptr) {
+    if (settings_.options.link != nullptr) {
         reason = "devices cannot be upgraded side by side over a stand-in transport";
         return nullptr;
     }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/event_stream.h"
+#include "app/global_option_table.h"
 #include "protocol/device_chain.h"
 #include "protocol/device_protocol.h"
 #include "protocol/pcap_writer.h"
@@ -24,19 +25,20 @@
 namespace quorvane {
 
 struct LinkSettings {
-    EndpointOptions endpoint;
-    DiscoverySettings discovery;
-    std::filesystem::path capture;  // pcap of every datagram; none when empty
-    int verbosity = 0;              // the trace on stderr: -v (1), -vv (2)
-    std::filesystem::path logFile;  // the same trace, with timestamps; none when empty
-    std::string events;             // JSON Lines of the run's events; "-" for stdout, none when empty
-    // A transport that stands in for the endpoint (tests, fuzzers); the
-    // endpoint then never opens. None in use.
-    Transport* standIn = nullptr;
+    EndpointOptions endpoint;  // as the options' destination names it
+    // What the stack reads of them: the discovery rounds, the capture, the
+    // trace on stderr (verbosity) and its log, the events file, and the
+    // transport that stands in for the endpoint (tests, fuzzers), which then
+    // never opens. A file given as an empty name opens none.
+    GlobalOptions options;
     // Wraps the traced link once more (the desktop program keeps its window
     // painted during waits); none: the traced link is used as it is.
     std::function<std::unique_ptr<Transport>(Transport& traced)> outerLayer;
 };
+
+// What the options ask of the link stack: the endpoint their destination
+// names, and the options themselves, the events file only when `withEvents`.
+LinkSettings LinkSettingsOf(const GlobalOptions& options, const EndpointOptions& endpoint, bool withEvents);
 
 class LinkStack {
 public:

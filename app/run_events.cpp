@@ -26,7 +26,6 @@ double Seconds(std::chrono::microseconds time) {
 nlohmann::ordered_json AdmittedJson(const AdmittedDevice& device) {
     nlohmann::ordered_json object = nlohmann::ordered_json::object();
     for (const DeviceColumn& column : DeviceColumns()) object[column.name] = column.text(device);
-    object["ip"] = FormatIpv4(DeviceRecord::IpAddress(device.record));
     object["vendorId"] = device.summary.vendorId;
     object["deviceId"] = device.summary.deviceId;
     object["productId"] = device.summary.productId;

@@ -96,13 +96,16 @@ Stop CheckAndConfirm(const std::vector<DeviceRecord*>& devices, const Restrictio
     return Stop::None;
 }
 
+bool RunsSideBySide(std::size_t jobs, std::size_t devices) {
+    return jobs != 1 && devices > 1;
+}
+
 void RunScripts(RunModel& model, std::span<const PlannedCommand> plan, UpgradePackage& package,
                 DeviceProtocol& protocol, Prompter& prompter, UpgradeProgress* progress, UpgradeOutcome& outcome,
                 const FleetOptions& fleet) {
     const detail::Script script{plan, package};
     const std::size_t count = model.devices.size();
-    const std::size_t jobs = fleet.jobs == 0 ? count : fleet.jobs;
-    const bool sideBySide = jobs > 1 && count > 1;
+    const bool sideBySide = RunsSideBySide(fleet.jobs, count);
     std::vector<std::size_t> batch;
     for (std::size_t i = 0; i < count; ++i) batch.push_back(i);
     for (;;) {

@@ -81,6 +81,10 @@ inline constexpr std::size_t MAX_SIDE_BY_SIDE = 4096;
 // before any device starts.
 inline constexpr std::size_t FILES_PER_DEVICE = 1;
 
+// Devices run side by side, each over a link of its own, when more than one
+// at once is asked for (0: all of them) and more than one is run.
+bool RunsSideBySide(std::size_t jobs, std::size_t devices);
+
 struct FleetOptions {
     std::size_t jobs = 1;  // devices run at once; 0: all of them, up to MAX_SIDE_BY_SIDE
     // Devices run side by side ask no question while others run: a failed

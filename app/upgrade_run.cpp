@@ -65,7 +65,7 @@ UpgradeOutcome::Stop UpgradeRun::Confirm(const std::vector<DeviceRecord*>& selec
 }
 
 bool UpgradeRun::ReadsBackSideBySide(const BatchOptions& batch, std::size_t devices) const {
-    return batch.jobs != 1 && devices > 1 && PlanReadsBack(check_.plan);
+    return RunsSideBySide(batch.jobs, devices) && PlanReadsBack(check_.plan);
 }
 
 void UpgradeRun::Execute(const BatchOptions& batch, Prompter& prompter, UpgradeProgress* display) {

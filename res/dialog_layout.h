@@ -45,9 +45,9 @@ inline constexpr const char* UPGRADE_TEXT = "Upgrade";
 inline constexpr const char* SELECT_OLD_TEXT = "Select Old";
 inline constexpr const char* REFRESH_TEXT = "Refresh";
 inline constexpr const char* JOBS_TEXT = "&At once:";
-// The control's top: every device at once, as upgradectl's --jobs 0.
+// The control's top: every device at once, as upgradectl's --jobs 0; its
+// bottom is MAX_SIDE_BY_SIDE (app/upgrade_command.h).
 inline constexpr int JOBS_ALL = 0;
-inline constexpr int JOBS_MAX = 4096;
 
 // The device list's columns are in app/column_text.h, shared with upgradectl.
 

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "app/global_option_table.h"
 #include "protocol/ipv4_text.h"
@@ -31,6 +32,8 @@ QString DefaultNote(GlobalOptionId id) {
             return QStringLiteral("; default %1").arg(defaults.port);
         case GlobalOptionId::WaitMs:
             return QStringLiteral("; default %1").arg(defaults.receiveWait.count());
+        case GlobalOptionId::Jobs:  // closes the table's parenthesis
+            return QStringLiteral("; default %1)").arg(GlobalOptions().jobs);
         default:
             return {};
     }
@@ -58,6 +61,14 @@ int TimesGiven(const QCommandLineParser& parser, const GlobalOption& entry) {
     return times;
 }
 
+// "--port needs a number from 1 to 65535", from the table's range.
+QString NumberRefusal(const GlobalOption& entry) {
+    return QStringLiteral("--%1 needs a number from %2 to %3")
+        .arg(FromView(entry.longName))
+        .arg(entry.range.lowest)
+        .arg(entry.range.highest);
+}
+
 // The message for an option the shared parser refused.
 QString NetworkOptionError(NetworkOptionFault fault, const QString& interfaceName) {
     switch (fault) {
@@ -68,12 +79,48 @@ QString NetworkOptionError(NetworkOptionFault fault, const QString& interfaceNam
         case NetworkOptionFault::Interface:
             return QStringLiteral("no IPv4 interface named '%1'").arg(interfaceName);
         case NetworkOptionFault::Port:
-            return QStringLiteral("--port needs a number from 1 to 65535");
+            return NumberRefusal(GlobalOptionOf(GlobalOptionId::Port));
         case NetworkOptionFault::WaitMs:
-            return QStringLiteral("--wait-ms needs a number from 1 to 60000");
+            return NumberRefusal(GlobalOptionOf(GlobalOptionId::WaitMs));
         case NetworkOptionFault::None:
             break;
     }
+    return {};
+}
+
+// Reads the option into its field, by the field's type; the refusal, empty
+// when the value is taken or the option was not given.
+QString ReadOption(const QCommandLineParser& parser, const GlobalOption& entry, GlobalOptions& values) {
+    return std::visit(
+        [&](auto field) -> QString {
+            using Value = std::remove_reference_t<decltype(values.*field)>;
+            Value& value = values.*field;
+            const QString name = FromView(entry.longName);
+            if constexpr (std::is_same_v<Value, bool>) {
+                value = parser.isSet(name);
+            } else if constexpr (std::is_same_v<Value, int>) {
+                if (entry.valueName.empty()) {
+                    value = TimesGiven(parser, entry);
+                } else if (parser.isSet(name)) {
+                    bool number = false;
+                    const int given = parser.value(name).toInt(&number);
+                    if (!number || given < entry.range.lowest || given > entry.range.highest)
+                        return NumberRefusal(entry);
+                    value = given;
+                }
+            } else if (const auto given = ValueIfSet(parser, entry.id)) {
+                value = *given;
+            }
+            return {};
+        },
+        entry.field);
+}
+
+// The refusal of what the desktop program asks more of a value than its
+// type: an events file needs a name.
+QString DesktopRefusal(const GlobalOption& entry, const GlobalOptions& values, const QCommandLineParser& parser) {
+    if (entry.id == GlobalOptionId::Events && parser.isSet(FromView(entry.longName)) && values.events.empty())
+        return QStringLiteral("--events needs a file name, or - for stdout");
     return {};
 }
 
@@ -90,19 +137,13 @@ bool AsksForVersion(int argc, const char* const* argv) {
 
 bool ParseCommandLine(const QStringList& arguments, AppOptions& options, QString& error) {
     QCommandLineParser parser;
-    // As upgradectl upgrade's own --jobs.
-    const QCommandLineOption jobs(
-        QStringLiteral("jobs"),
-        QStringLiteral("How many devices are upgraded at once, each over a socket of its own (0: all "
-                       "selected devices; default 1)."),
-        QStringLiteral("N"));
     const QCommandLineOption help = parser.addHelpOption();
     for (const GlobalOption& entry : GlobalOptionTable())
         if ((entry.programs & IN_DESKTOP) != 0) parser.addOption(QtOption(entry));
     // Answered by main() before Qt starts; listed here for the help text.
     const QCommandLineOption version(QStringLiteral("version"),
                                      QStringLiteral("Print the program name and version."));
-    parser.addOptions({jobs, version});
+    parser.addOption(version);
     parser.addPositionalArgument(QStringLiteral("package"), QStringLiteral("Upgrade package to open."),
                                  QStringLiteral("[package]"));
     if (!parser.parse(arguments)) {
@@ -115,6 +156,7 @@ bool ParseCommandLine(const QStringList& arguments, AppOptions& options, QString
         options = parsed;
         return true;
     }
+    // The destination first, checked as one by the network options' parser.
     const NetworkOptionTexts network{
         ValueIfSet(parser, GlobalOptionId::Broadcast), ValueIfSet(parser, GlobalOptionId::Interface),
         ValueIfSet(parser, GlobalOptionId::Port), ValueIfSet(parser, GlobalOptionId::WaitMs)};
@@ -123,24 +165,14 @@ bool ParseCommandLine(const QStringList& arguments, AppOptions& options, QString
         error = NetworkOptionError(fault, parser.value(LongName(GlobalOptionId::Interface)));
         return false;
     }
-    if (const auto capture = ValueIfSet(parser, GlobalOptionId::Capture)) parsed.capture = *capture;
-    parsed.verbosity = TimesGiven(parser, GlobalOptionOf(GlobalOptionId::Verbose));
-    if (const auto logFile = ValueIfSet(parser, GlobalOptionId::LogFile)) parsed.logFile = *logFile;
-    if (const auto events = ValueIfSet(parser, GlobalOptionId::Events)) {
-        parsed.events = *events;
-        if (parsed.events.empty()) {
-            error = QStringLiteral("--events needs a file name, or - for stdout");
+    for (const GlobalOption& entry : GlobalOptionTable()) {
+        if ((entry.programs & IN_DESKTOP) == 0) continue;
+        QString refusal = ReadOption(parser, entry, parsed);
+        if (refusal.isEmpty()) refusal = DesktopRefusal(entry, parsed, parser);
+        if (!refusal.isEmpty()) {
+            error = refusal;
             return false;
         }
-    }
-    if (parser.isSet(jobs)) {
-        bool number = false;
-        const int value = parser.value(jobs).toInt(&number);
-        if (!number || value < 0 || value > 4096) {
-            error = QStringLiteral("--jobs needs a number from 0 to 4096");
-            return false;
-        }
-        parsed.jobs = static_cast<std::size_t>(value);
     }
     const QStringList rest = parser.positionalArguments();
     if (rest.size() > 1) {

@@ -10,18 +10,16 @@
 #include <optional>
 #include <string>
 
+#include "app/global_option_table.h"
 #include "protocol/udp_endpoint.h"
 
 namespace quorvane {
 
-struct AppOptions {
-    EndpointOptions endpoint;
+// The shared options the desktop program takes (IN_DESKTOP; the others keep
+// their defaults), with --jobs as the list's control starts, and its own.
+struct AppOptions : GlobalOptions {
+    EndpointOptions endpoint;  // as the destination options name it
     std::optional<std::filesystem::path> package;
-    std::optional<std::filesystem::path> capture;  // pcap file for every datagram sent and received
-    int verbosity = 0;  // -v: each request and reply on stderr; -vv: with their bytes
-    std::optional<std::filesystem::path> logFile;  // the same trace, with timestamps
-    std::string events;  // JSON Lines of the run's events; "-" for stdout, none when empty
-    std::size_t jobs = 1;  // --jobs: devices upgraded at once (0: all selected), as the list's control starts
     QString help;  // the usage text when --help was given; nothing else runs then
 };
 

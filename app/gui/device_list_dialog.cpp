@@ -99,7 +99,7 @@ DeviceListDialog::DeviceListDialog(DeviceProtocol& protocol, const Restrictions&
     jobs_ = new QSpinBox(this);
     jobs_->setObjectName(QStringLiteral("jobs"));
     jobs_->setProperty("controlId", ID_JOBS);
-    jobs_->setRange(JOBS_ALL, JOBS_MAX);
+    jobs_->setRange(JOBS_ALL, static_cast<int>(MAX_SIDE_BY_SIDE));
     jobs_->setValue(1);
     // 0 runs every selected device at once, as upgradectl's --jobs 0.
     jobs_->setSpecialValueText(tr("All"));
@@ -200,13 +200,13 @@ void DeviceListDialog::PlaceFromTemplate() {
 }
 
 void DeviceListDialog::SetUpColumns() {
-    const std::span<const DeviceColumn> columns = DeviceColumns();
+    const std::vector<DeviceColumn> columns = DesktopListColumns();
     list_->clear();
     list_->setColumnCount(static_cast<int>(columns.size()));
     QTreeWidgetItem* header = list_->headerItem();
     for (int column = 0; column < static_cast<int>(columns.size()); ++column) {
         const DeviceColumn& shown = columns[static_cast<std::size_t>(column)];
-        header->setText(column, TableText(shown.titleId));
+        header->setText(column, QString::fromStdString(ColumnTitle(shown)));
         header->setData(column, KEY_ROLE, shown.key);
         header->setTextAlignment(column, Qt::AlignLeft | Qt::AlignVCenter);
         // A drag of an earlier showing must not carry over.
@@ -269,7 +269,7 @@ void DeviceListDialog::SetRunLinks(LinkStack& links) {
 }
 
 void DeviceListDialog::SetJobs(std::size_t jobs) {
-    jobs_->setValue(static_cast<int>(std::min<std::size_t>(jobs, layout::JOBS_MAX)));
+    jobs_->setValue(static_cast<int>(std::min(jobs, MAX_SIDE_BY_SIDE)));
 }
 
 std::size_t DeviceListDialog::Jobs() const {
@@ -285,7 +285,7 @@ BatchOptions DeviceListDialog::BatchFor(const UpgradeRun& run, std::size_t devic
     }
     // Side by side no question interrupts the others: the failed devices
     // are offered a retry together once the batch is done.
-    batch.askAfterBatch = batch.jobs != 1 && devices > 1;
+    batch.askAfterBatch = RunsSideBySide(batch.jobs, devices);
     return batch;
 }
 
@@ -301,7 +301,7 @@ void DeviceListDialog::OnUpgrade() {
         return;
     }
     const BatchOptions batch = BatchFor(run, selected.size());
-    const bool sideBySide = batch.jobs != 1 && selected.size() > 1;
+    const bool sideBySide = RunsSideBySide(batch.jobs, selected.size());
     GuiThreadPrompter prompter(prompter_);
     ProgressWindow window(this, sideBySide ? selected.size() : 0);
     if (sideBySide) {

@@ -46,19 +46,14 @@ bool RunProgram(AppWindows windows, UpgradePackage& package, DeviceProtocol& pro
     return true;
 }
 
-LinkSettings LinkSettingsOf(const AppOptions& options) {
-    LinkSettings settings;
-    settings.endpoint = options.endpoint;
-    if (options.capture) settings.capture = *options.capture;
-    settings.verbosity = options.verbosity;
-    if (options.logFile) settings.logFile = *options.logFile;
-    settings.events = options.events;
+LinkSettings DesktopLinkSettings(const AppOptions& options) {
+    LinkSettings settings = LinkSettingsOf(options, options.endpoint, true);
     settings.outerLayer = [](Transport& traced) { return std::make_unique<EventPumpingTransport>(traced); };
     return settings;
 }
 
 UpgradeApp::UpgradeApp(AppOptions options, TerminationCleanup* termination)
-    : options_(std::move(options)), termination_(termination), links_(LinkSettingsOf(options_)) {}
+    : options_(std::move(options)), termination_(termination), links_(DesktopLinkSettings(options_)) {}
 
 bool UpgradeApp::OpenOutputs(std::string& error) {
     return links_.OpenFiles(error);
@@ -93,7 +88,7 @@ bool UpgradeApp::InitInstance() {
     DeviceListDialog dialog(links_.Protocol(), restrictions, prompter);
     dialog.SetRunLinks(links_);
     dialog.SetPackageCheck(&check);
-    dialog.SetJobs(options_.jobs);
+    dialog.SetJobs(static_cast<std::size_t>(options_.jobs));
     dialog.SetTermination(termination_);
     SearchWindow search;
     EventStream* events = links_.Events().IsOpen() ? &links_.Events() : nullptr;

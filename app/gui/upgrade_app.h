@@ -45,9 +45,9 @@ RunOutputs OutputsOf(const AppOptions& options);
 
 class TerminationCleanup;
 
-// What the options ask of the link stack; its outer layer keeps the
-// windows painted during the waits of the user-interface thread.
-LinkSettings LinkSettingsOf(const AppOptions& options);
+// What the options ask of the link stack (LinkSettingsOf); its outer layer
+// keeps the windows painted during the waits of the user-interface thread.
+LinkSettings DesktopLinkSettings(const AppOptions& options);
 
 class UpgradeApp {
 public:

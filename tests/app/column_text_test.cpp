@@ -170,5 +170,19 @@ TEST(ColumnText, MissingDeviceGivesEmptyTexts) {
         for (int key : {KEY_NAME, KEY_MAC, KEY_FIRMWARE, KEY_DEVICE_TYPE}) EXPECT_EQ(Text(device, key), "");
 }
 
+TEST(ColumnText, IpIsUpgradectlsLastColumnAndNoneOfTheDesktopList) {
+    const auto listed = RecordWith(NamedSummary("box"));
+    listed->record.ipAddress = 0x0A000105;
+    const std::span<const DeviceColumn> columns = DeviceColumns();
+    ASSERT_EQ(columns.size(), 5u);
+    EXPECT_STREQ(columns.back().name, "ip");
+    EXPECT_EQ(ColumnTitle(columns.back()), "IP");
+    EXPECT_EQ(DeviceCellText(columns.back(), listed->device), "10.0.1.5");
+    EXPECT_EQ(ColumnTitle(columns.front()), "Name");
+    std::vector<std::string> desktop;
+    for (const DeviceColumn& column : DesktopListColumns()) desktop.push_back(column.name);
+    EXPECT_EQ(desktop, (std::vector<std::string>{"name", "mac", "firmware", "type"}));
+}
+
 }  // namespace
 }  // namespace quorvane

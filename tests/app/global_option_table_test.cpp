@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "app/link_stack.h"
+
 namespace quorvane {
 namespace {
 
@@ -114,6 +116,38 @@ TEST(GlobalOptionTableTest, BashCompletionOffersExactlyUpgradectlsOptions) {
     std::sort(expected.begin(), expected.end());
     std::sort(completed.begin(), completed.end());
     EXPECT_EQ(completed, expected);
+}
+
+// A number's range holds its default, and only numbers have one.
+TEST(GlobalOptionTableTest, EveryNumberTakesItsOwnDefault) {
+    const GlobalOptions defaults;
+    for (const GlobalOption& entry : GlobalOptionTable()) {
+        SCOPED_TRACE(Long(entry));
+        const auto* number = std::get_if<int GlobalOptions::*>(&entry.field);
+        if (number == nullptr || entry.valueName.empty()) {
+            EXPECT_EQ(entry.range.lowest, 0);
+            EXPECT_EQ(entry.range.highest, 0);
+            continue;
+        }
+        EXPECT_LE(entry.range.lowest, defaults.**number);
+        EXPECT_GE(entry.range.highest, defaults.**number);
+    }
+    EXPECT_EQ(GlobalOptionOf(GlobalOptionId::Jobs).range.highest, 4096);
+}
+
+TEST(GlobalOptionTableTest, LinkSettingsKeepTheOptionsAndTheEventsOnlyWhenAsked) {
+    GlobalOptions options;
+    options.events = "run.jsonl";
+    options.rounds = 3;
+    options.capture = "wire.pcap";
+    EndpointOptions endpoint;
+    endpoint.port = 14101;
+    EXPECT_EQ(LinkSettingsOf(options, endpoint, true).options.events, "run.jsonl");
+    const LinkSettings without = LinkSettingsOf(options, endpoint, false);
+    EXPECT_EQ(without.options.events, "");
+    EXPECT_EQ(without.options.rounds, 3);
+    EXPECT_EQ(without.options.capture, std::filesystem::path("wire.pcap"));
+    EXPECT_EQ(without.endpoint.port, 14101);
 }
 
 }  // namespace

@@ -313,5 +313,16 @@ TEST_F(UpgradeCommandTest, StopRequestEndsTheRunWithoutRetryPromptOrFurtherDevic
     }
 }
 
+TEST(RunsSideBySide, MoreThanOneAtOnceAndMoreThanOneDevice) {
+    const struct {
+        std::size_t jobs;
+        std::size_t devices;
+        bool sideBySide;
+    } cases[] = {{1, 8, false}, {0, 1, false}, {0, 2, true}, {2, 1, false},
+                 {2, 2, true},  {4096, 3, true}, {0, 0, false}};
+    for (const auto& c : cases)
+        EXPECT_EQ(RunsSideBySide(c.jobs, c.devices), c.sideBySide) << c.jobs << " at once, " << c.devices;
+}
+
 }  // namespace
 }  // namespace quorvane

@@ -29,7 +29,7 @@ int RunDiscover(const GlobalOptions& global, const std::string& packagePath, int
     if (!packagePath.empty() && !OpenPackage(packagePath, package, error))
         return FailBeforeWork(global.json, error, EXIT_USAGE);
     cleanup.Add(package.PrivateFolder());
-    if (!OutputsSparePackage(global.capture, global.logFile, {}, packagePath, error))
+    if (!OutputsSparePackage(FileText(global.capture), FileText(global.logFile), {}, packagePath, error))
         return FailBeforeWork(global.json, error, EXIT_USAGE);
     LinkStack links(LinkSettingsOf(global, endpointOptions, false));
     if (!links.OpenFiles(error)) return FailBeforeWork(global.json, Said(error), EXIT_USAGE);

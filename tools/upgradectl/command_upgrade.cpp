@@ -43,7 +43,6 @@ struct UpgradeArgs {
     bool dryRun = false;
     int retries = 0;
     int expected = 0;
-    int jobs = 1;  // devices upgraded at once; 0: all selected
 };
 
 bool ParseMacs(const std::vector<std::string>& texts, std::vector<MacAddress>& out, std::string& error) {
@@ -200,7 +199,7 @@ RunOutputs OutputsOf(const GlobalOptions& global) {
     std::string stdoutWriter;
     if (global.json) stdoutWriter = "--json";
     if (global.events == "-") stdoutWriter = "--events -";
-    return {global.capture, global.logFile, global.events, {}, stdoutWriter};
+    return {FileText(global.capture), FileText(global.logFile), global.events, {}, stdoutWriter};
 }
 
 // The command's end (see EndWithOutputs), with every output that could not
@@ -252,7 +251,7 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     if (!ChooseDevices(args, wanted, package, links, restrictions, selected, global.verbosity > 0, error))
         return refuse(error);
     BatchOptions batch;
-    batch.jobs = static_cast<std::size_t>(args.jobs);
+    batch.jobs = static_cast<std::size_t>(global.jobs);
     batch.retries = args.retries;
     if (run.ReadsBackSideBySide(batch, selected.size()))
         return refuse(Said("the script READs into a file of one name for every device; with --jobs "
@@ -262,7 +261,7 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     // The bar redraws its line, which the trace's lines would break up.
     const bool terminal = StderrIsTerminal();
     const bool interactive = terminal && StdinIsTerminal();
-    const bool sideBySide = args.jobs != 1 && selected.size() > 1;
+    const bool sideBySide = RunsSideBySide(batch.jobs, selected.size());
     // With one device at a time the retry question comes per device, as it
     // always did; side by side it would break into others' progress.
     batch.askAfterBatch = interactive && !args.yes && sideBySide;
@@ -296,7 +295,7 @@ public:
 
 }  // namespace
 
-Command AddUpgradeCommand(CLI::App& app, const GlobalOptions& global) {
+Command AddUpgradeCommand(CLI::App& app, GlobalOptions& global) {
     auto* sub = app.add_subcommand("upgrade", "Run a package's upgrade script on admitted devices");
     auto args = std::make_shared<UpgradeArgs>();
     sub->add_option("PKG", args->firstPositional, "The upgrade package (.upk)")->required();
@@ -322,11 +321,7 @@ Command AddUpgradeCommand(CLI::App& app, const GlobalOptions& global) {
     sub->add_option("--retries", args->retries, "How often a failed run is retried on each device")
         ->capture_default_str()
         ->check(CLI::Range(0, 1000));
-    sub->add_option("--jobs", args->jobs,
-                    "How many devices are upgraded at once, each over a socket of its own (0: all "
-                    "selected devices; 4096 at the most, fewer where the open-file limit is lower)")
-        ->capture_default_str()
-        ->check(CLI::Range(0, 4096));
+    AddCommandOption(*sub, GlobalOptionId::Jobs, global);
     sub->add_option("--expect", args->expected,
                     "Exit 2 before any programming request when fewer devices are admitted")
         ->check(CLI::Range(0, 1 << 20));

@@ -22,7 +22,7 @@ Command AddDiscoverCommand(CLI::App& app, const GlobalOptions& global);
 Command AddInterfacesCommand(CLI::App& app, const GlobalOptions& global);
 Command AddInspectCommand(CLI::App& app, const GlobalOptions& global);
 Command AddCheckCommand(CLI::App& app, const GlobalOptions& global);
-Command AddUpgradeCommand(CLI::App& app, const GlobalOptions& global);
+Command AddUpgradeCommand(CLI::App& app, GlobalOptions& global);
 Command AddPackCommand(CLI::App& app, const GlobalOptions& global);
 Command AddUnpackCommand(CLI::App& app, const GlobalOptions& global);
 

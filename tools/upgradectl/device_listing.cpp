@@ -13,18 +13,6 @@
 
 namespace quorvane::cli {
 
-LinkSettings LinkSettingsOf(const GlobalOptions& global, const EndpointOptions& endpoint, bool withEvents) {
-    LinkSettings settings;
-    settings.endpoint = endpoint;
-    settings.discovery = {global.rounds};
-    settings.capture = global.capture;
-    settings.verbosity = global.verbosity;
-    settings.logFile = global.logFile;
-    if (withEvents) settings.events = global.events;
-    settings.standIn = global.link;
-    return settings;
-}
-
 std::vector<std::string> LostLines(const std::vector<std::string>& reasons) {
     std::vector<std::string> lines;
     for (const std::string& reason : reasons) lines.push_back(Said(reason));

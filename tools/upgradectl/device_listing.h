@@ -1,7 +1,6 @@
 #pragma once
-// What the commands that talk to devices share: the link settings from the
-// global options, the package opened with its message, and the lines that
-// report a discovery on stderr.
+// What the commands that talk to devices share: the package opened with its
+// message, and the lines that report a discovery on stderr.
 
 #include <iostream>
 #include <string>
@@ -16,10 +15,6 @@
 #include "package/upgrade_package.h"
 
 namespace quorvane::cli {
-
-// What the global options ask of the link stack: the endpoint, discovery,
-// capture, trace and log, and the events file when `withEvents`.
-LinkSettings LinkSettingsOf(const GlobalOptions& global, const EndpointOptions& endpoint, bool withEvents);
 
 // The lines for stderr (with "upgradectl: ") of the files that could not be
 // written to the end.

@@ -1,21 +1,15 @@
 #include "tools/upgradectl/device_output.h"
 
 #include "app/column_text.h"
-#include "res/string_table.h"
 #include "tools/upgradectl/text_table.h"
 
 namespace quorvane::cli {
 
 void PrintDeviceTable(std::ostream& out, const std::vector<DeviceRow>& rows) {
     std::vector<std::string> headers;
-    for (const DeviceColumn& column : DeviceColumns()) headers.push_back(LoadString(column.titleId));
-    headers.push_back("IP");
+    for (const DeviceColumn& column : DeviceColumns()) headers.push_back(ColumnTitle(column));
     TextTable table(std::move(headers));
-    for (const auto& row : rows) {
-        std::vector<std::string> cells = row.cells;
-        cells.push_back(row.ip);
-        table.AddRow(std::move(cells));
-    }
+    for (const auto& row : rows) table.AddRow(row.cells);
     table.Print(out);
 }
 

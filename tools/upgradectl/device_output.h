@@ -8,7 +8,7 @@
 
 namespace quorvane::cli {
 
-// The device list's columns (DeviceColumns) and then IP.
+// The device list's columns (DeviceColumns), IP the last.
 void PrintDeviceTable(std::ostream& out, const std::vector<DeviceRow>& rows);
 
 }  // namespace quorvane::cli

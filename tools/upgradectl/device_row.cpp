@@ -1,14 +1,12 @@
 #include "tools/upgradectl/device_row.h"
 
 #include "app/column_text.h"
-#include "tools/upgradectl/global_options.h"
 
 namespace quorvane::cli {
 
 DeviceRow MakeRow(const AdmittedDevice& device) {
     DeviceRow row;
     for (const DeviceColumn& column : DeviceColumns()) row.cells.push_back(DeviceCellText(column, device));
-    row.ip = FormatIpv4(DeviceRecord::IpAddress(device.record));
     return row;
 }
 

@@ -10,7 +10,6 @@ namespace quorvane::cli {
 
 struct DeviceRow {
     std::vector<std::string> cells;  // the device list's cell texts, one per column of DeviceColumns()
-    std::string ip;                  // dotted quad
 };
 
 DeviceRow MakeRow(const AdmittedDevice& device);

@@ -2,8 +2,8 @@
 
 #include <CLI/CLI.hpp>
 #include <optional>
+#include <type_traits>
 
-#include "app/global_option_table.h"
 #include "protocol/network_options.h"
 #include "tools/upgradectl/command_error.h"
 
@@ -39,54 +39,65 @@ std::string NamesOf(const GlobalOption& entry) {
     return entry.shortName.empty() ? longName : "-" + std::string(entry.shortName) + "," + longName;
 }
 
-// Binds the option to its field, with the checks its value gets.
-CLI::Option* BindOption(CLI::App& app, const GlobalOption& entry, GlobalOptions& options) {
-    const std::string names = NamesOf(entry);
-    const std::string help(entry.help);
-    switch (entry.id) {
-        case GlobalOptionId::Broadcast:
-            return app.add_option(names, options.broadcast, help)->capture_default_str();
-        case GlobalOptionId::Interface:
-            return app.add_option(names, options.interfaceName, help);
-        case GlobalOptionId::Port:
-            return app.add_option(names, options.port, help)
-                ->capture_default_str()
-                ->transform(NumberIn(PORT_OPTION_RANGE));
-        case GlobalOptionId::WaitMs:
-            return app.add_option(names, options.waitMs, help)
-                ->capture_default_str()
-                ->transform(NumberIn(WAIT_MS_OPTION_RANGE));
-        case GlobalOptionId::Rounds:
-            return app.add_option(names, options.rounds, help)
-                ->capture_default_str()
-                ->check(CLI::Range(1, 100));
-        case GlobalOptionId::Json:
-            return app.add_flag(names, options.json, help);
-        case GlobalOptionId::Capture:
-            return app.add_option(names, options.capture, help);
-        case GlobalOptionId::Events:
-            return app.add_option(names, options.events, help);
-        case GlobalOptionId::Verbose:
-            // Counted: -vv is twice as much.
-            return app.add_flag(names, options.verbosity, help);
-        case GlobalOptionId::LogFile:
-            return app.add_option(names, options.logFile, help);
-    }
-    return nullptr;
+// The table's help, with the note that closes --jobs's: its upper bound.
+std::string HelpOf(const GlobalOption& entry) {
+    std::string help(entry.help);
+    if (entry.id == GlobalOptionId::Jobs)
+        help += "; " + std::to_string(entry.range.highest) +
+                " at the most, fewer where the open-file limit is lower)";
+    return help;
 }
 
-void AddGlobalOption(CLI::App& app, const GlobalOption& entry, GlobalOptions& options) {
-    CLI::Option* option = BindOption(app, entry, options);
-    if (option != nullptr && !entry.valueName.empty()) option->type_name(std::string(entry.valueName));
+// Binds the option to its field, by the field's type, with the checks its
+// value gets.
+CLI::Option* BindOption(CLI::App& app, const GlobalOption& entry, GlobalOptions& options) {
+    const std::string names = NamesOf(entry);
+    const std::string help = HelpOf(entry);
+    return std::visit(
+        [&](auto field) -> CLI::Option* {
+            using Value = std::remove_reference_t<decltype(options.*field)>;
+            Value& value = options.*field;
+            if constexpr (std::is_same_v<Value, bool>) {
+                return app.add_flag(names, value, help);
+            } else if constexpr (std::is_same_v<Value, std::string>) {
+                // An empty default shows as none.
+                return app.add_option(names, value, help)->capture_default_str();
+            } else if constexpr (std::is_same_v<Value, int>) {
+                // Without a value: counted, -vv is twice as much.
+                if (entry.valueName.empty()) return app.add_flag(names, value, help);
+                CLI::Option* option = app.add_option(names, value, help)->capture_default_str();
+                // The destination's numbers as the network options' parser
+                // reads them, which the desktop program's refusals match.
+                if (entry.destination) return option->transform(NumberIn(entry.range));
+                return option->check(CLI::Range(entry.range.lowest, entry.range.highest));
+            } else {
+                // A file: given, even as an empty name, which opens none.
+                return app.add_option_function<std::string>(
+                    names, [&value](const std::string& name) { value = name; }, help);
+            }
+        },
+        entry.field);
 }
 
 }  // namespace
 
 void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {
-    for (const GlobalOption& entry : GlobalOptionTable())
-        if ((entry.programs & IN_UPGRADECTL) != 0) AddGlobalOption(app, entry, options);
+    for (const GlobalOption& entry : GlobalOptionTable()) {
+        if ((entry.programs & IN_UPGRADECTL) == 0) continue;
+        CLI::Option* option = BindOption(app, entry, options);
+        if (!entry.valueName.empty()) option->type_name(std::string(entry.valueName));
+    }
     // Two destinations at once: which one was meant cannot be told.
     app.get_option("--interface")->excludes(app.get_option("--broadcast"));
+}
+
+void AddCommandOption(CLI::App& command, GlobalOptionId id, GlobalOptions& options) {
+    // The command's own options show CLI11's type names, as they always did.
+    BindOption(command, GlobalOptionOf(id), options);
+}
+
+std::string FileText(const std::optional<std::filesystem::path>& file) {
+    return file ? file->string() : std::string();
 }
 
 bool ToEndpointOptions(const GlobalOptions& options, EndpointOptions& out, std::string& error) {
