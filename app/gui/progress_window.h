@@ -8,6 +8,8 @@
 #include <QDialog>
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -16,7 +18,9 @@
 
 class QLabel;
 class QProgressBar;
+class QTimer;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace quorvane {
 
@@ -39,10 +43,20 @@ public:
     explicit ProgressWindow(QWidget* parent = nullptr, std::size_t sideBySide = 0);
     ~ProgressWindow() override;
 
-    // Side by side: the rows, in selection order, and the total line.
+    // Side by side: the devices, in selection order, and the total line. A
+    // device has a row of its own once it is under way or done; those still
+    // waiting only count in the total.
     void SetDevices(const std::vector<ProgressRow>& rows);
     void RowChanged(std::size_t index, const ProgressRow& row);
     QTreeWidget* Rows() const { return rows_; }
+    // From any thread: the device's row as it stands now, shown together
+    // with the others queued at most ROW_REPAINT_MS later, so that a
+    // thousand devices' steps cost a repaint or so every tenth of a second.
+    // `now` shows it, and every row queued before it, at once: a device's
+    // start and end, which the total line and the cursor follow.
+    void QueueRow(std::size_t index, ProgressRow row, bool now);
+    // The queued rows, shown; on the user-interface thread.
+    void ShowQueuedRows();
 
     // Slots of the user-interface thread; ProgressRelay calls them from the
     // worker.
@@ -70,11 +84,23 @@ private:
     QProgressBar* bar_;
     QTreeWidget* rows_ = nullptr;  // side by side only
     std::vector<DeviceState> states_;
+    std::vector<QTreeWidgetItem*> items_;  // by device; none while it waits
     bool waitCursor_ = false;
+    QTimer* repaint_ = nullptr;
+    std::mutex queueLock_;  // for the three below, which the workers write
+    std::map<std::size_t, ProgressRow> queued_;
+    bool showPosted_ = false;
+    bool repaintPosted_ = false;
 
     void SetUpRows();
     void ShowTotal();
+    // The device's row without the total line; made when it first leaves Waiting.
+    void ShowRow(std::size_t index, const ProgressRow& row);
+    QTreeWidgetItem* ItemOf(std::size_t index);
 };
+
+// How long a row's steps are gathered before they are shown.
+inline constexpr int ROW_REPAINT_MS = 100;
 
 // Forwards the command's progress from the worker thread to the window, in
 // the order it happened.
@@ -96,8 +122,9 @@ public:
     void OnTransfer(std::string_view fileName, uint64_t done, uint64_t total) override;
 
 private:
-    // Side by side: the device's row afresh from the model; false without a model.
-    bool PostRow(std::size_t index);
+    // Side by side: the device's row afresh from the model, queued
+    // (ProgressWindow::QueueRow); false without a model.
+    bool PostRow(std::size_t index, bool now);
 
     ProgressWindow& window_;
     std::function<bool()> stop_;

@@ -322,6 +322,65 @@ TEST(ProgressWindow, ShowsRateTimeLeftAndResends) {
     EXPECT_EQ(text("resends"), "");
 }
 
+// Counts the calls posted to an object, as a flood of them would show.
+class PostedCalls final : public QObject {
+public:
+    explicit PostedCalls(QObject& target) { target.installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override {
+        count += event->type() == QEvent::MetaCall;
+        return false;
+    }
+    int count = 0;
+};
+
+// Side by side: a row only for a device under way or done, in selection
+// order; a burst of transfer steps is one event to the window and shows
+// within a tenth of a second, a transfer's last step and a device's end at once.
+TEST(ProgressWindow, RowsOfDevicesUnderWayOrDoneGatherTheirSteps) {
+    std::vector<DeviceRecord> records(3);
+    std::vector<DeviceRecord*> selected;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        records[i].mac = {0x00, 0x50, 0xC2, 0x00, 0x00, static_cast<uint8_t>(i + 1)};
+        selected.push_back(&records[i]);
+    }
+    RunModel model(selected);
+    ProgressWindow window(nullptr, 3);
+    std::vector<ProgressRow> rows;
+    for (const DeviceResult& device : model.devices) rows.push_back(RowOf(device));
+    window.SetDevices(rows);
+    ProgressRelay relay(window, {}, &model);
+    const auto shown = [&] {
+        std::vector<QString> texts;
+        for (int row = 0; row < window.Rows()->topLevelItemCount(); ++row)
+            texts.push_back(window.Rows()->topLevelItem(row)->text(0) + " " +
+                            window.Rows()->topLevelItem(row)->text(4));
+        return texts;
+    };
+    EXPECT_TRUE(shown().empty()) << "no device is under way yet";
+    DeviceResult& second = model.devices[1];
+    second.state = DeviceState::Running;
+    relay.OnDeviceStart(1, 3, records[1]);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(shown(), std::vector<QString>{"00:50:c2:00:00:02 "});
+
+    PostedCalls posted(window);
+    second.fileName = "FW.BIN";
+    second.total = 1000;
+    for (second.done = 0; second.done < 1000; second.done += 2)
+        relay.OnDeviceTransfer(1, TransferStep{"FW.BIN", second.done, 1000, {}, {}});
+    QCoreApplication::processEvents();
+    EXPECT_EQ(posted.count, 1) << "500 steps of one device";
+    EXPECT_EQ(shown(), std::vector<QString>{"00:50:c2:00:00:02 "}) << "shown only with the next repaint";
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return shown() == std::vector<QString>{"00:50:c2:00:00:02 998 of 1000"}; }, 1000));
+    second.done = 1000;
+    relay.OnDeviceTransfer(1, TransferStep{"FW.BIN", 1000, 1000, {}, {}});
+    model.devices[0].state = DeviceState::Failed;
+    relay.OnDeviceEnd(0, false);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(shown(), (std::vector<QString>{"00:50:c2:00:00:01 ", "00:50:c2:00:00:02 1000 of 1000"}));
+}
+
 // Side by side: a row per device while they run, no question until the
 // batch is done, then one box offering the failed device a retry, which
 // succeeds; the completion box last.
