@@ -83,6 +83,9 @@ ProgressWindow::ProgressWindow(QWidget* parent, std::size_t sideBySide) : QDialo
     setWindowModality(Qt::ApplicationModal);
     auto* layout = new QVBoxLayout(this);
     device_ = AddLine(layout, this, "device");
+    notice_ = AddLine(layout, this, "notice");
+    notice_->setWordWrap(true);
+    notice_->hide();
     line_ = AddLine(layout, this, "line");
     transfer_ = AddLine(layout, this, "transfer");
     pace_ = AddLine(layout, this, "pace");
@@ -287,6 +290,11 @@ void ProgressWindow::DeviceEnded(std::size_t) {
     SetWaitCursor(false);
 }
 
+void ProgressWindow::ShowNotice(const QString& text) {
+    notice_->setText(text);
+    notice_->show();
+}
+
 // A transfer cannot be stopped halfway without harm to the device, so the
 // window ignores the close box and Escape.
 void ProgressWindow::closeEvent(QCloseEvent* event) {
@@ -354,6 +362,16 @@ void ProgressRelay::OnTransfer(std::string_view fileName, uint64_t done, uint64_
     QMetaObject::invokeMethod(
         &window_, [w = &window_, name, done, total] { w->Transferred(name, done, total); },
         Qt::QueuedConnection);
+}
+
+void ProgressRelay::OnJobsLowered(std::size_t asked, std::size_t had, std::string_view reason) {
+    QString text = ExternalText(
+        FormatPlaceholders(IDS_JOBS_LOWERED, {std::to_string(had), std::to_string(asked), reason}));
+    // upgradectl says it after its name; here it is a sentence of its own.
+    if (!text.isEmpty()) text[0] = text[0].toUpper();
+    text += QLatin1Char('.');
+    QMetaObject::invokeMethod(
+        &window_, [w = &window_, text] { w->ShowNotice(text); }, Qt::QueuedConnection);
 }
 
 void RunWithProgress(ProgressWindow& window, const std::function<void()>& work) {

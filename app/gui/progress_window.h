@@ -68,6 +68,8 @@ public:
     // The device's requests sent again so far, over all its runs.
     void ResendsCounted(uint64_t resends);
     void DeviceEnded(std::size_t index);
+    // Devices side by side: fewer run at once than asked, as `text` says.
+    void ShowNotice(const QString& text);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -77,6 +79,7 @@ private:
     void SetWaitCursor(bool on);
 
     QLabel* device_;
+    QLabel* notice_;  // hidden until there is something to say
     QLabel* line_;
     QLabel* transfer_;
     QLabel* pace_;
@@ -120,6 +123,7 @@ public:
     void OnDeviceLine(std::size_t index, int lineNumber, std::string_view line) override;
     void OnLine(int lineNumber, std::string_view line) override;
     void OnTransfer(std::string_view fileName, uint64_t done, uint64_t total) override;
+    void OnJobsLowered(std::size_t asked, std::size_t had, std::string_view reason) override;
 
 private:
     // Side by side: the device's row afresh from the model, queued

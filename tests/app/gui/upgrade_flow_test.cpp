@@ -381,6 +381,22 @@ TEST(ProgressWindow, RowsOfDevicesUnderWayOrDoneGatherTheirSteps) {
     EXPECT_EQ(shown(), (std::vector<QString>{"00:50:c2:00:00:01 ", "00:50:c2:00:00:02 1000 of 1000"}));
 }
 
+// Fewer devices at once than asked, for want of descriptors: the window
+// says so above the rows, in upgradectl's words.
+TEST(ProgressWindow, FewerDevicesAtOnceAreSaid) {
+    ProgressWindow window(nullptr, 64);
+    ProgressRelay relay(window);
+    auto* notice = window.findChild<QLabel*>("notice");
+    ASSERT_NE(notice, nullptr);
+    EXPECT_TRUE(notice->isHidden());
+    relay.OnJobsLowered(64, 20, "at most 64 files may be open");
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(notice->isHidden());
+    EXPECT_EQ(notice->text(),
+              "Only 20 of 64 devices can be upgraded at once here (at most 64 files may be open); the others "
+              "wait for a free place.");
+}
+
 // Side by side: a row per device while they run, no question until the
 // batch is done, then one box offering the failed device a retry, which
 // succeeds; the completion box last.
