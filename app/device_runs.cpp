@@ -36,16 +36,21 @@ bool StopRequested(const UpgradeProgress* progress) {
 }
 
 // Counts what one device's runs over `protocol` cost, from construction to
-// destruction, into `counters`.
+// destruction, into `counters`, under `lock` when one is given: beside
+// others the counters are part of the model that the other devices'
+// threads read and write under it.
 class CounterWatch {
 public:
-    CounterWatch(DeviceProtocol& protocol, DeviceCounters& counters)
-        : protocol_(protocol), counters_(counters), started_(protocol.Link().FineNow()) {
+    CounterWatch(DeviceProtocol& protocol, DeviceCounters& counters, std::mutex* lock = nullptr)
+        : protocol_(protocol), counters_(counters), lock_(lock), started_(protocol.Link().FineNow()) {
         protocol_.ResetStats();
     }
     ~CounterWatch() {
+        const std::chrono::microseconds ended = protocol_.Link().FineNow();
+        const auto guard =
+            lock_ != nullptr ? std::unique_lock<std::mutex>(*lock_) : std::unique_lock<std::mutex>();
         counters_.exchanges.Merge(protocol_.Stats());
-        counters_.elapsed += protocol_.Link().FineNow() - started_;
+        counters_.elapsed += ended - started_;
     }
     CounterWatch(const CounterWatch&) = delete;
     CounterWatch& operator=(const CounterWatch&) = delete;
@@ -53,6 +58,7 @@ public:
 private:
     DeviceProtocol& protocol_;
     DeviceCounters& counters_;
+    std::mutex* lock_;
     std::chrono::microseconds started_;
 };
 
@@ -171,7 +177,7 @@ void RunBeside(std::size_t index, Fleet& fleet) {
         DeviceProtocol protocol(*link, chain);
         DeviceObserver observer(fleet.progress, index, &fleet.lock, protocol, device);
         {
-            CounterWatch watch(protocol, device.counters);
+            CounterWatch watch(protocol, device.counters, &fleet.lock);
             for (int attempt = 0; !done; ++attempt) {
                 begin();
                 done = RunPlan(fleet.script.plan, fleet.script.package, protocol, record, &observer);

@@ -78,6 +78,9 @@ public:
     static void Entry(unsigned high, unsigned low);
 
 private:
+    // Points the epoll set's entry for `socket` at `fiber`; false when the
+    // set refuses it.
+    bool Register(Fiber& fiber, int socket);
     void Resume(Fiber& fiber);
     void SwitchHome(Fiber& fiber);
     int NextTimeout() const;
@@ -168,19 +171,27 @@ void Scheduler::SwitchHome(Fiber& fiber) {
 #endif
 }
 
+bool Scheduler::Register(Fiber& fiber, int socket) {
+    if (fiber.registeredSocket >= 0) ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fiber.registeredSocket, nullptr);
+    fiber.registeredSocket = -1;
+    epoll_event interest{};
+    interest.events = EPOLLIN;
+    interest.data.ptr = &fiber;
+    if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, socket, &interest) != 0) {
+        // Still in the set for a fiber that waited on it before (and ended,
+        // or waits on it too): its entry would wake that fiber, not this one.
+        if (errno != EEXIST || ::epoll_ctl(epoll_, EPOLL_CTL_MOD, socket, &interest) != 0) return false;
+        // The entry is this fiber's now; the one before must not delete it as its own.
+        for (const auto& other : fibers_)
+            if (other->registeredSocket == socket) other->registeredSocket = -1;
+    }
+    fiber.registeredSocket = socket;
+    return true;
+}
+
 int Scheduler::Wait(int socket, int timeoutMs) {
     Fiber& fiber = *current_;
-    if (fiber.registeredSocket != socket) {
-        if (fiber.registeredSocket >= 0) ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fiber.registeredSocket, nullptr);
-        epoll_event interest{};
-        interest.events = EPOLLIN;
-        interest.data.ptr = &fiber;
-        if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, socket, &interest) != 0 && errno != EEXIST) {
-            fiber.registeredSocket = -1;
-            return -1;
-        }
-        fiber.registeredSocket = socket;
-    }
+    if (fiber.registeredSocket != socket && !Register(fiber, socket)) return -1;
     fiber.waiting = true;
     fiber.result = 0;
     fiber.deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);

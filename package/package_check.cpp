@@ -162,6 +162,8 @@ void CheckScriptLines(UpgradePackage& package, const CheckTarget& target, Packag
         if (command.keyword == ScriptKeyword::None) continue;
         if (command.keyword == ScriptKeyword::Unknown) {
             CheckKeyword(command, line, findings);
+            // Kept, as no device command: a run tells every line it reaches and skips this one.
+            check.plan.push_back(std::move(planned));
             continue;
         }
         const bool named = command.nameUsable ||
@@ -175,7 +177,7 @@ void CheckScriptLines(UpgradePackage& package, const CheckTarget& target, Packag
         }
         check.plan.push_back(std::move(planned));
     }
-    if (check.plan.empty())
+    if (std::none_of(check.plan.begin(), check.plan.end(), IsDevicePlanned))
         findings.Warning(SCRIPT_MEMBER, 0, "the script has no device command: a run would send nothing");
 }
 
@@ -190,6 +192,10 @@ void CheckContainer(UpgradePackage& package, Findings& findings) {
 }
 
 }  // namespace
+
+bool IsDevicePlanned(const PlannedCommand& planned) {
+    return IsDeviceCommand(planned.command.keyword);
+}
 
 bool PackageCheck::HasErrors() const {
     return std::any_of(findings.begin(), findings.end(),

@@ -25,7 +25,9 @@ struct Finding {
     std::string text;
 };
 
-// One script line that does something on a device, as a run would see it.
+// One script line with tokens, as a run would see it: a device command, or
+// a line whose keyword is unknown, which the run tells its observer and
+// skips (IsDevicePlanned is false for it).
 struct PlannedCommand {
     int line = 0;
     std::string text;  // the line as cleaned (comment and outer spaces removed)
@@ -36,11 +38,14 @@ struct PlannedCommand {
 
 struct PackageCheck {
     std::vector<Finding> findings;
-    std::vector<PlannedCommand> plan;  // device commands in script order
+    std::vector<PlannedCommand> plan;  // every line with tokens, in script order
 
     bool HasErrors() const;
     bool HasWarnings() const;
 };
+
+// True for a line of the plan that sends something to the device.
+bool IsDevicePlanned(const PlannedCommand& planned);
 
 // Checks the open package. `outputFolder` is where READ writes its files.
 PackageCheck CheckPackage(UpgradePackage& package, const std::filesystem::path& outputFolder);

@@ -68,6 +68,10 @@ inline constexpr int IDS_RETRY_ONE = 162;       // the same question for one dev
 // "MAC: reason" for each.
 inline constexpr int IDS_LOCAL_FAILURE = 165;
 inline constexpr int IDS_MAC_SHARED = 170;      // %1: a MAC that answered as more than one device
+// Devices side by side, fewer at once than asked: %1 how many can be, %2
+// how many were asked, %3 the system's reason. A line after the program's
+// name in upgradectl, a sentence of its own in the progress window.
+inline constexpr int IDS_JOBS_LOWERED = 173;
 
 // The progress window's figures.
 inline constexpr int IDS_PROGRESS_PACE = 163;     // %1: KiB per second, %2: time left as m:ss

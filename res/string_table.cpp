@@ -82,6 +82,8 @@ constexpr Entry TABLE[] = {
     {IDS_READ_ONE_AT_A_TIME,
      "The upgrade script reads the device memory back into one file for every device, so the devices are "
      "upgraded one at a time."},
+    {IDS_JOBS_LOWERED,
+     "only %1 of %2 devices can be upgraded at once here (%3); the others wait for a free place"},
 };
 
 constexpr bool SortedById() {

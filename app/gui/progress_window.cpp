@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QThread>
+#include <QTimer>
 #include <QHeaderView>
 #include <QStyle>
 #include <QTreeWidget>
@@ -82,6 +83,9 @@ ProgressWindow::ProgressWindow(QWidget* parent, std::size_t sideBySide) : QDialo
     setWindowModality(Qt::ApplicationModal);
     auto* layout = new QVBoxLayout(this);
     device_ = AddLine(layout, this, "device");
+    notice_ = AddLine(layout, this, "notice");
+    notice_->setWordWrap(true);
+    notice_->hide();
     line_ = AddLine(layout, this, "line");
     transfer_ = AddLine(layout, this, "transfer");
     pace_ = AddLine(layout, this, "pace");
@@ -93,6 +97,10 @@ ProgressWindow::ProgressWindow(QWidget* parent, std::size_t sideBySide) : QDialo
     layout->addWidget(bar_);
     device_->setText(tr("Preparing the upgrade..."));
     setMinimumWidth(fontMetrics().averageCharWidth() * 56);
+    repaint_ = new QTimer(this);
+    repaint_->setSingleShot(true);
+    repaint_->setInterval(ROW_REPAINT_MS);
+    connect(repaint_, &QTimer::timeout, this, &ProgressWindow::ShowQueuedRows);
     if (sideBySide > 1) SetUpRows();
 }
 
@@ -116,18 +124,8 @@ void ProgressWindow::SetDevices(const std::vector<ProgressRow>& rows) {
     if (rows_ == nullptr) return;
     rows_->clear();
     states_.assign(rows.size(), DeviceState::Waiting);
-    {
-        const std::lock_guard<std::mutex> guard(postedLock_);
-        posted_.assign(rows.size(), std::nullopt);
-    }
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        auto* item = new QTreeWidgetItem(rows_);
-        auto* bar = new QProgressBar(rows_);
-        bar->setRange(0, BAR_STEPS);
-        bar->setObjectName(QStringLiteral("row_bar"));
-        rows_->setItemWidget(item, COLUMN_BAR, bar);
-        RowChanged(i, rows[i]);
-    }
+    items_.assign(rows.size(), nullptr);
+    for (std::size_t i = 0; i < rows.size(); ++i) ShowRow(i, rows[i]);
     // Wide enough for what the columns will hold, not for their first texts.
     const QFontMetrics metrics = rows_->fontMetrics();
     const struct {
@@ -154,8 +152,31 @@ void ProgressWindow::SetDevices(const std::vector<ProgressRow>& rows) {
 }
 
 void ProgressWindow::RowChanged(std::size_t index, const ProgressRow& row) {
+    ShowRow(index, row);
+    ShowTotal();
+}
+
+QTreeWidgetItem* ProgressWindow::ItemOf(std::size_t index) {
+    if (items_[index] != nullptr) return items_[index];
+    // In selection order among the rows shown so far.
+    const auto before = std::count_if(items_.begin(), items_.begin() + static_cast<std::ptrdiff_t>(index),
+                                      [](const QTreeWidgetItem* item) { return item != nullptr; });
+    auto* item = new QTreeWidgetItem;
+    rows_->insertTopLevelItem(static_cast<int>(before), item);
+    auto* bar = new QProgressBar(rows_);
+    bar->setRange(0, BAR_STEPS);
+    bar->setObjectName(QStringLiteral("row_bar"));
+    rows_->setItemWidget(item, COLUMN_BAR, bar);
+    items_[index] = item;
+    return item;
+}
+
+void ProgressWindow::ShowRow(std::size_t index, const ProgressRow& row) {
     if (rows_ == nullptr || index >= states_.size()) return;
-    QTreeWidgetItem* item = rows_->topLevelItem(static_cast<int>(index));
+    states_[index] = row.state;
+    if (row.state == DeviceState::Running) SetWaitCursor(true);
+    if (row.state == DeviceState::Waiting && items_[index] == nullptr) return;
+    QTreeWidgetItem* item = ItemOf(index);
     item->setText(COLUMN_MAC, row.mac);
     item->setText(COLUMN_NAME, row.name);
     item->setText(COLUMN_LINE, row.line);
@@ -164,31 +185,39 @@ void ProgressWindow::RowChanged(std::size_t index, const ProgressRow& row) {
     item->setText(COLUMN_LEFT, row.left);
     item->setText(COLUMN_RESENDS, row.resends);
     if (auto* bar = qobject_cast<QProgressBar*>(rows_->itemWidget(item, COLUMN_BAR))) bar->setValue(row.permille);
-    states_[index] = row.state;
-    if (row.state == DeviceState::Running) SetWaitCursor(true);
+}
+
+void ProgressWindow::QueueRow(std::size_t index, ProgressRow row, bool now) {
+    const std::lock_guard<std::mutex> guard(queueLock_);
+    queued_[index] = std::move(row);
+    // One event at a time asks for the rows: the ones queued meanwhile go with it.
+    if (now && !showPosted_) {
+        showPosted_ = true;
+        QMetaObject::invokeMethod(
+            this, [this] { ShowQueuedRows(); }, Qt::QueuedConnection);
+    } else if (!now && !repaintPosted_) {
+        repaintPosted_ = true;
+        // The timer is the user-interface thread's: it is started there.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (!repaint_->isActive()) repaint_->start();
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+void ProgressWindow::ShowQueuedRows() {
+    std::map<std::size_t, ProgressRow> rows;
+    {
+        const std::lock_guard<std::mutex> guard(queueLock_);
+        rows.swap(queued_);
+        showPosted_ = repaintPosted_ = false;
+    }
+    repaint_->stop();
+    if (rows.empty()) return;
+    for (const auto& [index, row] : rows) ShowRow(index, row);
     ShowTotal();
-}
-
-void ProgressWindow::PostRow(std::size_t index, ProgressRow row) {
-    {
-        const std::lock_guard<std::mutex> guard(postedLock_);
-        if (index >= posted_.size()) return;
-        const bool queued = posted_[index].has_value();
-        posted_[index] = std::move(row);
-        // The update already queued comes before anything posted after
-        // this, so it still shows these texts in their turn.
-        if (queued) return;
-    }
-    QMetaObject::invokeMethod(this, [this, index] { ShowPosted(index); }, Qt::QueuedConnection);
-}
-
-void ProgressWindow::ShowPosted(std::size_t index) {
-    std::optional<ProgressRow> row;
-    {
-        const std::lock_guard<std::mutex> guard(postedLock_);
-        if (index < posted_.size()) row.swap(posted_[index]);
-    }
-    if (row) RowChanged(index, *row);
 }
 
 void ProgressWindow::ShowTotal() {
@@ -261,6 +290,11 @@ void ProgressWindow::DeviceEnded(std::size_t) {
     SetWaitCursor(false);
 }
 
+void ProgressWindow::ShowNotice(const QString& text) {
+    notice_->setText(text);
+    notice_->show();
+}
+
 // A transfer cannot be stopped halfway without harm to the device, so the
 // window ignores the close box and Escape.
 void ProgressWindow::closeEvent(QCloseEvent* event) {
@@ -269,18 +303,18 @@ void ProgressWindow::closeEvent(QCloseEvent* event) {
 
 void ProgressWindow::reject() {}
 
-bool ProgressRelay::PostRow(std::size_t index) {
+bool ProgressRelay::PostRow(std::size_t index, bool now) {
     if (model_ == nullptr || index >= model_->devices.size()) return false;
-    window_.PostRow(index, RowOf(model_->devices[index]));
+    window_.QueueRow(index, RowOf(model_->devices[index]), now);
     return true;
 }
 
 void ProgressRelay::OnDeviceLine(std::size_t index, int lineNumber, std::string_view line) {
-    if (!PostRow(index)) OnLine(lineNumber, line);
+    if (!PostRow(index, false)) OnLine(lineNumber, line);
 }
 
 void ProgressRelay::OnDeviceStart(std::size_t index, std::size_t count, const DeviceRecord& record) {
-    if (PostRow(index)) return;
+    if (PostRow(index, true)) return;
     const QString mac = MacOf(record);
     QMetaObject::invokeMethod(
         &window_, [w = &window_, index, count, mac] { w->DeviceStarted(index, count, mac); },
@@ -288,7 +322,8 @@ void ProgressRelay::OnDeviceStart(std::size_t index, std::size_t count, const De
 }
 
 void ProgressRelay::OnDeviceEnd(std::size_t index, bool) {
-    PostRow(index);
+    // Shown before DeviceEnded, which looks at the rows' states for the cursor.
+    PostRow(index, true);
     QMetaObject::invokeMethod(
         &window_, [w = &window_, index] { w->DeviceEnded(index); }, Qt::QueuedConnection);
 }
@@ -301,7 +336,8 @@ void ProgressRelay::OnDeviceCounters(std::size_t, const DeviceCounters& counters
 }
 
 void ProgressRelay::OnDeviceTransfer(std::size_t index, const TransferStep& step) {
-    if (PostRow(index)) return;
+    // A transfer's last step is shown at once: the next may be a while coming.
+    if (PostRow(index, step.done == step.total)) return;
     const QString name = ExternalText(std::string(step.fileName));
     QMetaObject::invokeMethod(
         &window_,
@@ -328,6 +364,16 @@ void ProgressRelay::OnTransfer(std::string_view fileName, uint64_t done, uint64_
         Qt::QueuedConnection);
 }
 
+void ProgressRelay::OnJobsLowered(std::size_t asked, std::size_t had, std::string_view reason) {
+    QString text = ExternalText(
+        FormatPlaceholders(IDS_JOBS_LOWERED, {std::to_string(had), std::to_string(asked), reason}));
+    // upgradectl says it after its name; here it is a sentence of its own.
+    if (!text.isEmpty()) text[0] = text[0].toUpper();
+    text += QLatin1Char('.');
+    QMetaObject::invokeMethod(
+        &window_, [w = &window_, text] { w->ShowNotice(text); }, Qt::QueuedConnection);
+}
+
 void RunWithProgress(ProgressWindow& window, const std::function<void()>& work) {
     QEventLoop loop;
     std::unique_ptr<QThread> worker(QThread::create(work));
@@ -338,6 +384,7 @@ void RunWithProgress(ProgressWindow& window, const std::function<void()>& work) 
     worker->start();
     loop.exec();
     worker->wait();
+    window.ShowQueuedRows();
     window.hide();
 }
 

@@ -8,8 +8,8 @@
 #include <QDialog>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,7 +18,9 @@
 
 class QLabel;
 class QProgressBar;
+class QTimer;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace quorvane {
 
@@ -41,16 +43,20 @@ public:
     explicit ProgressWindow(QWidget* parent = nullptr, std::size_t sideBySide = 0);
     ~ProgressWindow() override;
 
-    // Side by side: the rows, in selection order, and the total line.
+    // Side by side: the devices, in selection order, and the total line. A
+    // device has a row of its own once it is under way or done; those still
+    // waiting only count in the total.
     void SetDevices(const std::vector<ProgressRow>& rows);
     void RowChanged(std::size_t index, const ProgressRow& row);
-    // From the worker: the row's latest texts. At most one update a row
-    // waits in the event queue, showing whatever is latest when it is
-    // handled: a queued update for every step of every device would pile
-    // up faster than the window paints them, and the window would fall
-    // ever further behind the devices.
-    void PostRow(std::size_t index, ProgressRow row);
     QTreeWidget* Rows() const { return rows_; }
+    // From any thread: the device's row as it stands now, shown together
+    // with the others queued at most ROW_REPAINT_MS later, so that a
+    // thousand devices' steps cost a repaint or so every tenth of a second.
+    // `now` shows it, and every row queued before it, at once: a device's
+    // start and end, which the total line and the cursor follow.
+    void QueueRow(std::size_t index, ProgressRow row, bool now);
+    // The queued rows, shown; on the user-interface thread.
+    void ShowQueuedRows();
 
     // Slots of the user-interface thread; ProgressRelay calls them from the
     // worker.
@@ -62,6 +68,8 @@ public:
     // The device's requests sent again so far, over all its runs.
     void ResendsCounted(uint64_t resends);
     void DeviceEnded(std::size_t index);
+    // Devices side by side: fewer run at once than asked, as `text` says.
+    void ShowNotice(const QString& text);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -71,6 +79,7 @@ private:
     void SetWaitCursor(bool on);
 
     QLabel* device_;
+    QLabel* notice_;  // hidden until there is something to say
     QLabel* line_;
     QLabel* transfer_;
     QLabel* pace_;
@@ -78,15 +87,23 @@ private:
     QProgressBar* bar_;
     QTreeWidget* rows_ = nullptr;  // side by side only
     std::vector<DeviceState> states_;
+    std::vector<QTreeWidgetItem*> items_;  // by device; none while it waits
     bool waitCursor_ = false;
+    QTimer* repaint_ = nullptr;
+    std::mutex queueLock_;  // for the three below, which the workers write
+    std::map<std::size_t, ProgressRow> queued_;
+    bool showPosted_ = false;
+    bool repaintPosted_ = false;
 
     void SetUpRows();
     void ShowTotal();
-    void ShowPosted(std::size_t index);
-
-    std::mutex postedLock_;
-    std::vector<std::optional<ProgressRow>> posted_;  // by row; set while its update is queued
+    // The device's row without the total line; made when it first leaves Waiting.
+    void ShowRow(std::size_t index, const ProgressRow& row);
+    QTreeWidgetItem* ItemOf(std::size_t index);
 };
+
+// How long a row's steps are gathered before they are shown.
+inline constexpr int ROW_REPAINT_MS = 100;
 
 // Forwards the command's progress from the worker thread to the window, in
 // the order it happened.
@@ -106,10 +123,12 @@ public:
     void OnDeviceLine(std::size_t index, int lineNumber, std::string_view line) override;
     void OnLine(int lineNumber, std::string_view line) override;
     void OnTransfer(std::string_view fileName, uint64_t done, uint64_t total) override;
+    void OnJobsLowered(std::size_t asked, std::size_t had, std::string_view reason) override;
 
 private:
-    // Side by side: the device's row afresh from the model; false without a model.
-    bool PostRow(std::size_t index);
+    // Side by side: the device's row afresh from the model, queued
+    // (ProgressWindow::QueueRow); false without a model.
+    bool PostRow(std::size_t index, bool now);
 
     ProgressWindow& window_;
     std::function<bool()> stop_;

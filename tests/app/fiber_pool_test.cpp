@@ -66,5 +66,32 @@ TEST(FiberPool, AWaitThatRunsOutReturnsZero) {
     EXPECT_EQ(results, (std::vector<int>{0, 0, 0}));
 }
 
+// The first fiber ends with its socket still registered; the second waits
+// past that end, then for the same socket, whose datagram must wake it and
+// not the fiber that ended.
+TEST(FiberPool, ASocketLeftRegisteredWakesItsNextWaiter) {
+    SocketPair shared;
+    SocketPair silent;
+    std::atomic<int> next{0};
+    std::atomic<bool> secondWaits{false};
+    int woken = -2;
+    std::thread sender([&] {
+        while (!secondWaits) std::this_thread::yield();
+        ASSERT_EQ(::send(shared.ends[1], "x", 1, 0), 1);
+    });
+    const bool ran = RunFibers(2, 1, [&] {
+        if (next++ == 0) {
+            EXPECT_EQ(FiberReadiness().WaitReadable(shared.ends[0], 20), 0);
+            return;
+        }
+        EXPECT_EQ(FiberReadiness().WaitReadable(silent.ends[0], 100), 0);
+        secondWaits = true;
+        woken = FiberReadiness().WaitReadable(shared.ends[0], 2000);
+    });
+    sender.join();
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(woken, 1);
+}
+
 }  // namespace
 }  // namespace quorvane

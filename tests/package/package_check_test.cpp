@@ -188,11 +188,15 @@ TEST_F(PackageCheckTest, PlanAndLoadMembersPreparedOnceByTheRun) {
     const auto check = Check(
         StandardMembers("SETPROGRAMMODE\nFOO\nLOAD fw.bin 0x10:0x20\nLOAD FW.BIN 1:2\nREAD r.bin 0:0 5\n",
                         KEYS, {{"fw.bin", Bytes("abcdefg"), false}}));
-    ASSERT_EQ(check.plan.size(), 4u);
-    EXPECT_EQ(check.plan[1].line, 3);
-    EXPECT_EQ(check.plan[1].text, "LOAD fw.bin 0x10:0x20");
-    EXPECT_EQ(check.plan[1].loadBytes, 7u);
-    EXPECT_EQ(check.plan[3].readOutput, folder.File("R.BIN"));
+    // FOO stays in the plan, for a run to tell, but sends nothing.
+    ASSERT_EQ(check.plan.size(), 5u);
+    EXPECT_EQ(check.plan[1].text, "FOO");
+    EXPECT_FALSE(IsDevicePlanned(check.plan[1]));
+    EXPECT_TRUE(IsDevicePlanned(check.plan[2]));
+    EXPECT_EQ(check.plan[2].line, 3);
+    EXPECT_EQ(check.plan[2].text, "LOAD fw.bin 0x10:0x20");
+    EXPECT_EQ(check.plan[2].loadBytes, 7u);
+    EXPECT_EQ(check.plan[4].readOutput, folder.File("R.BIN"));
     EXPECT_TRUE(package.PreparedData("FW.BIN").empty()) << "the check extracts nothing";
     EXPECT_EQ(PrepareLoadMembers(package, check.plan), "");
     const auto prepared = package.PreparedData("FW.BIN");

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "package/package_check.h"
 #include "package/restrictions.h"
 #include "package/upgrade_package.h"
 #include "package_fixture.h"
@@ -512,18 +513,24 @@ TEST_F(Interpreter, ARetryRunsTheScriptFromItsFirstLine) {
     EXPECT_EQ(net.Trace(), (Trace{"LOCK", "ERASE 1", "RESET"}));
 }
 
+// Read line by line, or from the package check's plan as a run takes it:
+// every line with tokens is told, the unknown ones too.
 TEST_F(Interpreter, ObserverSeesLinesAndTransfers) {
     device.blockSize = 64;
-    OpenScript("; header\n\nRESET\n  load fw.bin 0:0  ; data\nREAD out.bin 0:0 130\nNOSUCH\n",
+    OpenScript("; header\n\nRESET\n  load fw.bin 0:0  ; data\nNOSUCH 1\nREAD out.bin 0:0 130\n",
                {{"FW.BIN", Pattern(130)}});
-    Recorder recorder;
-    ASSERT_TRUE(Run(&recorder));
-    EXPECT_EQ(recorder.lines,
-              (std::vector<std::pair<int, std::string>>{
-                  {3, "RESET"}, {4, "load fw.bin 0:0"}, {5, "READ out.bin 0:0 130"}, {6, "NOSUCH"}}));
-    EXPECT_EQ(recorder.transfers,
-              (std::vector<std::string>{"FW.BIN 0/130", "FW.BIN 64/130", "FW.BIN 128/130", "FW.BIN 130/130",
-                                        "OUT.BIN 0/130", "OUT.BIN 128/130", "OUT.BIN 130/130"}));
+    const std::vector<PlannedCommand> checked = CheckPackage(package, PackageFolder()).plan;
+    for (const bool fromCheck : {false, true}) {
+        SCOPED_TRACE(fromCheck ? "the check's plan" : "the script");
+        Recorder recorder;
+        ASSERT_TRUE(fromCheck ? RunPlan(checked, package, net.protocol, record, &recorder) : Run(&recorder));
+        EXPECT_EQ(recorder.lines,
+                  (std::vector<std::pair<int, std::string>>{
+                      {3, "RESET"}, {4, "load fw.bin 0:0"}, {5, "NOSUCH 1"}, {6, "READ out.bin 0:0 130"}}));
+        EXPECT_EQ(recorder.transfers, (std::vector<std::string>{
+                                          "FW.BIN 0/130", "FW.BIN 64/130", "FW.BIN 128/130", "FW.BIN 130/130",
+                                          "OUT.BIN 0/130", "OUT.BIN 128/130", "OUT.BIN 130/130"}));
+    }
 }
 
 }  // namespace

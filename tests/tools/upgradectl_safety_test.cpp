@@ -129,6 +129,12 @@ TEST_F(UpgradectlSafety, TooFewDescriptorsLowerTheJobsBeforeAnyDeviceIsTouched) 
 }
 
 TEST_F(UpgradectlSafety, ALowSoftFileLimitIsRaisedSoThreeHundredDevicesRunAtOnce) {
+    // 64 descriptors hold some twenty devices; the hard limit, 4096, holds them all.
+    const std::string setLimits = "ulimit -Sn 64 && ulimit -Hn 4096";
+    // Raising a hard limit takes a privilege, and the system's own ceiling
+    // may be lower: where the shell cannot set these limits there is nothing to try.
+    const ProcessResult probe = RunProcess({"/bin/bash", "-c", setLimits}, Dir(), 10s);
+    if (probe.exitCode != 0) GTEST_SKIP() << "the file limits cannot be set here (" << setLimits << "): " << probe.err;
     std::string profile;
     for (int i = 1; i <= 300; ++i) {
         char line[128];
@@ -142,8 +148,7 @@ TEST_F(UpgradectlSafety, ALowSoftFileLimitIsRaisedSoThreeHundredDevicesRunAtOnce
     // Six blocks of 100 ms each: every device is still loading when the last starts.
     StartSimulator({"--profile", (Dir() / "fleet.profile").string(), "--block-delay-ms", "100"});
     const fs::path package = MakePackage(ADMIT_ALL, NO_READ_SCRIPT);
-    // 64 descriptors hold some twenty devices; the hard limit, 4096, holds them all.
-    const std::string limits = "mkdir -p tmp && ulimit -Sn 64 && ulimit -Hn 4096 && exec env TMPDIR=tmp ";
+    const std::string limits = "mkdir -p tmp && " + setLimits + " && exec env TMPDIR=tmp ";
     const auto result =
         Shell(limits + "CTL upgrade " + package.string() + " --all --yes --jobs 0 --expect 300");
     EXPECT_EQ(result.exitCode, 0) << result.err;

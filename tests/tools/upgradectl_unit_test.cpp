@@ -11,6 +11,7 @@
 #include "tools/upgradectl/commands.h"
 #include "tools/upgradectl/device_listing.h"
 #include "tools/upgradectl/fleet_board.h"
+#include "tools/upgradectl/plan_output.h"
 #include "tools/upgradectl/progress_bar.h"
 #include "tools/upgradectl/terminal_prompter.h"
 #include "tools/upgradectl/text_table.h"
@@ -252,6 +253,32 @@ TEST(UpgradectlDiscoveryLines, IgnoredRepliesAndSharedMacsAreNamed) {
         SharedMacWarning(record),
         "upgradectl: warning: 02:00:00:00:00:01 answered from 127.0.0.1 and 127.0.0.2: more than one device "
         "has this MAC; it is listed once and will not be upgraded");
+}
+
+// The dry run shows what the devices would be sent: a line of an unknown
+// keyword stays in the check's plan, for the run to tell, but sends nothing.
+TEST(UpgradectlPlan, LinesOfUnknownKeywordsAreNotShownAsCommands) {
+    DeviceRecord record;
+    record.mac = {0x02, 0x00, 0x00, 0x00, 0x00, 0x01};
+    const auto planned = [](int line, const char* text, ScriptKeyword keyword) {
+        PlannedCommand command;
+        command.line = line;
+        command.text = text;
+        command.command.keyword = keyword;
+        return command;
+    };
+    PackageCheck check;
+    check.plan = {planned(1, "FOO 1", ScriptKeyword::Unknown), planned(2, "RESET", ScriptKeyword::Reset)};
+    std::ostringstream text;
+    PrintPlan(text, {&record}, check);
+    EXPECT_EQ(text.str(), "02:00:00:00:00:01 would run:\n  line 2: RESET\n");
+    const auto json = PlanJson({&record}, check);
+    ASSERT_EQ(json.at(0).at("plan").size(), 1u);
+    EXPECT_EQ(json.at(0).at("plan").at(0).at("line"), 2);
+    check.plan.pop_back();
+    text.str("");
+    PrintPlan(text, {&record}, check);
+    EXPECT_EQ(text.str(), "02:00:00:00:00:01 would run:\n  no device command\n");
 }
 
 TEST(UpgradectlEndpoint, StartFailureExitsFourWithTheSystemsReason) {

@@ -7,6 +7,8 @@
 
 #include "app/run_events.h"
 #include "protocol/mac_text.h"
+#include "res/string_format.h"
+#include "res/string_ids.h"
 #include "tools/upgradectl/text_table.h"
 
 namespace quorvane::cli {
@@ -175,8 +177,8 @@ void UpgradeMonitor::OnDeviceEnd(std::size_t index, bool succeeded) {
 void UpgradeMonitor::OnDeviceError(std::size_t, std::string_view) {}
 
 void UpgradeMonitor::OnJobsLowered(std::size_t asked, std::size_t had, std::string_view reason) {
-    Say(Said("only ") + std::to_string(had) + " of " + std::to_string(asked) +
-        " devices can be upgraded at once here (" + std::string(reason) + "); the others wait for a free place\n");
+    Say(Said(FormatPlaceholders(IDS_JOBS_LOWERED, {std::to_string(had), std::to_string(asked), reason})) +
+        '\n');
 }
 
 void UpgradeMonitor::ShareScreen(TraceSink& trace) {

@@ -19,20 +19,6 @@
 namespace quorvane::testing {
 namespace {
 
-// Counts the events of one type an object receives.
-class EventCounter final : public QObject {
-public:
-    EventCounter(QEvent::Type type, int& count) : type_(type), count_(count) {}
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == type_) ++count_;
-        return false;
-    }
-
-private:
-    QEvent::Type type_;
-    int& count_;
-};
-
 // What the screen looked like when a box came up.
 struct Scene {
     int id = 0;
@@ -337,37 +323,79 @@ TEST(ProgressWindow, ShowsRateTimeLeftAndResends) {
     EXPECT_EQ(text("resends"), "");
 }
 
-// Side by side, devices step far faster than the window paints: however
-// many steps came while the window was busy, each row is updated once, with
-// its latest texts, so the window never falls behind the devices.
-TEST(ProgressWindow, StepsSideBySideComeAsOneUpdateARowWithTheLatestTexts) {
-    DeviceRecord first, second;
-    first.mac = {0x02, 0, 0, 0, 0, 0x01};
-    second.mac = {0x02, 0, 0, 0, 0, 0x02};
-    RunModel model;
-    model.devices.resize(2);
-    model.devices[0].record = &first;
-    model.devices[1].record = &second;
-    ProgressWindow window(nullptr, 2);
-    window.SetDevices({RowOf(model.devices[0]), RowOf(model.devices[1])});
+// Counts the calls posted to an object, as a flood of them would show.
+class PostedCalls final : public QObject {
+public:
+    explicit PostedCalls(QObject& target) { target.installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override {
+        count += event->type() == QEvent::MetaCall;
+        return false;
+    }
+    int count = 0;
+};
+
+// Side by side: a row only for a device under way or done, in selection
+// order; a burst of transfer steps is one event to the window and shows
+// within a tenth of a second, a transfer's last step and a device's end at once.
+TEST(ProgressWindow, RowsOfDevicesUnderWayOrDoneGatherTheirSteps) {
+    std::vector<DeviceRecord> records(3);
+    std::vector<DeviceRecord*> selected;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        records[i].mac = {0x00, 0x50, 0xC2, 0x00, 0x00, static_cast<uint8_t>(i + 1)};
+        selected.push_back(&records[i]);
+    }
+    RunModel model(selected);
+    ProgressWindow window(nullptr, 3);
+    std::vector<ProgressRow> rows;
+    for (const DeviceResult& device : model.devices) rows.push_back(RowOf(device));
+    window.SetDevices(rows);
     ProgressRelay relay(window, {}, &model);
-    std::thread worker([&] {
-        for (uint64_t done = 1024; done <= 262144; done += 1024) {
-            model.devices[0].state = model.devices[1].state = DeviceState::Running;
-            model.devices[0].done = model.devices[1].done = done;
-            model.devices[0].total = model.devices[1].total = 262144;
-            relay.OnDeviceTransfer(0, TransferStep{"FIRMWARE.BIN", done, 262144, {}, {}});
-            relay.OnDeviceTransfer(1, TransferStep{"FIRMWARE.BIN", done, 262144, {}, {}});
-        }
-    });
-    worker.join();
-    int updates = 0;
-    const std::unique_ptr<QObject> counter(new EventCounter(QEvent::MetaCall, updates));
-    window.installEventFilter(counter.get());
+    const auto shown = [&] {
+        std::vector<QString> texts;
+        for (int row = 0; row < window.Rows()->topLevelItemCount(); ++row)
+            texts.push_back(window.Rows()->topLevelItem(row)->text(0) + " " +
+                            window.Rows()->topLevelItem(row)->text(4));
+        return texts;
+    };
+    EXPECT_TRUE(shown().empty()) << "no device is under way yet";
+    DeviceResult& second = model.devices[1];
+    second.state = DeviceState::Running;
+    relay.OnDeviceStart(1, 3, records[1]);
     QCoreApplication::processEvents();
-    EXPECT_EQ(updates, 2) << "512 steps were posted";
-    for (int row = 0; row < 2; ++row)
-        EXPECT_EQ(window.Rows()->topLevelItem(row)->text(4), "262144 of 262144");
+    EXPECT_EQ(shown(), std::vector<QString>{"00:50:c2:00:00:02 "});
+
+    PostedCalls posted(window);
+    second.fileName = "FW.BIN";
+    second.total = 1000;
+    for (second.done = 0; second.done < 1000; second.done += 2)
+        relay.OnDeviceTransfer(1, TransferStep{"FW.BIN", second.done, 1000, {}, {}});
+    QCoreApplication::processEvents();
+    EXPECT_EQ(posted.count, 1) << "500 steps of one device";
+    EXPECT_EQ(shown(), std::vector<QString>{"00:50:c2:00:00:02 "}) << "shown only with the next repaint";
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return shown() == std::vector<QString>{"00:50:c2:00:00:02 998 of 1000"}; }, 1000));
+    second.done = 1000;
+    relay.OnDeviceTransfer(1, TransferStep{"FW.BIN", 1000, 1000, {}, {}});
+    model.devices[0].state = DeviceState::Failed;
+    relay.OnDeviceEnd(0, false);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(shown(), (std::vector<QString>{"00:50:c2:00:00:01 ", "00:50:c2:00:00:02 1000 of 1000"}));
+}
+
+// Fewer devices at once than asked, for want of descriptors: the window
+// says so above the rows, in upgradectl's words.
+TEST(ProgressWindow, FewerDevicesAtOnceAreSaid) {
+    ProgressWindow window(nullptr, 64);
+    ProgressRelay relay(window);
+    auto* notice = window.findChild<QLabel*>("notice");
+    ASSERT_NE(notice, nullptr);
+    EXPECT_TRUE(notice->isHidden());
+    relay.OnJobsLowered(64, 20, "at most 64 files may be open");
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(notice->isHidden());
+    EXPECT_EQ(notice->text(),
+              "Only 20 of 64 devices can be upgraded at once here (at most 64 files may be open); the others "
+              "wait for a free place.");
 }
 
 // Side by side: a row per device while they run, no question until the
