@@ -25,8 +25,7 @@ std::string RetryPrompt(const DeviceRecord& record) {
 }  // namespace
 
 std::string DeviceLine(const DeviceRecord& record, const std::string& text) {
-    const MacAddress& m = record.mac;
-    return FormatStringId(IDS_MAC_TEXT, {m[0], m[1], m[2], m[3], m[4], m[5]}) + ": " + text;
+    return MacText(record.mac) + ": " + text;
 }
 
 namespace {

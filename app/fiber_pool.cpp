@@ -181,10 +181,12 @@ bool Scheduler::Register(Fiber& fiber, int socket) {
         // Still in the set for a fiber that waited on it before (and ended,
         // or waits on it too): its entry would wake that fiber, not this one.
         if (errno != EEXIST || ::epoll_ctl(epoll_, EPOLL_CTL_MOD, socket, &interest) != 0) return false;
-        // The entry is this fiber's now; the one before must not delete it as its own.
-        for (const auto& other : fibers_)
-            if (other->registeredSocket == socket) other->registeredSocket = -1;
     }
+    // The entry is this fiber's now. Another fiber that still counts the
+    // number as its own (a socket closed unforgotten, the number reused)
+    // must not delete it.
+    for (const auto& other : fibers_)
+        if (other.get() != &fiber && other->registeredSocket == socket) other->registeredSocket = -1;
     fiber.registeredSocket = socket;
     return true;
 }

@@ -55,13 +55,22 @@ QString LineText(const DeviceResult& device) {
 
 ProgressRow RowOf(const DeviceResult& device) {
     ProgressRow row;
-    row.state = device.state;
     row.mac = MacOf(*device.record);
     std::string name;
     AdmittedDevice admitted = WithSummary(*device.record);
     DeviceCellText(&admitted, name, KEY_NAME);
     row.name = ExternalText(name);
+    UpdateRow(row, device);
+    return row;
+}
+
+void UpdateRow(ProgressRow& row, const DeviceResult& device) {
+    row.state = device.state;
     row.line = LineText(device);
+    row.bytes.clear();
+    row.rate.clear();
+    row.left.clear();
+    row.permille = 0;
     if (device.total > 0 || !device.fileName.empty()) {
         row.bytes = QStringLiteral("%1 of %2").arg(device.done).arg(device.total);
         row.permille = device.total == 0 ? BAR_STEPS : static_cast<int>(device.done * BAR_STEPS / device.total);
@@ -72,7 +81,6 @@ ProgressRow RowOf(const DeviceResult& device) {
         row.left = QString::fromStdString(MinutesAndSeconds(device.pace.left));
     }
     row.resends = QString::number(device.Finished() ? device.counters.exchanges.resends : device.live.resends);
-    return row;
 }
 
 ProgressWindow::ProgressWindow(QWidget* parent, std::size_t sideBySide) : QDialog(parent) {
@@ -148,11 +156,6 @@ void ProgressWindow::SetDevices(const std::vector<ProgressRow>& rows) {
     const int rowHeight = std::max(rows_->sizeHintForRow(0), metrics.height() * 3 / 2) + 1;
     rows_->setMinimumHeight(rows_->header()->sizeHint().height() + shown * rowHeight + 2 * rows_->frameWidth());
     adjustSize();
-    ShowTotal();
-}
-
-void ProgressWindow::RowChanged(std::size_t index, const ProgressRow& row) {
-    ShowRow(index, row);
     ShowTotal();
 }
 
@@ -305,7 +308,11 @@ void ProgressWindow::reject() {}
 
 bool ProgressRelay::PostRow(std::size_t index, bool now) {
     if (model_ == nullptr || index >= model_->devices.size()) return false;
-    window_.QueueRow(index, RowOf(model_->devices[index]), now);
+    // The MAC and the name stay as they were: only the rest is made anew.
+    if (rows_.empty())
+        for (const DeviceResult& device : model_->devices) rows_.push_back(RowOf(device));
+    UpdateRow(rows_[index], model_->devices[index]);
+    window_.QueueRow(index, rows_[index], now);
     return true;
 }
 

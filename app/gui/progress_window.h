@@ -34,6 +34,9 @@ struct ProgressRow {
 
 // The row of one device of the model.
 ProgressRow RowOf(const DeviceResult& device);
+// Everything of `row` but its MAC and name anew from `device`: these two
+// stay for the whole run and cost the most to make.
+void UpdateRow(ProgressRow& row, const DeviceResult& device);
 
 class ProgressWindow : public QDialog {
     Q_OBJECT
@@ -47,7 +50,6 @@ public:
     // device has a row of its own once it is under way or done; those still
     // waiting only count in the total.
     void SetDevices(const std::vector<ProgressRow>& rows);
-    void RowChanged(std::size_t index, const ProgressRow& row);
     QTreeWidget* Rows() const { return rows_; }
     // From any thread: the device's row as it stands now, shown together
     // with the others queued at most ROW_REPAINT_MS later, so that a
@@ -133,6 +135,8 @@ private:
     ProgressWindow& window_;
     std::function<bool()> stop_;
     const RunModel* model_;
+    // Side by side: the rows as last posted, written under the batch's lock.
+    std::vector<ProgressRow> rows_;
 };
 
 // Shows `window` application-modal, runs `work` on a worker thread and keeps
