@@ -6,6 +6,7 @@
 #include <system_error>
 #include <utility>
 
+#include "app/global_option_table.h"
 #include "package/package_check.h"
 #include "package/text.h"
 #include "protocol/output_file.h"
@@ -92,6 +93,17 @@ std::string OutputClash(const RunOutputs& outputs, const fs::path& package) {
             return output.name + " is stdout, where " + outputs.stdoutWriter + " writes; nothing was done";
     }
     return {};
+}
+
+RunOutputs OutputsOf(const GlobalOptions& options) {
+    std::string stdoutWriter;
+    if (options.json) stdoutWriter = "--json";
+    if (options.events == "-") stdoutWriter = "--events -";
+    return {FileText(options.capture), FileText(options.logFile), options.events, {}, stdoutWriter};
+}
+
+std::string FileText(const std::optional<std::filesystem::path>& file) {
+    return file ? file->string() : std::string();
 }
 
 }  // namespace quorvane

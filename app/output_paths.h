@@ -5,12 +5,14 @@
 // output counts as one of them, and so does stdout where JSON goes.
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace quorvane {
 
 struct PackageCheck;
+struct GlobalOptions;
 
 // A file the script's READ writes, as the package check planned it.
 struct ReadOutput {
@@ -29,6 +31,14 @@ struct RunOutputs {
     // "--events -"; none when empty.
     std::string stdoutWriter;
 };
+
+// Every file a run of either program writes besides READ, as the clash
+// check sees them: --capture, --log-file, --events, and stdout where
+// --json or --events - write there.
+RunOutputs OutputsOf(const GlobalOptions& options);
+
+// A file option's name as the clash checks take it: empty when none.
+std::string FileText(const std::optional<std::filesystem::path>& file);
 
 // Every READ output of the check's plan.
 std::vector<ReadOutput> ReadOutputsOf(const PackageCheck& check);

@@ -9,6 +9,7 @@
 #include "app/gui/message_box_prompter.h"
 #include "app/gui/search_window.h"
 #include "app/gui/termination_cleanup.h"
+#include "app/output_paths.h"
 #include "res/string_table.h"
 #include "res/version_line.h"
 
@@ -29,12 +30,6 @@ QStringList LoadRecentFiles(QSettings& settings) {
     }
     settings.endGroup();
     return files;
-}
-
-RunOutputs OutputsOf(const AppOptions& options) {
-    return {options.capture ? options.capture->string() : std::string(),
-            options.logFile ? options.logFile->string() : std::string(), options.events, {},
-            options.events == "-" ? "--events -" : ""};
 }
 
 bool RunProgram(AppWindows windows, UpgradePackage& package, DeviceProtocol& protocol,

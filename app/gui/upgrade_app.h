@@ -40,9 +40,6 @@ bool RunProgram(AppWindows windows, UpgradePackage& package, DeviceProtocol& pro
                 Restrictions& restrictions, EventStream* events = nullptr, const RunOutputs& outputs = {},
                 PackageCheck* checked = nullptr);
 
-// The files the options ask the program to write, as the clash check sees them.
-RunOutputs OutputsOf(const AppOptions& options);
-
 class TerminationCleanup;
 
 // What the options ask of the link stack (LinkSettingsOf); its outer layer

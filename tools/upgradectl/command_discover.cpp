@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "app/output_paths.h"
 #include "app/run_events.h"
 #include "package/restrictions.h"
 #include "tools/upgradectl/command_error.h"

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/output_paths.h"
 #include "app/interrupt_watch.h"
 #include "app/upgrade_run.h"
 #include "res/string_table.h"
@@ -192,14 +193,6 @@ void RunInterruptibly(UpgradeRun& run, const BatchOptions& batch, UpgradeMonitor
     run.Execute(batch, monitor.Prompts(), &monitor);
     run.Complete(monitor.Prompts());
     if (interrupts.Interrupted()) monitor.TellInterrupted();
-}
-
-// Every file the run writes besides READ, as the clash check sees them.
-RunOutputs OutputsOf(const GlobalOptions& global) {
-    std::string stdoutWriter;
-    if (global.json) stdoutWriter = "--json";
-    if (global.events == "-") stdoutWriter = "--events -";
-    return {FileText(global.capture), FileText(global.logFile), global.events, {}, stdoutWriter};
 }
 
 // The command's end (see EndWithOutputs), with every output that could not

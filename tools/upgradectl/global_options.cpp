@@ -96,10 +96,6 @@ void AddCommandOption(CLI::App& command, GlobalOptionId id, GlobalOptions& optio
     BindOption(command, GlobalOptionOf(id), options);
 }
 
-std::string FileText(const std::optional<std::filesystem::path>& file) {
-    return file ? file->string() : std::string();
-}
-
 bool ToEndpointOptions(const GlobalOptions& options, EndpointOptions& out, std::string& error) {
     // --interface wins: --broadcast always has a value, its default.
     const bool named = !options.interfaceName.empty();

@@ -25,7 +25,5 @@ void AddCommandOption(CLI::App& command, GlobalOptionId id, GlobalOptions& optio
 // is not valid or --interface names no IPv4 interface.
 bool ToEndpointOptions(const GlobalOptions& options, EndpointOptions& out, std::string& error);
 
-// A file option's name as the clash checks take it: empty when none.
-std::string FileText(const std::optional<std::filesystem::path>& file);
 
 }  // namespace quorvane::cli
