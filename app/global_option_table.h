@@ -18,6 +18,7 @@
 #include <string_view>
 #include <variant>
 
+#include "protocol/ipv4_text.h"
 #include "protocol/network_options.h"
 #include "protocol/transport.h"
 #include "protocol/udp_endpoint.h"
@@ -41,10 +42,11 @@ enum class GlobalOptionId {
 
 // The values of the options, as the parsers leave them.
 struct GlobalOptions {
-    std::string broadcast = "255.255.255.255";
+    // The endpoint's own defaults, as the options write them.
+    std::string broadcast = FormatIpv4(EndpointOptions{}.broadcastAddress);
     std::string interfaceName;  // --interface: that interface's broadcast, from its address
-    int port = DEVICE_PORT;
-    int waitMs = 1000;
+    int port = EndpointOptions{}.port;
+    int waitMs = static_cast<int>(EndpointOptions{}.receiveWait.count());
     int rounds = 1;  // discovery rounds asked for
     bool json = false;
     std::optional<std::filesystem::path> capture;  // pcap file for every datagram sent and received
