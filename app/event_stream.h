@@ -1,8 +1,9 @@
 #pragma once
 // The run's events as JSON Lines, for programs that follow an upgrade while
 // it runs: one object a line, each with "event" (its name) and "t"
-// (seconds since the stream was opened). The README lists every event and
-// its keys.
+// (seconds since the stream was opened). The first line is "run-start" with
+// "time", the wall-clock UTC time at t = 0. The README lists every event and
+// its keys; keys added to events are written in snake_case.
 
 #include <chrono>
 #include <mutex>
@@ -18,8 +19,8 @@ namespace quorvane {
 class EventStream {
 public:
     // "-" writes to stdout; any other name is created or emptied (see
-    // OutputFile for what it may name). False, with `error` saying why, when
-    // the file cannot be written.
+    // OutputFile for what it may name), and "run-start" is written. False,
+    // with `error` saying why, when the file cannot be written.
     bool Open(const std::string& target, std::string& error);
     bool IsOpen() const { return out_ != nullptr || file_.IsOpen(); }
     // Writes one line: {"event": name, "t": seconds, ...fields}. Every line
@@ -31,6 +32,8 @@ public:
     std::string Failure();
 
 private:
+    void Write(std::string_view name, double t, const nlohmann::ordered_json& fields);
+
     OutputFile file_;
     std::string target_;
     std::ostream* out_ = nullptr;  // stdout, for "-"

@@ -47,7 +47,12 @@ void EmitAdmission(EventStream& events, std::size_t discovered, const std::vecto
 }
 
 void EmitRunDone(EventStream& events, std::size_t succeeded, std::size_t failed, int exitCode) {
-    events.Emit("run-done", {{"ok", succeeded}, {"failed", failed}, {"exit_code", exitCode}});
+    // "succeeded" and "exitCode" as the --json report spells them.
+    events.Emit("run-done", {{"ok", succeeded},
+                             {"failed", failed},
+                             {"exit_code", exitCode},
+                             {"succeeded", succeeded},
+                             {"exitCode", exitCode}});
 }
 
 nlohmann::ordered_json DeviceCountersJson(const DeviceCounters& counters) {
@@ -81,8 +86,10 @@ void EventProgress::OnDeviceCounters(std::size_t index, const DeviceCounters& co
 
 void EventProgress::OnDeviceEnd(std::size_t index, bool succeeded) {
     if (const DeviceResult* device = Find(index)) {
+        // "succeeded" as the --json report has it too.
         nlohmann::ordered_json done = {{"mac", FormatMac(device->record->mac)},
                                        {"ok", succeeded},
+                                       {"succeeded", succeeded},
                                        {"attempts", device->counters.attempts}};
         done.update(DeviceCountersJson(device->counters));
         if (device->state == DeviceState::Interrupted) done["interrupted"] = true;

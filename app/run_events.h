@@ -18,7 +18,9 @@ namespace quorvane {
 // "discovered" with the count of devices that answered, then "admitted"
 // for each admitted device.
 void EmitAdmission(EventStream& events, std::size_t discovered, const std::vector<AdmittedDevice>& admitted);
-// "run-done": devices upgraded and failed, and the run's exit code.
+// "run-done": devices upgraded ("ok", and "succeeded" as the --json report
+// has it) and failed, and the run's exit code ("exit_code", and "exitCode"
+// as the report has it).
 void EmitRunDone(EventStream& events, std::size_t succeeded, std::size_t failed, int exitCode);
 
 // A device as the "admitted" event and `discover --json` give it: the
@@ -35,7 +37,7 @@ nlohmann::ordered_json DeviceCountersJson(const DeviceCounters& counters);
 
 // Writes "device-start", "line", "progress" (at most four a second per
 // device, besides each transfer's first and last step) and "device-done"
-// (with "error" when this computer failed the run),
+// ("ok" and "succeeded" alike, with "error" when this computer failed the run),
 // and passes every call on to `display` (none: nothing is shown).
 class EventProgress final : public UpgradeProgress {
 public:

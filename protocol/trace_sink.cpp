@@ -2,25 +2,15 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
-#include <ctime>
+
+#include "protocol/utc_time.h"
 
 namespace quorvane {
 namespace {
 
-// "2026-12-08T11:40:01.123456Z ": UTC, so that the logs of several
-// workstations line up.
+// "2026-12-08T11:40:01.123456Z " before each entry.
 std::string Timestamp() {
-    const auto now = std::chrono::system_clock::now();
-    const auto micros =
-        std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()).count() % 1000000;
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
-    char text[48];
-    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-    std::snprintf(text + length, sizeof text - length, ".%06lldZ ", static_cast<long long>(micros));
-    return text;
+    return UtcTimeText(std::chrono::system_clock::now()) + ' ';
 }
 
 }  // namespace

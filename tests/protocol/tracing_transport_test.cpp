@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "protocol/trace_sink.h"
+#include "protocol/utc_time.h"
 #include "support/fake_transport.h"
 
 namespace quorvane {
@@ -179,6 +180,24 @@ TEST(TraceSink, TheLogFileStampsEachEntryAndKeepsTheScreenAsAsked) {
 
     EXPECT_FALSE(sink.OpenLog("/nonexistent-folder/x.log", TRACE_HEX, error));
     EXPECT_EQ(error, "cannot write log file /nonexistent-folder/x.log: No such file or directory");
+}
+
+// The stamp of log entries and of the events' run-start: UTC, microseconds
+// kept with their leading zeros, none rounded up into the next second.
+TEST(UtcTimeText, WritesIso8601InUtcWithMicroseconds) {
+    using std::chrono::microseconds;
+    using std::chrono::system_clock;
+    const struct {
+        long long micros;
+        const char* text;
+    } cases[] = {
+        {1796835339123456LL, "2026-12-09T16:55:39.123456Z"},
+        {1796835339000042LL, "2026-12-09T16:55:39.000042Z"},
+        {1796835339999999LL, "2026-12-09T16:55:39.999999Z"},
+        {0, "1970-01-01T00:00:00.000000Z"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(UtcTimeText(system_clock::time_point(microseconds(c.micros))), c.text) << c.micros;
 }
 
 // Upgrades run side by side, one transport each, over one sink: every entry

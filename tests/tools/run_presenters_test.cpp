@@ -7,6 +7,7 @@
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 #include <algorithm>
 #include <mutex>
@@ -61,14 +62,27 @@ TEST_P(RunPresenters, EventsReportAndSummaryComeFromOneModel) {
     run.Finish(run.ExitCode());
 
     std::vector<std::pair<std::string, bool>> done;
+    std::vector<nlohmann::json> stream;
     std::ifstream lines(folder.Path() / "events.jsonl");
     for (std::string line; std::getline(lines, line);) {
         const auto event = nlohmann::json::parse(line);
         if (event["event"] == "device-done") done.emplace_back(event["mac"], event["ok"]);
         if (event["event"] == "run-done") {
             EXPECT_EQ(event["exit_code"], 1);
+            // The report's spellings as well.
+            EXPECT_EQ(event["exitCode"], 1);
+            EXPECT_EQ(event["ok"], 2);
+            EXPECT_EQ(event["succeeded"], 2);
         }
+        stream.push_back(event);
     }
+    // The stream opens with the wall-clock time of its t = 0, as the log file stamps it.
+    ASSERT_FALSE(stream.empty());
+    EXPECT_EQ(stream.front()["event"], "run-start");
+    EXPECT_EQ(stream.front()["t"], 0.0);
+    EXPECT_TRUE(std::regex_match(stream.front()["time"].get<std::string>(),
+                                 std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z)")))
+        << stream.front();
     const std::vector<std::pair<std::string, bool>> expected{
         {"02:00:00:00:00:01", true}, {"02:00:00:00:00:02", false}, {"02:00:00:00:00:03", true}};
     const bool sideBySide = GetParam() > 1;
@@ -81,6 +95,10 @@ TEST_P(RunPresenters, EventsReportAndSummaryComeFromOneModel) {
     const auto report = monitor.Report(run.Outcome(), run.ExitCode());
     EXPECT_EQ(report["succeeded"], 2);
     EXPECT_EQ(report["failed"], 1);
+    // The run-done event's spellings as well.
+    EXPECT_EQ(report["ok"], 2);
+    EXPECT_EQ(report["exitCode"], 1);
+    EXPECT_EQ(report["exit_code"], 1);
     ASSERT_EQ(report["devices"].size(), 3u);
     for (std::size_t i = 0; i < 3; ++i) {
         EXPECT_EQ(report["devices"][i]["mac"], expected[i].first);

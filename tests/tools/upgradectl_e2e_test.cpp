@@ -296,7 +296,7 @@ TEST_F(UpgradectlEndToEnd, JobsUpgradeDevicesSideBySideWithOneEventStream) {
         byName[event.at("event")].push_back(event);
     }
     ASSERT_FALSE(order.empty());
-    EXPECT_EQ(order.front(), "discovered");
+    EXPECT_EQ(order.front(), "run-start");
     EXPECT_EQ(order.back(), "run-done");
     ASSERT_EQ(byName["discovered"].size(), 1u);
     EXPECT_EQ(byName["discovered"][0].at("count"), 3);
@@ -310,8 +310,8 @@ TEST_F(UpgradectlEndToEnd, JobsUpgradeDevicesSideBySideWithOneEventStream) {
     ASSERT_EQ(byName["device-done"].size(), 3u);
     for (const nlohmann::ordered_json& done : byName["device-done"]) {
         EXPECT_EQ(Keys(done),
-                  (std::vector<std::string>{"event", "t", "mac", "ok", "attempts", "sends", "resends",
-                                            "timeouts", "bad_echoes", "rtt_ms", "bytes", "seconds"}));
+                  (std::vector<std::string>{"event", "t", "mac", "ok", "succeeded", "attempts", "sends",
+                                            "resends", "timeouts", "bad_echoes", "rtt_ms", "bytes", "seconds"}));
         EXPECT_EQ(done.at("ok"), true);
         EXPECT_EQ(done.at("bytes"), 3001);
         // SETPROGRAMMODE, ERASE, LOAD (begin, 6 blocks, verify), RESET.

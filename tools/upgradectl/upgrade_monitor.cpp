@@ -55,9 +55,12 @@ const DeviceResult* UpgradeMonitor::Device(std::size_t index) const {
 
 nlohmann::ordered_json UpgradeMonitor::Report(const UpgradeOutcome& outcome, int exitCode) const {
     nlohmann::ordered_json report;
+    // Each value under the report's old key and the run-done event's key.
     report["exitCode"] = exitCode;
+    report["exit_code"] = exitCode;
     report["stop"] = StopName(outcome.stop);
     report["succeeded"] = outcome.succeeded;
+    report["ok"] = outcome.succeeded;
     report["failed"] = outcome.failed;
     report["devices"] = nlohmann::ordered_json::array();
     for (std::size_t i = 0; Device(i) != nullptr; ++i) {

@@ -179,8 +179,9 @@ TEST(DevsimSession, EventsOfThePassesAndTheUpgrade) {
         if (order.empty() || order.back() != event.at("event")) order.push_back(event.at("event"));
         byName[event.at("event")].push_back(event);
     }
-    EXPECT_EQ(order, (std::vector<std::string>{"discovered", "admitted", "device-start", "line", "progress",
-                                               "line", "device-done", "run-done", "discovered", "admitted"}));
+    EXPECT_EQ(order, (std::vector<std::string>{"run-start", "discovered", "admitted", "device-start", "line",
+                                               "progress", "line", "device-done", "run-done", "discovered",
+                                               "admitted"}));
     ASSERT_EQ(byName["discovered"].size(), 2u) << "one for each pass";
     EXPECT_EQ(byName["discovered"][0].at("count"), 3);
     ASSERT_EQ(byName["admitted"].size(), 6u);
@@ -196,8 +197,9 @@ TEST(DevsimSession, EventsOfThePassesAndTheUpgrade) {
               (std::vector<std::string>{"event", "t", "mac", "file", "done", "total"}));
     ASSERT_EQ(byName["device-done"].size(), 1u);
     const auto& done = byName["device-done"][0];
-    EXPECT_EQ(Keys(done), (std::vector<std::string>{"event", "t", "mac", "ok", "attempts", "sends", "resends",
-                                                    "timeouts", "bad_echoes", "rtt_ms", "bytes", "seconds"}));
+    EXPECT_EQ(Keys(done),
+              (std::vector<std::string>{"event", "t", "mac", "ok", "succeeded", "attempts", "sends", "resends",
+                                        "timeouts", "bad_echoes", "rtt_ms", "bytes", "seconds"}));
     EXPECT_EQ(done.at("mac"), byName["device-start"][0].at("mac"));
     EXPECT_EQ(done.at("ok"), true);
     EXPECT_EQ(done.at("bytes"), 3001);
@@ -205,7 +207,9 @@ TEST(DevsimSession, EventsOfThePassesAndTheUpgrade) {
                                                                 {"t", byName["run-done"][0].at("t")},
                                                                 {"ok", 1},
                                                                 {"failed", 0},
-                                                                {"exit_code", 0}}));
+                                                                {"exit_code", 0},
+                                                                {"succeeded", 1},
+                                                                {"exitCode", 0}}));
 }
 
 }  // namespace
