@@ -64,7 +64,15 @@ TEST(UpgradectlPrompter, RetryQuestionIsAnsweredYesRetriesTimesPerDevice) {
 
     PromptRun none({true, 0, true}, "y\n");
     none.prompter.DeviceStarted(0);
-    EXPECT_FALSE(none.Retry()) << "without --retries a failed run is not repeated, whatever is typed";
+    EXPECT_FALSE(none.Retry()) << "with --yes and without --retries a failed run is not repeated, whatever is typed";
+
+    // On a terminal without --yes the question is asked once --retries is used up.
+    PromptRun asked({false, 1, true}, "y\nn\n");
+    asked.prompter.DeviceStarted(0);
+    EXPECT_TRUE(asked.Retry());
+    EXPECT_TRUE(asked.Retry());
+    EXPECT_FALSE(asked.Retry());
+    EXPECT_EQ(asked.err.str(), "retry?\n-> Yes (retry 1 of 1 (--retries))\nretry? [y/N] retry? [y/N] ");
 }
 
 TEST(UpgradectlPrompter, MessagesGoToTheErrorStreamAsWritten) {
