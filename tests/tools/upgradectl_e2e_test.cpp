@@ -246,17 +246,23 @@ TEST_F(UpgradectlEndToEnd, PackAndUnpackRefuseNamesThatWouldBeShadowedOrEscape) 
 
 TEST_F(UpgradectlEndToEnd, UpgradeAllLoadsTheImageAndReadsItBack) {
     StartSimulator({"--devices", "3", "--block-size", "512"});
-    const fs::path package = MakePackage(ADMIT_ALL);
-    const auto result = Ctl({"upgrade", package.string(), "--all", "--yes"});
-    EXPECT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(Occurrences(result.err, WARNING_TEXT), 1);
-    EXPECT_EQ(Occurrences(result.err, COMPLETE_TEXT), 1);
-    EXPECT_EQ(result.err.find("\x1b["), std::string::npos) << "no progress bar without a terminal";
-    // READ output goes beside the package, under the upper-cased name with
-    // each device's MAC before the extension: three devices, three files.
-    for (const char* name : {"READBACK-020000000001.BIN", "READBACK-020000000002.BIN", "READBACK-020000000003.BIN"})
-        EXPECT_EQ(ReadFileBytes(package.parent_path() / name), Image()) << name;
-    EXPECT_FALSE(fs::exists(package.parent_path() / "READBACK.BIN"));
+    // In turn and side by side alike.
+    for (const char* jobs : {"1", "0"}) {
+        const fs::path package = MakePackage(ADMIT_ALL);
+        const auto result = Ctl({"upgrade", package.string(), "--all", "--yes", "--jobs", jobs});
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(Occurrences(result.err, WARNING_TEXT), 1);
+        EXPECT_EQ(Occurrences(result.err, COMPLETE_TEXT), 1);
+        EXPECT_EQ(result.err.find("\x1b["), std::string::npos) << "no progress bar without a terminal";
+        // READ output goes beside the package, under the upper-cased name with
+        // each device's MAC before the extension: three devices, three files.
+        for (const char* name :
+             {"READBACK-020000000001.BIN", "READBACK-020000000002.BIN", "READBACK-020000000003.BIN"}) {
+            EXPECT_EQ(ReadFileBytes(package.parent_path() / name), Image()) << name << " --jobs " << jobs;
+            fs::remove(package.parent_path() / name);
+        }
+        EXPECT_FALSE(fs::exists(package.parent_path() / "READBACK.BIN"));
+    }
     ASSERT_TRUE(Sim().Stop());
     for (const char* stem : {"020000000001", "020000000002", "020000000003"})
         EXPECT_EQ(Sim().Memory(stem), Image()) << stem;
