@@ -641,6 +641,16 @@ TEST_F(UpgradectlEndToEnd, PackageWithOnlyWarningsIsStillUpgraded) {
     EXPECT_EQ(Sim().Memory("020000000001"), Image());
 }
 
+TEST_F(UpgradectlEndToEnd, CheckSaysWhereEachReadWritesForOneDeviceAndForSeveral) {
+    const fs::path package = MakePackage(ADMIT_ALL);
+    const auto result = Ctl({"check", package.string()});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.err.find("program.cmd:5: READ writes " + (Dir() / "READBACK.BIN").string() +
+                              "; with more than one device one file per device, READBACK-<MAC>.BIN\n"),
+              std::string::npos)
+        << result.err;
+}
+
 TEST_F(UpgradectlEndToEnd, DryRunSendsOnlyDiscoveryAndInformationQueriesAndShowsThePlan) {
     StartSimulator({"--devices", "1"});
     const fs::path package = MakePackage(ADMIT_ALL);
