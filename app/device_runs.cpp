@@ -109,7 +109,7 @@ bool UpgradeDevice(std::size_t index, DeviceResult& device, const Script& script
         for (;;) {
             BeginAttempt(device);
             if (progress) progress->OnDeviceStart(index, count, record);
-            if (RunPlan(script.plan, script.package, protocol, record, &observer)) return true;
+            if (RunPlan(script.plan, script.package, protocol, record, &observer, script.reads)) return true;
             if (StopRequested(progress)) return false;
             if (!prompter.Ask(IDS_RETRY_PROMPT, RetryPrompt(record), BOX_YES_NO | ICON_STOP)) break;
         }
@@ -179,7 +179,8 @@ void RunBeside(std::size_t index, Fleet& fleet) {
             CounterWatch watch(protocol, device.counters, &fleet.lock);
             for (int attempt = 0; !done; ++attempt) {
                 begin();
-                done = RunPlan(fleet.script.plan, fleet.script.package, protocol, record, &observer);
+                done = RunPlan(fleet.script.plan, fleet.script.package, protocol, record, &observer,
+                               fleet.script.reads);
                 stopped = !done && observer.StopRequested();
                 if (attempt >= fleet.options.retries || stopped) break;
             }

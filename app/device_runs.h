@@ -41,10 +41,11 @@ private:
 };
 
 // The planned script and the package its LOADs read, as every device's run
-// takes them.
+// takes them, and how its READs name their files.
 struct Script {
     std::span<const PlannedCommand> plan;
     UpgradePackage& package;
+    ReadNames reads = ReadNames::Shared;
 };
 
 // "02:00:00:00:00:01: text", a line about one device.

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "app/global_option_table.h"
+#include "app/upgrade_command.h"
 #include "package/package_check.h"
 #include "package/text.h"
 #include "protocol/output_file.h"
@@ -71,6 +72,15 @@ std::vector<ReadOutput> ReadOutputsOf(const PackageCheck& check) {
     std::vector<ReadOutput> reads;
     for (const PlannedCommand& planned : check.plan)
         if (!planned.readOutput.empty()) reads.push_back({planned.line, planned.readOutput});
+    return reads;
+}
+
+std::vector<ReadOutput> DeviceReadOutputs(const PackageCheck& check, const std::vector<DeviceRecord*>& devices) {
+    const ReadNames names = ReadNamesFor(devices.size());
+    std::vector<ReadOutput> reads;
+    for (const DeviceRecord* device : devices)
+        for (const ReadOutput& read : ReadOutputsOf(check))
+            reads.push_back({read.line, ReadOutputFor(read.path, device->mac, names)});
     return reads;
 }
 

@@ -13,6 +13,7 @@ namespace quorvane {
 
 struct PackageCheck;
 struct GlobalOptions;
+struct DeviceRecord;
 
 // A file the script's READ writes, as the package check planned it.
 struct ReadOutput {
@@ -42,6 +43,9 @@ std::string FileText(const std::optional<std::filesystem::path>& file);
 
 // Every READ output of the check's plan.
 std::vector<ReadOutput> ReadOutputsOf(const PackageCheck& check);
+// Every READ output of the check's plan for each of `devices` in turn, named
+// as a run of them all names them (ReadNamesFor).
+std::vector<ReadOutput> DeviceReadOutputs(const PackageCheck& check, const std::vector<DeviceRecord*>& devices);
 
 // The line that refuses the first clash; empty when all is well:
 // "--log-file a.txt and --events a.txt are one file; nothing was done" for

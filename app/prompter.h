@@ -4,6 +4,9 @@
 // script the answers.
 
 #include <string>
+#include <vector>
+
+#include "package/device_summary.h"
 
 namespace quorvane {
 
@@ -24,6 +27,13 @@ public:
     virtual void Tell(int messageId, const std::string& text, unsigned style) = 0;
     // A Yes/No box; true for Yes.
     virtual bool Ask(int messageId, const std::string& text, unsigned style) = 0;
+    // A Yes/No box about the devices listed before it, which are about to
+    // be upgraded. Front ends that show the selection already ask only.
+    virtual bool AskAbout(int messageId, const std::string& text, unsigned style,
+                          const std::vector<AdmittedDevice>& devices) {
+        (void)devices;
+        return Ask(messageId, text, style);
+    }
 };
 
 }  // namespace quorvane

@@ -82,18 +82,41 @@ void TellFailures(const RunModel& model, Prompter& prompter) {
                       BOX_OK);
 }
 
+// The one question before anything is flashed, with the devices listed:
+// the configuration warning, when the package gives it, then how many
+// devices are about to be upgraded, so that one answer covers both.
+Stop AskAboutDevices(const std::vector<DeviceRecord*>& devices, bool warns, Prompter& prompter) {
+    std::vector<AdmittedDevice> listed;
+    for (DeviceRecord* record : devices) listed.push_back(WithSummary(*record));
+    const std::string question = UpgradeTheseText(devices.size());
+    const int id = warns ? IDS_CONFIGURATION_WARNING : devices.size() == 1 ? IDS_UPGRADE_THIS : IDS_UPGRADE_THESE;
+    const std::string text = warns ? LoadString(IDS_CONFIGURATION_WARNING) + '\n' + question : question;
+    if (prompter.AskAbout(id, text, BOX_YES_NO | ICON_QUESTION, listed)) return Stop::None;
+    return warns ? Stop::WarningDeclined : Stop::DevicesDeclined;
+}
+
 }  // namespace
 
+std::string UpgradeTheseText(std::size_t devices) {
+    if (devices == 1) return LoadString(IDS_UPGRADE_THIS);
+    return FormatPlaceholders(IDS_UPGRADE_THESE, {std::to_string(devices)});
+}
+
 Stop CheckAndConfirm(const std::vector<DeviceRecord*>& devices, const Restrictions& restrictions,
-                     Prompter& prompter) {
+                     Prompter& prompter, DeviceQuestion question) {
     if (devices.empty()) return Stop::NothingSelected;
     const Stop stop = CheckAll(devices, restrictions, prompter);
     if (stop != Stop::None) return stop;
-    if (restrictions.defaultsWarning != 0 &&
-        !prompter.Ask(IDS_CONFIGURATION_WARNING, LoadString(IDS_CONFIGURATION_WARNING),
-                      BOX_YES_NO | ICON_QUESTION))
+    const bool warns = restrictions.defaultsWarning != 0;
+    if (question == DeviceQuestion::Listed) return AskAboutDevices(devices, warns, prompter);
+    if (warns && !prompter.Ask(IDS_CONFIGURATION_WARNING, LoadString(IDS_CONFIGURATION_WARNING),
+                               BOX_YES_NO | ICON_QUESTION))
         return Stop::WarningDeclined;
     return Stop::None;
+}
+
+ReadNames ReadNamesFor(std::size_t devices) {
+    return devices > 1 ? ReadNames::PerDevice : ReadNames::Shared;
 }
 
 bool RunsSideBySide(std::size_t jobs, std::size_t devices) {
@@ -103,8 +126,8 @@ bool RunsSideBySide(std::size_t jobs, std::size_t devices) {
 void RunScripts(RunModel& model, std::span<const PlannedCommand> plan, UpgradePackage& package,
                 DeviceProtocol& protocol, Prompter& prompter, UpgradeProgress* progress, UpgradeOutcome& outcome,
                 const FleetOptions& fleet) {
-    const detail::Script script{plan, package};
     const std::size_t count = model.devices.size();
+    const detail::Script script{plan, package, ReadNamesFor(count)};
     const bool sideBySide = RunsSideBySide(fleet.jobs, count);
     std::vector<std::size_t> batch;
     for (std::size_t i = 0; i < count; ++i) batch.push_back(i);
@@ -148,6 +171,7 @@ int ExitCodeOf(const UpgradeOutcome& outcome) {
         case UpgradeOutcome::Stop::MacRefused:
         case UpgradeOutcome::Stop::FirmwareRefused:
         case UpgradeOutcome::Stop::WarningDeclined:
+        case UpgradeOutcome::Stop::DevicesDeclined:
             break;
         case UpgradeOutcome::Stop::Interrupted:  // the caller exits with the signal's code
             return EXIT_SCRIPT_FAILED;

@@ -81,6 +81,12 @@ inline constexpr std::size_t MAX_SIDE_BY_SIDE = 4096;
 // before any device starts.
 inline constexpr std::size_t FILES_PER_DEVICE = 1;
 
+// How READ names its files when `devices` are selected: each its own file
+// (READBACK-0050C21A2B3C.BIN) for more than one, else the script's name.
+// Every device of the selection keeps it, on a retry too, so that devices
+// side by side never write one file.
+ReadNames ReadNamesFor(std::size_t devices);
+
 // Devices run side by side, each over a link of its own, when more than one
 // at once is asked for (0: all of them) and more than one is run.
 bool RunsSideBySide(std::size_t jobs, std::size_t devices);
@@ -104,6 +110,7 @@ struct UpgradeOutcome {
         MacRefused,       // IDS_MAC_REFUSED
         FirmwareRefused,  // IDS_FIRMWARE_REFUSED (product or revision)
         WarningDeclined,  // No to IDS_CONFIGURATION_WARNING
+        DevicesDeclined,  // No to IDS_UPGRADE_THESE (IDS_UPGRADE_THIS)
         Interrupted,      // the progress asked to stop while the scripts ran
     };
     Stop stop = Stop::None;
@@ -115,15 +122,26 @@ struct UpgradeOutcome {
 
 // The exit code a run ends with (EXIT_DONE, EXIT_SCRIPT_FAILED when any
 // device failed, EXIT_USAGE when nothing was selected, EXIT_REFUSED for a
-// refusal or a declined warning); an interrupted run exits with its
+// refusal, a declined warning or declined devices); an interrupted run exits with its
 // signal's code, which the caller knows.
 int ExitCodeOf(const UpgradeOutcome& outcome);
+
+// Whether the devices about to be upgraded are listed and confirmed in a
+// question of the run's own: front ends whose user chose them in a list
+// of their own leave it to that.
+enum class DeviceQuestion { FrontEnds, Listed };
 
 // The checks on every device (the shared-MAC, MAC, product and revision
 // checks) before any is touched, the first that fails with its message,
 // then the configuration warning; Stop::None when the scripts may run.
+// With DeviceQuestion::Listed the devices are listed and asked about once,
+// naming their count ("Upgrade these 3 devices?"), after the configuration
+// warning's text when the package gives it.
 UpgradeOutcome::Stop CheckAndConfirm(const std::vector<DeviceRecord*>& devices,
-                                     const Restrictions& restrictions, Prompter& prompter);
+                                     const Restrictions& restrictions, Prompter& prompter,
+                                     DeviceQuestion question = DeviceQuestion::FrontEnds);
+// "Upgrade these 3 devices?", "Upgrade this device?".
+std::string UpgradeTheseText(std::size_t devices);
 // The planned script on every device of `model`, up to `fleet.jobs` at
 // once, counting into `outcome`. With one job the devices run in turn over
 // `protocol`, each with the retry prompt. With more, each runs over a link

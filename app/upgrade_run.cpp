@@ -54,18 +54,24 @@ UpgradeRun::UpgradeRun(DeviceProtocol& protocol, EventStream* events, LinkFactor
       check_(check != nullptr ? *check : ownCheck_),
       restrictions_(restrictions) {}
 
-UpgradeOutcome::Stop UpgradeRun::Confirm(const std::vector<DeviceRecord*>& selected, Prompter& prompter) {
+UpgradeOutcome::Stop UpgradeRun::Confirm(const std::vector<DeviceRecord*>& selected, Prompter& prompter,
+                                         DeviceQuestion question) {
     selected_.clear();
     for (DeviceRecord* record : selected)
         if (record != nullptr) selected_.push_back(record);
     model_ = RunModel(selected_);
     outcome_ = {};
-    outcome_.stop = CheckAndConfirm(selected_, restrictions_, prompter);
+    outcome_.stop = CheckAndConfirm(selected_, restrictions_, prompter, question);
     return outcome_.stop;
 }
 
-bool UpgradeRun::ReadsBackSideBySide(const BatchOptions& batch, std::size_t devices) const {
-    return RunsSideBySide(batch.jobs, devices) && PlanReadsBack(check_.plan);
+std::string UpgradeRun::DeviceReadsProblem(const std::vector<DeviceRecord*>& selected, RunOutputs outputs) const {
+    if (ReadNamesFor(selected.size()) == ReadNames::Shared) return {};
+    outputs.reads = DeviceReadOutputs(check_, selected);
+    for (const ReadOutput& read : outputs.reads)
+        if (std::string problem = ReadOutputProblem(read.path, package_.PackagePath()); !problem.empty())
+            return problem + "; nothing was done";
+    return OutputClash(outputs, package_.PackagePath());
 }
 
 void UpgradeRun::Execute(const BatchOptions& batch, Prompter& prompter, UpgradeProgress* display) {

@@ -80,11 +80,16 @@ public:
                const PackageCheck* check, const Restrictions& restrictions);
 
     // Takes the selection (null entries skipped) and asks the checks and
-    // the configuration question; Stop::None when the scripts may run.
-    UpgradeOutcome::Stop Confirm(const std::vector<DeviceRecord*>& selected, Prompter& prompter);
-    // True when `batch` would run several of `devices` at once although
-    // the script READs into one file for every device.
-    bool ReadsBackSideBySide(const BatchOptions& batch, std::size_t devices) const;
+    // the configuration question (with the devices listed, see
+    // CheckAndConfirm); Stop::None when the scripts may run.
+    UpgradeOutcome::Stop Confirm(const std::vector<DeviceRecord*>& selected, Prompter& prompter,
+                                 DeviceQuestion question = DeviceQuestion::FrontEnds);
+    // With several devices selected each READs into a file of its own
+    // (ReadNamesFor), which the package check could not name: the line
+    // that refuses the first of them that clashes with `outputs` (as
+    // OutputClash says it) or could not take the read-back (as the check
+    // says it); empty when all is well, and always for one device.
+    std::string DeviceReadsProblem(const std::vector<DeviceRecord*>& selected, RunOutputs outputs) const;
     // The planned script on every selected device, as RunScripts runs it.
     // `display` (none: nothing shown) hears every step after the model has
     // it and the events were written; its StopRequested stops the run.

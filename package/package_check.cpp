@@ -244,4 +244,9 @@ std::string FormatFinding(const Finding& finding) {
     return text + finding.text;
 }
 
+std::string ReadOutputProblem(const fs::path& output, const fs::path& packagePath) {
+    const fs::path folder = output.parent_path();
+    return OutputProblem(output, folder.empty() ? fs::path(".") : folder, packagePath);
+}
+
 }  // namespace quorvane

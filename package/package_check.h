@@ -54,6 +54,11 @@ PackageCheck CheckPackage(UpgradePackage& package, const std::filesystem::path& 
 PackageCheck CheckPackage(UpgradePackage& package, const std::filesystem::path& outputFolder,
                           const std::filesystem::path& packagePath);
 
+// Why the READ output `output` cannot take a device's bytes (it exists
+// and is no regular file or has other names, its folder cannot be
+// written, it is the package at `packagePath`); empty when it can.
+std::string ReadOutputProblem(const std::filesystem::path& output, const std::filesystem::path& packagePath);
+
 // "error: program.cmd:3: text", "warning: restriction.ini: text".
 std::string FormatFinding(const Finding& finding);
 const char* LevelName(FindingLevel level);

@@ -38,6 +38,7 @@ struct Command {
     DeviceProtocol& protocol;
     const DeviceRecord& record;
     ScriptObserver* observer;
+    ReadNames names;
 };
 
 // A READ output file, opened without following a symbolic link and used
@@ -136,9 +137,12 @@ bool RunLoad(const Command& command, const ScriptCommand& line) {
 
 bool RunRead(const Command& command, const ScriptCommand& line) {
     if (!line.nameUsable) return false;
+    const std::string name = command.names == ReadNames::PerDevice
+                                 ? PerDeviceReadName(line.name, command.record.mac)
+                                 : line.name;
     if (command.package.InMemory()) {
         // Kept as READ would write it: what arrived before a failure stays.
-        std::string& output = command.package.NewOutput(line.name);
+        std::string& output = command.package.NewOutput(name);
         return ReadBack(command.protocol, command.record, line.a, line.b, line.length, line.name,
                         [&output](const uint8_t* bytes, std::size_t count) {
                             output.append(reinterpret_cast<const char*>(bytes), count);
@@ -146,11 +150,11 @@ bool RunRead(const Command& command, const ScriptCommand& line) {
                         },
                         command.observer);
     }
-    const auto output = command.package.PackageFolder() / line.name;
+    const auto output = command.package.PackageFolder() / name;
     // Reading back onto the open package would destroy the technician's only copy of it.
     std::error_code ignored;
     if (std::filesystem::equivalent(output, command.package.PackagePath(), ignored))
-        return LocalFailure(command.observer, "READ " + line.name + " would overwrite the package itself");
+        return LocalFailure(command.observer, "READ " + name + " would overwrite the package itself");
     return ReadBackToFile(command.protocol, command.record, line.a, line.b, line.length, output,
                           command.observer);
 }
@@ -309,9 +313,31 @@ bool ReadBack(DeviceProtocol& protocol, const DeviceRecord& record, uint16_t a, 
     return true;
 }
 
+std::string TaggedReadName(std::string_view name, std::string_view tag) {
+    // A leading dot starts no extension: ".BIN" becomes ".BIN-<MAC>".
+    const std::size_t dot = name.rfind('.');
+    const std::size_t at = dot == std::string_view::npos || dot == 0 ? name.size() : dot;
+    return std::string(name.substr(0, at)) + std::string(tag) + std::string(name.substr(at));
+}
+
+std::string PerDeviceReadName(std::string_view name, const MacAddress& mac) {
+    static constexpr char DIGITS[] = "0123456789ABCDEF";
+    std::string tag = "-";
+    for (const uint8_t byte : mac) {
+        tag += DIGITS[byte >> 4];
+        tag += DIGITS[byte & 0x0F];
+    }
+    return TaggedReadName(name, tag);
+}
+
+std::filesystem::path ReadOutputFor(const std::filesystem::path& output, const MacAddress& mac, ReadNames names) {
+    if (names == ReadNames::Shared) return output;
+    return output.parent_path() / PerDeviceReadName(output.filename().string(), mac);
+}
+
 bool RunPlan(std::span<const PlannedCommand> plan, UpgradePackage& package, DeviceProtocol& protocol,
-             const DeviceRecord& record, ScriptObserver* observer) {
-    const Command command{package, protocol, record, observer};
+             const DeviceRecord& record, ScriptObserver* observer, ReadNames names) {
+    const Command command{package, protocol, record, observer, names};
     for (const PlannedCommand& planned : plan) {
         if (observer != nullptr) observer->OnLine(planned.line, planned.text);
         if (!RunCommand(planned.command, command)) return false;
@@ -334,12 +360,6 @@ bool RunUpgradeScript(UpgradePackage& package, DeviceProtocol& protocol, const D
         return LocalFailure(observer, std::string("cannot read ") + SCRIPT_FILE + " from the private folder " +
                                           package.PrivateFolder().string());
     return RunPlan(plan, package, protocol, record, observer);
-}
-
-bool PlanReadsBack(std::span<const PlannedCommand> plan) {
-    for (const PlannedCommand& planned : plan)
-        if (planned.command.keyword == ScriptKeyword::Read) return true;
-    return false;
 }
 
 std::string PrepareLoadMembers(UpgradePackage& package, std::span<const PlannedCommand> plan) {

@@ -39,11 +39,28 @@ public:
     virtual void OnLocalError(std::string_view) {}
 };
 
+// How READ names its output file: with one device upgraded the script's
+// own name; with several each device writes a file of its own, so that no
+// device's read-back overwrites another's.
+enum class ReadNames { Shared, PerDevice };
+
+// "READBACK-0050C21A2B3C.BIN" for READBACK.BIN and 00:50:c2:1a:2b:3c: the
+// MAC in upper-case hexadecimal, after a '-', before the extension (at the
+// end of a name without one).
+std::string PerDeviceReadName(std::string_view name, const MacAddress& mac);
+// `name` with `tag` added before its extension, as PerDeviceReadName adds
+// the MAC's: "READBACK-<MAC>.BIN" for the tag "-<MAC>".
+std::string TaggedReadName(std::string_view name, std::string_view tag);
+// The file a READ of `output` (as the package check planned it) writes for
+// the device with `mac`.
+std::filesystem::path ReadOutputFor(const std::filesystem::path& output, const MacAddress& mac, ReadNames names);
+
 // Runs the planned script lines, in order, against one device: the plan
 // the package check made, so the script is read once for every device of
 // a run. Lines that are not device commands are told and skipped.
 bool RunPlan(std::span<const PlannedCommand> plan, UpgradePackage& package, DeviceProtocol& protocol,
-             const DeviceRecord& record, ScriptObserver* observer = nullptr);
+             const DeviceRecord& record, ScriptObserver* observer = nullptr,
+             ReadNames names = ReadNames::Shared);
 // Every non-empty line of the package's script, unknown keywords included,
 // as RunPlan takes them; false when the script cannot be read.
 bool ReadScriptPlan(const UpgradePackage& package, std::vector<PlannedCommand>& plan);
@@ -56,9 +73,6 @@ bool RunUpgradeScript(UpgradePackage& package, DeviceProtocol& protocol, const D
 // computer could not ("cannot extract FW.BIN into the private folder P:
 // No space left on device"): nothing may then be sent.
 std::string PrepareLoadMembers(UpgradePackage& package, std::span<const PlannedCommand> plan);
-// True when the plan has a READ: its output file has one name for every
-// device, so runs on several devices at once would write it together.
-bool PlanReadsBack(std::span<const PlannedCommand> plan);
 bool DownloadFile(DeviceProtocol& protocol, const DeviceRecord& record, uint16_t a, uint16_t b,
                   const std::filesystem::path& file, ScriptObserver* observer = nullptr);
 // Sends all of `in` (from its start) as DownloadFile sends a file; `name` is

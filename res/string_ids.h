@@ -72,6 +72,9 @@ inline constexpr int IDS_MAC_SHARED = 170;      // %1: a MAC that answered as mo
 // how many were asked, %3 the system's reason. A line after the program's
 // name in upgradectl, a sentence of its own in the progress window.
 inline constexpr int IDS_JOBS_LOWERED = 173;
+// Before anything is flashed, after the devices were listed: %1 how many.
+inline constexpr int IDS_UPGRADE_THESE = 182;
+inline constexpr int IDS_UPGRADE_THIS = 183;  // the same question for one device
 
 // The progress window's figures.
 inline constexpr int IDS_PROGRESS_PACE = 163;     // %1: KiB per second, %2: time left as m:ss

@@ -84,6 +84,8 @@ constexpr Entry TABLE[] = {
      "upgraded one at a time."},
     {IDS_JOBS_LOWERED,
      "only %1 of %2 devices can be upgraded at once here (%3); the others wait for a free place"},
+    {IDS_UPGRADE_THESE, "Upgrade these %1 devices?"},
+    {IDS_UPGRADE_THIS, "Upgrade this device?"},
 };
 
 constexpr bool SortedById() {

@@ -276,13 +276,10 @@ std::size_t DeviceListDialog::Jobs() const {
     return static_cast<std::size_t>(jobs_->value());
 }
 
-BatchOptions DeviceListDialog::BatchFor(const UpgradeRun& run, std::size_t devices) {
+BatchOptions DeviceListDialog::BatchFor(const UpgradeRun&, std::size_t devices) {
     BatchOptions batch;
+    // Devices side by side READ into files of their own.
     batch.jobs = Jobs();
-    if (run.ReadsBackSideBySide(batch, devices)) {
-        prompter_.Tell(IDS_READ_ONE_AT_A_TIME, LoadString(IDS_READ_ONE_AT_A_TIME), BOX_OK | ICON_INFORMATION);
-        batch.jobs = 1;
-    }
     // Side by side no question interrupts the others: the failed devices
     // are offered a retry together once the batch is done.
     batch.askAfterBatch = RunsSideBySide(batch.jobs, devices);

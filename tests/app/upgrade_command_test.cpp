@@ -207,6 +207,42 @@ TEST_F(UpgradeCommandTest, DeclinedWarningTouchesNoDevice) {
     EXPECT_TRUE(fleet_->link.sent.empty());
 }
 
+// Listed, the devices are asked about once, with their count, after the
+// warning's text when the package gives it; No touches no device.
+TEST_F(UpgradeCommandTest, ListedDevicesAreAskedAboutOnceWithTheirCount) {
+    struct Case {
+        std::size_t devices;
+        uint16_t warning;
+        int id;
+        std::string text;
+        Stop declined;
+    };
+    const Case cases[] = {
+        {2, 0, 182, "Upgrade these 2 devices?", Stop::DevicesDeclined},
+        {1, 0, 183, "Upgrade this device?", Stop::DevicesDeclined},
+        {2, 1, 149, WARNING + "\nUpgrade these 2 devices?", Stop::WarningDeclined},
+    };
+    for (const Case& c : cases) {
+        for (const bool yes : {false, true}) {
+            ScriptedNetwork fleet({TestDevice(MAC_A), TestDevice(MAC_B)});
+            auto first = fleet.RecordOf(0), second = fleet.RecordOf(1);
+            std::vector<DeviceRecord*> selected = {first.get(), second.get()};
+            selected.resize(c.devices);
+            Restrictions restrictions;
+            restrictions.wantedProductId = 1;
+            restrictions.defaultsWarning = c.warning;
+            ScriptedPrompter prompter;
+            prompter.answers = {yes};
+            UpgradeOutcome outcome;
+            outcome.stop = CheckAndConfirm(selected, restrictions, prompter, DeviceQuestion::Listed);
+            EXPECT_EQ(outcome.stop, yes ? Stop::None : c.declined) << c.text;
+            EXPECT_EQ(ExitCodeOf(outcome), yes ? 0 : 3);
+            EXPECT_EQ(prompter.prompts, (std::vector<Prompt>{{true, c.id, c.text, BOX_YES_NO | ICON_QUESTION}}));
+            EXPECT_TRUE(fleet.link.sent.empty());
+        }
+    }
+}
+
 TEST_F(UpgradeCommandTest, AcceptedWarningRunsTheScript) {
     Open({TestDevice(MAC_A)});
     restrictions_.defaultsWarning = 0x100;  // any nonzero value asks

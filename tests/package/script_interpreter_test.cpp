@@ -150,6 +150,32 @@ TEST_F(Interpreter, PackageInMemoryRunsTheSameAndWritesNothing) {
     EXPECT_EQ(device.Loaded(), firmware);
 }
 
+TEST(PerDeviceReadName, TheMacGoesBeforeTheExtensionInUpperCaseHex) {
+    const MacAddress mac = {0x00, 0x50, 0xc2, 0x1a, 0x2b, 0x3c};
+    const std::pair<const char*, const char*> cases[] = {
+        {"READBACK.BIN", "READBACK-0050C21A2B3C.BIN"},
+        {"DUMP", "DUMP-0050C21A2B3C"},
+        {"A.B.BIN", "A.B-0050C21A2B3C.BIN"},
+        {".BIN", ".BIN-0050C21A2B3C"},
+    };
+    for (const auto& [name, expected] : cases) EXPECT_EQ(PerDeviceReadName(name, mac), expected) << name;
+    EXPECT_EQ(ReadOutputFor("/p/READBACK.BIN", mac, ReadNames::PerDevice), "/p/READBACK-0050C21A2B3C.BIN");
+    EXPECT_EQ(ReadOutputFor("/p/READBACK.BIN", mac, ReadNames::Shared), "/p/READBACK.BIN");
+}
+
+// Run per device, READ keeps the device's bytes under its own name only.
+TEST_F(Interpreter, ReadPerDeviceWritesTheNameWithTheMac) {
+    ASSERT_TRUE(package.OpenInMemory(
+        EncodePackage(StandardMembers("READ dump.bin 0x10:0x80 4\n", "PRODUCTID 1\n", {}))));
+    std::vector<PlannedCommand> plan;
+    ASSERT_TRUE(ReadScriptPlan(package, plan));
+    ASSERT_TRUE(RunPlan(plan, package, net.protocol, record, nullptr, ReadNames::PerDevice));
+    EXPECT_EQ(package.Output("DUMP.BIN"), nullptr);
+    const std::string* dump = package.Output("DUMP-020000000001.BIN");
+    ASSERT_NE(dump, nullptr);
+    EXPECT_EQ(std::vector<uint8_t>(dump->begin(), dump->end()), Memory(0x10, 0x80, 4));
+}
+
 TEST_F(Interpreter, LoadBlockLayout) {
     struct Case {
         std::size_t size;

@@ -246,14 +246,23 @@ TEST_F(UpgradectlEndToEnd, PackAndUnpackRefuseNamesThatWouldBeShadowedOrEscape) 
 
 TEST_F(UpgradectlEndToEnd, UpgradeAllLoadsTheImageAndReadsItBack) {
     StartSimulator({"--devices", "3", "--block-size", "512"});
-    const fs::path package = MakePackage(ADMIT_ALL);
-    const auto result = Ctl({"upgrade", package.string(), "--all", "--yes"});
-    EXPECT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(Occurrences(result.err, WARNING_TEXT), 1);
-    EXPECT_EQ(Occurrences(result.err, COMPLETE_TEXT), 1);
-    EXPECT_EQ(result.err.find("\x1b["), std::string::npos) << "no progress bar without a terminal";
-    // READ output goes beside the package, under the upper-cased name.
-    EXPECT_EQ(ReadFileBytes(package.parent_path() / "READBACK.BIN"), Image());
+    // In turn and side by side alike.
+    for (const char* jobs : {"1", "0"}) {
+        const fs::path package = MakePackage(ADMIT_ALL);
+        const auto result = Ctl({"upgrade", package.string(), "--all", "--yes", "--jobs", jobs});
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(Occurrences(result.err, WARNING_TEXT), 1);
+        EXPECT_EQ(Occurrences(result.err, COMPLETE_TEXT), 1);
+        EXPECT_EQ(result.err.find("\x1b["), std::string::npos) << "no progress bar without a terminal";
+        // READ output goes beside the package, under the upper-cased name with
+        // each device's MAC before the extension: three devices, three files.
+        for (const char* name :
+             {"READBACK-020000000001.BIN", "READBACK-020000000002.BIN", "READBACK-020000000003.BIN"}) {
+            EXPECT_EQ(ReadFileBytes(package.parent_path() / name), Image()) << name << " --jobs " << jobs;
+            fs::remove(package.parent_path() / name);
+        }
+        EXPECT_FALSE(fs::exists(package.parent_path() / "READBACK.BIN"));
+    }
     ASSERT_TRUE(Sim().Stop());
     for (const char* stem : {"020000000001", "020000000002", "020000000003"})
         EXPECT_EQ(Sim().Memory(stem), Image()) << stem;
@@ -270,8 +279,14 @@ TEST_F(UpgradectlEndToEnd, JobsUpgradeDevicesSideBySideWithOneEventStream) {
     const fs::path package = MakePackage(ADMIT_ALL, "SETPROGRAMMODE\nERASE 1\nLOAD image.bin 1:0\nRESET\n");
     EXPECT_EQ(Ctl({"--events", "-", "--json", "upgrade", package.string(), "--all", "--yes"}).exitCode, 2)
         << "both would write to stdout";
-    EXPECT_EQ(Ctl({"upgrade", MakePackage(ADMIT_ALL).string(), "--all", "--yes", "--jobs", "2"}).exitCode, 2)
-        << "the READ output has one name for all devices";
+    // Each device READs into a file of its own, which no other output may be.
+    const auto clash = Ctl({"--capture", "READBACK-020000000002.BIN", "upgrade", MakePackage(ADMIT_ALL).string(),
+                            "--all", "--yes", "--jobs", "2"});
+    EXPECT_EQ(clash.exitCode, 2);
+    EXPECT_NE(clash.err.find("--capture READBACK-020000000002.BIN and the READ of program.cmd line 5 (" +
+                             (Dir() / "READBACK-020000000002.BIN").string() + ") are one file"),
+              std::string::npos)
+        << clash.err;
     EXPECT_EQ(ProgrammingRequests(Sim().Log()), 0);
     const fs::path events = Dir() / "events.jsonl";
     const fs::path capture = Dir() / "fleet.pcap";
@@ -498,7 +513,8 @@ TEST_F(UpgradectlEndToEnd, UpgradeRecoversFromDroppedPackets) {
     const fs::path package = MakePackage(ADMIT_ALL);
     const auto result = Ctl({"upgrade", package.string(), "--all", "--yes"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(ReadFileBytes(package.parent_path() / "READBACK.BIN"), Image());
+    EXPECT_EQ(ReadFileBytes(package.parent_path() / "READBACK-020000000001.BIN"), Image());
+    EXPECT_EQ(ReadFileBytes(package.parent_path() / "READBACK-020000000002.BIN"), Image());
     ASSERT_TRUE(Sim().Stop());
     EXPECT_GT(CountLines(Sim().Log(), "drop-"), 0) << "the seed must really drop packets";
     EXPECT_EQ(Sim().Memory("020000000001"), Image());
@@ -525,7 +541,8 @@ TEST_F(UpgradectlEndToEnd, OnATerminalTheWarningIsAskedAndProgressDrawn) {
 
     const auto declined = onTerminal("n\n");
     EXPECT_EQ(declined.exitCode, 3) << declined.out;
-    EXPECT_NE(declined.out.find("Do you wish to continue?\r\n[y/N] "), std::string::npos) << declined.out;
+    EXPECT_NE(declined.out.find("Do you wish to continue?\r\nUpgrade this device? [y/N] "), std::string::npos)
+        << declined.out;
     EXPECT_EQ(ProgrammingRequests(Sim().Log()), 0);
 
     const auto confirmed = onTerminal("y\n");
@@ -536,6 +553,51 @@ TEST_F(UpgradectlEndToEnd, OnATerminalTheWarningIsAskedAndProgressDrawn) {
     EXPECT_NE(confirmed.out.find("\r\x1b[2K[1/1 02:00:00:00:00:01] upgraded\r\n"), std::string::npos)
         << confirmed.out;
     EXPECT_NE(confirmed.out.find(COMPLETE_TEXT), std::string::npos);
+}
+
+// On a terminal without --yes the devices are listed and confirmed once,
+// and a run that still fails after --retries is asked about; without a
+// terminal nothing is asked.
+TEST_F(UpgradectlEndToEnd, OnATerminalTheDevicesAreConfirmedAndTheRetryQuestionAsked) {
+    const fs::path script = "/usr/bin/script";
+    if (!fs::exists(script)) GTEST_SKIP() << "script(1) from util-linux is needed for a terminal";
+    StartSimulator({"--devices", "2", "--silent", "ERASE", "--fault-device", "02:00:00:00:00:02"});
+    const fs::path package = MakePackage("PRODUCTID 0x0101\nVENDORID 0x1407\nREVISIONID 4\nDEFAULT 0\n");
+    auto onTerminal = [&](const std::string& typed) {
+        WriteFileText(Dir() / "typed", typed);
+        const std::string command = std::string("'") + UPGRADECTL_PATH + "' upgrade '" + package.string() +
+                                    "' --all --retries 1 --broadcast 127.0.0.1 --wait-ms 50 --port " +
+                                    std::to_string(Sim().Port());
+        auto result =
+            RunProcess({script.string(), "-qec", command, "/dev/null"}, Dir(), 60s, Dir() / "typed");
+        EXPECT_FALSE(result.timedOut);
+        return result;
+    };
+
+    const auto declined = onTerminal("n\n");
+    EXPECT_EQ(declined.exitCode, 3) << declined.out;
+    EXPECT_NE(declined.out.find("Firmware Date         Device Type"), std::string::npos) << declined.out;
+    EXPECT_NE(declined.out.find("02:00:00:00:00:01  v QVN 4.0.2 01/01/15  Single Serial (DB9)"), std::string::npos)
+        << declined.out;
+    EXPECT_NE(declined.out.find("02:00:00:00:00:02  "), std::string::npos) << declined.out;
+    EXPECT_NE(declined.out.find("Upgrade these 2 devices? [y/N] "), std::string::npos) << declined.out;
+    EXPECT_EQ(ProgrammingRequests(Sim().Log()), 0);
+
+    // Yes to the devices; the silent one is retried once by --retries, then asked about: No.
+    const auto failed = onTerminal("y\nn\n");
+    EXPECT_EQ(failed.exitCode, 1) << failed.out;
+    EXPECT_EQ(Occurrences(failed.out, "-> Yes (retry 1 of 1 (--retries))"), 1) << failed.out;
+    EXPECT_EQ(Occurrences(failed.out, RETRY_TEXT + "02:00:00:00:00:02.\r\nWould you like to retry the upgrade now? [y/N] "),
+              1)
+        << failed.out;
+    EXPECT_EQ(failed.out.find("no --retries given"), std::string::npos) << failed.out;
+    EXPECT_EQ(CountLines(Sim().Log(), "rx PROGRAM_MODE 02:00:00:00:00:02"), 2);
+
+    // Without a terminal nothing is asked: the devices run at once.
+    const auto plain = Ctl({"upgrade", package.string(), "--mac", "02:00:00:00:00:01"});
+    EXPECT_EQ(plain.exitCode, 0) << plain.err;
+    EXPECT_EQ(plain.err.find("Upgrade this device?"), std::string::npos) << plain.err;
+    EXPECT_TRUE(fs::exists(Dir() / "READBACK.BIN")) << "one device selected keeps the script's name";
 }
 
 // A package that `pack` would refuse, written directly: the script, the
@@ -577,6 +639,16 @@ TEST_F(UpgradectlEndToEnd, PackageWithOnlyWarningsIsStillUpgraded) {
     EXPECT_EQ(Occurrences(result.err, COMPLETE_TEXT), 1) << result.err;
     ASSERT_TRUE(Sim().Stop());
     EXPECT_EQ(Sim().Memory("020000000001"), Image());
+}
+
+TEST_F(UpgradectlEndToEnd, CheckSaysWhereEachReadWritesForOneDeviceAndForSeveral) {
+    const fs::path package = MakePackage(ADMIT_ALL);
+    const auto result = Ctl({"check", package.string()});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.err.find("program.cmd:5: READ writes " + (Dir() / "READBACK.BIN").string() +
+                              "; with more than one device one file per device, READBACK-<MAC>.BIN\n"),
+              std::string::npos)
+        << result.err;
 }
 
 TEST_F(UpgradectlEndToEnd, DryRunSendsOnlyDiscoveryAndInformationQueriesAndShowsThePlan) {

@@ -64,7 +64,15 @@ TEST(UpgradectlPrompter, RetryQuestionIsAnsweredYesRetriesTimesPerDevice) {
 
     PromptRun none({true, 0, true}, "y\n");
     none.prompter.DeviceStarted(0);
-    EXPECT_FALSE(none.Retry()) << "without --retries a failed run is not repeated, whatever is typed";
+    EXPECT_FALSE(none.Retry()) << "with --yes and without --retries a failed run is not repeated, whatever is typed";
+
+    // On a terminal without --yes the question is asked once --retries is used up.
+    PromptRun asked({false, 1, true}, "y\nn\n");
+    asked.prompter.DeviceStarted(0);
+    EXPECT_TRUE(asked.Retry());
+    EXPECT_TRUE(asked.Retry());
+    EXPECT_FALSE(asked.Retry());
+    EXPECT_EQ(asked.err.str(), "retry?\n-> Yes (retry 1 of 1 (--retries))\nretry? [y/N] retry? [y/N] ");
 }
 
 TEST(UpgradectlPrompter, MessagesGoToTheErrorStreamAsWritten) {
@@ -279,6 +287,29 @@ TEST(UpgradectlPlan, LinesOfUnknownKeywordsAreNotShownAsCommands) {
     text.str("");
     PrintPlan(text, {&record}, check);
     EXPECT_EQ(text.str(), "02:00:00:00:00:01 would run:\n  no device command\n");
+}
+
+// With several devices each READ writes the device's own file; with one, the script's name.
+TEST(UpgradectlPlan, ReadsShowTheFileOfEachDevice) {
+    DeviceRecord first;
+    first.mac = {0x00, 0x50, 0xc2, 0x1a, 0x2b, 0x3c};
+    DeviceRecord second;
+    second.mac = {0x02, 0x00, 0x00, 0x00, 0x00, 0x01};
+    PackageCheck check;
+    PlannedCommand read;
+    read.line = 5;
+    read.text = "READ readback.bin 1:0 16";
+    read.command.keyword = ScriptKeyword::Read;
+    read.readOutput = "/p/READBACK.BIN";
+    check.plan = {read};
+    std::ostringstream text;
+    PrintPlan(text, {&first, &second}, check);
+    EXPECT_EQ(text.str(),
+              "00:50:c2:1a:2b:3c would run:\n  line 5: READ readback.bin 1:0 16 (writes /p/READBACK-0050C21A2B3C.BIN)\n"
+              "02:00:00:00:00:01 would run:\n  line 5: READ readback.bin 1:0 16 (writes /p/READBACK-020000000001.BIN)\n");
+    EXPECT_EQ(PlanJson({&first, &second}, check).at(1).at("plan").at(0).at("readOutput"),
+              "/p/READBACK-020000000001.BIN");
+    EXPECT_EQ(PlanJson({&second}, check).at(0).at("plan").at(0).at("readOutput"), "/p/READBACK.BIN");
 }
 
 TEST(UpgradectlEndpoint, StartFailureExitsFourWithTheSystemsReason) {

@@ -6,7 +6,9 @@
 #include <memory>
 #include <string>
 
+#include "package/member_rules.h"
 #include "package/package_check.h"
+#include "package/script_interpreter.h"
 #include "tools/upgradectl/command_error.h"
 #include "tools/upgradectl/commands.h"
 #include "tools/upgradectl/device_listing.h"
@@ -30,8 +32,22 @@ std::size_t CountOf(const PackageCheck& check, FindingLevel level) {
     return count;
 }
 
+// Where each READ writes: a run of several devices gives each a file of its own.
+void PrintReads(const PackageCheck& check) {
+    for (const PlannedCommand& planned : check.plan) {
+        if (planned.readOutput.empty()) continue;
+        const std::string name = planned.readOutput.filename().string();
+        std::cerr << PrintableText(std::string(SCRIPT_MEMBER) + ":" + std::to_string(planned.line) +
+                                   ": READ writes " + planned.readOutput.string() +
+                                   "; with more than one device one file per device, " +
+                                   TaggedReadName(name, "-<MAC>"))
+                  << '\n';
+    }
+}
+
 void PrintSummary(const std::string& packagePath, const PackageCheck& check) {
     PrintFindings(std::cerr, check);
+    PrintReads(check);
     const std::size_t errors = CountOf(check, FindingLevel::Error);
     const std::size_t warnings = CountOf(check, FindingLevel::Warning);
     std::cerr << PrintableText(packagePath) << ": " << errors << (errors == 1 ? " error, " : " errors, ")

@@ -246,9 +246,8 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     BatchOptions batch;
     batch.jobs = static_cast<std::size_t>(global.jobs);
     batch.retries = args.retries;
-    if (run.ReadsBackSideBySide(batch, selected.size()))
-        return refuse(Said("the script READs into a file of one name for every device; with --jobs "
-                           "several devices would write it at once, so use --jobs 1"));
+    // Several devices READ into files of their own, which no output may be.
+    if (error = run.DeviceReadsProblem(selected, OutputsOf(global)); !error.empty()) return refuse(Said(error));
 
     // A question is only asked where the user both sees it and can answer.
     // The bar redraws its line, which the trace's lines would break up.
@@ -264,7 +263,11 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     monitor.Follow(run.Model());
     // The one bar follows one device; devices side by side get a line each.
     if (bar && sideBySide) monitor.DrawSideBySide(selected.size());
-    const UpgradeOutcome::Stop stop = run.Confirm(selected, monitor.Prompts());
+    // On a terminal the devices are listed and confirmed before anything
+    // is flashed; a dry run flashes nothing and lists them in its plan.
+    const DeviceQuestion question =
+        interactive && !args.yes && !args.dryRun ? DeviceQuestion::Listed : DeviceQuestion::FrontEnds;
+    const UpgradeOutcome::Stop stop = run.Confirm(selected, monitor.Prompts(), question);
     if (args.dryRun) return FinishDryRun(run, gate.check, global.json, monitor);
     if (stop == UpgradeOutcome::Stop::None) RunInterruptibly(run, batch, monitor, interrupts);
     monitor.PrintSummary(std::cerr);
@@ -307,11 +310,16 @@ Command AddUpgradeCommand(CLI::App& app, GlobalOptions& global) {
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->delimiter(',');
     sub->add_flag("--all", args->all, "Upgrade every admitted device")->excludes(mac);
-    sub->add_flag("--yes", args->yes, "Confirm the configuration-loss warning without asking");
+    sub->add_flag("--yes", args->yes,
+                  "Ask nothing: the devices and the configuration-loss warning are confirmed, and a run that "
+                  "still fails after --retries is given up (without --yes a terminal asks each; without a "
+                  "terminal the warning refuses and a failed run is given up)");
     sub->add_flag("--dry-run", args->dryRun,
                   "Check, discover and confirm as usual, then show each device's plan instead of "
                   "sending any programming request");
-    sub->add_option("--retries", args->retries, "How often a failed run is retried on each device")
+    sub->add_option("--retries", args->retries,
+                    "How often a failed run is retried on each device without asking; then, on a "
+                    "terminal without --yes, the retry question is asked")
         ->capture_default_str()
         ->check(CLI::Range(0, 1000));
     AddCommandOption(*sub, GlobalOptionId::Jobs, global);

@@ -1,7 +1,7 @@
 #pragma once
 // What `upgrade --dry-run` shows instead of running: each chosen device with
 // the script lines a run would send it, the bytes of every LOAD and the file
-// every READ would write.
+// every READ would write (one per device when there are several).
 
 #include <nlohmann/json.hpp>
 #include <ostream>

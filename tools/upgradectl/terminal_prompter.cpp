@@ -2,7 +2,9 @@
 
 #include <string>
 
+#include "app/column_text.h"
 #include "res/string_ids.h"
+#include "tools/upgradectl/device_output.h"
 
 namespace quorvane::cli {
 
@@ -13,8 +15,9 @@ void TerminalPrompter::Tell(int, const std::string& text, unsigned) {
 
 bool TerminalPrompter::Ask(int messageId, const std::string& text, unsigned) {
     if (status_) status_->Clear();
-    err_ << text << '\n';
-    if (messageId == IDS_CONFIGURATION_WARNING) {
+    // The answer, typed or given, follows on the question's last line.
+    err_ << text;
+    if (messageId == IDS_CONFIGURATION_WARNING || messageId == IDS_UPGRADE_THESE || messageId == IDS_UPGRADE_THIS) {
         if (policy_.confirmWarning) return Answer(true, "--yes");
         if (policy_.interactive) return AskUser();
         return Answer(false, "no terminal to ask; pass --yes to confirm");
@@ -26,11 +29,22 @@ bool TerminalPrompter::Ask(int messageId, const std::string& text, unsigned) {
                                     std::to_string(policy_.retries) + " (--retries)";
             return Answer(true, why.c_str());
         }
+        // Once --retries is used up the technician decides, as side by side
+        // after the batch; --yes asks nothing.
+        if (policy_.interactive && !policy_.confirmWarning) return AskUser();
         return Answer(false, policy_.retries == 0 ? "no --retries given" : "retries used up");
     }
     // A question this front end has no flag for is only ever answered by a person.
     if (policy_.interactive) return AskUser();
     return Answer(false, "no terminal to ask");
+}
+
+bool TerminalPrompter::AskAbout(int messageId, const std::string& text, unsigned style,
+                                const std::vector<AdmittedDevice>& devices) {
+    if (status_) status_->Clear();
+    static constexpr int LISTED[] = {KEY_NAME, KEY_MAC, KEY_FIRMWARE, KEY_DEVICE_TYPE};
+    PrintDeviceColumns(err_, devices, LISTED);
+    return Ask(messageId, text, style);
 }
 
 void TerminalPrompter::DeviceStarted(std::size_t index) {
@@ -40,7 +54,7 @@ void TerminalPrompter::DeviceStarted(std::size_t index) {
 }
 
 bool TerminalPrompter::AskUser() {
-    err_ << "[y/N] " << std::flush;
+    err_ << " [y/N] " << std::flush;
     std::string answer;
     if (!std::getline(in_, answer)) {
         err_ << '\n';
@@ -50,7 +64,7 @@ bool TerminalPrompter::AskUser() {
 }
 
 bool TerminalPrompter::Answer(bool yes, const char* why) {
-    err_ << (yes ? "-> Yes (" : "-> No (") << why << ")\n" << std::flush;
+    err_ << '\n' << (yes ? "-> Yes (" : "-> No (") << why << ")\n" << std::flush;
     return yes;
 }
 

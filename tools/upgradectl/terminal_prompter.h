@@ -1,7 +1,7 @@
 #pragma once
 // The upgrade command's message boxes on the terminal: every text goes to
 // stderr, and the questions are answered from the command-line flags or,
-// for the configuration warning on a terminal, by the user.
+// on a terminal without --yes, by the user.
 
 #include <cstddef>
 #include <istream>
@@ -13,9 +13,11 @@
 namespace quorvane::cli {
 
 struct PromptPolicy {
-    bool confirmWarning = false;  // --yes: the configuration-loss question is answered Yes
-    int retries = 0;              // how often the retry question is answered Yes per device
-    bool interactive = false;     // stdin is a terminal: other questions are asked there
+    // --yes: the configuration-loss question and the devices are answered
+    // Yes, and no question is asked on the terminal.
+    bool confirmWarning = false;
+    int retries = 0;           // how often the retry question is answered Yes per device
+    bool interactive = false;  // stdin is a terminal: what no flag answers is asked there
 };
 
 class TerminalPrompter final : public Prompter {
@@ -25,6 +27,9 @@ public:
 
     void Tell(int messageId, const std::string& text, unsigned style) override;
     bool Ask(int messageId, const std::string& text, unsigned style) override;
+    // The devices as a table (name, MAC, firmware, type), then the question.
+    bool AskAbout(int messageId, const std::string& text, unsigned style,
+                  const std::vector<AdmittedDevice>& devices) override;
     // The retry allowance is per device; a retry run of the same device keeps its count.
     void DeviceStarted(std::size_t index);
 

@@ -28,6 +28,8 @@ const char* StopName(UpgradeOutcome::Stop stop) {
             return "firmwareRefused";
         case UpgradeOutcome::Stop::WarningDeclined:
             return "warningDeclined";
+        case UpgradeOutcome::Stop::DevicesDeclined:
+            return "devicesDeclined";
         case UpgradeOutcome::Stop::Interrupted:
             return "interrupted";
     }

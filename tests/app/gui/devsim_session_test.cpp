@@ -112,8 +112,11 @@ TEST(DevsimSession, ListUpgradeAllThenTheListAgainThenDone) {
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_TRUE(boxes[0].startsWith("Devices selected for upgrade will lose"));
     EXPECT_TRUE(boxes[1].startsWith("Upgrade complete."));
-    // The script's READ put the image read back from the last device beside the package.
-    EXPECT_EQ(ReadFile(folder.Path() / "READBACK.BIN"), ReadFile(examples / "firmware.bin"));
+    // The script's READ put each device's image read back beside the package,
+    // in a file of its own: several devices were upgraded.
+    for (const char* name : {"READBACK-020000000001.BIN", "READBACK-020000000002.BIN", "READBACK-020000000003.BIN"})
+        EXPECT_EQ(ReadFile(folder.Path() / name), ReadFile(examples / "firmware.bin")) << name;
+    EXPECT_FALSE(std::filesystem::exists(folder.Path() / "READBACK.BIN"));
     // Every datagram went through the capture: at least the whole image did
     // (tshark reads such files in tests/extras).
     EXPECT_GT(ReadFile(folder.Path() / "wire.pcap").size(), ReadFile(examples / "firmware.bin").size());
