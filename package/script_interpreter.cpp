@@ -143,7 +143,7 @@ bool RunRead(const Command& command, const ScriptCommand& line) {
     if (command.package.InMemory()) {
         // Kept as READ would write it: what arrived before a failure stays.
         std::string& output = command.package.NewOutput(name);
-        return ReadBack(command.protocol, command.record, line.a, line.b, line.length, line.name,
+        return ReadBack(command.protocol, command.record, line.a, line.b, line.length, name,
                         [&output](const uint8_t* bytes, std::size_t count) {
                             output.append(reinterpret_cast<const char*>(bytes), count);
                             return true;
