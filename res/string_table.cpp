@@ -84,6 +84,14 @@ constexpr Entry TABLE[] = {
      "upgraded one at a time."},
     {IDS_JOBS_LOWERED,
      "only %1 of %2 devices can be upgraded at once here (%3); the others wait for a free place"},
+    {IDS_FAULT_NO_ANSWER, "no answer to %1 after %2 sends"},
+    {IDS_FAULT_WRONG_ECHO, "wrong echo of %1 (%2 sends)"},
+    {IDS_FAULT_WRONG_REPLY, "no usable answer to %1 (%2 sends)"},
+    {IDS_FAULT_CHECKSUM, "the device reported checksum %1, expected %2"},
+    {IDS_FAULT_BLOCK_SIZE, "%1 refused: block size %2"},
+    {IDS_FAULT_NOT_SENT, "%1 could not be sent: %2"},
+    {IDS_WAITING_FOR_ANSWER, "waiting for %1, send %2 of %3"},
+    {IDS_REFUSED_VALUE, "%1 %2, the package needs %3"},
 };
 
 constexpr bool SortedById() {

@@ -181,9 +181,13 @@ TEST_F(UpgradeFlowTest, FailingDeviceIsRetriedThenGivenUpAndTheNextOneRuns) {
     const Prompt& retry = prompter.script.prompts[0];
     EXPECT_EQ(retry.text,
               "Upgrade failed on device with MAC address 00:50:c2:10:20:0a.\nWould you like to retry the "
-              "upgrade now?");
+              "upgrade now?\n\nline 2 ERASE 3: no answer to ERASE after 16 sends");
     EXPECT_EQ(retry.style, 0x14u);
     EXPECT_EQ(prompter.script.prompts[3].style, 0x40u);
+    // The completion names the device given up, and why.
+    EXPECT_TRUE(prompter.script.prompts[3].text.ends_with(
+        "\n\n00:50:c2:10:20:0a: line 2 ERASE 3: no answer to ERASE after 16 sends"))
+        << prompter.script.prompts[3].text;
     EXPECT_EQ(dialog.result(), REFRESH_RESULT);
     EXPECT_FALSE(dialog.isVisible());
 
