@@ -34,8 +34,11 @@ Stop CheckDevice(const DeviceRecord& record, const Restrictions& restrictions) {
 // What `record` has that the package does not admit, "revision 4, the
 // package needs 3" (several such, joined by "; "), for a refused device.
 std::string RefusedValues(const DeviceRecord& record, const Restrictions& restrictions, Stop stop) {
-    if (stop == Stop::MacRefused)
-        return FormatPlaceholders(IDS_REFUSED_VALUE, {"MAC address", MacText(record.mac), restrictions.macText});
+    if (stop == Stop::MacRefused) {
+        // The MAC as the package wrote it; as read, when the text is not at hand.
+        const std::string wanted = restrictions.macText.empty() ? MacText(restrictions.wantedMac) : restrictions.macText;
+        return FormatPlaceholders(IDS_REFUSED_VALUE, {"MAC address", MacText(record.mac), wanted});
+    }
     FirmwareFields firmware;
     InfoBlock::Firmware(DeviceRecord::InfoBlock(&record), firmware);
     std::string values;
