@@ -339,6 +339,28 @@ TEST(ProgressWindow, ShowsRateTimeLeftAndResends) {
     EXPECT_EQ(text("resends"), "");
 }
 
+// While an exchange is sent again the window says so, and its resends
+// count at once, not only when the device is done.
+TEST(ProgressWindow, AnExchangeSentAgainShowsItsWaitAndItsResends) {
+    ProgressWindow window;
+    ProgressRelay relay(window);
+    auto text = [&](const char* name) {
+        QCoreApplication::processEvents();
+        return window.findChild<QLabel*>(name)->text();
+    };
+    DeviceRecord record;
+    record.mac = {0x00, 0x50, 0xC2, 0x00, 0x00, 0x07};
+    relay.OnDeviceStart(0, 1, record);
+    relay.OnDeviceTransfer(0, {"FW.BIN", 1100, 1100, {}, {}});
+    ExchangeStats exchanges;
+    exchanges.resends = 4;
+    relay.OnDeviceWaiting(0, "waiting for LOAD_VERIFY, send 5 of 16", exchanges);
+    EXPECT_EQ(text("pace"), "waiting for LOAD_VERIFY, send 5 of 16");
+    EXPECT_EQ(text("resends"), "Resends: 4");
+    relay.OnDeviceWaiting(0, "", exchanges);
+    EXPECT_EQ(text("pace"), "");
+}
+
 // Counts the calls posted to an object, as a flood of them would show.
 class PostedCalls final : public QObject {
 public:
