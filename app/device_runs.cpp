@@ -311,9 +311,10 @@ void DeviceObserver::OnDeviceFault(const DeviceFault& fault) {
 
 void DeviceObserver::OnSend(uint8_t opcode, int send, int of) {
     // An exchange's first send is what every request does: only a wait
-    // that began, or one that ended, is news.
-    const auto guard = Guard();
+    // that began, or one that ended, is news. Only this device's run
+    // writes its entry, so the look before the lock is safe.
     if (send == 1 && device_.waiting.empty()) return;
+    const auto guard = Guard();
     device_.waiting = send == 1 ? std::string() : WaitingText(opcode, send, of);
     device_.live = device_.counters.exchanges;
     device_.live.Merge(protocol_.Stats());
