@@ -59,7 +59,8 @@ void TellRefused(const PackageGate& gate, Prompter& prompter) {
         prompter.Tell(IDS_INVALID_PACKAGE, gate.reason, BOX_OK);
     else
         prompter.Tell(IDS_INVALID_PACKAGE,
-                      (gate.fileError.empty() ? "" : gate.fileError + "\n") + LoadString(IDS_INVALID_PACKAGE), BOX_OK);
+                      (gate.fileError.empty() ? "" : gate.fileError + "\n") + LoadString(IDS_INVALID_PACKAGE),
+                      BOX_OK);
 }
 
 }  // namespace

@@ -72,11 +72,12 @@ std::string DeviceFaultText(const DeviceFault& fault) {
         case DeviceFault::Kind::Checksum:
             return FormatPlaceholders(IDS_FAULT_CHECKSUM, {Hex2(fault.reported), Hex2(fault.expected)});
         case DeviceFault::Kind::BlockSize: {
-            std::string text =
-                FormatPlaceholders(IDS_FAULT_BLOCK_SIZE, {OpcodeName(OP_LOAD_BEGIN), std::to_string(fault.blockSize)});
+            std::string text = FormatPlaceholders(
+                IDS_FAULT_BLOCK_SIZE, {OpcodeName(OP_LOAD_BEGIN), std::to_string(fault.blockSize)});
             // A size the device offered but this program cannot use says what it can.
             if (fault.blockSize != 0)
-                text += " (blocks of 1 to " + std::to_string(LOAD_BUFFER) + " bytes, at most 65535 of them, can be sent)";
+                text += " (blocks of 1 to " + std::to_string(LOAD_BUFFER) +
+                        " bytes, at most 65535 of them, can be sent)";
             return text;
         }
     }
@@ -103,14 +104,16 @@ std::string NotAdmittedText(const AdmissionRefusal& refusal, const Restrictions&
             std::string list;
             for (std::size_t i = 0; i < restrictions.deviceIdCount; ++i)
                 list += (i == 0 ? "" : ", ") + IdHex(restrictions.deviceIdList[i]);
-            return mac + " answered but DEVICEID " + list + " does not admit its port type " + IdHex(refusal.value);
+            return mac + " answered but DEVICEID " + list + " does not admit its port type " +
+                   IdHex(refusal.value);
         }
     }
     return {};
 }
 
 std::string WaitingText(uint8_t opcode, int send, int of) {
-    return FormatPlaceholders(IDS_WAITING_FOR_ANSWER, {OpcodeName(opcode), std::to_string(send), std::to_string(of)});
+    return FormatPlaceholders(IDS_WAITING_FOR_ANSWER,
+                              {OpcodeName(opcode), std::to_string(send), std::to_string(of)});
 }
 
 }  // namespace quorvane

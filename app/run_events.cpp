@@ -116,7 +116,8 @@ void EventProgress::OnDeviceError(std::size_t index, std::string_view error) {
     if (display_) display_->OnDeviceError(index, error);
 }
 
-void EventProgress::OnDeviceWaiting(std::size_t index, std::string_view waiting, const ExchangeStats& exchanges) {
+void EventProgress::OnDeviceWaiting(std::size_t index, std::string_view waiting,
+                                    const ExchangeStats& exchanges) {
     if (display_) display_->OnDeviceWaiting(index, waiting, exchanges);
 }
 

@@ -36,7 +36,8 @@ Stop CheckDevice(const DeviceRecord& record, const Restrictions& restrictions) {
 std::string RefusedValues(const DeviceRecord& record, const Restrictions& restrictions, Stop stop) {
     if (stop == Stop::MacRefused) {
         // The MAC as the package wrote it; as read, when the text is not at hand.
-        const std::string wanted = restrictions.macText.empty() ? MacText(restrictions.wantedMac) : restrictions.macText;
+        const std::string wanted =
+            restrictions.macText.empty() ? MacText(restrictions.wantedMac) : restrictions.macText;
         return FormatPlaceholders(IDS_REFUSED_VALUE, {"MAC address", MacText(record.mac), wanted});
     }
     FirmwareFields firmware;
@@ -178,7 +179,8 @@ std::string FailureLines(const RunModel& model) {
     for (std::size_t index : model.InState(DeviceState::Failed)) {
         const DeviceResult& device = model.devices[index];
         if (!lines.empty()) lines += '\n';
-        lines += detail::DeviceLine(*device.record, device.error.empty() ? StateWord(device.state) : device.error);
+        lines +=
+            detail::DeviceLine(*device.record, device.error.empty() ? StateWord(device.state) : device.error);
     }
     return lines;
 }

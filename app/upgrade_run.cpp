@@ -5,9 +5,9 @@
 
 #include "app/exit_codes.h"
 #include "app/failure_text.h"
-#include "protocol/mac_text.h"
 #include "app/run_events.h"
 #include "package/script_interpreter.h"
+#include "protocol/mac_text.h"
 
 namespace quorvane {
 
@@ -107,7 +107,8 @@ std::vector<DeviceRecord*> SelectByMac(const std::vector<DeviceRecord*>& admitte
 std::string MissingMacText(const MacAddress& mac, const std::vector<AdmissionRefusal>& refused,
                            const Restrictions& restrictions) {
     for (const AdmissionRefusal& refusal : refused)
-        if (refusal.record != nullptr && refusal.record->mac == mac) return NotAdmittedText(refusal, restrictions);
+        if (refusal.record != nullptr && refusal.record->mac == mac)
+            return NotAdmittedText(refusal, restrictions);
     return "no admitted device has the MAC address " + FormatMac(mac);
 }
 

@@ -136,7 +136,8 @@ bool RunLoad(const Command& command, const ScriptCommand& line) {
     const bool prepared = !file.empty();
     if (!prepared) {
         file = package.DataFile(line.name);
-        if (file.empty()) return LocalFailure(command.observer, "cannot take " + line.name + " from the package");
+        if (file.empty())
+            return LocalFailure(command.observer, "cannot take " + line.name + " from the package");
         const ExtractStatus status = package.ExtractMember(line.name, file, false);
         if (status == ExtractStatus::WriteFailed)
             return LocalFailure(command.observer, "cannot extract " + line.name + " into the private folder " +
@@ -281,7 +282,8 @@ bool DownloadStream(DeviceProtocol& protocol, const DeviceRecord& record, uint16
     Report(observer, name, 0, size);
 
     uint16_t blockSize = 0;
-    if (!Answered(protocol.LoadBegin(record, a, b, static_cast<uint32_t>(size), blockSize), protocol, observer))
+    if (!Answered(protocol.LoadBegin(record, a, b, static_cast<uint32_t>(size), blockSize), protocol,
+                  observer))
         return ResetAfterFailure(protocol, record);
     if (!UsableBlockSize(blockSize, size)) {
         DeviceFault fault;
@@ -339,8 +341,8 @@ bool ReadBack(DeviceProtocol& protocol, const DeviceRecord& record, uint16_t a, 
     while (done < length) {
         if (Stopped(observer)) return false;
         const auto count = static_cast<uint16_t>(std::min<uint32_t>(READ_CHUNK, length - done));
-        if (!Answered(protocol.Read(record, count, a, address, std::span<uint8_t>(buffer.data(), count)), protocol,
-                      observer))
+        if (!Answered(protocol.Read(record, count, a, address, std::span<uint8_t>(buffer.data(), count)),
+                      protocol, observer))
             return false;
         if (!write(buffer.data(), count)) return false;
         // The address is 16 bits on the device: it wraps from 0xFFFF to 0.

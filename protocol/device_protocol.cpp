@@ -18,7 +18,8 @@ constexpr std::size_t CHECKSUM_REPLY_SIZE = OFFSET_PAYLOAD + 1;
 constexpr std::size_t MAX_BLOCK_DATA = REQUEST_CAPACITY - OFFSET_PAYLOAD - 2;
 
 // The commands whose matching reply is the whole answer.
-bool PlainCommand(Transport& link, const DeviceRecord& record, uint8_t opcode, const detail::ExchangeWatch& watch) {
+bool PlainCommand(Transport& link, const DeviceRecord& record, uint8_t opcode,
+                  const detail::ExchangeWatch& watch) {
     const RequestBuffer request(opcode, record.mac);
     return Exchange(
         link, request.Datagram(), record.mac, opcode, [](const Reply&) { return true; }, watch);

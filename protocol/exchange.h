@@ -51,9 +51,9 @@ std::optional<Reply> AwaitReply(Transport& link, const MacAddress* mac, uint8_t 
 
 // What an exchange is counted into and told to: all optional.
 struct ExchangeWatch {
-    ExchangeStats* stats = nullptr;    // the sends and how they were answered
+    ExchangeStats* stats = nullptr;      // the sends and how they were answered
     ExchangeFailure* failure = nullptr;  // why it failed; left alone on success
-    SendListener* listener = nullptr;  // every send as it goes out
+    SendListener* listener = nullptr;    // every send as it goes out
 };
 
 // The opcode a request datagram carries.

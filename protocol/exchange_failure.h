@@ -18,8 +18,8 @@ enum class ExchangeFault {
 
 struct ExchangeFailure {
     ExchangeFault fault = ExchangeFault::None;
-    uint8_t opcode = 0;   // the request's
-    int sends = 0;        // requests that went out, the first one included
+    uint8_t opcode = 0;  // the request's
+    int sends = 0;       // requests that went out, the first one included
     uint64_t wrongReplies = 0;
     // The value the reply had to echo: the block of a LOAD_BLOCK, the
     // segment of an ERASE.

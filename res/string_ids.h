@@ -74,12 +74,12 @@ inline constexpr int IDS_MAC_SHARED = 170;      // %1: a MAC that answered as mo
 inline constexpr int IDS_JOBS_LOWERED = 173;
 
 // Why a device failed a script command, after "line N KEYWORD NAME: ".
-inline constexpr int IDS_FAULT_NO_ANSWER = 174;   // %1: the request, %2: how many sends
-inline constexpr int IDS_FAULT_WRONG_ECHO = 175;  // %1: what was echoed wrongly ("block 17"), %2: sends
+inline constexpr int IDS_FAULT_NO_ANSWER = 174;    // %1: the request, %2: how many sends
+inline constexpr int IDS_FAULT_WRONG_ECHO = 175;   // %1: what was echoed wrongly ("block 17"), %2: sends
 inline constexpr int IDS_FAULT_WRONG_REPLY = 176;  // %1: the request, %2: sends
-inline constexpr int IDS_FAULT_CHECKSUM = 177;    // %1: the device's checksum, %2: the expected one
-inline constexpr int IDS_FAULT_BLOCK_SIZE = 178;  // %1: the request, %2: the block size it answered
-inline constexpr int IDS_FAULT_NOT_SENT = 179;    // %1: the request, %2: the system's reason
+inline constexpr int IDS_FAULT_CHECKSUM = 177;     // %1: the device's checksum, %2: the expected one
+inline constexpr int IDS_FAULT_BLOCK_SIZE = 178;   // %1: the request, %2: the block size it answered
+inline constexpr int IDS_FAULT_NOT_SENT = 179;     // %1: the request, %2: the system's reason
 // While an exchange is sent again: %1 the request, %2 this send, %3 of how many.
 inline constexpr int IDS_WAITING_FOR_ANSWER = 180;
 // After IDS_FIRMWARE_REFUSED or IDS_MAC_REFUSED, per device: %1 what is

@@ -390,7 +390,8 @@ void ProgressRelay::OnJobsLowered(std::size_t asked, std::size_t had, std::strin
         &window_, [w = &window_, text] { w->ShowNotice(text); }, Qt::QueuedConnection);
 }
 
-void ProgressRelay::OnDeviceWaiting(std::size_t index, std::string_view waiting, const ExchangeStats& exchanges) {
+void ProgressRelay::OnDeviceWaiting(std::size_t index, std::string_view waiting,
+                                    const ExchangeStats& exchanges) {
     if (PostRow(index, false)) return;
     QMetaObject::invokeMethod(
         &window_,

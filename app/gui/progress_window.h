@@ -129,7 +129,8 @@ public:
     void OnLine(int lineNumber, std::string_view line) override;
     void OnTransfer(std::string_view fileName, uint64_t done, uint64_t total) override;
     void OnJobsLowered(std::size_t asked, std::size_t had, std::string_view reason) override;
-    void OnDeviceWaiting(std::size_t index, std::string_view waiting, const ExchangeStats& exchanges) override;
+    void OnDeviceWaiting(std::size_t index, std::string_view waiting,
+                         const ExchangeStats& exchanges) override;
 
 private:
     // Side by side: the device's row afresh from the model, queued

@@ -90,8 +90,9 @@ TEST_F(LoopTest, InvalidFilesAreReportedAndAskedForAgain) {
     chooser_.choices = {folder / "notes.txt", folder / "missing.upk", good};
     EXPECT_EQ(RunPackageLoop(chooser_, package_, prompter_), std::optional<std::string>("Good.upk"));
     // A file that is not there says so before the package is called invalid.
-    const Prompt missing{false, 126, (folder / "missing.upk").string() + ": No such file or directory\nInvalid Upgrade File",
-                         0};
+    const Prompt missing{
+        false, 126, (folder / "missing.upk").string() + ": No such file or directory\nInvalid Upgrade File",
+        0};
     EXPECT_EQ(prompter_.prompts, (std::vector<Prompt>{INVALID_BOX, missing}));
     EXPECT_EQ(chooser_.prompts, 3);
     EXPECT_TRUE(package_.IsOpen());

@@ -2,12 +2,13 @@
 // answered; the waits while an exchange is sent again; the refusals and
 // the devices that answered but were not admitted, with their values.
 
+#include "app/failure_text.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <vector>
 
-#include "app/failure_text.h"
 #include "app/upgrade_run.h"
 #include "app_test_support.h"
 
@@ -52,16 +53,18 @@ public:
 class FailureText : public ::testing::Test {
 protected:
     // Runs the load script once on `device` (no retry) and returns the run.
-    const RunModel& RunOnce(SimulatedDevice device, const std::function<void(ScriptedNetwork&)>& tamper = {}) {
+    const RunModel& RunOnce(SimulatedDevice device,
+                            const std::function<void(ScriptedNetwork&)>& tamper = {}) {
         net_ = std::make_unique<ScriptedNetwork>(std::initializer_list<SimulatedDevice>{device});
         if (tamper) tamper(*net_);
         record_ = net_->RecordOf(0);
         const auto path = scratch_.File("load.upk");
-        EXPECT_TRUE(WritePackage(path, StandardMembers(LOAD_SCRIPT, testing::TEST_RESTRICTIONS,
-                                                       {{"FW.BIN", Firmware(), false}})));
+        EXPECT_TRUE(WritePackage(
+            path, StandardMembers(LOAD_SCRIPT, testing::TEST_RESTRICTIONS, {{"FW.BIN", Firmware(), false}})));
         EXPECT_TRUE(package_.Open(path));
         restrictions_.wantedProductId = 1;
-        run_ = std::make_unique<UpgradeRun>(net_->protocol, nullptr, LinkFactory{}, package_, nullptr, restrictions_);
+        run_ = std::make_unique<UpgradeRun>(net_->protocol, nullptr, LinkFactory{}, package_, nullptr,
+                                            restrictions_);
         prompter_.answers = {false};
         if (run_->Confirm({record_.get()}, prompter_) == UpgradeOutcome::Stop::None)
             run_->Execute({}, prompter_, &progress_);
@@ -85,15 +88,24 @@ TEST_F(FailureText, EveryCauseIsNamedWithItsLineAndRequest) {
         std::function<void(ScriptedNetwork&)> network;
         const char* error;
     } cases[] = {
-        {"silent verify", [](SimulatedDevice& d) { d.silentOpcode = OP_LOAD_VERIFY; }, {},
+        {"silent verify",
+         [](SimulatedDevice& d) { d.silentOpcode = OP_LOAD_VERIFY; },
+         {},
          "line 3 LOAD fw.bin: no answer to LOAD_VERIFY after 16 sends"},
-        {"wrong checksum", [](SimulatedDevice& d) { d.reportedChecksum = 0x9d; }, {},
+        {"wrong checksum",
+         [](SimulatedDevice& d) { d.reportedChecksum = 0x9d; },
+         {},
          "line 3 LOAD fw.bin: the device reported checksum 0x9d, expected 0x9c"},
-        {"block size 0", [](SimulatedDevice& d) { d.blockSize = 0; }, {},
+        {"block size 0",
+         [](SimulatedDevice& d) { d.blockSize = 0; },
+         {},
          "line 3 LOAD fw.bin: LOAD_BEGIN refused: block size 0"},
-        {"silent erase", [](SimulatedDevice& d) { d.silentOpcode = OP_ERASE; }, {},
+        {"silent erase",
+         [](SimulatedDevice& d) { d.silentOpcode = OP_ERASE; },
+         {},
          "line 2 ERASE 3: no answer to ERASE after 16 sends"},
-        {"wrong echo of block 17", {},
+        {"wrong echo of block 17",
+         {},
          [](ScriptedNetwork& net) {
              // Block 17 is echoed as block 16, every time.
              auto answer = net.link.responder;
@@ -106,7 +118,9 @@ TEST_F(FailureText, EveryCauseIsNamedWithItsLineAndRequest) {
              };
          },
          "line 3 LOAD fw.bin: wrong echo of block 17 (16 sends)"},
-        {"refused send", {}, [](ScriptedNetwork& net) { net.link.failSendsFrom = 1; },
+        {"refused send",
+         {},
+         [](ScriptedNetwork& net) { net.link.failSendsFrom = 1; },
          "line 2 ERASE 3: ERASE could not be sent: the system refused it"},
     };
     for (const Case& c : cases) {
@@ -144,7 +158,8 @@ TEST_F(FailureText, AnExchangeSentAgainSaysWhatItWaitsFor) {
 }
 
 TEST_F(FailureText, ALocalCauseKeepsTheSystemsReasonAfterItsLine) {
-    EXPECT_EQ(ScriptFailureText(5, "READ readback.bin 1:0 20000", "cannot write READBACK.BIN: No space left on device"),
+    EXPECT_EQ(ScriptFailureText(5, "READ readback.bin 1:0 20000",
+                                "cannot write READBACK.BIN: No space left on device"),
               "line 5 READ readback.bin: cannot write READBACK.BIN: No space left on device");
     EXPECT_EQ(ScriptFailureText(1, "RESET", "no answer to RESET after 16 sends"),
               "line 1 RESET: no answer to RESET after 16 sends");
@@ -152,20 +167,23 @@ TEST_F(FailureText, ALocalCauseKeepsTheSystemsReasonAfterItsLine) {
 }
 
 TEST_F(FailureText, RefusalsNameEveryRefusedDeviceAndItsValues) {
-    ScriptedNetwork net{TestDevice(MAC_A, {.revisionId = 4}), TestDevice(MAC_B, {.productId = 5, .revisionId = 3})};
+    ScriptedNetwork net{TestDevice(MAC_A, {.revisionId = 4}),
+                        TestDevice(MAC_B, {.productId = 5, .revisionId = 3})};
     auto a = net.RecordOf(0);
     auto b = net.RecordOf(1);
     Restrictions restrictions;
     restrictions.wantedProductId = 1;
     restrictions.wantedRevisionId = 3;
     ScriptedPrompter prompter;
-    EXPECT_EQ(CheckAndConfirm({a.get(), b.get()}, restrictions, prompter), UpgradeOutcome::Stop::FirmwareRefused);
+    EXPECT_EQ(CheckAndConfirm({a.get(), b.get()}, restrictions, prompter),
+              UpgradeOutcome::Stop::FirmwareRefused);
     ASSERT_EQ(prompter.prompts.size(), 1u);
-    EXPECT_EQ(prompter.prompts[0].text,
-              "The firmware currently inside this device is not compatible with this upgrade file. Please use "
-              "the correct upgrade file !\n"
-              "02:00:00:00:00:01: revision 4, the package needs 3\n"
-              "02:00:00:00:00:02: product 5, the package needs 1");
+    EXPECT_EQ(
+        prompter.prompts[0].text,
+        "The firmware currently inside this device is not compatible with this upgrade file. Please use "
+        "the correct upgrade file !\n"
+        "02:00:00:00:00:01: revision 4, the package needs 3\n"
+        "02:00:00:00:00:02: product 5, the package needs 1");
 
     restrictions = {};
     restrictions.wantedProductId = 1;
@@ -175,8 +193,9 @@ TEST_F(FailureText, RefusalsNameEveryRefusedDeviceAndItsValues) {
     EXPECT_EQ(CheckAndConfirm({b.get()}, restrictions, prompter), UpgradeOutcome::Stop::MacRefused);
     ASSERT_EQ(prompter.prompts.size(), 1u);
     EXPECT_EQ(prompter.prompts[0].id, 153);
-    EXPECT_TRUE(prompter.prompts[0].text.ends_with(
-        "upgrade file !\n02:00:00:00:00:02: MAC address 02:00:00:00:00:02, the package needs 02:00:00:00:00:09"))
+    EXPECT_TRUE(
+        prompter.prompts[0].text.ends_with("upgrade file !\n02:00:00:00:00:02: MAC address "
+                                           "02:00:00:00:00:02, the package needs 02:00:00:00:00:09"))
         << prompter.prompts[0].text;
 }
 
@@ -205,7 +224,8 @@ TEST_F(FailureText, AMacThatAnsweredButWasNotAdmittedIsToldWhy) {
               "02:00:00:00:00:05 answered but VENDORID 0x1407 does not admit its vendor id 0x2000");
     EXPECT_EQ(MissingMacText(MUTE, refused, restrictions),
               "02:00:00:00:00:06 answered the discovery but not the information query");
-    EXPECT_EQ(MissingMacText(ABSENT, refused, restrictions), "no admitted device has the MAC address 02:00:00:00:00:07");
+    EXPECT_EQ(MissingMacText(ABSENT, refused, restrictions),
+              "no admitted device has the MAC address 02:00:00:00:00:07");
 }
 
 }  // namespace

@@ -248,8 +248,9 @@ TEST(UpgradectlProgressBar, AWaitTakesTheBarsPlaceUntilTheNextStep) {
     bar.OnLine(3, "LOAD fw.bin 1:0");
     bar.OnTransfer("FW.BIN", 1100, 1100);
     bar.Waiting("waiting for LOAD_VERIFY, send 5 of 16");
-    EXPECT_TRUE(out.str().ends_with("[2/3 02:00:00:00:00:02]  line 3: LOAD fw.bin 1:0  waiting for LOAD_VERIFY, "
-                                    "send 5 of 16"))
+    EXPECT_TRUE(
+        out.str().ends_with("[2/3 02:00:00:00:00:02]  line 3: LOAD fw.bin 1:0  waiting for LOAD_VERIFY, "
+                            "send 5 of 16"))
         << out.str();
     bar.EndDevice("failed: line 3 LOAD fw.bin: no answer to LOAD_VERIFY after 16 sends");
     EXPECT_TRUE(out.str().ends_with(
@@ -267,7 +268,8 @@ TEST(UpgradectlDiscoveryLines, NoDeviceAtAllGivesTheInterfaceAndTheFirewallRule)
     const std::vector<std::string> expected = {
         "upgradectl: no device answered the discovery sent by lo (127.0.0.1) to 127.0.0.1 port 4101",
         "upgradectl: `upgradectl interfaces` lists the interfaces; --interface NAME sends by another one",
-        "upgradectl: a host firewall must let the replies in, for example: sudo nft add rule inet filter input "
+        "upgradectl: a host firewall must let the replies in, for example: sudo nft add rule inet filter "
+        "input "
         "udp sport 4101 accept"};
     EXPECT_EQ(NoDeviceHint(report, endpoint), expected);
     report.devices = 1;

@@ -123,9 +123,9 @@ int RefusePackage(const PackageGate& gate, const std::string& path, bool json) {
     using Status = PackageGate::Status;
     if (gate.status == Status::CannotOpen)
         // This computer's fault is no reason to doubt the package.
-        return FailBeforeWork(json,
-                              gate.reason.empty() ? InvalidPackageText(gate.fileError, path) : Said(gate.reason),
-                              EXIT_USAGE);
+        return FailBeforeWork(
+            json, gate.reason.empty() ? InvalidPackageText(gate.fileError, path) : Said(gate.reason),
+            EXIT_USAGE);
     PrintFindings(std::cerr, gate.check);
     if (gate.status == Status::OutputsClash) return FailBeforeWork(json, Said(gate.reason), EXIT_USAGE);
     if (gate.status == Status::LocalFailure)
@@ -145,7 +145,8 @@ bool ChooseDevices(const UpgradeArgs& args, const std::vector<MacAddress>& wante
     const std::vector<AdmittedDevice> devices = AdmitAndAnnounce(
         package, protocol, restrictions, links.Events().IsOpen() ? &links.Events() : nullptr, &refused);
     ReportDiscovery(std::cerr, protocol.LastDiscovery(), devices, verbose);
-    for (const std::string& line : NoDeviceHint(protocol.LastDiscovery(), endpoint)) std::cerr << line << '\n';
+    for (const std::string& line : NoDeviceHint(protocol.LastDiscovery(), endpoint))
+        std::cerr << line << '\n';
     error = ExpectationShortfall(devices.size(), args.expected, "admitted");
     if (!error.empty()) return false;
     const std::vector<DeviceRecord*> admitted = RecordsOf(devices);
@@ -244,8 +245,8 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     const auto refuse = [&](const std::string& line) {
         return FinishOutputs(FailBeforeWork(global.json, line, EXIT_USAGE), &run, links);
     };
-    if (!ChooseDevices(args, wanted, package, links, endpointOptions, restrictions, selected, global.verbosity > 0,
-                       error))
+    if (!ChooseDevices(args, wanted, package, links, endpointOptions, restrictions, selected,
+                       global.verbosity > 0, error))
         return refuse(error);
     BatchOptions batch;
     batch.jobs = static_cast<std::size_t>(global.jobs);

@@ -8,9 +8,9 @@
 #include "package/device_summary.h"
 #include "protocol/info_queries.h"
 #include "protocol/interfaces.h"
-#include "protocol/source_address.h"
 #include "protocol/ipv4_text.h"
 #include "protocol/mac_text.h"
+#include "protocol/source_address.h"
 #include "res/string_table.h"
 
 namespace quorvane::cli {
@@ -106,11 +106,14 @@ std::vector<std::string> NoDeviceHint(const DiscoveryReport& report, const Endpo
     if (report.rounds == 0 || report.devices > 0) return {};
     const uint32_t destination = endpoint.Destination(LIMITED_BROADCAST);
     const std::string port = std::to_string(endpoint.port);
-    return {Said("no device answered the discovery sent by ") + InterfaceToward(destination, endpoint.localAddress) +
-                " to " + FormatIpv4(destination) + " port " + port,
-            Said("`upgradectl interfaces` lists the interfaces; --interface NAME sends by another one"),
-            Said("a host firewall must let the replies in, for example: sudo nft add rule inet filter input udp "
-                 "sport ") + port + " accept"};
+    return {
+        Said("no device answered the discovery sent by ") +
+            InterfaceToward(destination, endpoint.localAddress) + " to " + FormatIpv4(destination) +
+            " port " + port,
+        Said("`upgradectl interfaces` lists the interfaces; --interface NAME sends by another one"),
+        Said("a host firewall must let the replies in, for example: sudo nft add rule inet filter input udp "
+             "sport ") +
+            port + " accept"};
 }
 
 void ReportDiscovery(std::ostream& err, const DiscoveryReport& report,

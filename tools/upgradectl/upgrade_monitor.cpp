@@ -181,7 +181,8 @@ void UpgradeMonitor::OnDeviceWaiting(std::size_t index, std::string_view waiting
     if (bar_) bar_->Waiting(waiting);
     if (board_) board_->Waiting(index, waiting);
     // Without a bar, a line for each send again: a log shows the silence too.
-    if (listResults_ && !waiting.empty() && Device(index) != nullptr) Say(Prefix(index) + ' ' + std::string(waiting) + '\n');
+    if (listResults_ && !waiting.empty() && Device(index) != nullptr)
+        Say(Prefix(index) + ' ' + std::string(waiting) + '\n');
 }
 
 void UpgradeMonitor::OnJobsLowered(std::size_t asked, std::size_t had, std::string_view reason) {

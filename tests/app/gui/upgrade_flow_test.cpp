@@ -147,15 +147,19 @@ TEST_F(UpgradeFlowTest, RefusalsAndDeclinedWarningTouchNoDevice) {
                  "\n00:50:c2:10:20:0b: MAC address 00:50:c2:10:20:0b, the package needs 00:50:c2:10:20:0a",
            0}}},
         // Each refused device follows with its value and the package's.
-        {"other product", [](Restrictions& r) { r.wantedProductId = 7; },
+        {"other product",
+         [](Restrictions& r) { r.wantedProductId = 7; },
          {{false, 152,
-           firmware + "\n00:50:c2:10:20:0c: product 1, the package needs 7\n00:50:c2:10:20:0b: product 1, the package "
+           firmware + "\n00:50:c2:10:20:0c: product 1, the package needs 7\n00:50:c2:10:20:0b: product 1, "
+                      "the package "
                       "needs 7",
            0}}},
-        {"other revision", [](Restrictions& r) { r.wantedRevisionId = 9; },
+        {"other revision",
+         [](Restrictions& r) { r.wantedRevisionId = 9; },
          {{false, 152,
-           firmware + "\n00:50:c2:10:20:0c: revision 4, the package needs 9\n00:50:c2:10:20:0b: revision 4, the "
-                      "package needs 9",
+           firmware +
+               "\n00:50:c2:10:20:0c: revision 4, the package needs 9\n00:50:c2:10:20:0b: revision 4, the "
+               "package needs 9",
            0}}},
         {"warning declined", [](Restrictions& r) { r.defaultsWarning = 1; }, {{true, 149, warning, 0x24}}},
     };
@@ -475,9 +479,10 @@ TEST_F(UpgradeFlowTest, DevicesSideBySideShowARowEachAndAreRetriedTogether) {
                                     "Upgrade complete. Please use the Manager to reconfigure any upgraded devices.",
                                     BOX_OK | ICON_INFORMATION}}));
     // A failed row says why.
-    EXPECT_EQ(rows, (std::vector<QString>{"00:50:c2:10:20:0c upgraded",
-                                          "00:50:c2:10:20:0a failed: line 2 ERASE 3: no answer to ERASE after 16 sends",
-                                          "00:50:c2:10:20:0b upgraded"}));
+    EXPECT_EQ(rows, (std::vector<QString>{
+                        "00:50:c2:10:20:0c upgraded",
+                        "00:50:c2:10:20:0a failed: line 2 ERASE 3: no answer to ERASE after 16 sends",
+                        "00:50:c2:10:20:0b upgraded"}));
     EXPECT_EQ(networks[MacOf(0x0A)]->ScriptRuns().size(), 2u);
     EXPECT_EQ(networks[MacOf(0x0B)]->ScriptRuns().size(), 1u);
     EXPECT_TRUE(fleet.link.sent.empty()) << "no device went over the list's own link";
