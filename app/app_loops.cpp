@@ -55,8 +55,11 @@ void TellRefused(const PackageGate& gate, Prompter& prompter) {
         prompter.Tell(IDS_INVALID_PACKAGE,
                       LoadString(IDS_INVALID_PACKAGE) + "\n" + FindingsText(gate.check, FindingLevel::Error),
                       BOX_OK);
+    else if (!gate.reason.empty())
+        prompter.Tell(IDS_INVALID_PACKAGE, gate.reason, BOX_OK);
     else
-        prompter.Tell(IDS_INVALID_PACKAGE, gate.reason.empty() ? LoadString(IDS_INVALID_PACKAGE) : gate.reason,
+        prompter.Tell(IDS_INVALID_PACKAGE,
+                      (gate.fileError.empty() ? "" : gate.fileError + "\n") + LoadString(IDS_INVALID_PACKAGE),
                       BOX_OK);
 }
 

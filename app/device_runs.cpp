@@ -10,6 +10,7 @@
 #include <thread>
 #include <utility>
 
+#include "app/failure_text.h"
 #include "app/fiber_pool.h"
 #include "app/mac_strings.h"
 #include "res/string_format.h"
@@ -18,8 +19,11 @@
 namespace quorvane::detail {
 namespace {
 
-std::string RetryPrompt(const DeviceRecord& record) {
-    return MacStringText(IDS_RETRY_PROMPT, record.mac);
+// The question names the device, then says why its run failed.
+std::string RetryPrompt(const DeviceResult& device) {
+    std::string text = MacStringText(IDS_RETRY_PROMPT, device.record->mac);
+    if (!device.error.empty()) text += "\n\n" + device.error;
+    return text;
 }
 
 }  // namespace
@@ -66,9 +70,11 @@ void BeginAttempt(DeviceResult& device) {
     device.state = DeviceState::Running;
     ++device.counters.attempts;
     device.error.clear();
+    device.localError = false;
     device.lineNumber = 0;
     device.line.clear();
     device.fileName.clear();
+    device.waiting.clear();
     device.done = device.total = 0;
     device.pace = {};
 }
@@ -76,6 +82,7 @@ void BeginAttempt(DeviceResult& device) {
 // What the device came to. A run that failed because it was asked to stop
 // ended between two exchanges of its script, not because the device refused.
 void EndDevice(DeviceResult& device, bool done, bool stopped) {
+    device.waiting.clear();
     device.state = done ? DeviceState::Upgraded : stopped ? DeviceState::Interrupted : DeviceState::Failed;
     device.live = device.counters.exchanges;
 }
@@ -87,14 +94,14 @@ void TellEnd(UpgradeProgress* progress, std::size_t index, const DeviceResult& d
 }
 
 // The box that ends a device given up: why, when this computer failed it,
-// else the network advice.
-void TellGivenUp(const DeviceRecord& record, const std::string& localError, Prompter& prompter) {
-    if (localError.empty()) {
+// else the network advice (the retry question before it said why).
+void TellGivenUp(const DeviceResult& device, Prompter& prompter) {
+    if (!device.localError) {
         prompter.Tell(IDS_UPGRADE_GIVEN_UP, LoadString(IDS_UPGRADE_GIVEN_UP), BOX_OK);
         return;
     }
-    prompter.Tell(IDS_LOCAL_FAILURE, FormatPlaceholders(IDS_LOCAL_FAILURE, {DeviceLine(record, localError)}),
-                  BOX_OK);
+    prompter.Tell(IDS_LOCAL_FAILURE,
+                  FormatPlaceholders(IDS_LOCAL_FAILURE, {DeviceLine(*device.record, device.error)}), BOX_OK);
 }
 
 // Runs the script on one device until it succeeds or the user stops asking
@@ -111,11 +118,11 @@ bool UpgradeDevice(std::size_t index, DeviceResult& device, const Script& script
             if (progress) progress->OnDeviceStart(index, count, record);
             if (RunPlan(script.plan, script.package, protocol, record, &observer, script.reads)) return true;
             if (StopRequested(progress)) return false;
-            if (!prompter.Ask(IDS_RETRY_PROMPT, RetryPrompt(record), BOX_YES_NO | ICON_STOP)) break;
+            if (!prompter.Ask(IDS_RETRY_PROMPT, RetryPrompt(device), BOX_YES_NO | ICON_STOP)) break;
         }
     }
     // A stop asked for while the question was open is the stop's to report.
-    if (!StopRequested(progress)) TellGivenUp(record, device.error, prompter);
+    if (!StopRequested(progress)) TellGivenUp(device, prompter);
     return false;
 }
 
@@ -169,6 +176,7 @@ void RunBeside(std::size_t index, Fleet& fleet) {
         begin();
         report([&] {
             device.error = "cannot open a socket for the device: " + reason;
+            device.localError = true;
             if (fleet.progress) fleet.progress->OnDeviceError(index, device.error);
         });
     } else {
@@ -250,6 +258,16 @@ std::size_t OpenLinksUpFront(const std::vector<std::size_t>& batch, std::size_t 
 
 }  // namespace
 
+DeviceObserver::DeviceObserver(UpgradeProgress* progress, std::size_t index, std::mutex* lock,
+                               DeviceProtocol& protocol, DeviceResult& device)
+    : progress_(progress), index_(index), lock_(lock), protocol_(protocol), device_(device) {
+    protocol_.SetSendListener(this);
+}
+
+DeviceObserver::~DeviceObserver() {
+    protocol_.SetSendListener(nullptr);
+}
+
 std::unique_lock<std::mutex> DeviceObserver::Guard() const {
     return lock_ != nullptr ? std::unique_lock<std::mutex>(*lock_) : std::unique_lock<std::mutex>();
 }
@@ -258,6 +276,7 @@ void DeviceObserver::OnLine(int lineNumber, std::string_view line) {
     const auto guard = Guard();
     device_.lineNumber = lineNumber;
     device_.line = line;
+    device_.waiting.clear();
     if (progress_ != nullptr) progress_->OnDeviceLine(index_, lineNumber, line);
 }
 
@@ -267,6 +286,7 @@ void DeviceObserver::OnTransfer(std::string_view fileName, uint64_t done, uint64
     step.exchanges = device_.counters.exchanges;
     step.exchanges.Merge(protocol_.Stats());
     device_.fileName = fileName;
+    device_.waiting.clear();
     device_.done = done;
     device_.total = total;
     device_.pace = step.pace;
@@ -274,10 +294,32 @@ void DeviceObserver::OnTransfer(std::string_view fileName, uint64_t done, uint64
     if (progress_ != nullptr) progress_->OnDeviceTransfer(index_, step);
 }
 
-void DeviceObserver::OnLocalError(std::string_view text) {
+void DeviceObserver::Fail(std::string_view cause, bool local) {
     const auto guard = Guard();
-    device_.error = text;
-    if (progress_ != nullptr) progress_->OnDeviceError(index_, text);
+    device_.error = ScriptFailureText(device_.lineNumber, device_.line, cause);
+    device_.localError = local;
+    device_.waiting.clear();
+    if (progress_ != nullptr) progress_->OnDeviceError(index_, device_.error);
+}
+
+void DeviceObserver::OnLocalError(std::string_view text) {
+    Fail(text, true);
+}
+
+void DeviceObserver::OnDeviceFault(const DeviceFault& fault) {
+    Fail(DeviceFaultText(fault), false);
+}
+
+void DeviceObserver::OnSend(uint8_t opcode, int send, int of) {
+    // An exchange's first send is what every request does: only a wait
+    // that began, or one that ended, is news. Only this device's run
+    // writes its entry, so the look before the lock is safe.
+    if (send == 1 && device_.waiting.empty()) return;
+    const auto guard = Guard();
+    device_.waiting = send == 1 ? std::string() : WaitingText(opcode, send, of);
+    device_.live = device_.counters.exchanges;
+    device_.live.Merge(protocol_.Stats());
+    if (progress_ != nullptr) progress_->OnDeviceWaiting(index_, device_.waiting, device_.live);
 }
 
 bool DeviceObserver::StopRequested() const {

@@ -19,18 +19,26 @@ namespace quorvane::detail {
 // when devices run side by side. Transfers come with their pace, timed by
 // the link's clock, and the device's counters so far: those of its entry
 // and of `protocol` since the run's counting started.
-class DeviceObserver final : public ScriptObserver {
+// Every failure becomes the device's error text, with its script line;
+// every send of `protocol` after an exchange's first is told as a wait.
+class DeviceObserver final : public ScriptObserver, public SendListener {
 public:
     DeviceObserver(UpgradeProgress* progress, std::size_t index, std::mutex* lock, DeviceProtocol& protocol,
-                   DeviceResult& device)
-        : progress_(progress), index_(index), lock_(lock), protocol_(protocol), device_(device) {}
+                   DeviceResult& device);
+    ~DeviceObserver() override;
+    DeviceObserver(const DeviceObserver&) = delete;
+    DeviceObserver& operator=(const DeviceObserver&) = delete;
     void OnLine(int lineNumber, std::string_view line) override;
     void OnTransfer(std::string_view fileName, uint64_t done, uint64_t total) override;
     bool StopRequested() const override;
     void OnLocalError(std::string_view text) override;
+    void OnDeviceFault(const DeviceFault& fault) override;
+    void OnSend(uint8_t opcode, int send, int of) override;
 
 private:
     std::unique_lock<std::mutex> Guard() const;
+    // The device's error, with the line under way; told to the progress.
+    void Fail(std::string_view cause, bool local);
 
     UpgradeProgress* progress_;
     std::size_t index_;

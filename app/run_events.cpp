@@ -123,6 +123,11 @@ void EventProgress::OnDeviceError(std::size_t index, std::string_view error) {
     if (display_) display_->OnDeviceError(index, error);
 }
 
+void EventProgress::OnDeviceWaiting(std::size_t index, std::string_view waiting,
+                                    const ExchangeStats& exchanges) {
+    if (display_) display_->OnDeviceWaiting(index, waiting, exchanges);
+}
+
 void EventProgress::OnJobsLowered(std::size_t asked, std::size_t had, std::string_view reason) {
     if (display_) display_->OnJobsLowered(asked, had, reason);
 }

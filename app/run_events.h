@@ -37,7 +37,7 @@ nlohmann::ordered_json DeviceCountersJson(const DeviceCounters& counters);
 
 // Writes "device-start", "line", "progress" (at most four a second per
 // device, besides each transfer's first and last step) and "device-done"
-// ("ok" and "succeeded" alike, with "error" when this computer failed the run),
+// ("ok" and "succeeded" alike, with "error", why the run failed, when it did),
 // and passes every call on to `display` (none: nothing is shown).
 class EventProgress final : public UpgradeProgress {
 public:
@@ -51,6 +51,8 @@ public:
     void OnDeviceLine(std::size_t index, int lineNumber, std::string_view line) override;
     void OnDeviceTransfer(std::size_t index, const TransferStep& step) override;
     void OnDeviceError(std::size_t index, std::string_view error) override;
+    void OnDeviceWaiting(std::size_t index, std::string_view waiting,
+                         const ExchangeStats& exchanges) override;
     void OnJobsLowered(std::size_t asked, std::size_t had, std::string_view reason) override;
     void OnLine(int lineNumber, std::string_view line) override;
     void OnTransfer(std::string_view fileName, uint64_t done, uint64_t total) override;

@@ -35,12 +35,19 @@ struct DeviceResult {
     DeviceRecord* record = nullptr;
     DeviceState state = DeviceState::Waiting;
     DeviceCounters counters;  // final once the device is done; see `live` while it runs
-    // Why this computer failed the device's last run; empty when it did not.
+    // Why the device's last run failed, with its script line ("line 3 LOAD
+    // fw.bin: no answer to LOAD_VERIFY after 16 sends"); empty when it did not.
     std::string error;
+    // The failure was this computer's (a full disk, no socket), not the
+    // device's or the network's.
+    bool localError = false;
     // Where the run under way stands.
     int lineNumber = 0;
     std::string line;
     std::string fileName;
+    // While the exchange under way is sent again: "waiting for LOAD_VERIFY,
+    // send 5 of 16"; empty once it is answered.
+    std::string waiting;
     uint64_t done = 0;
     uint64_t total = 0;
     TransferPace pace;

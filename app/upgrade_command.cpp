@@ -31,6 +31,39 @@ Stop CheckDevice(const DeviceRecord& record, const Restrictions& restrictions) {
     return Stop::None;
 }
 
+// What `record` has that the package does not admit, "revision 4, the
+// package needs 3" (several such, joined by "; "), for a refused device.
+std::string RefusedValues(const DeviceRecord& record, const Restrictions& restrictions, Stop stop) {
+    if (stop == Stop::MacRefused) {
+        // The MAC as the package wrote it; as read, when the text is not at hand.
+        const std::string wanted =
+            restrictions.macText.empty() ? MacText(restrictions.wantedMac) : restrictions.macText;
+        return FormatPlaceholders(IDS_REFUSED_VALUE, {"MAC address", MacText(record.mac), wanted});
+    }
+    FirmwareFields firmware;
+    InfoBlock::Firmware(DeviceRecord::InfoBlock(&record), firmware);
+    std::string values;
+    if (!ProductAccepted(firmware.productId, restrictions.wantedProductId))
+        values = FormatPlaceholders(IDS_REFUSED_VALUE, {"product", std::to_string(firmware.productId),
+                                                        std::to_string(restrictions.wantedProductId)});
+    if (restrictions.wantedRevisionId != 0 && firmware.revisionId != restrictions.wantedRevisionId)
+        values += (values.empty() ? "" : "; ") +
+                  FormatPlaceholders(IDS_REFUSED_VALUE, {"revision", std::to_string(firmware.revisionId),
+                                                         std::to_string(restrictions.wantedRevisionId)});
+    return values;
+}
+
+// The refusal's message, then a line for every selected device it refuses.
+void TellRefusal(const std::vector<DeviceRecord*>& devices, const Restrictions& restrictions, Stop stop,
+                 Prompter& prompter) {
+    const int id = stop == Stop::MacRefused ? IDS_MAC_REFUSED : IDS_FIRMWARE_REFUSED;
+    std::string text = LoadString(id);
+    for (const DeviceRecord* record : devices)
+        if (CheckDevice(*record, restrictions) == stop)
+            text += '\n' + detail::DeviceLine(*record, RefusedValues(*record, restrictions, stop));
+    prompter.Tell(id, text, BOX_OK);
+}
+
 // Every selected device must pass: the package would otherwise be flashed
 // onto a device it was not made for, which can leave that device unusable.
 Stop CheckAll(const std::vector<DeviceRecord*>& devices, const Restrictions& restrictions,
@@ -39,9 +72,8 @@ Stop CheckAll(const std::vector<DeviceRecord*>& devices, const Restrictions& res
         const Stop stop = CheckDevice(*record, restrictions);
         if (stop == Stop::MacShared)
             prompter.Tell(IDS_MAC_SHARED, FormatPlaceholders(IDS_MAC_SHARED, {MacText(record->mac)}), BOX_OK);
-        if (stop == Stop::MacRefused) prompter.Tell(IDS_MAC_REFUSED, LoadString(IDS_MAC_REFUSED), BOX_OK);
-        if (stop == Stop::FirmwareRefused)
-            prompter.Tell(IDS_FIRMWARE_REFUSED, LoadString(IDS_FIRMWARE_REFUSED), BOX_OK);
+        if (stop == Stop::MacRefused || stop == Stop::FirmwareRefused)
+            TellRefusal(devices, restrictions, stop, prompter);
         if (stop != Stop::None) return stop;
     }
     return Stop::None;
@@ -64,12 +96,14 @@ std::string RetryTogetherPrompt(const RunModel& model, const std::vector<std::si
 void TellFailures(const RunModel& model, Prompter& prompter) {
     std::string named;
     std::string local;
-    bool network = false;
+    std::string network;  // the devices the network or the device failed, each with why
+    bool anyNetwork = false;
     for (std::size_t index : model.InState(DeviceState::Failed)) {
         const DeviceResult& device = model.devices[index];
         named += FailedDeviceText(device.record->mac) + '\n';
-        if (device.error.empty()) {
-            network = true;
+        if (!device.localError) {
+            anyNetwork = true;
+            if (!device.error.empty()) network += detail::DeviceLine(*device.record, device.error) + '\n';
             continue;
         }
         if (!local.empty()) local += '\n';
@@ -77,9 +111,9 @@ void TellFailures(const RunModel& model, Prompter& prompter) {
     }
     if (!local.empty())
         prompter.Tell(IDS_LOCAL_FAILURE, named + FormatPlaceholders(IDS_LOCAL_FAILURE, {local}), BOX_OK);
-    if (network)
-        prompter.Tell(IDS_UPGRADE_GIVEN_UP, (local.empty() ? named : "") + LoadString(IDS_UPGRADE_GIVEN_UP),
-                      BOX_OK);
+    if (anyNetwork)
+        prompter.Tell(IDS_UPGRADE_GIVEN_UP,
+                      (local.empty() ? named : "") + network + LoadString(IDS_UPGRADE_GIVEN_UP), BOX_OK);
 }
 
 // The one question before anything is flashed, with the devices listed:
@@ -155,10 +189,23 @@ std::string FailedDeviceText(const MacAddress& m) {
     return prompt.substr(0, prompt.find('\n'));
 }
 
-void ReportCompletion(UpgradeOutcome& outcome, Prompter& prompter) {
+void ReportCompletion(UpgradeOutcome& outcome, Prompter& prompter, const std::string& failures) {
     if (outcome.succeeded == 0 || outcome.stop == Stop::Interrupted) return;
-    prompter.Tell(IDS_UPGRADE_COMPLETE, LoadString(IDS_UPGRADE_COMPLETE), BOX_OK | ICON_INFORMATION);
+    std::string text = LoadString(IDS_UPGRADE_COMPLETE);
+    if (!failures.empty()) text += "\n\n" + failures;
+    prompter.Tell(IDS_UPGRADE_COMPLETE, text, BOX_OK | ICON_INFORMATION);
     outcome.dialogResult = REFRESH_RESULT;
+}
+
+std::string FailureLines(const RunModel& model) {
+    std::string lines;
+    for (std::size_t index : model.InState(DeviceState::Failed)) {
+        const DeviceResult& device = model.devices[index];
+        if (!lines.empty()) lines += '\n';
+        lines +=
+            detail::DeviceLine(*device.record, device.error.empty() ? StateWord(device.state) : device.error);
+    }
+    return lines;
 }
 
 int ExitCodeOf(const UpgradeOutcome& outcome) {

@@ -54,9 +54,13 @@ public:
     virtual void OnDeviceTransfer(std::size_t, const TransferStep& step) {
         OnTransfer(step.fileName, step.done, step.total);
     }
-    // The device's run failed because of this computer (see
-    // ScriptObserver::OnLocalError); told before its OnDeviceEnd.
+    // The device's run failed, for the reason `error` words with its
+    // script line (see DeviceResult::error); told before its OnDeviceEnd.
     virtual void OnDeviceError(std::size_t, std::string_view) {}
+    // The exchange under way was sent again: `waiting` says which and how
+    // often ("waiting for LOAD_VERIFY, send 5 of 16"); empty when it was
+    // answered after such a wait. `exchanges`: the device's counts so far.
+    virtual void OnDeviceWaiting(std::size_t, std::string_view, const ExchangeStats&) {}
     // Devices side by side: only `had` of the `asked` devices can run at
     // once here, for `reason` (the system's); told before any device starts.
     virtual void OnJobsLowered(std::size_t, std::size_t, std::string_view) {}
@@ -161,7 +165,11 @@ void RunScripts(RunModel& model, std::span<const PlannedCommand> plan, UpgradePa
 // sentence of IDS_RETRY_PROMPT, which names a failed device.
 std::string FailedDeviceText(const MacAddress& mac);
 // The completion message and the dialog result, when any device was upgraded
-// and the scripts were not interrupted.
-void ReportCompletion(UpgradeOutcome& outcome, Prompter& prompter);
+// and the scripts were not interrupted; `failures` (FailureLines) follow
+// the message's text.
+void ReportCompletion(UpgradeOutcome& outcome, Prompter& prompter, const std::string& failures = {});
+// "02:00:00:00:00:02: line 3 LOAD fw.bin: no answer to LOAD_VERIFY after 16
+// sends", a line for each failed device of `model`; empty when none failed.
+std::string FailureLines(const RunModel& model);
 
 }  // namespace quorvane

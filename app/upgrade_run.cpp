@@ -4,8 +4,10 @@
 #include <optional>
 
 #include "app/exit_codes.h"
+#include "app/failure_text.h"
 #include "app/run_events.h"
 #include "package/script_interpreter.h"
+#include "protocol/mac_text.h"
 
 namespace quorvane {
 
@@ -14,6 +16,7 @@ PackageGate OpenForRun(const std::filesystem::path& path, UpgradePackage& packag
     if (!package.Open(path)) {
         gate.status = PackageGate::Status::CannotOpen;
         gate.reason = package.OpenError();
+        gate.fileError = package.FileError();
         return gate;
     }
     gate.check = CheckPackage(package, package.PackageFolder());
@@ -32,8 +35,9 @@ PackageGate OpenForRun(const std::filesystem::path& path, UpgradePackage& packag
 }
 
 std::vector<AdmittedDevice> AdmitAndAnnounce(UpgradePackage& package, DeviceProtocol& protocol,
-                                             Restrictions& restrictions, EventStream* events) {
-    std::vector<AdmittedDevice> devices = AdmitDevices(package, protocol, restrictions);
+                                             Restrictions& restrictions, EventStream* events,
+                                             std::vector<AdmissionRefusal>* refused) {
+    std::vector<AdmittedDevice> devices = AdmitDevices(package, protocol, restrictions, refused);
     if (events != nullptr) EmitAdmission(*events, protocol.Chain().Records().size(), devices);
     return devices;
 }
@@ -88,7 +92,7 @@ void UpgradeRun::Execute(const BatchOptions& batch, Prompter& prompter, UpgradeP
 }
 
 void UpgradeRun::Complete(Prompter& prompter) {
-    ReportCompletion(outcome_, prompter);
+    ReportCompletion(outcome_, prompter, FailureLines(model_));
 }
 
 void UpgradeRun::Finish(int exitCode) {
@@ -104,6 +108,14 @@ std::vector<DeviceRecord*> SelectByMac(const std::vector<DeviceRecord*>& admitte
     for (DeviceRecord* record : admitted)
         if (std::find(wanted.begin(), wanted.end(), record->mac) != wanted.end()) selected.push_back(record);
     return selected;
+}
+
+std::string MissingMacText(const MacAddress& mac, const std::vector<AdmissionRefusal>& refused,
+                           const Restrictions& restrictions) {
+    for (const AdmissionRefusal& refusal : refused)
+        if (refusal.record != nullptr && refusal.record->mac == mac)
+            return NotAdmittedText(refusal, restrictions);
+    return "no admitted device has the MAC address " + FormatMac(mac);
 }
 
 int EndWithOutputs(int code, UpgradeRun* run, LinkStack& links, std::vector<std::string>& lost) {

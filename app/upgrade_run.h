@@ -38,6 +38,9 @@ struct PackageGate {
     };
     Status status = Status::Ready;
     std::string reason;
+    // CannotOpen: why the file could not be read ("x.upk: No such file or
+    // directory"), said before IDS_INVALID_PACKAGE; empty when it was read.
+    std::string fileError;
     PackageCheck check;
 
     bool Ready() const { return status == Status::Ready; }
@@ -50,14 +53,22 @@ PackageGate OpenForRun(const std::filesystem::path& path, UpgradePackage& packag
 
 // One admission pass: discovery, information queries, the restriction
 // file's judgement, and the "discovered" and "admitted" events.
+// `refused`, when given, gets the devices that answered but were not admitted.
 std::vector<AdmittedDevice> AdmitAndAnnounce(UpgradePackage& package, DeviceProtocol& protocol,
-                                             Restrictions& restrictions, EventStream* events);
+                                             Restrictions& restrictions, EventStream* events,
+                                             std::vector<AdmissionRefusal>* refused = nullptr);
 
 // The admitted devices with the wanted MACs, in admission order (so a MAC
 // given twice still upgrades its device once); `missing` gets the wanted
 // MACs that name no admitted device.
 std::vector<DeviceRecord*> SelectByMac(const std::vector<DeviceRecord*>& admitted,
                                        const std::vector<MacAddress>& wanted, std::vector<MacAddress>& missing);
+
+// Why no admitted device has `mac`: "02:00:00:00:00:04 answered but
+// DEVICEID 0xFC does not admit its port type 0x20" when that device is
+// among `refused`, else "no admitted device has the MAC address ...".
+std::string MissingMacText(const MacAddress& mac, const std::vector<AdmissionRefusal>& refused,
+                           const Restrictions& restrictions);
 
 // How the selected devices are run.
 struct BatchOptions {

@@ -18,10 +18,6 @@ namespace {
 // for one device must never become a package for every device.
 constexpr std::size_t MAC_TEXT_LIMIT = SUMMARY_TEXT_ROOM - 1;
 
-// Only bits 2-7 of the low byte are compared: they select the port
-// configuration, while bits 0-1 vary between otherwise equal devices.
-constexpr uint8_t DEVICEID_COMPARED_BITS = 0xFC;
-
 // Every item before a comma becomes an entry, an empty item the entry 0;
 // items beyond the list's capacity are ignored.
 void ReadDeviceIds(const RestrictionFile& file, Restrictions& restrictions) {
@@ -91,27 +87,40 @@ bool DeviceIdAdmitted(const Restrictions& restrictions, uint16_t deviceId) {
     return false;
 }
 
-// Called for each device that answered its information query.
-bool Admitted(const Restrictions& restrictions, const DeviceRecord& record) {
+// Called for each device that answered its information query; true when
+// it is admitted, else `refusal` says why.
+bool Admitted(const Restrictions& restrictions, const DeviceRecord& record, AdmissionRefusal& refusal) {
     const auto block = DeviceRecord::InfoBlock(&record);
     uint16_t vendor = 0;
     InfoBlock::VendorId(block, vendor);
-    if (!VendorAdmitted(restrictions, vendor)) return false;
+    if (!VendorAdmitted(restrictions, vendor)) {
+        refusal.reason = AdmissionRefusal::Reason::Vendor;
+        refusal.value = vendor;
+        return false;
+    }
     uint16_t deviceId = 0;
     InfoBlock::DeviceId(block, deviceId);
-    return DeviceIdAdmitted(restrictions, deviceId);
+    if (DeviceIdAdmitted(restrictions, deviceId)) return true;
+    refusal.reason = AdmissionRefusal::Reason::DeviceId;
+    refusal.value = static_cast<uint16_t>(deviceId & DEVICEID_COMPARED_BITS);
+    return false;
 }
 
 }  // namespace
 
 std::vector<AdmittedDevice> AdmitDevices(UpgradePackage& package, DeviceProtocol& protocol,
-                                         Restrictions& restrictions) {
+                                         Restrictions& restrictions, std::vector<AdmissionRefusal>* refused) {
     std::vector<AdmittedDevice> admitted;
+    // Such a package sends nothing, not even a discovery.
     if (!ReadRestrictions(package, restrictions) || restrictions.admitsNone) return admitted;
     // Every device is asked at once; the admitted ones keep the chain's order.
-    for (const FoundDevice& device : DiscoverAndQueryAll(protocol))
-        if (device.answered && Admitted(restrictions, *device.record))
+    for (const FoundDevice& device : DiscoverAndQueryAll(protocol)) {
+        AdmissionRefusal refusal{device.record, AdmissionRefusal::Reason::NoInformation, 0};
+        if (device.answered && Admitted(restrictions, *device.record, refusal))
             admitted.push_back(WithSummary(*device.record));
+        else if (refused != nullptr)
+            refused->push_back(refusal);
+    }
     return admitted;
 }
 

@@ -96,10 +96,28 @@ struct Restrictions {
     static std::vector<KeyLine> KeyLines(UpgradePackage& package, std::string key);
 };
 
+// Why a device that answered the discovery was not admitted.
+struct AdmissionRefusal {
+    enum class Reason {
+        NoInformation,  // the device did not answer its information query
+        Vendor,         // VENDORID does not admit `value`, the device's vendor id
+        DeviceId,       // no DEVICEID entry admits `value`, the device's port type
+    };
+    DeviceRecord* record = nullptr;
+    Reason reason = Reason::NoInformation;
+    uint16_t value = 0;
+};
+
+// Only bits 2-7 of a device id's low byte are compared: they select the
+// port configuration, while bits 0-1 vary between otherwise equal devices.
+inline constexpr uint8_t DEVICEID_COMPARED_BITS = 0xFC;
+
 // One admission pass: reads the keys into `restrictions`, discovers, queries
 // every device and returns the admitted ones with their summaries (newest
-// reply first).
+// reply first). `refused`, when given, gets every other device that
+// answered the discovery, with why.
 std::vector<AdmittedDevice> AdmitDevices(UpgradePackage& package, DeviceProtocol& protocol,
-                                         Restrictions& restrictions);
+                                         Restrictions& restrictions,
+                                         std::vector<AdmissionRefusal>* refused = nullptr);
 
 }  // namespace quorvane

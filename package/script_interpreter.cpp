@@ -98,6 +98,22 @@ bool LocalFailure(ScriptObserver* observer, const std::string& text) {
     return false;
 }
 
+// Tells the observer what the device answered that ends the run; always
+// false, for the caller to return.
+bool DeviceFailure(ScriptObserver* observer, const DeviceFault& fault) {
+    if (observer != nullptr) observer->OnDeviceFault(fault);
+    return false;
+}
+
+// `done` as the command's result: when it failed, the observer hears why
+// from the exchange, before anything else is sent.
+bool Answered(bool done, const DeviceProtocol& protocol, ScriptObserver* observer) {
+    if (done) return true;
+    DeviceFault fault;
+    fault.exchange = protocol.LastFailure();
+    return DeviceFailure(observer, fault);
+}
+
 bool Stopped(ScriptObserver* observer) {
     return observer != nullptr && observer->StopRequested();
 }
@@ -105,13 +121,14 @@ bool Stopped(ScriptObserver* observer) {
 // A package in memory sends the member straight from its bytes.
 bool RunLoadInMemory(const Command& command, const ScriptCommand& line) {
     std::string data;
-    if (command.package.ReadMemberData(line.name, data, false) != ExtractStatus::Done) return false;
+    if (command.package.ReadMemberData(line.name, data, false) != ExtractStatus::Done)
+        return LocalFailure(command.observer, "cannot take " + line.name + " from the package");
     std::istringstream in(std::move(data), std::ios::binary);
     return DownloadStream(command.protocol, command.record, line.a, line.b, in, line.name, command.observer);
 }
 
 bool RunLoad(const Command& command, const ScriptCommand& line) {
-    if (!line.nameUsable) return false;
+    if (!line.nameUsable) return LocalFailure(command.observer, NameProblem(line));
     UpgradePackage& package = command.package;
     if (package.InMemory()) return RunLoadInMemory(command, line);
     // A member the package check prepared serves every device of the run;
@@ -120,13 +137,15 @@ bool RunLoad(const Command& command, const ScriptCommand& line) {
     const bool prepared = !file.empty();
     if (!prepared) {
         file = package.DataFile(line.name);
-        if (file.empty()) return false;
+        if (file.empty())
+            return LocalFailure(command.observer, "cannot take " + line.name + " from the package");
         const ExtractStatus status = package.ExtractMember(line.name, file, false);
         if (status == ExtractStatus::WriteFailed)
             return LocalFailure(command.observer, "cannot extract " + line.name + " into the private folder " +
                                                       package.PrivateFolder().string() + ": " +
                                                       package.WriteError());
-        if (status != ExtractStatus::Done) return false;
+        if (status != ExtractStatus::Done)
+            return LocalFailure(command.observer, "cannot take " + line.name + " from the package");
     }
     // A failed transfer leaves the file behind; the package's folder goes on close.
     if (!DownloadFile(command.protocol, command.record, line.a, line.b, file, command.observer)) return false;
@@ -136,7 +155,7 @@ bool RunLoad(const Command& command, const ScriptCommand& line) {
 }
 
 bool RunRead(const Command& command, const ScriptCommand& line) {
-    if (!line.nameUsable) return false;
+    if (!line.nameUsable) return LocalFailure(command.observer, NameProblem(line));
     const std::string name = command.names == ReadNames::PerDevice
                                  ? PerDeviceReadName(line.name, command.record.mac)
                                  : line.name;
@@ -164,17 +183,18 @@ bool RunCommand(const ScriptCommand& line, const Command& command) {
     DeviceProtocol& protocol = command.protocol;
     const DeviceRecord& record = command.record;
     if (IsDeviceCommand(line.keyword) && Stopped(command.observer)) return false;
+    ScriptObserver* observer = command.observer;
     switch (line.keyword) {
         case ScriptKeyword::SetProgramMode:
-            return protocol.SetProgramMode(record);
+            return Answered(protocol.SetProgramMode(record), protocol, observer);
         case ScriptKeyword::LockDevice:
-            return protocol.Lock(record);
+            return Answered(protocol.Lock(record), protocol, observer);
         case ScriptKeyword::UnlockDevice:
-            return protocol.Unlock(record);
+            return Answered(protocol.Unlock(record), protocol, observer);
         case ScriptKeyword::Reset:
-            return protocol.Reset(record);
+            return Answered(protocol.Reset(record), protocol, observer);
         case ScriptKeyword::Erase:
-            return protocol.Erase(record, line.segment);
+            return Answered(protocol.Erase(record, line.segment), protocol, observer);
         case ScriptKeyword::Load:
             return RunLoad(command, line);
         case ScriptKeyword::Read:
@@ -198,9 +218,16 @@ bool SendBlock(DeviceProtocol& protocol, const DeviceRecord& record, std::istrea
     if (!ReadExactly(in, block.data(), count))
         return LocalFailure(observer, "cannot read " + name + ": it got shorter while it was being sent");
     const std::span<const uint8_t> data(block.data(), count);
-    if (!protocol.LoadBlock(record, index, data)) return false;
+    if (!Answered(protocol.LoadBlock(record, index, data), protocol, observer)) return false;
     checksum = static_cast<uint8_t>(checksum + (ByteSum(data) & 0xFFu));
     return true;
+}
+
+// A transfer the device refused is reset, so that the device does not wait
+// for blocks that never come; the failure was told before. Always false.
+bool ResetAfterFailure(DeviceProtocol& protocol, const DeviceRecord& record) {
+    protocol.Reset(record);
+    return false;
 }
 
 // The device's block size must fit the buffer and the 16-bit block count.
@@ -259,19 +286,30 @@ bool DownloadStream(DeviceProtocol& protocol, const DeviceRecord& record, uint16
     Report(observer, name, 0, size);
 
     uint16_t blockSize = 0;
-    if (!protocol.LoadBegin(record, a, b, static_cast<uint32_t>(size), blockSize) ||
-        !UsableBlockSize(blockSize, size)) {
-        protocol.Reset(record);
-        return false;
+    if (!Answered(protocol.LoadBegin(record, a, b, static_cast<uint32_t>(size), blockSize), protocol,
+                  observer))
+        return ResetAfterFailure(protocol, record);
+    if (!UsableBlockSize(blockSize, size)) {
+        DeviceFault fault;
+        fault.kind = DeviceFault::Kind::BlockSize;
+        fault.blockSize = blockSize;
+        DeviceFailure(observer, fault);
+        return ResetAfterFailure(protocol, record);
     }
     uint8_t checksum = 0;
     // A failed block ends the transfer without a reset.
     if (!SendBlocks(protocol, record, in, size, blockSize, name, observer, checksum)) return false;
     if (Stopped(observer)) return false;
     uint8_t deviceChecksum = 0;
-    if (!protocol.LoadVerify(record, deviceChecksum) || deviceChecksum != checksum) {
-        protocol.Reset(record);
-        return false;
+    if (!Answered(protocol.LoadVerify(record, deviceChecksum), protocol, observer))
+        return ResetAfterFailure(protocol, record);
+    if (deviceChecksum != checksum) {
+        DeviceFault fault;
+        fault.kind = DeviceFault::Kind::Checksum;
+        fault.reported = deviceChecksum;
+        fault.expected = checksum;
+        DeviceFailure(observer, fault);
+        return ResetAfterFailure(protocol, record);
     }
     return true;
 }
@@ -279,7 +317,9 @@ bool DownloadStream(DeviceProtocol& protocol, const DeviceRecord& record, uint16
 bool ReadBackToFile(DeviceProtocol& protocol, const DeviceRecord& record, uint16_t a, uint16_t b,
                     uint32_t length, const std::filesystem::path& file, ScriptObserver* observer) {
     // Beyond this the 16-bit request count would wrap; refuse before touching the file.
-    if (length >= READ_LENGTH_LIMIT) return false;
+    if (length >= READ_LENGTH_LIMIT)
+        return LocalFailure(observer, "READ of " + std::to_string(length) + " bytes is too long: at most " +
+                                          std::to_string(READ_LENGTH_LIMIT - 1));
     const std::string name = file.filename().string();
     ReadBackFile out(file);
     if (!out.IsOpen()) return LocalFailure(observer, "cannot write " + name + ": " + out.Failure());
@@ -294,7 +334,9 @@ bool ReadBackToFile(DeviceProtocol& protocol, const DeviceRecord& record, uint16
 bool ReadBack(DeviceProtocol& protocol, const DeviceRecord& record, uint16_t a, uint16_t b, uint32_t length,
               const std::string& name, const std::function<bool(const uint8_t*, std::size_t)>& write,
               ScriptObserver* observer) {
-    if (length >= READ_LENGTH_LIMIT) return false;
+    if (length >= READ_LENGTH_LIMIT)
+        return LocalFailure(observer, "READ of " + std::to_string(length) + " bytes is too long: at most " +
+                                          std::to_string(READ_LENGTH_LIMIT - 1));
     Report(observer, name, 0, length);
 
     std::array<uint8_t, READ_CHUNK> buffer{};
@@ -303,7 +345,9 @@ bool ReadBack(DeviceProtocol& protocol, const DeviceRecord& record, uint16_t a, 
     while (done < length) {
         if (Stopped(observer)) return false;
         const auto count = static_cast<uint16_t>(std::min<uint32_t>(READ_CHUNK, length - done));
-        if (!protocol.Read(record, count, a, address, std::span<uint8_t>(buffer.data(), count))) return false;
+        if (!Answered(protocol.Read(record, count, a, address, std::span<uint8_t>(buffer.data(), count)),
+                      protocol, observer))
+            return false;
         if (!write(buffer.data(), count)) return false;
         // The address is 16 bits on the device: it wraps from 0xFFFF to 0.
         address = static_cast<uint16_t>(address + count);

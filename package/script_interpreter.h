@@ -22,6 +22,22 @@ inline constexpr std::size_t READ_CHUNK = 128;
 // A READ must stay below this: its request count travels in 16 bits.
 inline constexpr uint32_t READ_LENGTH_LIMIT = 1u << 23;
 
+// Why the device or the network failed a script command, besides an
+// exchange that got no answer: what the device answered that the run
+// cannot go on with.
+struct DeviceFault {
+    enum class Kind {
+        Exchange,   // `exchange` says how it failed
+        Checksum,   // LOAD_VERIFY answered `reported`; the bytes sent sum to `expected`
+        BlockSize,  // LOAD_BEGIN answered `blockSize`, which cannot carry the file
+    };
+    Kind kind = Kind::Exchange;
+    ExchangeFailure exchange;
+    uint8_t reported = 0;
+    uint8_t expected = 0;
+    uint16_t blockSize = 0;
+};
+
 // Told what the interpreter is doing, so front ends can draw progress.
 class ScriptObserver {
 public:
@@ -37,6 +53,9 @@ public:
     // network: `text` says what and the system's reason ("cannot write
     // READBACK.BIN: No space left on device"). Told right before the run ends.
     virtual void OnLocalError(std::string_view) {}
+    // The run fails because the device or the network did not do what a
+    // command asked (see DeviceFault). Told right before the run ends.
+    virtual void OnDeviceFault(const DeviceFault&) {}
 };
 
 // How READ names its output file: with one device upgraded the script's

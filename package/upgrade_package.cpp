@@ -1,6 +1,7 @@
 #include "package/upgrade_package.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -180,12 +181,20 @@ void ScrambleMember(std::span<uint8_t> data) {
 bool UpgradePackage::Open(const std::filesystem::path& path) {
     Close();
     openError_.clear();
+    fileError_.clear();
     std::error_code error;
     const auto absolute = std::filesystem::absolute(path, error);
     if (error) return false;
+    // A file that is not there at all is said so, with the system's words.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) fileError_ = path.string() + ": " + std::strerror(errno);
     if (!std::filesystem::is_regular_file(path, error)) return false;
+    errno = 0;
     container_.open(path, std::ios::in | std::ios::binary);
-    if (!container_.is_open()) return false;
+    if (!container_.is_open()) {
+        if (errno != 0) fileError_ = path.string() + ": " + std::strerror(errno);
+        return false;
+    }
     packagePath_ = absolute;
     packageFolder_ = absolute.parent_path();
     workFolder_ = MakePrivateFolder(openError_);

@@ -65,6 +65,10 @@ public:
     // ("cannot make the private folder in /x: Not a directory", a full
     // temporary disk); empty when the file itself is not a package.
     const std::string& OpenError() const { return openError_; }
+    // After a failed Open: why the file could not be read at all, with its
+    // path and the system's reason ("x.upk: No such file or directory");
+    // empty when it was read.
+    const std::string& FileError() const { return fileError_; }
     // The system's reason for the last extraction that could not be
     // written (ExtractStatus::WriteFailed); empty when none failed so.
     const std::string& WriteError() const { return writeError_; }
@@ -140,6 +144,7 @@ private:
     std::filesystem::path packagePath_;
     std::map<std::string, std::filesystem::path> prepared_;
     std::string openError_;
+    std::string fileError_;
     std::string writeError_;  // the system's reason for the last failed extraction
 };
 

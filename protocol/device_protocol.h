@@ -10,6 +10,8 @@
 #include "device_chain.h"
 #include "device_record.h"
 #include "discovery.h"
+#include "exchange.h"
+#include "exchange_failure.h"
 #include "exchange_stats.h"
 #include "packet.h"
 #include "transport.h"
@@ -44,6 +46,13 @@ public:
     bool Read(const DeviceRecord& record, uint16_t length, uint16_t a, uint16_t b,
               std::span<uint8_t> out);
 
+    // Why the last command exchange that returned false failed; a command
+    // that succeeds leaves it at ExchangeFault::None. Read it before the
+    // next command: every command starts it afresh.
+    const ExchangeFailure& LastFailure() const { return lastFailure_; }
+    // `listener` (none: nobody) hears every send of the command exchanges.
+    void SetSendListener(SendListener* listener) { listener_ = listener; }
+
     // What the command exchanges since the last ResetStats cost (discovery
     // and the information query are not counted).
     const ExchangeStats& Stats() const { return stats_; }
@@ -58,6 +67,12 @@ private:
     DiscoverySettings discoverySettings_;
     DiscoveryReport discoveryReport_;
     ExchangeStats stats_;
+    ExchangeFailure lastFailure_;
+    SendListener* listener_ = nullptr;
+
+    // The watch of one command exchange with `opcode`: counted into the
+    // stats, failing into LastFailure, heard by the listener.
+    detail::ExchangeWatch Watch(uint8_t opcode, std::optional<uint16_t> echo = std::nullopt);
 };
 
 }  // namespace quorvane

@@ -34,4 +34,13 @@ std::optional<Reply> AwaitReply(Transport& link, const MacAddress* mac, uint8_t 
     }
 }
 
+uint8_t RequestOpcode(std::span<const uint8_t> request) {
+    return request.size() > OFFSET_OPCODE ? request[OFFSET_OPCODE] : 0;
+}
+
+bool ExchangeFailed(const ExchangeWatch& watch, ExchangeFailure failure) {
+    if (watch.failure != nullptr) *watch.failure = failure;
+    return false;
+}
+
 }  // namespace quorvane::detail

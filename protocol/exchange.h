@@ -3,12 +3,14 @@
 // one matching reply, and the retry rule.
 
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
 
+#include "protocol/exchange_failure.h"
 #include "protocol/exchange_stats.h"
 #include "protocol/packet.h"
 #include "protocol/transport.h"
@@ -47,25 +49,52 @@ void DropWaiting(Transport& link, std::span<uint8_t> buffer);
 std::optional<Reply> AwaitReply(Transport& link, const MacAddress* mac, uint8_t expectedOpcode,
                                 std::span<uint8_t> buffer, std::chrono::milliseconds deadline);
 
+// What an exchange is counted into and told to: all optional.
+struct ExchangeWatch {
+    ExchangeStats* stats = nullptr;      // the sends and how they were answered
+    ExchangeFailure* failure = nullptr;  // why it failed; left alone on success
+    SendListener* listener = nullptr;    // every send as it goes out
+};
+
+// The opcode a request datagram carries.
+uint8_t RequestOpcode(std::span<const uint8_t> request);
+// Notes why the exchange failed in `watch.failure`; always false, for the caller to return.
+bool ExchangeFailed(const ExchangeWatch& watch, ExchangeFailure failure);
+
 // Sends `request` up to MAX_SENDS times. Each attempt lasts at most one
 // receive wait from its send; every matching reply within it is handed to
 // `accept` until one is accepted. A send the platform refuses ends the
-// exchange. `stats`, when given, counts the sends and how they were answered.
+// exchange. `watch` counts the sends and how they were answered, and
+// hears why the exchange failed.
 template <typename Accept>
 bool Exchange(Transport& link, std::span<const uint8_t> request, const MacAddress& mac, uint8_t replyOpcode,
-              Accept&& accept, ExchangeStats* stats = nullptr) {
-    if (request.empty()) return false;
+              Accept&& accept, const ExchangeWatch& watch = {}) {
+    // Starts from the caller's note (the value to echo); an empty request
+    // carries no opcode, so the note's stays.
+    ExchangeFailure failure = watch.failure != nullptr ? *watch.failure : ExchangeFailure{};
+    if (!request.empty()) failure.opcode = RequestOpcode(request);
+    if (request.empty()) {
+        failure.fault = ExchangeFault::TooLarge;
+        return ExchangeFailed(watch, failure);
+    }
     ExchangeStats ignored;
-    ExchangeStats& counts = stats != nullptr ? *stats : ignored;
+    ExchangeStats& counts = watch.stats != nullptr ? *watch.stats : ignored;
     ReplyBuffer buffer;
     for (int send = 0; send < MAX_SENDS; ++send) {
         DropWaiting(link, buffer);
         // Taken before the send: on a near network the reply can be back
         // before the send call returns.
         const auto sentAt = link.FineNow();
-        if (!link.Send(LIMITED_BROADCAST, request)) return false;
+        errno = 0;
+        if (!link.Send(LIMITED_BROADCAST, request)) {
+            failure.fault = ExchangeFault::NotSent;
+            failure.systemError = errno;
+            return ExchangeFailed(watch, failure);
+        }
         ++counts.sends;
+        ++failure.sends;
         if (send > 0) ++counts.resends;
+        if (watch.listener != nullptr) watch.listener->OnSend(failure.opcode, send + 1, MAX_SENDS);
         const auto deadline = link.Now() + link.ReceiveWait();
         while (const auto reply = AwaitReply(link, &mac, replyOpcode, buffer, deadline)) {
             if (accept(*reply)) {
@@ -78,10 +107,12 @@ bool Exchange(Transport& link, std::span<const uint8_t> request, const MacAddres
             // attempt, or a device that answers twice would use up all
             // sends in a burst of its own old replies.
             ++counts.badEchoes;
+            ++failure.wrongReplies;
         }
         ++counts.timeouts;
     }
-    return false;
+    failure.fault = failure.wrongReplies > 0 ? ExchangeFault::WrongReply : ExchangeFault::NoAnswer;
+    return ExchangeFailed(watch, failure);
 }
 
 }  // namespace quorvane::detail

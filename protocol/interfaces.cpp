@@ -52,4 +52,11 @@ std::optional<Ipv4Interface> FindIpv4Interface(const std::vector<Ipv4Interface>&
     return std::nullopt;
 }
 
+std::optional<Ipv4Interface> FindIpv4InterfaceByAddress(const std::vector<Ipv4Interface>& interfaces,
+                                                        uint32_t address) {
+    for (const auto& item : interfaces)
+        if (item.address == address) return item;
+    return std::nullopt;
+}
+
 }  // namespace quorvane

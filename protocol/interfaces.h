@@ -25,6 +25,10 @@ std::vector<Ipv4Interface> ListIpv4Interfaces();
 std::optional<Ipv4Interface> FindIpv4Interface(const std::vector<Ipv4Interface>& interfaces,
                                                const std::string& name);
 
+// The first entry with the local `address`, or nothing.
+std::optional<Ipv4Interface> FindIpv4InterfaceByAddress(const std::vector<Ipv4Interface>& interfaces,
+                                                        uint32_t address);
+
 // The directed broadcast the system reports for the interface, else the
 // one its netmask gives (the loopback and point-to-point links report none).
 uint32_t BroadcastOf(uint32_t address, uint32_t netmask, std::optional<uint32_t> reported);

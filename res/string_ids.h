@@ -76,6 +76,19 @@ inline constexpr int IDS_JOBS_LOWERED = 173;
 inline constexpr int IDS_UPGRADE_THESE = 182;
 inline constexpr int IDS_UPGRADE_THIS = 183;  // the same question for one device
 
+// Why a device failed a script command, after "line N KEYWORD NAME: ".
+inline constexpr int IDS_FAULT_NO_ANSWER = 174;    // %1: the request, %2: how many sends
+inline constexpr int IDS_FAULT_WRONG_ECHO = 175;   // %1: what was echoed wrongly ("block 17"), %2: sends
+inline constexpr int IDS_FAULT_WRONG_REPLY = 176;  // %1: the request, %2: sends
+inline constexpr int IDS_FAULT_CHECKSUM = 177;     // %1: the device's checksum, %2: the expected one
+inline constexpr int IDS_FAULT_BLOCK_SIZE = 178;   // %1: the request, %2: the block size it answered
+inline constexpr int IDS_FAULT_NOT_SENT = 179;     // %1: the request, %2: the system's reason
+// While an exchange is sent again: %1 the request, %2 this send, %3 of how many.
+inline constexpr int IDS_WAITING_FOR_ANSWER = 180;
+// After IDS_FIRMWARE_REFUSED or IDS_MAC_REFUSED, per device: %1 what is
+// compared, %2 the device's value, %3 the package's.
+inline constexpr int IDS_REFUSED_VALUE = 181;
+
 // The progress window's figures.
 inline constexpr int IDS_PROGRESS_PACE = 163;     // %1: KiB per second, %2: time left as m:ss
 inline constexpr int IDS_PROGRESS_RESENDS = 164;  // %1: requests sent again so far

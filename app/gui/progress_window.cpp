@@ -47,6 +47,7 @@ QString LineText(const DeviceResult& device) {
         if (!device.error.empty()) word += QStringLiteral(": ") + ExternalText(device.error);
         return word;
     }
+    if (!device.waiting.empty()) return ExternalText(device.waiting);
     if (device.lineNumber == 0) return {};
     return QStringLiteral("%1: %2").arg(device.lineNumber).arg(ExternalText(device.line));
 }
@@ -286,6 +287,14 @@ void ProgressWindow::ResendsCounted(uint64_t resends) {
     resends_->setText(ExternalText(FormatPlaceholders(IDS_PROGRESS_RESENDS, {std::to_string(resends)})));
 }
 
+void ProgressWindow::WaitingShown(const QString& waiting) {
+    if (waiting.isEmpty()) {
+        pace_->clear();
+        return;
+    }
+    pace_->setText(waiting);
+}
+
 void ProgressWindow::DeviceEnded(std::size_t) {
     // Side by side, the cursor waits while any device is under way.
     for (DeviceState state : states_)
@@ -379,6 +388,18 @@ void ProgressRelay::OnJobsLowered(std::size_t asked, std::size_t had, std::strin
     text += QLatin1Char('.');
     QMetaObject::invokeMethod(
         &window_, [w = &window_, text] { w->ShowNotice(text); }, Qt::QueuedConnection);
+}
+
+void ProgressRelay::OnDeviceWaiting(std::size_t index, std::string_view waiting,
+                                    const ExchangeStats& exchanges) {
+    if (PostRow(index, false)) return;
+    QMetaObject::invokeMethod(
+        &window_,
+        [w = &window_, text = ExternalText(std::string(waiting)), resends = exchanges.resends] {
+            w->WaitingShown(text);
+            w->ResendsCounted(resends);
+        },
+        Qt::QueuedConnection);
 }
 
 void RunWithProgress(ProgressWindow& window, const std::function<void()>& work) {

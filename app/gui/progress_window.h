@@ -69,6 +69,9 @@ public:
     void PaceChanged(const TransferPace& pace);
     // The device's requests sent again so far, over all its runs.
     void ResendsCounted(uint64_t resends);
+    // The exchange under way is sent again (`waiting` says which and how
+    // often) in place of the transfer's rate; empty: it was answered.
+    void WaitingShown(const QString& waiting);
     void DeviceEnded(std::size_t index);
     // Devices side by side: fewer run at once than asked, as `text` says.
     void ShowNotice(const QString& text);
@@ -126,6 +129,8 @@ public:
     void OnLine(int lineNumber, std::string_view line) override;
     void OnTransfer(std::string_view fileName, uint64_t done, uint64_t total) override;
     void OnJobsLowered(std::size_t asked, std::size_t had, std::string_view reason) override;
+    void OnDeviceWaiting(std::size_t index, std::string_view waiting,
+                         const ExchangeStats& exchanges) override;
 
 private:
     // Side by side: the device's row afresh from the model, queued

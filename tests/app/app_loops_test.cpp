@@ -89,7 +89,11 @@ TEST_F(LoopTest, InvalidFilesAreReportedAndAskedForAgain) {
     const auto good = testing::WriteTestPackage(folder, "Good.upk");
     chooser_.choices = {folder / "notes.txt", folder / "missing.upk", good};
     EXPECT_EQ(RunPackageLoop(chooser_, package_, prompter_), std::optional<std::string>("Good.upk"));
-    EXPECT_EQ(prompter_.prompts, (std::vector<Prompt>{INVALID_BOX, INVALID_BOX}));
+    // A file that is not there says so before the package is called invalid.
+    const Prompt missing{
+        false, 126, (folder / "missing.upk").string() + ": No such file or directory\nInvalid Upgrade File",
+        0};
+    EXPECT_EQ(prompter_.prompts, (std::vector<Prompt>{INVALID_BOX, missing}));
     EXPECT_EQ(chooser_.prompts, 3);
     EXPECT_TRUE(package_.IsOpen());
     EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::current_path(), folder));

@@ -29,7 +29,12 @@ const std::string GIVEN_UP =
     "I am sorry for the failure. Please retry the upgrade with a cross-over cable or when there is less "
     "network traffic.\nNote: The device will not function until the upgrade is completed.";
 // Side by side, the apology comes once at the end, after the failed devices by name.
-const Prompt GIVEN_UP_BOX{false, 147, "Upgrade failed on device with MAC address 00:50:c2:0a:bb:02.\n" + GIVEN_UP, 0};
+// ... and a line with why each failed.
+const Prompt GIVEN_UP_BOX{false, 147,
+                          "Upgrade failed on device with MAC address 00:50:c2:0a:bb:02.\n"
+                          "00:50:c2:0a:bb:02: line 2 ERASE 3: no answer to ERASE after 16 sends\n" +
+                              GIVEN_UP,
+                          0};
 const std::string RETRY_B =
     "Upgrade failed on the device with MAC address 00:50:c2:0a:bb:02.\nWould you like to retry the upgrade "
     "on it now?";

@@ -36,9 +36,11 @@ const std::string GIVEN_UP =
     "traffic.\nNote: The device will not function until the upgrade is completed.";
 const std::string COMPLETE = "Upgrade complete. Please use the Manager to reconfigure any upgraded devices.";
 
+// The question, then why the run failed: the test devices that fail leave the erase unanswered.
+const std::string ERASE_UNANSWERED = "line 2 ERASE 3: no answer to ERASE after 16 sends";
 std::string RetryText(const char* mac) {
     return std::string("Upgrade failed on device with MAC address ") + mac +
-           ".\nWould you like to retry the upgrade now?";
+           ".\nWould you like to retry the upgrade now?\n\n" + ERASE_UNANSWERED;
 }
 
 const Prompt COMPLETE_BOX{false, 148, COMPLETE, BOX_OK | ICON_INFORMATION};
@@ -149,7 +151,12 @@ TEST_F(UpgradeCommandTest, CompatibilityChecks) {
         }
         const Prompt refusal = c.expected == Stop::MacRefused ? Prompt{false, 153, MAC_REFUSED, BOX_OK}
                                                               : Prompt{false, 152, FIRMWARE_REFUSED, BOX_OK};
-        EXPECT_EQ(prompter.prompts, std::vector<Prompt>{refusal});
+        // The message keeps its text; a line naming the device and its values follows.
+        ASSERT_EQ(prompter.prompts.size(), 1u);
+        EXPECT_EQ(prompter.prompts[0].id, refusal.id);
+        EXPECT_EQ(prompter.prompts[0].style, refusal.style);
+        EXPECT_TRUE(prompter.prompts[0].text.starts_with(refusal.text + "\n00:50:c2:0a:bb:01: "))
+            << prompter.prompts[0].text;
         EXPECT_TRUE(fleet.link.sent.empty());
         EXPECT_EQ(outcome.dialogResult, 0);
     }
@@ -285,7 +292,8 @@ TEST_F(UpgradeCommandTest, FailedDeviceInTheMiddleDoesNotStopTheOthers) {
     EXPECT_EQ(prompter_.prompts,
               (std::vector<Prompt>{{true, 146, RetryText("00:50:c2:0a:bb:02"), BOX_YES_NO | ICON_STOP},
                                    GIVEN_UP_BOX,
-                                   COMPLETE_BOX}));
+                                   {false, 148, COMPLETE + "\n\n00:50:c2:0a:bb:02: " + ERASE_UNANSWERED,
+                                    BOX_OK | ICON_INFORMATION}}));
     EXPECT_EQ(fleet_->ScriptRuns(), (std::vector<MacAddress>{MAC_A, MAC_B, MAC_C}));
     EXPECT_EQ(progress.events, (std::vector<std::string>{"start 0/3", "end 0 ok", "start 1/3", "end 1 failed",
                                                          "start 2/3", "end 2 ok"}));

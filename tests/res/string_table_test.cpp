@@ -39,6 +39,10 @@ TEST(StringTable, TextsThatCarryLineBreaksFiltersAndPlaceholders) {
         {165, "The upgrade stopped because of a problem on this computer, not on the network:\n%1\nNote: A "
               "device whose upgrade had begun will not function until the upgrade is completed."},
         {173, "only %1 of %2 devices can be upgraded at once here (%3); the others wait for a free place"},
+        {174, "no answer to %1 after %2 sends"},
+        {177, "the device reported checksum %1, expected %2"},
+        {180, "waiting for %1, send %2 of %3"},
+        {181, "%1 %2, the package needs %3"},
         {182, "Upgrade these %1 devices?"},
         {183, "Upgrade this device?"},
     };
@@ -50,7 +54,8 @@ TEST(StringTable, EveryIdInItsRangesIsPresentAndNothingElse) {
                                       113, 114, 115, 116, 117, 118, 119, 120, 121, 122, 123,
                                       124, 126, 129, 130, 133, 134, 135, 136, 137, 138, 140,
                                       141, 146, 147, 148, 149, 150, 151, 152, 153, 160, 161,
-                                      162, 163, 164, 165, 170, 171, 172, 173, 182, 183};
+                                      162, 163, 164, 165, 170, 171, 172, 173, 174, 175, 176,
+                                      177, 178, 179, 180, 181, 182, 183};
     for (int id = 0; id < 200; ++id) {
         const bool expected = std::find(present.begin(), present.end(), id) != present.end();
         EXPECT_EQ(!LoadString(id).empty(), expected) << id;

@@ -242,9 +242,11 @@ TEST_F(UpgradectlSafety, AFullDiskIsNamedNotTheNetworkNorThePackage) {
     const auto result =
         RunProcess({"/usr/bin/unshare", "-m", "--propagation", "private", "/bin/bash", "-c", shell}, Dir(), 60s);
     EXPECT_EQ(result.exitCode, 1) << result.err;
-    EXPECT_NE(result.err.find("The upgrade stopped because of a problem on this computer, not on the network:\n"
-                              "02:00:00:00:00:01: cannot write READBACK.BIN: No space left on device\n"),
-              std::string::npos)
+    EXPECT_NE(
+        result.err.find("The upgrade stopped because of a problem on this computer, not on the network:\n"
+                        "02:00:00:00:00:01: line 2 READ readback.bin: cannot write READBACK.BIN: No "
+                        "space left on device\n"),
+        std::string::npos)
         << result.err;
     EXPECT_EQ(result.err.find(GIVEN_UP_TEXT), std::string::npos) << result.err;
     EXPECT_NE(result.err.find("02:00:00:00:00:01: failed, "), std::string::npos) << result.err;

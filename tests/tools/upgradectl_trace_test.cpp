@@ -91,9 +91,10 @@ TEST_F(UpgradectlDiagnostics, AnErrorBeforeAnyWorkIsOneJsonObjectWithTheMessageA
         {{"--log-file", "missing/trace.log", "discover"},
          "cannot write log file missing/trace.log: No such file or directory",
          "upgradectl: cannot write log file missing/trace.log: No such file or directory\n"},
+        // A package that is not there says so first.
         {{"upgrade", "missing.upk", "--all"},
-         "Invalid Upgrade File: missing.upk",
-         "Invalid Upgrade File: missing.upk\n"},
+         "missing.upk: No such file or directory\nInvalid Upgrade File: missing.upk",
+         "upgradectl: missing.upk: No such file or directory\nInvalid Upgrade File: missing.upk\n"},
         {{"upgarde"},
          "unknown command 'upgarde'; did you mean 'upgrade'?",
          "upgradectl: unknown command 'upgarde'; did you mean 'upgrade'?\n"},

@@ -245,6 +245,56 @@ TEST(UpgradectlTextTable, ColumnsAreMeasuredInCharactersAsPrinted) {
               "Caf\xc3\xa9?   2\n");
 }
 
+// While an exchange is sent again the line says so instead of a full bar.
+TEST(UpgradectlProgressBar, AWaitTakesTheBarsPlaceUntilTheNextStep) {
+    std::ostringstream out;
+    StatusLine status(out, 200);
+    ProgressBar bar(status, out);
+    DeviceRecord record;
+    record.mac = {0x02, 0, 0, 0, 0, 0x02};
+    bar.OnDeviceStart(1, 3, record);
+    bar.OnLine(3, "LOAD fw.bin 1:0");
+    bar.OnTransfer("FW.BIN", 1100, 1100);
+    bar.Waiting("waiting for LOAD_VERIFY, send 5 of 16");
+    EXPECT_TRUE(
+        out.str().ends_with("[2/3 02:00:00:00:00:02]  line 3: LOAD fw.bin 1:0  waiting for LOAD_VERIFY, "
+                            "send 5 of 16"))
+        << out.str();
+    bar.EndDevice("failed: line 3 LOAD fw.bin: no answer to LOAD_VERIFY after 16 sends");
+    EXPECT_TRUE(out.str().ends_with(
+        "[2/3 02:00:00:00:00:02] failed: line 3 LOAD fw.bin: no answer to LOAD_VERIFY after 16 sends\n"))
+        << out.str();
+}
+
+// A discovery nobody answered names where it went and what to look at.
+TEST(UpgradectlDiscoveryLines, NoDeviceAtAllGivesTheInterfaceAndTheFirewallRule) {
+    DiscoveryReport report;
+    report.rounds = 1;
+    EndpointOptions endpoint;
+    endpoint.broadcastAddress = 0x7F000001;
+    endpoint.port = 4101;
+    const std::vector<std::string> expected = {
+        "upgradectl: no device answered the discovery sent by lo (127.0.0.1) to 127.0.0.1 port 4101",
+        "upgradectl: `upgradectl interfaces` lists the interfaces; --interface NAME sends by another one",
+        "upgradectl: a host firewall must let the replies in, for example: sudo nft add rule inet filter "
+        "input "
+        "udp sport 4101 accept"};
+    EXPECT_EQ(NoDeviceHint(report, endpoint), expected);
+    report.devices = 1;
+    EXPECT_TRUE(NoDeviceHint(report, endpoint).empty());
+    report = {};  // no discovery was sent at all
+    EXPECT_TRUE(NoDeviceHint(report, endpoint).empty());
+}
+
+TEST(UpgradectlPackage, AMissingPackageSaysSoBeforeInvalid) {
+    UpgradePackage package;
+    std::string error;
+    EXPECT_FALSE(OpenPackage("/nonexistent-folder/none.upk", package, error));
+    EXPECT_EQ(error,
+              "upgradectl: /nonexistent-folder/none.upk: No such file or directory\n"
+              "Invalid Upgrade File: /nonexistent-folder/none.upk");
+}
+
 TEST(UpgradectlDiscoveryLines, IgnoredRepliesAndSharedMacsAreNamed) {
     DiscoveryReport report;
     report.ignoredReplies = 1;

@@ -41,6 +41,8 @@ int RunDiscover(const GlobalOptions& global, const std::string& packagePath, int
                                                     ? ListAllDevices(links.Protocol())
                                                     : AdmitDevices(package, links.Protocol(), restrictions);
     ReportDiscovery(std::cerr, links.Protocol().LastDiscovery(), devices, global.verbosity > 0);
+    for (const std::string& line : NoDeviceHint(links.Protocol().LastDiscovery(), endpointOptions))
+        std::cerr << line << '\n';
     if (global.json) {
         PrintJson(AdmittedListJson(devices));
     } else {

@@ -67,13 +67,15 @@ bool ParseMacs(const std::vector<std::string>& texts, std::vector<MacAddress>& o
 // The admitted devices with the wanted MACs; false, with every MAC that
 // names no admitted device said, when any does not: upgrading only part of
 // what was asked for is worse than upgrading nothing.
+// A MAC that answered but was not admitted is told why.
 bool SelectDevices(const std::vector<DeviceRecord*>& admitted, const std::vector<MacAddress>& wanted,
+                   const std::vector<AdmissionRefusal>& refused, const Restrictions& restrictions,
                    std::vector<DeviceRecord*>& selected, std::string& error) {
     std::vector<MacAddress> missing;
     selected = SelectByMac(admitted, wanted, missing);
     for (const MacAddress& mac : missing) {
         if (!error.empty()) std::cerr << error << '\n';
-        error = Said("no admitted device has the MAC address ") + FormatMac(mac);
+        error = Said(MissingMacText(mac, refused, restrictions));
     }
     return missing.empty();
 }
@@ -121,10 +123,9 @@ int RefusePackage(const PackageGate& gate, const std::string& path, bool json) {
     using Status = PackageGate::Status;
     if (gate.status == Status::CannotOpen)
         // This computer's fault is no reason to doubt the package.
-        return FailBeforeWork(json,
-                              gate.reason.empty() ? LoadString(IDS_INVALID_PACKAGE) + ": " + path
-                                                  : Said(gate.reason),
-                              EXIT_USAGE);
+        return FailBeforeWork(
+            json, gate.reason.empty() ? InvalidPackageText(gate.fileError, path) : Said(gate.reason),
+            EXIT_USAGE);
     PrintFindings(std::cerr, gate.check);
     if (gate.status == Status::OutputsClash) return FailBeforeWork(json, Said(gate.reason), EXIT_USAGE);
     if (gate.status == Status::LocalFailure)
@@ -137,18 +138,21 @@ int RefusePackage(const PackageGate& gate, const std::string& path, bool json) {
 // The admission pass and the devices the arguments choose among the
 // admitted ones; false with `error` set when there is nothing to upgrade.
 bool ChooseDevices(const UpgradeArgs& args, const std::vector<MacAddress>& wanted, UpgradePackage& package,
-                   LinkStack& links, Restrictions& restrictions, std::vector<DeviceRecord*>& selected,
-                   bool verbose, std::string& error) {
+                   LinkStack& links, const EndpointOptions& endpoint, Restrictions& restrictions,
+                   std::vector<DeviceRecord*>& selected, bool verbose, std::string& error) {
     DeviceProtocol& protocol = links.Protocol();
-    const std::vector<AdmittedDevice> devices =
-        AdmitAndAnnounce(package, protocol, restrictions, links.Events().IsOpen() ? &links.Events() : nullptr);
+    std::vector<AdmissionRefusal> refused;
+    const std::vector<AdmittedDevice> devices = AdmitAndAnnounce(
+        package, protocol, restrictions, links.Events().IsOpen() ? &links.Events() : nullptr, &refused);
     ReportDiscovery(std::cerr, protocol.LastDiscovery(), devices, verbose);
+    for (const std::string& line : NoDeviceHint(protocol.LastDiscovery(), endpoint))
+        std::cerr << line << '\n';
     error = ExpectationShortfall(devices.size(), args.expected, "admitted");
     if (!error.empty()) return false;
     const std::vector<DeviceRecord*> admitted = RecordsOf(devices);
     if (args.all) {
         selected = admitted;
-    } else if (!SelectDevices(admitted, wanted, selected, error)) {
+    } else if (!SelectDevices(admitted, wanted, refused, restrictions, selected, error)) {
         return false;
     }
     if (!selected.empty()) return true;
@@ -241,7 +245,8 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     const auto refuse = [&](const std::string& line) {
         return FinishOutputs(FailBeforeWork(global.json, line, EXIT_USAGE), &run, links);
     };
-    if (!ChooseDevices(args, wanted, package, links, restrictions, selected, global.verbosity > 0, error))
+    if (!ChooseDevices(args, wanted, package, links, endpointOptions, restrictions, selected,
+                       global.verbosity > 0, error))
         return refuse(error);
     BatchOptions batch;
     batch.jobs = static_cast<std::size_t>(global.jobs);

@@ -7,8 +7,10 @@
 #include "app/output_paths.h"
 #include "package/device_summary.h"
 #include "protocol/info_queries.h"
+#include "protocol/interfaces.h"
 #include "protocol/ipv4_text.h"
 #include "protocol/mac_text.h"
+#include "protocol/source_address.h"
 #include "res/string_table.h"
 
 namespace quorvane::cli {
@@ -49,8 +51,12 @@ bool OpenPackage(const std::filesystem::path& path, UpgradePackage& package, std
     if (!package.OpenError().empty())
         error = Said(package.OpenError());
     else
-        error = LoadString(IDS_INVALID_PACKAGE) + ": " + path.string();
+        error = InvalidPackageText(package.FileError(), path.string());
     return false;
+}
+
+std::string InvalidPackageText(const std::string& fileError, const std::string& path) {
+    return (fileError.empty() ? "" : Said(fileError) + "\n") + LoadString(IDS_INVALID_PACKAGE) + ": " + path;
 }
 
 std::vector<AdmittedDevice> ListAllDevices(DeviceProtocol& protocol) {
@@ -87,6 +93,27 @@ std::string SharedMacWarning(const DeviceRecord& record) {
     }
     return Said("warning: ") + FormatMac(record.mac) + " " + how +
            ": more than one device has this MAC; it is listed once and will not be upgraded";
+}
+
+std::string InterfaceToward(uint32_t destination, uint32_t local) {
+    const uint32_t source = local != 0 ? local : SourceAddressToward(destination);
+    if (source == 0) return "no interface (the system has no route to " + FormatIpv4(destination) + ")";
+    const auto found = FindIpv4InterfaceByAddress(ListIpv4Interfaces(), source);
+    return (found ? found->name + " " : std::string()) + "(" + FormatIpv4(source) + ")";
+}
+
+std::vector<std::string> NoDeviceHint(const DiscoveryReport& report, const EndpointOptions& endpoint) {
+    if (report.rounds == 0 || report.devices > 0) return {};
+    const uint32_t destination = endpoint.Destination(LIMITED_BROADCAST);
+    const std::string port = std::to_string(endpoint.port);
+    return {
+        Said("no device answered the discovery sent by ") +
+            InterfaceToward(destination, endpoint.localAddress) + " to " + FormatIpv4(destination) +
+            " port " + port,
+        Said("`upgradectl interfaces` lists the interfaces; --interface NAME sends by another one"),
+        Said("a host firewall must let the replies in, for example: sudo nft add rule inet filter input udp "
+             "sport ") +
+            port + " accept"};
 }
 
 void ReportDiscovery(std::ostream& err, const DiscoveryReport& report,

@@ -20,6 +20,9 @@ namespace quorvane::cli {
 // written to the end.
 std::vector<std::string> LostLines(const std::vector<std::string>& reasons);
 
+// "Invalid Upgrade File: PATH", after the line of `fileError` (the file
+// could not be read at all) when there is one.
+std::string InvalidPackageText(const std::string& fileError, const std::string& path);
 // Opens the package; on failure sets `error` to IDS_INVALID_PACKAGE with the file
 // name, or to why this computer could not open it (the private folder).
 bool OpenPackage(const std::filesystem::path& path, UpgradePackage& package, std::string& error);
@@ -51,6 +54,16 @@ std::string IgnoredRepliesLine(const DiscoveryReport& report);
 // The warning for a listed device whose MAC answered as more than one
 // device, naming the MAC and how that showed; empty for any other device.
 std::string SharedMacWarning(const DeviceRecord& record);
+// The interface that datagrams to `destination` leave by, "eth0
+// (192.168.7.10)", from the bound address or else the routing table;
+// `local` is the endpoint's bound address (0: any).
+std::string InterfaceToward(uint32_t destination, uint32_t local);
+// After a discovery that no device answered: the lines for stderr naming
+// the interface it left by, `upgradectl interfaces`, --interface, and the
+// firewall rule that lets the replies in. Empty when any device answered
+// or no discovery was sent.
+std::vector<std::string> NoDeviceHint(const DiscoveryReport& report, const EndpointOptions& endpoint);
+
 // What the pass leaves to say once the devices are listed or admitted: with
 // `verbose` the ignored replies, and always a warning per shared MAC.
 void ReportDiscovery(std::ostream& err, const DiscoveryReport& report,

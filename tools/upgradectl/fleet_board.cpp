@@ -38,6 +38,12 @@ void FleetBoard::Transfer(std::size_t index, const TransferStep& step) {
     Draw(step.done == step.total);
 }
 
+void FleetBoard::Waiting(std::size_t index, std::string_view waiting) {
+    if (waiting.empty()) return;  // the next line or transfer step takes the place
+    rows_[index].text = std::string(waiting);
+    Draw(true);  // once a receive wait at most
+}
+
 void FleetBoard::End(std::size_t index, std::string_view result, bool succeeded) {
     const auto found = rows_.find(index);
     if (found == rows_.end()) return;

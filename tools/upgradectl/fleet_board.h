@@ -25,6 +25,8 @@ public:
     void Line(std::size_t index, int lineNumber, std::string_view text);
     // The device's transfer: file, bar, bytes, rate and time left.
     void Transfer(std::size_t index, const TransferStep& step);
+    // The exchange under way is sent again; empty: it was answered.
+    void Waiting(std::size_t index, std::string_view waiting);
     // Replaces the device's line by a permanent "LABEL RESULT" line.
     void End(std::size_t index, std::string_view result, bool succeeded);
     // Erases the lines drawn; the next change draws them again.

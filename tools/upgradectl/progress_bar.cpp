@@ -29,6 +29,7 @@ void ProgressBar::OnDeviceStart(std::size_t index, std::size_t count, const Devi
     device_ = std::string("[") + std::to_string(index + 1) + "/" + std::to_string(count) + " " +
               FormatMac(record.mac) + "]";
     line_.clear();
+    waiting_.clear();
     transferring_ = false;
     Draw();
 }
@@ -44,6 +45,7 @@ void ProgressBar::EndDevice(std::string_view result) {
 
 void ProgressBar::OnLine(int lineNumber, std::string_view line) {
     line_ = "line " + std::to_string(lineNumber) + ": " + std::string(line);
+    waiting_.clear();
     transferring_ = false;
     Draw();
 }
@@ -58,17 +60,30 @@ void ProgressBar::Transfer(const TransferStep& step) {
     total_ = step.total;
     pace_ = step.pace;
     transferring_ = true;
+    const bool waited = !waiting_.empty();
+    waiting_.clear();
     // Redraw only when the bar visibly moves or the time left may have
     // changed: a transfer reports every block.
     const std::size_t percent =
         total_ == 0 ? 0 : static_cast<std::size_t>(std::min(done_, total_) * 100 / total_);
     const bool stale = std::chrono::steady_clock::now() - drawnAt_ >= REDRAW_INTERVAL;
-    if (percent == drawnPercent_ && done_ != total_ && !stale) return;
+    if (percent == drawnPercent_ && done_ != total_ && !stale && !waited) return;
+    Draw();
+}
+
+void ProgressBar::Waiting(std::string_view waiting) {
+    waiting_ = std::string(waiting);
     Draw();
 }
 
 void ProgressBar::Draw() {
     drawnAt_ = std::chrono::steady_clock::now();
+    if (!waiting_.empty()) {
+        // A bar at its last step would say nothing of the silence.
+        drawnPercent_ = static_cast<std::size_t>(-1);
+        status_.Show(device_ + "  " + PrintableText(line_) + "  " + waiting_);
+        return;
+    }
     if (!transferring_) {
         drawnPercent_ = static_cast<std::size_t>(-1);
         status_.Show(line_.empty() ? device_ : device_ + "  " + line_);

@@ -23,8 +23,11 @@ public:
     void OnTransfer(std::string_view fileName, uint64_t done, uint64_t total) override;
     // A transfer step with its pace.
     void Transfer(const TransferStep& step);
-    // Ends the device's line with `result` ("upgraded", "failed", "interrupted").
+    // Ends the device's line with `result` ("upgraded", "failed: why", "interrupted").
     void EndDevice(std::string_view result);
+    // The exchange under way is sent again: `waiting` takes the bar's
+    // place until the next step (empty: it was answered).
+    void Waiting(std::string_view waiting);
 
     // The bar alone, e.g. "[#####-----]  50%"; exposed for tests.
     static std::string Bar(uint64_t done, uint64_t total, std::size_t width);
@@ -41,6 +44,7 @@ private:
     uint64_t total_ = 0;
     TransferPace pace_;
     bool transferring_ = false;
+    std::string waiting_;
     std::size_t drawnPercent_ = static_cast<std::size_t>(-1);
     std::chrono::steady_clock::time_point drawnAt_{};
 };

@@ -172,14 +172,23 @@ void UpgradeMonitor::OnDeviceTransfer(std::size_t index, const TransferStep& ste
 void UpgradeMonitor::OnDeviceEnd(std::size_t index, bool succeeded) {
     const DeviceResult* device = Device(index);
     if (device == nullptr) return;
-    const char* word = StateWord(device->state);
-    if (bar_) bar_->EndDevice(word);
-    if (board_) board_->End(index, word, succeeded);
-    if (listResults_)
-        Say(Prefix(index) + ' ' + word + (device->error.empty() ? "" : ": " + PrintableText(device->error)) + '\n');
+    // The result, and why when the run failed.
+    std::string result = StateWord(device->state);
+    if (!device->error.empty()) result += ": " + PrintableText(device->error);
+    if (bar_) bar_->EndDevice(result);
+    if (board_) board_->End(index, result, succeeded);
+    if (listResults_) Say(Prefix(index) + ' ' + result + '\n');
 }
 
 void UpgradeMonitor::OnDeviceError(std::size_t, std::string_view) {}
+
+void UpgradeMonitor::OnDeviceWaiting(std::size_t index, std::string_view waiting, const ExchangeStats&) {
+    if (bar_) bar_->Waiting(waiting);
+    if (board_) board_->Waiting(index, waiting);
+    // Without a bar, a line for each send again: a log shows the silence too.
+    if (listResults_ && !waiting.empty() && Device(index) != nullptr)
+        Say(Prefix(index) + ' ' + std::string(waiting) + '\n');
+}
 
 void UpgradeMonitor::OnJobsLowered(std::size_t asked, std::size_t had, std::string_view reason) {
     Say(Said(FormatPlaceholders(IDS_JOBS_LOWERED, {std::to_string(had), std::to_string(asked), reason})) +

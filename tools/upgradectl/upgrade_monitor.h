@@ -53,6 +53,8 @@ public:
     void OnDeviceLine(std::size_t index, int lineNumber, std::string_view line) override;
     void OnDeviceTransfer(std::size_t index, const TransferStep& step) override;
     void OnDeviceError(std::size_t index, std::string_view error) override;
+    void OnDeviceWaiting(std::size_t index, std::string_view waiting,
+                         const ExchangeStats& exchanges) override;
     void OnJobsLowered(std::size_t asked, std::size_t had, std::string_view reason) override;
     void OnLine(int lineNumber, std::string_view line) override;
     void OnTransfer(std::string_view fileName, uint64_t done, uint64_t total) override;

@@ -142,9 +142,25 @@ TEST_F(UpgradeFlowTest, RefusalsAndDeclinedWarningTouchNoDevice) {
              r.macRestricted = true;
              r.wantedMac = MacOf(0x0A);
          },
-         {{false, 153, mac, 0}}},
-        {"other product", [](Restrictions& r) { r.wantedProductId = 7; }, {{false, 152, firmware, 0}}},
-        {"other revision", [](Restrictions& r) { r.wantedRevisionId = 9; }, {{false, 152, firmware, 0}}},
+         {{false, 153,
+           mac + "\n00:50:c2:10:20:0c: MAC address 00:50:c2:10:20:0c, the package needs 00:50:c2:10:20:0a"
+                 "\n00:50:c2:10:20:0b: MAC address 00:50:c2:10:20:0b, the package needs 00:50:c2:10:20:0a",
+           0}}},
+        // Each refused device follows with its value and the package's.
+        {"other product",
+         [](Restrictions& r) { r.wantedProductId = 7; },
+         {{false, 152,
+           firmware + "\n00:50:c2:10:20:0c: product 1, the package needs 7\n00:50:c2:10:20:0b: product 1, "
+                      "the package "
+                      "needs 7",
+           0}}},
+        {"other revision",
+         [](Restrictions& r) { r.wantedRevisionId = 9; },
+         {{false, 152,
+           firmware +
+               "\n00:50:c2:10:20:0c: revision 4, the package needs 9\n00:50:c2:10:20:0b: revision 4, the "
+               "package needs 9",
+           0}}},
         {"warning declined", [](Restrictions& r) { r.defaultsWarning = 1; }, {{true, 149, warning, 0x24}}},
     };
     Select({0, 2});
@@ -181,9 +197,13 @@ TEST_F(UpgradeFlowTest, FailingDeviceIsRetriedThenGivenUpAndTheNextOneRuns) {
     const Prompt& retry = prompter.script.prompts[0];
     EXPECT_EQ(retry.text,
               "Upgrade failed on device with MAC address 00:50:c2:10:20:0a.\nWould you like to retry the "
-              "upgrade now?");
+              "upgrade now?\n\nline 2 ERASE 3: no answer to ERASE after 16 sends");
     EXPECT_EQ(retry.style, 0x14u);
     EXPECT_EQ(prompter.script.prompts[3].style, 0x40u);
+    // The completion names the device given up, and why.
+    EXPECT_TRUE(prompter.script.prompts[3].text.ends_with(
+        "\n\n00:50:c2:10:20:0a: line 2 ERASE 3: no answer to ERASE after 16 sends"))
+        << prompter.script.prompts[3].text;
     EXPECT_EQ(dialog.result(), REFRESH_RESULT);
     EXPECT_FALSE(dialog.isVisible());
 
@@ -323,6 +343,28 @@ TEST(ProgressWindow, ShowsRateTimeLeftAndResends) {
     EXPECT_EQ(text("resends"), "");
 }
 
+// While an exchange is sent again the window says so, and its resends
+// count at once, not only when the device is done.
+TEST(ProgressWindow, AnExchangeSentAgainShowsItsWaitAndItsResends) {
+    ProgressWindow window;
+    ProgressRelay relay(window);
+    auto text = [&](const char* name) {
+        QCoreApplication::processEvents();
+        return window.findChild<QLabel*>(name)->text();
+    };
+    DeviceRecord record;
+    record.mac = {0x00, 0x50, 0xC2, 0x00, 0x00, 0x07};
+    relay.OnDeviceStart(0, 1, record);
+    relay.OnDeviceTransfer(0, {"FW.BIN", 1100, 1100, {}, {}});
+    ExchangeStats exchanges;
+    exchanges.resends = 4;
+    relay.OnDeviceWaiting(0, "waiting for LOAD_VERIFY, send 5 of 16", exchanges);
+    EXPECT_EQ(text("pace"), "waiting for LOAD_VERIFY, send 5 of 16");
+    EXPECT_EQ(text("resends"), "Resends: 4");
+    relay.OnDeviceWaiting(0, "", exchanges);
+    EXPECT_EQ(text("pace"), "");
+}
+
 // Counts the calls posted to an object, as a flood of them would show.
 class PostedCalls final : public QObject {
 public:
@@ -436,8 +478,11 @@ TEST_F(UpgradeFlowTest, DevicesSideBySideShowARowEachAndAreRetriedTogether) {
                                    {false, 148,
                                     "Upgrade complete. Please use the Manager to reconfigure any upgraded devices.",
                                     BOX_OK | ICON_INFORMATION}}));
-    EXPECT_EQ(rows, (std::vector<QString>{"00:50:c2:10:20:0c upgraded", "00:50:c2:10:20:0a failed",
-                                          "00:50:c2:10:20:0b upgraded"}));
+    // A failed row says why.
+    EXPECT_EQ(rows, (std::vector<QString>{
+                        "00:50:c2:10:20:0c upgraded",
+                        "00:50:c2:10:20:0a failed: line 2 ERASE 3: no answer to ERASE after 16 sends",
+                        "00:50:c2:10:20:0b upgraded"}));
     EXPECT_EQ(networks[MacOf(0x0A)]->ScriptRuns().size(), 2u);
     EXPECT_EQ(networks[MacOf(0x0B)]->ScriptRuns().size(), 1u);
     EXPECT_TRUE(fleet.link.sent.empty()) << "no device went over the list's own link";
