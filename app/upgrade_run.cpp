@@ -5,6 +5,7 @@
 
 #include "app/exit_codes.h"
 #include "app/run_events.h"
+#include "app/session_results.h"
 #include "package/script_interpreter.h"
 
 namespace quorvane {
@@ -79,6 +80,7 @@ void UpgradeRun::Execute(const BatchOptions& batch, Prompter& prompter, UpgradeP
     if (events_ != nullptr) eventful.emplace(*events_, model_, display);
     UpgradeProgress* progress = eventful ? &*eventful : display;
     RunScripts(model_, check_.plan, package_, protocol_, prompter, progress, outcome_, fleet);
+    ThisSession().Record(model_);
 }
 
 void UpgradeRun::Complete(Prompter& prompter) {

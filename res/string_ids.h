@@ -73,6 +73,17 @@ inline constexpr int IDS_MAC_SHARED = 170;      // %1: a MAC that answered as mo
 // name in upgradectl, a sentence of its own in the progress window.
 inline constexpr int IDS_JOBS_LOWERED = 173;
 
+// A run stopped on request (Ctrl-C, a signal, Cancel): lines after the
+// program's name in upgradectl, sentences of one box in the desktop program.
+inline constexpr int IDS_LEFT_MID_SCRIPT = 188;       // %1: the MAC of a device whose script was cut short
+inline constexpr int IDS_NONE_LEFT_MID_SCRIPT = 189;
+inline constexpr int IDS_NOT_STARTED = 190;           // %1: the MACs never started, comma-separated
+inline constexpr int IDS_STOPPING = 191;              // the progress window, once Cancel was pressed
+
+// Device list columns beyond the four of the template.
+inline constexpr int IDS_COLUMN_IP = 192;
+inline constexpr int IDS_COLUMN_LAST_RESULT = 193;  // what this session's runs came to per device
+
 // The progress window's figures.
 inline constexpr int IDS_PROGRESS_PACE = 163;     // %1: KiB per second, %2: time left as m:ss
 inline constexpr int IDS_PROGRESS_RESENDS = 164;  // %1: requests sent again so far

@@ -84,6 +84,12 @@ constexpr Entry TABLE[] = {
      "upgraded one at a time."},
     {IDS_JOBS_LOWERED,
      "only %1 of %2 devices can be upgraded at once here (%3); the others wait for a free place"},
+    {IDS_LEFT_MID_SCRIPT, "interrupted; %1 was left mid-script and is probably still in programming mode"},
+    {IDS_NONE_LEFT_MID_SCRIPT, "interrupted; no device was left mid-script"},
+    {IDS_NOT_STARTED, "not started: %1"},
+    {IDS_STOPPING, "Stopping after the exchange under way..."},
+    {IDS_COLUMN_IP, "IP"},
+    {IDS_COLUMN_LAST_RESULT, "Last result"},
 };
 
 constexpr bool SortedById() {
