@@ -374,7 +374,7 @@ TEST_F(UpgradeFlowTest, EnterOnTheListAndAltUUpgradeTheSelection) {
         prompter.script.prompts.clear();
         c.press(dialog);
         // A mnemonic presses its button the way a click looks: a moment later.
-        QTest::qWaitFor([&] { return dialog.result() == REFRESH_RESULT; }, 2000);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return dialog.result() == REFRESH_RESULT; }, 2000)) << c.name;
         EXPECT_EQ(fleet.ScriptRuns().size(), runs + 1) << c.name;
         EXPECT_EQ(prompter.script.Ids(), (std::vector<int>{148})) << c.name;
         EXPECT_EQ(dialog.result(), REFRESH_RESULT) << c.name;
