@@ -4,6 +4,7 @@
 
 #include "app/display_text.h"
 #include "app/mac_strings.h"
+#include "app/session_results.h"
 #include "package/device_summary.h"
 #include "protocol/ipv4_text.h"
 #include "res/string_format.h"
@@ -76,17 +77,20 @@ std::string IpText(const AdmittedDevice& device) {
     return FormatIpv4(DeviceRecord::IpAddress(device.record));
 }
 
-// No sub-item of the desktop list has this key: the IP column is upgradectl's.
-constexpr int IP_KEY = 8;
+std::string LastResultColumn(const AdmittedDevice& device) {
+    return LastResultText(device.record->mac);
+}
 
 // Adding a column: a row here with its text function, and its title in
-// the string table or in the row.
+// the string table or in the row. upgradectl runs once a process, so a
+// last result of its session would always be empty there.
 constexpr DeviceColumn COLUMNS[] = {
-    {KEY_NAME, "name", IDS_COLUMN_NAME, nullptr, 80, NameText},
-    {KEY_MAC, "mac", IDS_COLUMN_MAC, nullptr, 120, MacColumn},
-    {KEY_FIRMWARE, "firmware", IDS_COLUMN_FIRMWARE, nullptr, 140, FirmwareText},
-    {KEY_DEVICE_TYPE, "type", IDS_COLUMN_DEVICE_TYPE, nullptr, 125, DeviceTypeText},
-    {IP_KEY, "ip", 0, "IP", 0, IpText},
+    {KEY_NAME, "name", IDS_COLUMN_NAME, nullptr, 80, true, NameText},
+    {KEY_MAC, "mac", IDS_COLUMN_MAC, nullptr, 120, true, MacColumn},
+    {KEY_FIRMWARE, "firmware", IDS_COLUMN_FIRMWARE, nullptr, 140, true, FirmwareText},
+    {KEY_DEVICE_TYPE, "type", IDS_COLUMN_DEVICE_TYPE, nullptr, 125, true, DeviceTypeText},
+    {KEY_IP, "ip", IDS_COLUMN_IP, nullptr, 100, true, IpText},
+    {KEY_LAST_RESULT, "last_result", IDS_COLUMN_LAST_RESULT, nullptr, 90, false, LastResultColumn},
 };
 
 // The text `textOf` gives for the column with `key`; false for a key of no
@@ -104,8 +108,11 @@ bool ColumnTextByKey(const AdmittedDevice* device, std::string& out, int key, Te
 
 }  // namespace
 
-std::span<const DeviceColumn> DeviceColumns() {
-    return COLUMNS;
+std::vector<DeviceColumn> DeviceColumns() {
+    std::vector<DeviceColumn> shown;
+    for (const DeviceColumn& column : COLUMNS)
+        if (column.upgradectl) shown.push_back(column);
+    return shown;
 }
 
 std::vector<DeviceColumn> DesktopListColumns() {

@@ -2,10 +2,10 @@
 // The columns of the device list, one table that every front end iterates:
 // the desktop dialog (title and width) and upgradectl (title for its text
 // table, name for its JSON), and the text of each cell, made from the
-// device's record and the summary the admission pass built for it.
+// device's record and the summary the admission pass built for it, or,
+// for "Last result", from this session's runs (app/session_results.h).
 
 #include <cstddef>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -20,6 +20,8 @@ enum ColumnKey : int {
     KEY_MAC = 1,
     KEY_FIRMWARE = 4,
     KEY_DEVICE_TYPE = 5,
+    KEY_IP = 8,
+    KEY_LAST_RESULT = 9,
 };
 
 struct DeviceColumn {
@@ -27,13 +29,14 @@ struct DeviceColumn {
     const char* name;   // upgradectl's JSON key
     int titleId;        // string table id of its title; 0: `title` is it
     const char* title;  // the title of a column without a string of the table
-    int width;          // pixels in the desktop list; 0: not in it, upgradectl's alone
+    int width;          // pixels in the desktop list at least; 0: not in it
+    bool upgradectl;    // upgradectl's table and JSON show it
     std::string (*text)(const AdmittedDevice& device);
 };
 
 // The columns in the order the front ends show them: upgradectl's table
-// and JSON all of them, the desktop list those with a width.
-std::span<const DeviceColumn> DeviceColumns();
+// and JSON those it shows, the desktop list those with a width.
+std::vector<DeviceColumn> DeviceColumns();
 // Those of the desktop list, in its order.
 std::vector<DeviceColumn> DesktopListColumns();
 

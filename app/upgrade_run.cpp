@@ -6,6 +6,7 @@
 #include "app/exit_codes.h"
 #include "app/failure_text.h"
 #include "app/run_events.h"
+#include "app/session_results.h"
 #include "package/script_interpreter.h"
 #include "protocol/mac_text.h"
 
@@ -89,6 +90,7 @@ void UpgradeRun::Execute(const BatchOptions& batch, Prompter& prompter, UpgradeP
     if (events_ != nullptr) eventful.emplace(*events_, model_, display);
     UpgradeProgress* progress = eventful ? &*eventful : display;
     RunScripts(model_, check_.plan, package_, protocol_, prompter, progress, outcome_, fleet);
+    ThisSession().Record(model_);
 }
 
 void UpgradeRun::Complete(Prompter& prompter) {

@@ -104,6 +104,7 @@ public:
     // The planned script on every selected device, as RunScripts runs it.
     // `display` (none: nothing shown) hears every step after the model has
     // it and the events were written; its StopRequested stops the run.
+    // What each device came to is then this session's last result for it.
     void Execute(const BatchOptions& batch, Prompter& prompter, UpgradeProgress* display);
     // IDS_UPGRADE_COMPLETE and the refresh code, when any device was
     // upgraded and the run was not interrupted.

@@ -39,11 +39,12 @@ inline constexpr int ID_JOBS = 1005;
 inline constexpr DialogRect JOBS_LABEL_RECT{320, 50, 50, 8};
 inline constexpr DialogRect JOBS_RECT{320, 60, 50, 14};
 
-inline constexpr const char* DONE_TEXT = "Done";
+// The buttons' words with a mnemonic each (Alt and the underlined letter).
+inline constexpr const char* DONE_TEXT = "&Done";
 inline constexpr const char* LIST_TEXT = "Device List";
-inline constexpr const char* UPGRADE_TEXT = "Upgrade";
-inline constexpr const char* SELECT_OLD_TEXT = "Select Old";
-inline constexpr const char* REFRESH_TEXT = "Refresh";
+inline constexpr const char* UPGRADE_TEXT = "&Upgrade";
+inline constexpr const char* SELECT_OLD_TEXT = "Select &Old";
+inline constexpr const char* REFRESH_TEXT = "&Refresh";
 inline constexpr const char* JOBS_TEXT = "&At once:";
 // The control's top: every device at once, as upgradectl's --jobs 0; its
 // bottom is MAX_SIDE_BY_SIDE (app/upgrade_command.h).

@@ -89,6 +89,17 @@ inline constexpr int IDS_WAITING_FOR_ANSWER = 180;
 // compared, %2 the device's value, %3 the package's.
 inline constexpr int IDS_REFUSED_VALUE = 181;
 
+// A run stopped on request (Ctrl-C, a signal, Cancel): lines after the
+// program's name in upgradectl, sentences of one box in the desktop program.
+inline constexpr int IDS_LEFT_MID_SCRIPT = 188;       // %1: the MAC of a device whose script was cut short
+inline constexpr int IDS_NONE_LEFT_MID_SCRIPT = 189;
+inline constexpr int IDS_NOT_STARTED = 190;           // %1: the MACs never started, comma-separated
+inline constexpr int IDS_STOPPING = 191;              // the progress window, once Cancel was pressed
+
+// Device list columns beyond the four of the template.
+inline constexpr int IDS_COLUMN_IP = 192;
+inline constexpr int IDS_COLUMN_LAST_RESULT = 193;  // what this session's runs came to per device
+
 // The progress window's figures.
 inline constexpr int IDS_PROGRESS_PACE = 163;     // %1: KiB per second, %2: time left as m:ss
 inline constexpr int IDS_PROGRESS_RESENDS = 164;  // %1: requests sent again so far

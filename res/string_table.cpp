@@ -94,6 +94,12 @@ constexpr Entry TABLE[] = {
     {IDS_REFUSED_VALUE, "%1 %2, the package needs %3"},
     {IDS_UPGRADE_THESE, "Upgrade these %1 devices?"},
     {IDS_UPGRADE_THIS, "Upgrade this device?"},
+    {IDS_LEFT_MID_SCRIPT, "interrupted; %1 was left mid-script and is probably still in programming mode"},
+    {IDS_NONE_LEFT_MID_SCRIPT, "interrupted; no device was left mid-script"},
+    {IDS_NOT_STARTED, "not started: %1"},
+    {IDS_STOPPING, "Stopping after the exchange under way..."},
+    {IDS_COLUMN_IP, "IP"},
+    {IDS_COLUMN_LAST_RESULT, "Last result"},
 };
 
 constexpr bool SortedById() {

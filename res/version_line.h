@@ -11,8 +11,9 @@ namespace quorvane {
 // "upgradectl 4.0.2".
 std::string VersionLine(std::string_view program);
 
-// The version as the desktop program shows it, minor and patch in two
-// digits: "4.00.02".
+// The version as the desktop program shows it (About box): the same as
+// --version, "4.0.2". No device and no script reads the About box, so
+// nothing holds on to the two-digit "4.00.02" it once showed.
 std::string DisplayVersion();
 
 }  // namespace quorvane

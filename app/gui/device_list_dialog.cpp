@@ -11,6 +11,7 @@
 #include <QStyledItemDelegate>
 #include <QTreeWidget>
 #include <algorithm>
+#include <cctype>
 #include <optional>
 
 #include "app/column_text.h"
@@ -21,6 +22,7 @@
 #include "app/gui/gui_thread_prompter.h"
 #include "app/gui/progress_window.h"
 #include "app/gui/termination_cleanup.h"
+#include "app/interrupted_text.h"
 #include "app/link_stack.h"
 #include "app/upgrade_run.h"
 #include "res/dialog_layout.h"
@@ -174,8 +176,11 @@ void DeviceListDialog::InitDialog(const std::string& packageName, UpgradePackage
     PlaceFromTemplate();
     SetUpColumns();
     FillList();
+    FitColumns();
+    RestoreSort();
     setWindowTitle(ExternalText(FormatPlaceholders(IDS_WINDOW_TITLE, {packageName})));
-    done_->setFocus();
+    // Arrows, Space and Enter work on the rows at once.
+    list_->setFocus();
 }
 
 void DeviceListDialog::PlaceFromTemplate() {
@@ -221,16 +226,41 @@ int DeviceListDialog::ColumnKey(int column) const {
 }
 
 void DeviceListDialog::FillList() {
-    const int columns = list_->columnCount();
-    if (columns == 0 || devices_ == nullptr) return;
+    if (list_->columnCount() == 0 || devices_ == nullptr) return;
     QList<QTreeWidgetItem*> rows;
-    for (std::size_t i = 0; i < devices_->size(); ++i) {
-        auto* row = new DeviceListItem(*this, static_cast<int>(i));
-        for (int column = 0; column < columns; ++column)
-            row->setText(column, CellText(&(*devices_)[i], ColumnKey(column)));
-        rows << row;
-    }
+    for (std::size_t i = 0; i < devices_->size(); ++i) rows << new DeviceListItem(*this, static_cast<int>(i));
     list_->addTopLevelItems(rows);
+    ShowRowTexts();
+}
+
+void DeviceListDialog::ShowRowTexts() {
+    const int columns = list_->columnCount();
+    for (int i = 0; i < list_->topLevelItemCount(); ++i) {
+        auto* row = static_cast<DeviceListItem*>(list_->topLevelItem(i));
+        const AdmittedDevice* device = DeviceAt(row->Parameter());
+        for (int column = 0; column < columns; ++column) row->setText(column, CellText(device, ColumnKey(column)));
+    }
+}
+
+void DeviceListDialog::FitColumns() {
+    const std::vector<DeviceColumn> columns = DesktopListColumns();
+    const int widest = std::max(list_->width() - 2 * list_->frameWidth(), 1);
+    // The tree hides the rows' measure; the view it is offers it.
+    const QAbstractItemView* view = list_;
+    for (int column = 0; column < list_->columnCount(); ++column) {
+        const int least = columns[static_cast<std::size_t>(column)].width;
+        const int texts = std::max(view->sizeHintForColumn(column), list_->header()->sectionSizeHint(column));
+        list_->header()->resizeSection(column, std::max(least, std::min(texts, widest)));
+    }
+}
+
+void DeviceListDialog::RestoreSort() {
+    for (int column = 0; column < list_->columnCount(); ++column) {
+        if (sortKey_ < 0 || ColumnKey(column) != sortKey_) continue;
+        list_->sortItems(column, sortOrder_);
+        list_->header()->setSortIndicatorShown(false);
+        return;
+    }
 }
 
 const AdmittedDevice* DeviceListDialog::DeviceAt(int parameter) const {
@@ -249,7 +279,9 @@ int DeviceListDialog::CompareRows(int first, int second, int key) const {
 void DeviceListDialog::OnColumnClick(int column) {
     if (devices_ == nullptr || column < 0 || column >= list_->columnCount()) return;
     // A stable sort: rows whose texts compare equal keep their order.
-    list_->sortItems(column, Qt::AscendingOrder);
+    sortKey_ = ColumnKey(column);
+    sortOrder_ = Qt::AscendingOrder;  // every click sorts ascending
+    list_->sortItems(column, sortOrder_);
     list_->header()->setSortIndicatorShown(false);
 }
 
@@ -309,8 +341,13 @@ void DeviceListDialog::OnUpgrade() {
     {
         const TerminationCleanup::Upgrading upgrading(termination_);
         RunWithProgress(window, [&] {
+            // Cancel stops the run as a termination signal does, after the
+            // exchange under way; only the signal then ends the program.
             ProgressRelay relay(
-                window, [this] { return termination_ != nullptr && termination_->Requested(); },
+                window,
+                [this, &window] {
+                    return window.CancelRequested() || (termination_ != nullptr && termination_->Requested());
+                },
                 sideBySide ? &run.Model() : nullptr);
             run.Execute(batch, prompter, &relay);
         });
@@ -322,9 +359,26 @@ void DeviceListDialog::OnUpgrade() {
         done(DIALOG_CANCEL);
         return;
     }
+    if (run.Outcome().stop == UpgradeOutcome::Stop::Interrupted) TellInterrupted(run.Model());
     run.Complete(prompter_);
     run.Finish(run.ExitCode());
-    if (run.Outcome().dialogResult == REFRESH_RESULT) done(REFRESH_RESULT);
+    if (run.Outcome().dialogResult == REFRESH_RESULT) {
+        done(REFRESH_RESULT);
+        return;
+    }
+    // The list stays: its rows show what the run came to.
+    ShowRowTexts();
+    FitColumns();
+}
+
+void DeviceListDialog::TellInterrupted(const RunModel& model) {
+    // upgradectl's lines, each a sentence of its own here.
+    std::string text;
+    for (std::string line : InterruptedLines(model)) {
+        if (!line.empty()) line[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(line[0])));
+        text += (text.empty() ? "" : "\n") + line + ".";
+    }
+    prompter_.Tell(IDS_LEFT_MID_SCRIPT, text, BOX_OK | ICON_WARNING);
 }
 
 void DeviceListDialog::BuildSystemMenu() {
@@ -374,8 +428,9 @@ void DeviceListDialog::keyPressEvent(QKeyEvent* event) {
             if (button->isEnabled()) button->click();
             return;
         }
+        // Enter on the rows upgrades the selected devices, as Upgrade does.
         if (focus == list_) {
-            done(DIALOG_OK);
+            OnUpgrade();
             return;
         }
     }

@@ -34,16 +34,19 @@ public:
 
     // Sets the dialog up for these devices and shows it modally:
     // DIALOG_CANCEL for Done, Escape or the close box, DIALOG_REFRESH for
-    // Refresh or a completed upgrade, DIALOG_OK for Enter on the list.
+    // Refresh or a completed upgrade. Enter on the list upgrades the
+    // selected devices, as the Upgrade button does.
     int Show(const std::string& packageName, UpgradePackage& package,
              std::vector<AdmittedDevice>& devices) override;
 
     // What every showing starts with: template size and places, measured
-    // distances, columns, rows in array order, title, system menu.
+    // distances, columns, rows (in array order, or in the order of the
+    // last column click), title, system menu; the list has the focus.
     void InitDialog(const std::string& packageName, UpgradePackage& package,
                     std::vector<AdmittedDevice>& devices);
 
-    // Sorts the rows ascending by the text of the clicked column's key.
+    // Sorts the rows ascending by the text of the clicked column's key; the
+    // next showings (Refresh, a completed upgrade) sort their rows the same way.
     void OnColumnClick(int column);
     void OnUpgrade();
     // Where the upgrades' events go; none by default.
@@ -86,9 +89,18 @@ private:
     QPushButton* AddButton(int id, const char* text, const char* name);
     void SetUpColumns();
     void FillList();
+    // Every row's cells afresh from its device (the last results change with a run).
+    void ShowRowTexts();
+    // Each column as wide as its widest text, at least its table width, at
+    // most the list's own width.
+    void FitColumns();
+    // The sort of the last column click, on the rows of this showing.
+    void RestoreSort();
     void BuildSystemMenu();
     void PlaceFromTemplate();
     std::vector<DeviceRecord*> SelectedDevices() const;
+    // After Cancel: the devices left mid-script, and those not started, in one box.
+    void TellInterrupted(const RunModel& model);
     // Side by side: the batch the control asks for, told down to one at a
     // time when the script reads back into one file for every device.
     BatchOptions BatchFor(const UpgradeRun& run, std::size_t devices);
@@ -115,6 +127,10 @@ private:
     QMenu* systemMenu_;
     MeasuredLayout measured_;
     bool measuredValid_ = false;
+    // The key (not the position: columns may be dragged) and direction of
+    // the last sort; no key before the first column click.
+    int sortKey_ = -1;
+    Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
 };
 
 }  // namespace quorvane

@@ -5,12 +5,14 @@
 #include <QEventLoop>
 #include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QThread>
 #include <QTimer>
 #include <QHeaderView>
 #include <QStyle>
 #include <QTreeWidget>
 #include <algorithm>
+#include <QHBoxLayout>
 #include <QVBoxLayout>
 #include <memory>
 
@@ -20,6 +22,7 @@
 #include "app/mac_strings.h"
 #include "res/string_format.h"
 #include "res/string_ids.h"
+#include "res/string_table.h"
 
 namespace quorvane {
 namespace {
@@ -104,6 +107,16 @@ ProgressWindow::ProgressWindow(QWidget* parent, std::size_t sideBySide) : QDialo
     bar_->setRange(0, BAR_STEPS);
     bar_->setValue(0);
     layout->addWidget(bar_);
+    cancel_ = new QPushButton(tr("Cancel"), this);
+    cancel_->setObjectName(QStringLiteral("cancel"));
+    // Only a click, Space or Escape cancels: an Enter meant for a box that
+    // has just closed must not.
+    cancel_->setAutoDefault(false);
+    connect(cancel_, &QPushButton::clicked, this, &ProgressWindow::Cancel);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cancel_);
+    layout->addLayout(buttons);
     device_->setText(tr("Preparing the upgrade..."));
     setMinimumWidth(fontMetrics().averageCharWidth() * 56);
     repaint_ = new QTimer(this);
@@ -124,7 +137,8 @@ void ProgressWindow::SetUpRows() {
     rows_->setFocusPolicy(Qt::NoFocus);
     rows_->setHeaderLabels({tr("MAC"), tr("Name"), tr("Line"), tr("Progress"), tr("Bytes"), tr("Rate"),
                             tr("Left"), tr("Resends")});
-    layout()->addWidget(rows_);
+    // Above the Cancel button, which stays last.
+    static_cast<QVBoxLayout*>(layout())->insertWidget(layout()->count() - 1, rows_);
     // The window grows to what the rows need.
     layout()->setSizeConstraint(QLayout::SetMinimumSize);
 }
@@ -308,12 +322,23 @@ void ProgressWindow::ShowNotice(const QString& text) {
 }
 
 // A transfer cannot be stopped halfway without harm to the device, so the
-// window ignores the close box and Escape.
+// window ignores the close box; Escape is Cancel, which waits for the
+// exchange under way.
 void ProgressWindow::closeEvent(QCloseEvent* event) {
     event->ignore();
 }
 
-void ProgressWindow::reject() {}
+void ProgressWindow::reject() {
+    Cancel();
+}
+
+void ProgressWindow::Cancel() {
+    if (cancelRequested_.exchange(true)) return;
+    // An exchange may wait many seconds for its answer: the user sees at
+    // once that the press was taken.
+    cancel_->setEnabled(false);
+    ShowNotice(ExternalText(LoadString(IDS_STOPPING)));
+}
 
 bool ProgressRelay::PostRow(std::size_t index, bool now) {
     if (model_ == nullptr || index >= model_->devices.size()) return false;

@@ -2,10 +2,12 @@
 // The modal window shown while upgrade scripts run: which device, the script
 // line, the bytes of the current transfer with its rate and time left, and
 // the requests sent again so far; with devices side by side, a row per
-// device with those facts and a total line. It has no cancel: stopping in
-// the middle of a transfer would leave the device without firmware.
+// device with those facts and a total line. Cancel (or Escape) stops the
+// run after the exchange under way, never in the middle of one, as the
+// first Ctrl-C does in upgradectl.
 
 #include <QDialog>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -18,6 +20,7 @@
 
 class QLabel;
 class QProgressBar;
+class QPushButton;
 class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -75,6 +78,9 @@ public:
     void DeviceEnded(std::size_t index);
     // Devices side by side: fewer run at once than asked, as `text` says.
     void ShowNotice(const QString& text);
+    // True once Cancel or Escape asked the run to stop; safe from any thread.
+    bool CancelRequested() const { return cancelRequested_.load(); }
+    QPushButton* CancelButton() const { return cancel_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -82,6 +88,7 @@ protected:
 
 private:
     void SetWaitCursor(bool on);
+    void Cancel();
 
     QLabel* device_;
     QLabel* notice_;  // hidden until there is something to say
@@ -90,6 +97,8 @@ private:
     QLabel* pace_;
     QLabel* resends_;
     QProgressBar* bar_;
+    QPushButton* cancel_;
+    std::atomic<bool> cancelRequested_{false};
     QTreeWidget* rows_ = nullptr;  // side by side only
     std::vector<DeviceState> states_;
     std::vector<QTreeWidgetItem*> items_;  // by device; none while it waits

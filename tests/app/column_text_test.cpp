@@ -5,7 +5,9 @@
 #include <cstring>
 #include <memory>
 
+#include "app/interrupted_text.h"
 #include "app/run_events.h"
+#include "app/session_results.h"
 #include "package/device_summary.h"
 
 namespace quorvane {
@@ -170,10 +172,10 @@ TEST(ColumnText, MissingDeviceGivesEmptyTexts) {
         for (int key : {KEY_NAME, KEY_MAC, KEY_FIRMWARE, KEY_DEVICE_TYPE}) EXPECT_EQ(Text(device, key), "");
 }
 
-TEST(ColumnText, IpIsUpgradectlsLastColumnAndNoneOfTheDesktopList) {
+TEST(ColumnText, IpIsUpgradectlsLastColumnAndTheDesktopListAddsTheLastResult) {
     const auto listed = RecordWith(NamedSummary("box"));
     listed->record.ipAddress = 0x0A000105;
-    const std::span<const DeviceColumn> columns = DeviceColumns();
+    const std::vector<DeviceColumn> columns = DeviceColumns();
     ASSERT_EQ(columns.size(), 5u);
     EXPECT_STREQ(columns.back().name, "ip");
     EXPECT_EQ(ColumnTitle(columns.back()), "IP");
@@ -181,7 +183,61 @@ TEST(ColumnText, IpIsUpgradectlsLastColumnAndNoneOfTheDesktopList) {
     EXPECT_EQ(ColumnTitle(columns.front()), "Name");
     std::vector<std::string> desktop;
     for (const DeviceColumn& column : DesktopListColumns()) desktop.push_back(column.name);
-    EXPECT_EQ(desktop, (std::vector<std::string>{"name", "mac", "firmware", "type"}));
+    EXPECT_EQ(desktop, (std::vector<std::string>{"name", "mac", "firmware", "type", "ip", "last_result"}));
+    EXPECT_EQ(ColumnTitle(DesktopListColumns().back()), "Last result");
+}
+
+// This session's runs, as the "Last result" column shows them: the last
+// run that finished a device decides; a device never finished shows nothing.
+TEST(ColumnText, LastResultIsWhatThisSessionsLastRunCameTo) {
+    ThisSession().Clear();
+    std::vector<DeviceRecord> records(4);
+    std::vector<DeviceRecord*> selected;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        records[i].mac = {0x02, 0, 0, 0, 0, static_cast<uint8_t>(i + 1)};
+        selected.push_back(&records[i]);
+    }
+    RunModel first(selected);
+    const DeviceState states[] = {DeviceState::Failed, DeviceState::Upgraded, DeviceState::Interrupted,
+                                  DeviceState::Waiting};
+    for (std::size_t i = 0; i < 4; ++i) first.devices[i].state = states[i];
+    ThisSession().Record(first);
+    RunModel second({&records[0], &records[1]});
+    second.devices[0].state = DeviceState::Upgraded;  // retried and upgraded
+    second.devices[1].state = DeviceState::Waiting;   // not run again: keeps its result
+    ThisSession().Record(second);
+
+    const char* expected[] = {"upgraded", "upgraded", "interrupted", ""};
+    for (std::size_t i = 0; i < 4; ++i) {
+        const AdmittedDevice device{&records[i], {}};
+        std::string text = "stale";
+        EXPECT_TRUE(DeviceColumnText(&device, text, KEY_LAST_RESULT)) << i;
+        EXPECT_EQ(text, expected[i]) << i;
+    }
+    ThisSession().Clear();
+    const AdmittedDevice device{&records[0], {}};
+    EXPECT_EQ(Text(&device, KEY_LAST_RESULT), "");
+}
+
+// What a stopped run says, in upgradectl's words.
+TEST(InterruptedLines, NameTheDevicesLeftMidScriptAndThoseNotStarted) {
+    std::vector<DeviceRecord> records(4);
+    std::vector<DeviceRecord*> selected;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        records[i].mac = {0x02, 0, 0, 0, 0, static_cast<uint8_t>(i + 1)};
+        selected.push_back(&records[i]);
+    }
+    RunModel model(selected);
+    model.devices[0].state = DeviceState::Upgraded;
+    model.devices[1].state = DeviceState::Interrupted;
+    for (std::size_t i = 0; i < 2; ++i) model.devices[i].counters.attempts = 1;
+    EXPECT_EQ(InterruptedLines(model),
+              (std::vector<std::string>{
+                  "interrupted; 02:00:00:00:00:02 was left mid-script and is probably still in programming mode",
+                  "not started: 02:00:00:00:00:03, 02:00:00:00:00:04"}));
+    model.devices[1].state = DeviceState::Failed;
+    for (std::size_t i = 2; i < 4; ++i) model.devices[i].counters.attempts = 1;
+    EXPECT_EQ(InterruptedLines(model), std::vector<std::string>{"interrupted; no device was left mid-script"});
 }
 
 }  // namespace

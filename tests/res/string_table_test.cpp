@@ -55,7 +55,8 @@ TEST(StringTable, EveryIdInItsRangesIsPresentAndNothingElse) {
                                       124, 126, 129, 130, 133, 134, 135, 136, 137, 138, 140,
                                       141, 146, 147, 148, 149, 150, 151, 152, 153, 160, 161,
                                       162, 163, 164, 165, 170, 171, 172, 173, 174, 175, 176,
-                                      177, 178, 179, 180, 181, 182, 183};
+                                      177, 178, 179, 180, 181, 182, 183, 188, 189, 190, 191,
+                                      192, 193};
     for (int id = 0; id < 200; ++id) {
         const bool expected = std::find(present.begin(), present.end(), id) != present.end();
         EXPECT_EQ(!LoadString(id).empty(), expected) << id;

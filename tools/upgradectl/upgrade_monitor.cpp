@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "app/interrupted_text.h"
 #include "app/run_events.h"
 #include "protocol/mac_text.h"
 #include "res/string_format.h"
@@ -91,19 +92,9 @@ void UpgradeMonitor::DrawSideBySide(std::size_t count) {
 void UpgradeMonitor::TellInterrupted() {
     status_.Clear();
     if (board_) board_->Clear();
-    bool leftAny = false;
-    std::string notStarted;
-    for (std::size_t i = 0; Device(i) != nullptr; ++i) {
-        const DeviceResult& result = *Device(i);
-        // Devices run side by side may leave gaps: a device never started has no attempt.
-        if (!result.Started()) notStarted += (notStarted.empty() ? "" : ", ") + FormatMac(result.record->mac);
-        if (result.state != DeviceState::Interrupted) continue;
-        std::cerr << MESSAGE_PREFIX << "interrupted; " << FormatMac(result.record->mac)
-                  << " was left mid-script and is probably still in programming mode\n";
-        leftAny = true;
-    }
-    if (!leftAny) std::cerr << MESSAGE_PREFIX << "interrupted; no device was left mid-script\n";
-    if (!notStarted.empty()) std::cerr << MESSAGE_PREFIX << "not started: " << notStarted << '\n';
+    const RunModel none;
+    for (const std::string& line : InterruptedLines(model_ != nullptr ? *model_ : none))
+        std::cerr << MESSAGE_PREFIX << line << '\n';
     std::cerr << std::flush;
 }
 

@@ -114,15 +114,15 @@ TEST_F(DeviceListDialogTest, ABidirectionalControlInANameShowsAsAQuestionMark) {
     EXPECT_EQ(dialog.List()->topLevelItem(0)->text(0), "A?evil.exe");
 }
 
-TEST_F(DeviceListDialogTest, EmptyListHasItsFourHeaders) {
+TEST_F(DeviceListDialogTest, EmptyListHasItsSixHeaders) {
     Fill({});
     QTreeWidget* list = dialog.List();
     EXPECT_EQ(list->topLevelItemCount(), 0);
-    ASSERT_EQ(list->columnCount(), 4);
-    const QStringList titles{"Name", "MAC", "Firmware Date", "Device Type"};
-    const int widths[] = {80, 120, 140, 125};
-    const int keys[] = {0, 1, 4, 5};
-    for (int column = 0; column < 4; ++column) {
+    ASSERT_EQ(list->columnCount(), 6);
+    const QStringList titles{"Name", "MAC", "Firmware Date", "Device Type", "IP", "Last result"};
+    const int widths[] = {80, 120, 140, 125, 100, 90};
+    const int keys[] = {0, 1, 4, 5, 8, 9};
+    for (int column = 0; column < 6; ++column) {
         EXPECT_EQ(list->headerItem()->text(column), titles[column]);
         EXPECT_EQ(list->header()->sectionSize(column), widths[column]);
         EXPECT_EQ(dialog.ColumnKey(column), keys[column]);
@@ -151,25 +151,25 @@ TEST_F(DeviceListDialogTest, ControlsFollowTheTemplate) {
     EXPECT_EQ(dialog.JobsControl()->specialValueText(), "All");
 
     // Tab order: Done, list, Upgrade, devices at once, Select Old, Refresh;
-    // Done has the focus.
+    // the list has the focus.
     std::vector<QWidget*> chain{dialog.Button(2)};
     for (QWidget* w = chain.back()->nextInFocusChain(); w != chain.front(); w = w->nextInFocusChain())
         if (w->parentWidget() == &dialog && w->focusPolicy() != Qt::NoFocus) chain.push_back(w);
     EXPECT_EQ(chain, (std::vector<QWidget*>{dialog.Button(2), dialog.List(), dialog.Button(1002),
                                             dialog.JobsControl(), dialog.Button(1003), dialog.Button(1004)}));
-    EXPECT_EQ(QApplication::focusWidget(), dialog.Button(2));
+    EXPECT_EQ(QApplication::focusWidget(), dialog.List());
     // Tab walks the same way and passes over the disabled Select Old.
     std::vector<QWidget*> tabbed;
     for (int i = 0; i < 5; ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         tabbed.push_back(QApplication::focusWidget());
     }
-    EXPECT_EQ(tabbed, (std::vector<QWidget*>{dialog.List(), dialog.Button(1002), dialog.JobsControl(),
-                                             dialog.Button(1004), dialog.Button(2)}));
-    EXPECT_EQ(dialog.Button(2)->text(), "Done");
-    EXPECT_EQ(dialog.Button(1002)->text(), "Upgrade");
-    EXPECT_EQ(dialog.Button(1003)->text(), "Select Old");
-    EXPECT_EQ(dialog.Button(1004)->text(), "Refresh");
+    EXPECT_EQ(tabbed, (std::vector<QWidget*>{dialog.Button(1002), dialog.JobsControl(), dialog.Button(1004),
+                                             dialog.Button(2), dialog.List()}));
+    EXPECT_EQ(dialog.Button(2)->text(), "&Done");
+    EXPECT_EQ(dialog.Button(1002)->text(), "&Upgrade");
+    EXPECT_EQ(dialog.Button(1003)->text(), "Select &Old");
+    EXPECT_EQ(dialog.Button(1004)->text(), "&Refresh");
     EXPECT_FALSE(dialog.Button(1003)->isEnabled());
     for (int id : {2, 1002, 1003, 1004}) EXPECT_FALSE(dialog.Button(id)->isDefault()) << id;
 
@@ -227,6 +227,33 @@ TEST_F(DeviceListDialogTest, MovedColumnStillSortsByItsKey) {
     EXPECT_EQ(dialog.List()->topLevelItem(0)->text(3), "Dual Serial (DB9)");
     ClickHeader(0);
     EXPECT_EQ(Order(), (std::vector<int>{2, 0, 1}));
+}
+
+// The sort of the last column click, by its key, holds for the next
+// showings too (Refresh, a completed upgrade), wherever the column stands.
+TEST_F(DeviceListDialogTest, SortOrderIsKeptAcrossARefresh) {
+    Fill(SampleDevices());
+    dialog.OnColumnClick(1);  // MAC
+    EXPECT_EQ(Order(), (std::vector<int>{1, 2, 0}));
+    dialog.InitDialog("field.upk", package, devices);
+    EXPECT_EQ(Order(), (std::vector<int>{1, 2, 0}));
+    dialog.List()->header()->moveSection(dialog.List()->header()->visualIndex(3), 0);
+    dialog.OnColumnClick(3);  // Device Type, now in front
+    dialog.InitDialog("field.upk", package, devices);
+    EXPECT_EQ(Order(), (std::vector<int>{0, 2, 1}));
+    EXPECT_EQ(dialog.List()->header()->visualIndex(3), 3) << "a drag does not carry over";
+}
+
+// Each column as wide as its texts: a name of sixteen characters is shown whole.
+TEST_F(DeviceListDialogTest, ColumnsFitTheirTexts) {
+    std::vector<ListedDevice> listed = SampleDevices();
+    listed[0].name = "Boiler Gateway 2";
+    Fill(listed);
+    QTreeWidget* list = dialog.List();
+    const QFontMetrics metrics(list->font());
+    EXPECT_GT(list->header()->sectionSize(0), metrics.horizontalAdvance("Boiler Gateway 2"));
+    EXPECT_GT(list->header()->sectionSize(2), metrics.horizontalAdvance("v QVB 4.0.2 06/03/15"));
+    EXPECT_LE(list->header()->sectionSize(0), list->width()) << "within the list";
 }
 
 TEST_F(DeviceListDialogTest, ResizeMovesButtonsWithTheRightEdgeAndLiftsDoneOnlyWhenTooLow) {
@@ -291,7 +318,7 @@ TEST_F(DeviceListDialogTest, AboutEntryEndsTheSystemMenuAndOpensTheBox) {
     about->trigger();
     EXPECT_TRUE(answerer.Seen());
     EXPECT_EQ(title, "About Upgrade");
-    EXPECT_EQ(version, "Upgrade Version 4.00.02");
+    EXPECT_EQ(version, "Upgrade Version 4.0.2");  // as --version says it
     EXPECT_TRUE(hasIcon);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);  // back to the list
 }
@@ -334,12 +361,15 @@ TEST_F(DeviceListDialogTest, ResultCodesOfRefreshDoneEscapeCloseAndEnter) {
         {"Done", [](DeviceListDialog& d) { QTest::mouseClick(d.Button(2), Qt::LeftButton); }, 2},
         {"Escape", [](DeviceListDialog& d) { QTest::keyClick(d.List(), Qt::Key_Escape); }, 2},
         {"close box", [](DeviceListDialog& d) { d.close(); }, 2},
-        {"Enter on the list",
+        {"Enter on the list with nothing selected upgrades nothing, then Done",
          [](DeviceListDialog& d) {
-             d.List()->setFocus();
              QTest::keyClick(d.List(), Qt::Key_Return);
+             QTest::keyClick(d.List(), Qt::Key_Enter, Qt::KeypadModifier);
+             QTest::mouseClick(d.Button(2), Qt::LeftButton);
          },
-         1},
+         2},
+        {"Alt+R", [](DeviceListDialog& d) { QTest::keyClick(&d, Qt::Key_R, Qt::AltModifier); }, 1004},
+        {"Alt+D", [](DeviceListDialog& d) { QTest::keyClick(d.List(), Qt::Key_D, Qt::AltModifier); }, 2},
         {"Enter on Refresh",
          [](DeviceListDialog& d) {
              d.Button(1004)->setFocus();

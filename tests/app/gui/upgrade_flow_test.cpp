@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
+#include <QPushButton>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -13,6 +14,7 @@
 
 #include "app/gui/device_list_dialog.h"
 #include "app/gui/progress_window.h"
+#include "app/session_results.h"
 #include "app/upgrade_command.h"
 #include "gui_test_support.h"
 
@@ -310,6 +312,107 @@ TEST_F(UpgradeFlowTest, WindowKeepsUpdatingWhileADeviceIsSilent) {
     EXPECT_EQ(shown, "Upgrading device 1 of 1 (00:50:c2:10:20:0b) | Line 1: SETPROGRAMMODE");
     EXPECT_EQ(prompter.script.Ids(), (std::vector<int>{148}));
     EXPECT_EQ(slowDialog.result(), REFRESH_RESULT);
+}
+
+// Cancel and Escape in the progress window stop the run after the
+// exchange under way: the first device is left mid-script, the others are
+// never started, one box names them, and the list stays with each row's
+// last result.
+TEST_F(UpgradeFlowTest, CancelAndEscapeStopAfterTheExchangeUnderWay) {
+    const struct {
+        const char* name;
+        std::function<void(ProgressWindow*)> stop;
+    } cases[] = {
+        {"Cancel", [](ProgressWindow* w) { QTest::mouseClick(w->CancelButton(), Qt::LeftButton); }},
+        {"Escape", [](ProgressWindow* w) { QTest::keyClick(w, Qt::Key_Escape); }},
+    };
+    for (const auto& c : cases) {
+        ThisSession().Clear();
+        fleet.link.sent.clear();
+        prompter.script.prompts.clear();
+        GatedTransport gate(fleet.link);
+        DeviceChain chain;
+        DeviceProtocol slowProtocol(gate, chain);
+        DeviceListDialog slowDialog(slowProtocol, restrictions, prompter);
+        slowDialog.InitDialog("field.upk", package, devices);
+        slowDialog.show();
+        for (int row = 0; row < 3; ++row) slowDialog.List()->topLevelItem(row)->setSelected(true);
+        QString notice;
+        bool cancelEnabled = true;
+        QTimer watcher;
+        QObject::connect(&watcher, &QTimer::timeout, [&] {
+            auto* window = qobject_cast<ProgressWindow*>(QApplication::activeModalWidget());
+            if (window == nullptr || window->findChild<QLabel*>("line")->text().isEmpty()) return;
+            watcher.stop();
+            c.stop(window);  // while the first request waits for its answer
+            notice = window->findChild<QLabel*>("notice")->text();
+            cancelEnabled = window->CancelButton()->isEnabled();
+            gate.Open();
+        });
+        watcher.start(5);
+        slowDialog.OnUpgrade();
+
+        EXPECT_FALSE(gate.timedOut) << c.name;
+        EXPECT_EQ(notice, "Stopping after the exchange under way...") << c.name;
+        EXPECT_FALSE(cancelEnabled) << c.name;
+        EXPECT_EQ(fleet.Trace(), std::vector<std::string>{"PROGRAMMODE"}) << c.name;
+        EXPECT_EQ(prompter.script.prompts,
+                  (std::vector<Prompt>{{false, 188,
+                                        "Interrupted; 00:50:c2:10:20:0c was left mid-script and is probably still "
+                                        "in programming mode.\nNot started: 00:50:c2:10:20:0a, 00:50:c2:10:20:0b.",
+                                        BOX_OK | ICON_WARNING}}))
+            << c.name;
+        EXPECT_TRUE(slowDialog.isVisible()) << c.name;
+        EXPECT_NE(slowDialog.result(), REFRESH_RESULT) << c.name;
+        std::vector<QString> last;
+        for (int row = 0; row < 3; ++row) last.push_back(slowDialog.List()->topLevelItem(row)->text(5));
+        EXPECT_EQ(last, (std::vector<QString>{"interrupted", "", ""})) << c.name;
+    }
+    ThisSession().Clear();
+}
+
+// The keyboard alone: the list has the focus, Enter upgrades the selection,
+// and so does Alt+U.
+TEST_F(UpgradeFlowTest, EnterOnTheListAndAltUUpgradeTheSelection) {
+    const struct {
+        const char* name;
+        std::function<void(DeviceListDialog&)> press;
+    } cases[] = {
+        {"Alt+U", [](DeviceListDialog& d) { QTest::keyClick(d.List(), Qt::Key_U, Qt::AltModifier); }},
+        {"Enter", [](DeviceListDialog& d) { QTest::keyClick(d.List(), Qt::Key_Return); }},
+    };
+    for (const auto& c : cases) {
+        // A showing anew, as after the last case's completed upgrade.
+        dialog.InitDialog("field.upk", package, devices);
+        dialog.setResult(0);
+        dialog.show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog)) << c.name;
+        EXPECT_EQ(QApplication::focusWidget(), dialog.List()) << c.name;
+        QTest::keyClick(dialog.List(), Qt::Key_Down);  // a row, selected
+        ASSERT_EQ(SelectedRows().size(), 1u) << c.name;
+        const std::size_t runs = fleet.ScriptRuns().size();
+        prompter.script.prompts.clear();
+        c.press(dialog);
+        // A mnemonic presses its button the way a click looks: a moment later.
+        EXPECT_TRUE(QTest::qWaitFor([&] { return dialog.result() == REFRESH_RESULT; }, 2000)) << c.name;
+        EXPECT_EQ(fleet.ScriptRuns().size(), runs + 1) << c.name;
+        EXPECT_EQ(prompter.script.Ids(), (std::vector<int>{148})) << c.name;
+        EXPECT_EQ(dialog.result(), REFRESH_RESULT) << c.name;
+    }
+}
+
+// A run that leaves the list open shows each device's result in its row.
+TEST_F(UpgradeFlowTest, LastResultColumnShowsThisSessionsRuns) {
+    ThisSession().Clear();
+    fleet.devices[2].failingRuns = ALWAYS_FAILS;
+    prompter.script.answers = {false};
+    Select({2});
+    dialog.OnUpgrade();
+    std::vector<QString> last;
+    for (int row = 0; row < 3; ++row) last.push_back(dialog.List()->topLevelItem(row)->text(5));
+    EXPECT_EQ(last, (std::vector<QString>{"", "", "failed"}));
+    EXPECT_EQ(dialog.List()->headerItem()->text(5), "Last result");
+    ThisSession().Clear();
 }
 
 // The window shows the pace and resends the command reports with each

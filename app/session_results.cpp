@@ -1,0 +1,33 @@
+#include "app/session_results.h"
+
+namespace quorvane {
+
+void SessionResults::Record(const RunModel& model) {
+    const std::lock_guard<std::mutex> guard(lock_);
+    for (const DeviceResult& device : model.devices)
+        if (device.record != nullptr && device.Finished()) last_[device.record->mac] = device.state;
+}
+
+std::optional<DeviceState> SessionResults::LastOf(const MacAddress& mac) const {
+    const std::lock_guard<std::mutex> guard(lock_);
+    const auto found = last_.find(mac);
+    if (found == last_.end()) return std::nullopt;
+    return found->second;
+}
+
+void SessionResults::Clear() {
+    const std::lock_guard<std::mutex> guard(lock_);
+    last_.clear();
+}
+
+SessionResults& ThisSession() {
+    static SessionResults results;
+    return results;
+}
+
+std::string LastResultText(const MacAddress& mac) {
+    const std::optional<DeviceState> last = ThisSession().LastOf(mac);
+    return last ? StateWord(*last) : "";
+}
+
+}  // namespace quorvane

@@ -1,0 +1,37 @@
+#pragma once
+// What this program session's upgrade runs came to, device by device (by
+// MAC): the "Last result" column of the device list. A device that no run
+// of the session finished has none. Every run records itself here when its
+// scripts are done (UpgradeRun::Execute), whichever front end made it.
+
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "app/run_model.h"
+#include "protocol/device_record.h"
+
+namespace quorvane {
+
+class SessionResults {
+public:
+    // Every finished device of `model` (upgraded, failed or interrupted)
+    // now has that result; the others keep theirs.
+    void Record(const RunModel& model);
+    std::optional<DeviceState> LastOf(const MacAddress& mac) const;
+    void Clear();
+
+private:
+    mutable std::mutex lock_;  // a front end may read while a worker records
+    std::map<MacAddress, DeviceState> last_;
+};
+
+// The one record of this process.
+SessionResults& ThisSession();
+
+// The "Last result" text of `mac`: "upgraded", "failed", "interrupted", or
+// empty when no run of the session finished the device.
+std::string LastResultText(const MacAddress& mac);
+
+}  // namespace quorvane
