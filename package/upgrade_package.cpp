@@ -182,17 +182,34 @@ bool UpgradePackage::Open(const std::filesystem::path& path) {
     Close();
     openError_.clear();
     fileError_.clear();
-    std::error_code error;
-    const auto absolute = std::filesystem::absolute(path, error);
-    if (error) return false;
     // A file that is not there at all is said so, with the system's words.
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) fileError_ = path.string() + ": " + std::strerror(errno);
+    std::error_code error;
     if (!std::filesystem::is_regular_file(path, error)) return false;
     errno = 0;
     container_.open(path, std::ios::in | std::ios::binary);
     if (!container_.is_open()) {
         if (errno != 0) fileError_ = path.string() + ": " + std::strerror(errno);
+        return false;
+    }
+    return OpenFolders(path);
+}
+
+bool UpgradePackage::Open(const std::filesystem::path& path, std::vector<uint8_t> bytes) {
+    Close();
+    openError_.clear();
+    fileError_.clear();
+    bytes_.assign(bytes.begin(), bytes.end());
+    fromBytes_ = true;
+    return OpenFolders(path);
+}
+
+bool UpgradePackage::OpenFolders(const std::filesystem::path& path) {
+    std::error_code error;
+    const auto absolute = std::filesystem::absolute(path, error);
+    if (error) {
+        Close();
         return false;
     }
     packagePath_ = absolute;
@@ -228,7 +245,7 @@ bool UpgradePackage::ExtractTextMember(const std::string& upperName) {
 }
 
 void UpgradePackage::WithContainer(const std::function<void(std::istream&)>& use) {
-    if (!inMemory_) {
+    if (!inMemory_ && !fromBytes_) {
         use(container_);
         return;
     }
@@ -364,6 +381,7 @@ bool UpgradePackage::Close() {
     if (container_.is_open()) container_.close();
     container_.clear();
     inMemory_ = false;
+    fromBytes_ = false;
     bytes_.clear();
     texts_.clear();
     outputs_.clear();

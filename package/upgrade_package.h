@@ -61,6 +61,11 @@ public:
     // Anything but a regular file (a FIFO, a device, a folder) is refused
     // before it is opened, so opening can never block.
     bool Open(const std::filesystem::path& path);
+    // Opens the package at `path` from `bytes`, the file's content as read
+    // once by the caller (and checked, for a signature): every member is read
+    // from those bytes, never from the file again, so a file swapped after
+    // the check is not what is extracted. Everything else is as Open(path).
+    bool Open(const std::filesystem::path& path, std::vector<uint8_t> bytes);
     // After a failed Open: why this computer could not open the package
     // ("cannot make the private folder in /x: Not a directory", a full
     // temporary disk); empty when the file itself is not a package.
@@ -99,7 +104,7 @@ public:
     // Deletes what was extracted, closes the container. Always true.
     bool Close();
 
-    bool IsOpen() const { return container_.is_open() || inMemory_; }
+    bool IsOpen() const { return container_.is_open() || inMemory_ || fromBytes_; }
     // Reads the extracted copy of a text member (SCRIPT_FILE, RESTRICTION_FILE)
     // whole, as it is now: from the private folder, or from memory.
     bool ReadWorkText(const std::string& upperName, std::string& out) const;
@@ -130,13 +135,16 @@ private:
     // Finds a member whose data can be read: Done, or why it cannot.
     ExtractStatus FindData(const std::string& upperName, MemberInfo& member);
     bool ExtractTextMember(const std::string& upperName);
+    // The rest of a file's opening: its folders and its two text members.
+    bool OpenFolders(const std::filesystem::path& path);
     // Lends `use` a stream over the container: the open file, or a stream of
     // its own over the bytes in memory, so reads of those never share a position.
     void WithContainer(const std::function<void(std::istream&)>& use);
 
     std::ifstream container_;
     bool inMemory_ = false;
-    std::string bytes_;                             // the container, when opened from memory
+    bool fromBytes_ = false;                        // a file's package, read from `bytes_`
+    std::string bytes_;                             // the container, when opened from memory or from bytes
     std::map<std::string, std::string> texts_;      // the text members, when opened from memory
     std::map<std::string, std::string> outputs_;    // READ output, when opened from memory
     std::filesystem::path workFolder_;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "package/package_file.h"
 #include "package/package_writer.h"
 #include "tests/package/package_fixture.h"
 
@@ -437,6 +438,40 @@ TEST(IsSafeFileNameTest, RefusesNamesThatCouldLeaveTheFolder) {
         EXPECT_EQ(IsSafeFileName(c.name), c.safe) << c.name;
         EXPECT_TRUE(closed.WorkFile(c.name).empty());
     }
+}
+
+// What was read (and checked) once is what is extracted, though the file is
+// swapped afterwards; the private folder and READ's folder are the file's.
+TEST_F(UpgradePackageTest, PackageOpenedFromItsBytesNeverReadsTheFileAgain) {
+    const auto path = WriteTestPackage(folder_, StandardPackage());
+    PackageFileRead read = ReadPackageFile(path);
+    ASSERT_TRUE(read.Ok()) << read.error;
+    WritePackage(path, StandardMembers("RESET\n", kRestrictions, {{"fw.bin", test::Bytes("swapped"), false}}));
+
+    ASSERT_TRUE(package_.Open(path, read.bytes));
+    std::string text;
+    EXPECT_TRUE(package_.ReadWorkText("PROGRAM.CMD", text));
+    EXPECT_EQ(text, kScript);
+    ASSERT_EQ(package_.PrepareData("FW.BIN"), ExtractStatus::Done);
+    EXPECT_EQ(test::ReadText(package_.PreparedData("FW.BIN")), "firmware bytes");
+    EXPECT_EQ(package_.PackageFolder(), folder_.Path());
+    EXPECT_EQ(PrivateFolders().size(), 1u);
+    package_.Close();
+    EXPECT_TRUE(PrivateFolders().empty());
+}
+
+TEST(ReadPackageFileTest, SaysTheSystemsReasonForWhatIsNoPackageFile) {
+    test::TempFolder folder;
+    ASSERT_EQ(::mkfifo(folder.File("fifo").c_str(), 0600), 0);
+    struct Case {
+        std::string path;
+        const char* error;
+    } cases[] = {
+        {folder.File("missing.upk").string(), "No such file or directory"},
+        {folder.Path().string(), "not a regular file"},
+        {folder.File("fifo").string(), "not a regular file"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ReadPackageFile(c.path).error, c.error) << c.path;
 }
 
 }  // namespace
