@@ -276,7 +276,7 @@ void DeviceObserver::OnLine(int lineNumber, std::string_view line) {
     const auto guard = Guard();
     device_.lineNumber = lineNumber;
     device_.line = line;
-    device_.waiting.clear();
+    EndWait();
     if (progress_ != nullptr) progress_->OnDeviceLine(index_, lineNumber, line);
 }
 
@@ -286,12 +286,20 @@ void DeviceObserver::OnTransfer(std::string_view fileName, uint64_t done, uint64
     step.exchanges = device_.counters.exchanges;
     step.exchanges.Merge(protocol_.Stats());
     device_.fileName = fileName;
-    device_.waiting.clear();
+    EndWait();
     device_.done = done;
     device_.total = total;
     device_.pace = step.pace;
     device_.live = step.exchanges;
     if (progress_ != nullptr) progress_->OnDeviceTransfer(index_, step);
+}
+
+void DeviceObserver::EndWait() {
+    // A wait shown stays until it is taken back: the next line or step
+    // would otherwise be drawn under the text of a wait that is over.
+    if (device_.waiting.empty()) return;
+    device_.waiting.clear();
+    if (progress_ != nullptr) progress_->OnDeviceWaiting(index_, device_.waiting, device_.live);
 }
 
 void DeviceObserver::Fail(std::string_view cause, bool local) {

@@ -39,6 +39,7 @@ private:
     std::unique_lock<std::mutex> Guard() const;
     // The device's error, with the line under way; told to the progress.
     void Fail(std::string_view cause, bool local);
+    void EndWait();  // under the guard
 
     UpgradeProgress* progress_;
     std::size_t index_;

@@ -4,7 +4,7 @@
 
 namespace quorvane {
 
-inline constexpr int DIALOG_OK = 1;          // Enter on the list
+inline constexpr int DIALOG_OK = 1;          // the dialog's accept; Enter on the list upgrades instead
 inline constexpr int DIALOG_CANCEL = 2;      // Done, Escape, the close box
 inline constexpr int DIALOG_REFRESH = 1004;  // Refresh, or an upgrade that programmed a device
 

@@ -53,7 +53,6 @@ inline constexpr int IDS_FIRMWARE_TEXT = 140;  // 3 x %c, 3 x %d, 3 x %02d
 inline constexpr int IDS_FIRMWARE_UPGRADE = 141;
 inline constexpr int IDS_DEVICE_TYPE_TEXT = 151;  // %1 %2 placeholders
 inline constexpr int IDS_DUPLICATE_MARK = 171;    // after the MAC of a device whose MAC answered twice
-inline constexpr int IDS_READ_ONE_AT_A_TIME = 172;  // side by side asked for, but the script reads back
 
 // The upgrade command's messages.
 inline constexpr int IDS_RETRY_PROMPT = 146;  // 6 x %02x: the failed device's MAC

@@ -79,9 +79,6 @@ constexpr Entry TABLE[] = {
      "The MAC address %1 answered as more than one device. Requests are addressed by MAC alone, so it "
      "cannot be upgraded until every device has a MAC of its own."},
     {IDS_DUPLICATE_MARK, " (duplicate)"},
-    {IDS_READ_ONE_AT_A_TIME,
-     "The upgrade script reads the device memory back into one file for every device, so the devices are "
-     "upgraded one at a time."},
     {IDS_JOBS_LOWERED,
      "only %1 of %2 devices can be upgraded at once here (%3); the others wait for a free place"},
     {IDS_FAULT_NO_ANSWER, "no answer to %1 after %2 sends"},

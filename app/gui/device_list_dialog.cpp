@@ -308,9 +308,8 @@ std::size_t DeviceListDialog::Jobs() const {
     return static_cast<std::size_t>(jobs_->value());
 }
 
-BatchOptions DeviceListDialog::BatchFor(const UpgradeRun&, std::size_t devices) {
+BatchOptions DeviceListDialog::BatchFor(std::size_t devices) {
     BatchOptions batch;
-    // Devices side by side READ into files of their own.
     batch.jobs = Jobs();
     // Side by side no question interrupts the others: the failed devices
     // are offered a retry together once the batch is done.
@@ -329,7 +328,7 @@ void DeviceListDialog::OnUpgrade() {
         run.Finish(run.ExitCode());
         return;
     }
-    const BatchOptions batch = BatchFor(run, selected.size());
+    const BatchOptions batch = BatchFor(selected.size());
     const bool sideBySide = RunsSideBySide(batch.jobs, selected.size());
     GuiThreadPrompter prompter(prompter_);
     ProgressWindow window(this, sideBySide ? selected.size() : 0);

@@ -101,9 +101,8 @@ private:
     std::vector<DeviceRecord*> SelectedDevices() const;
     // After Cancel: the devices left mid-script, and those not started, in one box.
     void TellInterrupted(const RunModel& model);
-    // Side by side: the batch the control asks for, told down to one at a
-    // time when the script reads back into one file for every device.
-    BatchOptions BatchFor(const UpgradeRun& run, std::size_t devices);
+    // The batch the "At once:" control asks for `devices` selected devices.
+    BatchOptions BatchFor(std::size_t devices);
     // The device of a row's parameter; null when there is none.
     const AdmittedDevice* DeviceAt(int parameter) const;
 

@@ -157,6 +157,21 @@ TEST_F(FailureText, AnExchangeSentAgainSaysWhatItWaitsFor) {
     EXPECT_EQ(progress_.resends, 15u);
 }
 
+TEST_F(FailureText, AWaitAnsweredAtLastIsTakenBackByTheNextStep) {
+    // The first four LOAD_VERIFY requests go unanswered, the fifth is answered.
+    RunOnce(TestDevice(MAC_A), [](ScriptedNetwork& net) {
+        net.link.responder = [answer = net.link.responder, unanswered = 4](std::span<const uint8_t> request,
+                                                                          FakeTransport& link) mutable {
+            if (request[OFFSET_OPCODE] == OP_LOAD_VERIFY && unanswered-- > 0) return;
+            answer(request, link);
+        };
+    });
+    ASSERT_EQ(progress_.waits.size(), 5u);
+    EXPECT_EQ(progress_.waits[3], "waiting for LOAD_VERIFY, send 5 of 16");
+    EXPECT_EQ(progress_.waits.back(), "");
+    EXPECT_EQ(run_->Model().devices[0].state, DeviceState::Upgraded);
+}
+
 TEST_F(FailureText, ALocalCauseKeepsTheSystemsReasonAfterItsLine) {
     EXPECT_EQ(ScriptFailureText(5, "READ readback.bin 1:0 20000",
                                 "cannot write READBACK.BIN: No space left on device"),

@@ -587,7 +587,8 @@ TEST_F(UpgradectlEndToEnd, OnATerminalTheDevicesAreConfirmedAndTheRetryQuestionA
     const auto failed = onTerminal("y\nn\n");
     EXPECT_EQ(failed.exitCode, 1) << failed.out;
     EXPECT_EQ(Occurrences(failed.out, "-> Yes (retry 1 of 1 (--retries))"), 1) << failed.out;
-    EXPECT_EQ(Occurrences(failed.out, RETRY_TEXT + "02:00:00:00:00:02.\r\nWould you like to retry the upgrade now? [y/N] "),
+    EXPECT_EQ(Occurrences(failed.out, RETRY_TEXT + "02:00:00:00:00:02.\r\nWould you like to retry the upgrade now?\r\n\r\n"
+                                             "line 3 ERASE 1: no answer to ERASE after 16 sends [y/N] "),
               1)
         << failed.out;
     EXPECT_EQ(failed.out.find("no --retries given"), std::string::npos) << failed.out;
