@@ -114,6 +114,16 @@ bool Answered(bool done, const DeviceProtocol& protocol, ScriptObserver* observe
     return DeviceFailure(observer, fault);
 }
 
+std::string CannotTake(const std::string& member) {
+    return "cannot take " + member + " from the package";
+}
+
+// Beyond READ_LENGTH_LIMIT the 16-bit request count would wrap.
+std::string ReadTooLong(uint32_t length) {
+    return "READ of " + std::to_string(length) + " bytes is too long: at most " +
+           std::to_string(READ_LENGTH_LIMIT - 1);
+}
+
 bool Stopped(ScriptObserver* observer) {
     return observer != nullptr && observer->StopRequested();
 }
@@ -122,7 +132,7 @@ bool Stopped(ScriptObserver* observer) {
 bool RunLoadInMemory(const Command& command, const ScriptCommand& line) {
     std::string data;
     if (command.package.ReadMemberData(line.name, data, false) != ExtractStatus::Done)
-        return LocalFailure(command.observer, "cannot take " + line.name + " from the package");
+        return LocalFailure(command.observer, CannotTake(line.name));
     std::istringstream in(std::move(data), std::ios::binary);
     return DownloadStream(command.protocol, command.record, line.a, line.b, in, line.name, command.observer);
 }
@@ -138,14 +148,14 @@ bool RunLoad(const Command& command, const ScriptCommand& line) {
     if (!prepared) {
         file = package.DataFile(line.name);
         if (file.empty())
-            return LocalFailure(command.observer, "cannot take " + line.name + " from the package");
+            return LocalFailure(command.observer, CannotTake(line.name));
         const ExtractStatus status = package.ExtractMember(line.name, file, false);
         if (status == ExtractStatus::WriteFailed)
             return LocalFailure(command.observer, "cannot extract " + line.name + " into the private folder " +
                                                       package.PrivateFolder().string() + ": " +
                                                       package.WriteError());
         if (status != ExtractStatus::Done)
-            return LocalFailure(command.observer, "cannot take " + line.name + " from the package");
+            return LocalFailure(command.observer, CannotTake(line.name));
     }
     // A failed transfer leaves the file behind; the package's folder goes on close.
     if (!DownloadFile(command.protocol, command.record, line.a, line.b, file, command.observer)) return false;
@@ -318,8 +328,7 @@ bool ReadBackToFile(DeviceProtocol& protocol, const DeviceRecord& record, uint16
                     uint32_t length, const std::filesystem::path& file, ScriptObserver* observer) {
     // Beyond this the 16-bit request count would wrap; refuse before touching the file.
     if (length >= READ_LENGTH_LIMIT)
-        return LocalFailure(observer, "READ of " + std::to_string(length) + " bytes is too long: at most " +
-                                          std::to_string(READ_LENGTH_LIMIT - 1));
+        return LocalFailure(observer, ReadTooLong(length));
     const std::string name = file.filename().string();
     ReadBackFile out(file);
     if (!out.IsOpen()) return LocalFailure(observer, "cannot write " + name + ": " + out.Failure());
@@ -335,8 +344,7 @@ bool ReadBack(DeviceProtocol& protocol, const DeviceRecord& record, uint16_t a, 
               const std::string& name, const std::function<bool(const uint8_t*, std::size_t)>& write,
               ScriptObserver* observer) {
     if (length >= READ_LENGTH_LIMIT)
-        return LocalFailure(observer, "READ of " + std::to_string(length) + " bytes is too long: at most " +
-                                          std::to_string(READ_LENGTH_LIMIT - 1));
+        return LocalFailure(observer, ReadTooLong(length));
     Report(observer, name, 0, length);
 
     std::array<uint8_t, READ_CHUNK> buffer{};
