@@ -45,12 +45,21 @@ constexpr GlobalOption TABLE[] = {
     {GlobalOptionId::Jobs, "jobs", "", "N",
      "How many devices are upgraded at once, each over a socket of its own (0: all selected devices",
      IN_DESKTOP | IN_UPGRADECTL_UPGRADE, &G::jobs, {0, static_cast<int>(MAX_SIDE_BY_SIDE)}},
+    {GlobalOptionId::TrustedKey, "trusted-key", "", "FILE",
+     "Trust the minisign public key in FILE besides the installed ones (may be given more than once)", BOTH,
+     &G::trustedKeys},
+    {GlobalOptionId::Signature, "signature", "", "FILE",
+     "The package's minisign signature (default: the package's name with .minisig added)", BOTH,
+     &G::signature},
+    {GlobalOptionId::AllowUnsigned, "allow-unsigned", "", "",
+     "Upgrade from an unsigned package although trusted keys are installed; a bad signature is still refused",
+     BOTH, &G::allowUnsigned},
 };
 
 constexpr bool InIdOrder() {
     for (std::size_t i = 0; i < std::size(TABLE); ++i)
         if (static_cast<std::size_t>(TABLE[i].id) != i) return false;
-    return std::size(TABLE) == static_cast<std::size_t>(GlobalOptionId::Jobs) + 1;
+    return std::size(TABLE) == static_cast<std::size_t>(GlobalOptionId::AllowUnsigned) + 1;
 }
 static_assert(InIdOrder(), "one entry for every id, in the order of the ids");
 

@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "protocol/ipv4_text.h"
 #include "protocol/network_options.h"
@@ -25,7 +26,7 @@
 
 namespace quorvane {
 
-// The last one is Jobs: the table checks that it holds one entry for each.
+// The last one is AllowUnsigned: the table checks that it holds one entry for each.
 enum class GlobalOptionId {
     Broadcast,
     Interface,
@@ -37,7 +38,10 @@ enum class GlobalOptionId {
     Events,
     Verbose,
     LogFile,
-    Jobs
+    Jobs,
+    TrustedKey,
+    Signature,
+    AllowUnsigned
 };
 
 // The values of the options, as the parsers leave them.
@@ -54,6 +58,10 @@ struct GlobalOptions {
     int verbosity = 0;   // -v: each request and reply on stderr; -vv: with their bytes
     std::optional<std::filesystem::path> logFile;  // the same trace, with timestamps
     int jobs = 1;  // devices upgraded at once; 0: all selected
+    // Public keys trusted besides the installed ones, in the order given.
+    std::vector<std::filesystem::path> trustedKeys;
+    std::optional<std::filesystem::path> signature;  // the package's, when not beside it
+    bool allowUnsigned = false;  // an unsigned package passes though keys are trusted
     // Not an option: a transport that stands in for the UDP endpoint, so that
     // tests and fuzzers run whole commands without a socket. None in use.
     Transport* link = nullptr;
@@ -66,11 +74,13 @@ inline constexpr unsigned IN_DESKTOP = 2;
 inline constexpr unsigned IN_UPGRADECTL_UPGRADE = 4;
 
 // The field an option sets, which also says how it is read: a text, a file
-// name (none when not given), a number (an int with a value name), a flag
-// (a bool), or a count of how often it is given (an int without a value name).
+// name (none when not given), file names (one each time it is given), a
+// number (an int with a value name), a flag (a bool), or a count of how
+// often it is given (an int without a value name).
 using GlobalOptionField =
     std::variant<std::string GlobalOptions::*, std::optional<std::filesystem::path> GlobalOptions::*,
-                 int GlobalOptions::*, bool GlobalOptions::*>;
+                 std::vector<std::filesystem::path> GlobalOptions::*, int GlobalOptions::*,
+                 bool GlobalOptions::*>;
 
 struct GlobalOption {
     GlobalOptionId id;

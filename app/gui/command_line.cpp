@@ -108,6 +108,8 @@ QString ReadOption(const QCommandLineParser& parser, const GlobalOption& entry, 
                         return NumberRefusal(entry);
                     value = given;
                 }
+            } else if constexpr (std::is_same_v<Value, std::vector<std::filesystem::path>>) {
+                for (const QString& file : parser.values(name)) value.emplace_back(file.toStdString());
             } else if (const auto given = ValueIfSet(parser, entry.id)) {
                 value = *given;
             }

@@ -70,6 +70,10 @@ CLI::Option* BindOption(CLI::App& app, const GlobalOption& entry, GlobalOptions&
                 // reads them, which the desktop program's refusals match.
                 if (entry.destination) return option->transform(NumberIn(entry.range));
                 return option->check(CLI::Range(entry.range.lowest, entry.range.highest));
+            } else if constexpr (std::is_same_v<Value, std::vector<std::filesystem::path>>) {
+                return app.add_option_function<std::vector<std::string>>(
+                    names, [&value](const std::vector<std::string>& names) { value.assign(names.begin(), names.end()); },
+                    help);
             } else {
                 // A file: given, even as an empty name, which opens none.
                 return app.add_option_function<std::string>(
