@@ -71,9 +71,13 @@ CLI::Option* BindOption(CLI::App& app, const GlobalOption& entry, GlobalOptions&
                 if (entry.destination) return option->transform(NumberIn(entry.range));
                 return option->check(CLI::Range(entry.range.lowest, entry.range.highest));
             } else if constexpr (std::is_same_v<Value, std::vector<std::filesystem::path>>) {
-                return app.add_option_function<std::vector<std::string>>(
-                    names, [&value](const std::vector<std::string>& names) { value.assign(names.begin(), names.end()); },
-                    help);
+                // One name each time it is given, so that what follows is
+                // the command, not a second key.
+                return app
+                    .add_option_function<std::vector<std::string>>(
+                        names, [&value](const std::vector<std::string>& given) { value.assign(given.begin(), given.end()); },
+                        help)
+                    ->allow_extra_args(false);
             } else {
                 // A file: given, even as an empty name, which opens none.
                 return app.add_option_function<std::string>(
