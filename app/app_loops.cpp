@@ -51,7 +51,7 @@ std::string FindingsText(const PackageCheck& check, FindingLevel level) {
 // make the package as good as invalid, and this computer's faults are said
 // as such, never under the package's name.
 void TellRefused(const PackageGate& gate, Prompter& prompter) {
-    if (gate.status == PackageGate::Status::Invalid)
+    if (gate.status == PackageGate::Status::Invalid || gate.status == PackageGate::Status::Untrusted)
         prompter.Tell(IDS_INVALID_PACKAGE,
                       LoadString(IDS_INVALID_PACKAGE) + "\n" + FindingsText(gate.check, FindingLevel::Error),
                       BOX_OK);
@@ -79,7 +79,8 @@ bool StartEndpoint(StartableEndpoint& endpoint, Prompter& prompter) {
 }
 
 std::optional<std::string> RunPackageLoop(PackageChooser& chooser, UpgradePackage& package,
-                                          Prompter& prompter, const RunOutputs& outputs, PackageCheck* checked) {
+                                          Prompter& prompter, const RunOutputs& outputs, const TrustOptions& trust,
+                                          PackageCheck* checked) {
     for (;;) {
         const std::optional<std::filesystem::path> choice = chooser.Choose();
         if (!choice) return std::nullopt;
@@ -89,7 +90,7 @@ std::optional<std::string> RunPackageLoop(PackageChooser& chooser, UpgradePackag
         // by its absolute path, so that failure is not the user's concern.
         std::error_code ignored;
         std::filesystem::current_path(path.parent_path(), ignored);
-        PackageGate gate = OpenForRun(path, package, outputs);
+        PackageGate gate = OpenForRun(path, package, outputs, trust);
         if (!gate.Ready()) {
             TellRefused(gate, prompter);
             continue;
@@ -106,12 +107,12 @@ std::optional<std::string> RunPackageLoop(PackageChooser& chooser, UpgradePackag
 
 void RunDialogLoop(const std::string& packageName, UpgradePackage& package, DeviceProtocol& protocol,
                    Restrictions& restrictions, DeviceListScreen& screen, SearchIndicator* search,
-                   EventStream* events) {
+                   EventStream* events, const std::string& keyId) {
     std::vector<AdmittedDevice> devices;
     int result = DIALOG_CANCEL;
     do {
         if (search) search->SearchStarted();
-        devices = AdmitAndAnnounce(package, protocol, restrictions, events);
+        devices = AdmitAndAnnounce(package, protocol, restrictions, events, keyId);
         if (search) search->SearchEnded();
         result = screen.Show(packageName, package, devices);
         // The array refers to records of the chain: it must be empty before

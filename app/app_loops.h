@@ -9,6 +9,7 @@
 
 #include "app/event_stream.h"
 #include "app/output_paths.h"
+#include "app/package_trust.h"
 #include "app/prompter.h"
 #include "package/package_check.h"
 #include "package/restrictions.h"
@@ -65,16 +66,18 @@ bool StartEndpoint(StartableEndpoint& endpoint, Prompter& prompter);
 // Returns the package's file name (no folder), or nothing for Cancel.
 // `outputs` are the files the program writes besides READ: a package whose
 // READ would write one of them is refused the same way. The package is
-// made ready by OpenForRun; its check goes to `checked` when given.
+// made ready by OpenForRun, its signature judged by `trust` (a refusal is
+// told as errors are); its check goes to `checked` when given.
 std::optional<std::string> RunPackageLoop(PackageChooser& chooser, UpgradePackage& package,
                                           Prompter& prompter, const RunOutputs& outputs = {},
-                                          PackageCheck* checked = nullptr);
+                                          const TrustOptions& trust = {}, PackageCheck* checked = nullptr);
 
 // Admission pass, dialog, array emptied, chain cleared - until the dialog
 // ends with DIALOG_CANCEL. Closes the package at the end. `events`, when
-// given, receives each pass's "discovered" and "admitted" events.
+// given, receives each pass's "discovered" and "admitted" events, these
+// with `keyId`, the package's signer.
 void RunDialogLoop(const std::string& packageName, UpgradePackage& package, DeviceProtocol& protocol,
                    Restrictions& restrictions, DeviceListScreen& screen, SearchIndicator* search = nullptr,
-                   EventStream* events = nullptr);
+                   EventStream* events = nullptr, const std::string& keyId = {});
 
 }  // namespace quorvane

@@ -1,5 +1,7 @@
 #include "app/package_trust.h"
 
+#include <cstdlib>
+
 #include "package/package_file.h"
 
 namespace quorvane {
@@ -15,24 +17,47 @@ std::vector<std::filesystem::path> TrustedKeyFolders(const char* xdgConfigHome, 
     return folders;
 }
 
-PackageTrust JudgePackage(const std::filesystem::path& package, const std::vector<std::filesystem::path>& keyFolders,
-                          const GlobalOptions& options) {
-    PackageTrust trust;
+TrustOptions TrustOptionsOf(const GlobalOptions& options) {
+    TrustOptions trust;
+    trust.keyFolders = TrustedKeyFolders(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+    trust.keyFiles = options.trustedKeys;
+    trust.signature = options.signature;
+    trust.allowUnsigned = options.allowUnsigned;
+    return trust;
+}
+
+PackageTrust JudgePackage(const std::filesystem::path& package, const TrustOptions& trust) {
+    PackageTrust judged;
     PackageFileRead read = ReadPackageFile(package);
     if (!read.Ok()) {
-        trust.error = "cannot read " + package.string() + ": " + read.error;
-        return trust;
+        judged.fileError = package.string() + ": " + read.error;
+        return judged;
     }
-    trust.bytes = std::move(read.bytes);
-    TrustedKeyLoad keys = LoadTrustedKeys(keyFolders, options.trustedKeys);
+    judged.bytes = std::move(read.bytes);
+    TrustedKeyLoad keys = LoadTrustedKeys(trust.keyFolders, trust.keyFiles);
     if (!keys.error.empty()) {
-        trust.error = keys.error;
-        return trust;
+        judged.signature.status = SignatureStatus::Bad;
+        judged.signature.reason = keys.error;
+        return judged;
     }
-    const std::filesystem::path chosen = options.signature.value_or(std::filesystem::path());
-    const SignatureFile signature = ReadSignatureFile(SignatureFileOf(package, chosen), options.signature.has_value());
-    trust.signature = CheckSignature(keys.keys, signature, trust.bytes, options.allowUnsigned);
-    return trust;
+    const std::filesystem::path chosen = trust.signature.value_or(std::filesystem::path());
+    const SignatureFile signature = ReadSignatureFile(SignatureFileOf(package, chosen), trust.signature.has_value());
+    judged.signature = CheckSignature(keys.keys, signature, judged.bytes, trust.allowUnsigned);
+    return judged;
+}
+
+JudgedPackage OpenJudged(const std::filesystem::path& path, UpgradePackage& package, const TrustOptions& trust) {
+    JudgedPackage opened;
+    PackageTrust judged = JudgePackage(path, trust);
+    if (!judged.fileError.empty()) {
+        opened.fileError = std::move(judged.fileError);
+        return opened;
+    }
+    if (!package.Open(path, std::move(judged.bytes))) return opened;
+    opened.opened = true;
+    opened.check = CheckPackage(package, package.PackageFolder());
+    JoinSignature(opened.check, std::move(judged.signature));
+    return opened;
 }
 
 }  // namespace quorvane

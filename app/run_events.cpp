@@ -21,6 +21,10 @@ double Seconds(std::chrono::microseconds time) {
     return static_cast<double>(time.count()) / 1e6;
 }
 
+nlohmann::ordered_json KeyIdJson(const std::string& keyId) {
+    return keyId.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(keyId);
+}
+
 }  // namespace
 
 nlohmann::ordered_json AdmittedJson(const AdmittedDevice& device) {
@@ -41,18 +45,25 @@ nlohmann::ordered_json AdmittedListJson(const std::vector<AdmittedDevice>& devic
     return list;
 }
 
-void EmitAdmission(EventStream& events, std::size_t discovered, const std::vector<AdmittedDevice>& admitted) {
+void EmitAdmission(EventStream& events, std::size_t discovered, const std::vector<AdmittedDevice>& admitted,
+                   const std::string& keyId) {
     events.Emit("discovered", {{"count", discovered}});
-    for (const AdmittedDevice& device : admitted) events.Emit("admitted", AdmittedJson(device));
+    for (const AdmittedDevice& device : admitted) {
+        nlohmann::ordered_json object = AdmittedJson(device);
+        object["key_id"] = KeyIdJson(keyId);
+        events.Emit("admitted", std::move(object));
+    }
 }
 
-void EmitRunDone(EventStream& events, std::size_t succeeded, std::size_t failed, int exitCode) {
+void EmitRunDone(EventStream& events, std::size_t succeeded, std::size_t failed, int exitCode,
+                 const std::string& keyId) {
     // "succeeded" and "exitCode" as the --json report spells them.
     events.Emit("run-done", {{"ok", succeeded},
                              {"failed", failed},
                              {"exit_code", exitCode},
                              {"succeeded", succeeded},
-                             {"exitCode", exitCode}});
+                             {"exitCode", exitCode},
+                             {"key_id", KeyIdJson(keyId)}});
 }
 
 nlohmann::ordered_json DeviceCountersJson(const DeviceCounters& counters) {

@@ -16,12 +16,15 @@
 namespace quorvane {
 
 // "discovered" with the count of devices that answered, then "admitted"
-// for each admitted device.
-void EmitAdmission(EventStream& events, std::size_t discovered, const std::vector<AdmittedDevice>& admitted);
+// for each admitted device, with the "key_id" that signed the package
+// (null when it is not signed).
+void EmitAdmission(EventStream& events, std::size_t discovered, const std::vector<AdmittedDevice>& admitted,
+                   const std::string& keyId);
 // "run-done": devices upgraded ("ok", and "succeeded" as the --json report
-// has it) and failed, and the run's exit code ("exit_code", and "exitCode"
-// as the report has it).
-void EmitRunDone(EventStream& events, std::size_t succeeded, std::size_t failed, int exitCode);
+// has it) and failed, the run's exit code ("exit_code", and "exitCode"
+// as the report has it) and "key_id" as "admitted" has it.
+void EmitRunDone(EventStream& events, std::size_t succeeded, std::size_t failed, int exitCode,
+                 const std::string& keyId);
 
 // A device as the "admitted" event and `discover --json` give it: the
 // device list's columns by their JSON names ("name", "mac", "firmware",

@@ -12,17 +12,21 @@
 
 namespace quorvane {
 
-PackageGate OpenForRun(const std::filesystem::path& path, UpgradePackage& package, RunOutputs outputs) {
+PackageGate OpenForRun(const std::filesystem::path& path, UpgradePackage& package, RunOutputs outputs,
+                       const TrustOptions& trust) {
     PackageGate gate;
-    if (!package.Open(path)) {
+    JudgedPackage opened = OpenJudged(path, package, trust);
+    if (!opened.opened) {
         gate.status = PackageGate::Status::CannotOpen;
         gate.reason = package.OpenError();
-        gate.fileError = package.FileError();
+        gate.fileError = opened.fileError;
         return gate;
     }
-    gate.check = CheckPackage(package, package.PackageFolder());
+    gate.check = std::move(opened.check);
     outputs.reads = ReadOutputsOf(gate.check);
-    if (gate.check.HasErrors()) {
+    if (gate.check.signature->Refused()) {
+        gate.status = PackageGate::Status::Untrusted;
+    } else if (gate.check.HasErrors()) {
         gate.status = PackageGate::Status::Invalid;
     } else if (gate.reason = OutputClash(outputs, package.PackagePath()); !gate.reason.empty()) {
         gate.status = PackageGate::Status::OutputsClash;
@@ -37,9 +41,9 @@ PackageGate OpenForRun(const std::filesystem::path& path, UpgradePackage& packag
 
 std::vector<AdmittedDevice> AdmitAndAnnounce(UpgradePackage& package, DeviceProtocol& protocol,
                                              Restrictions& restrictions, EventStream* events,
-                                             std::vector<AdmissionRefusal>* refused) {
+                                             const std::string& keyId, std::vector<AdmissionRefusal>* refused) {
     std::vector<AdmittedDevice> devices = AdmitDevices(package, protocol, restrictions, refused);
-    if (events != nullptr) EmitAdmission(*events, protocol.Chain().Records().size(), devices);
+    if (events != nullptr) EmitAdmission(*events, protocol.Chain().Records().size(), devices, keyId);
     return devices;
 }
 
@@ -98,7 +102,7 @@ void UpgradeRun::Complete(Prompter& prompter) {
 }
 
 void UpgradeRun::Finish(int exitCode) {
-    if (events_ != nullptr) EmitRunDone(*events_, outcome_.succeeded, outcome_.failed, exitCode);
+    if (events_ != nullptr) EmitRunDone(*events_, outcome_.succeeded, outcome_.failed, exitCode, KeyIdOf(check_));
 }
 
 std::vector<DeviceRecord*> SelectByMac(const std::vector<DeviceRecord*>& admitted,

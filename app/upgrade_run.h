@@ -15,6 +15,7 @@
 #include "app/event_stream.h"
 #include "app/link_stack.h"
 #include "app/output_paths.h"
+#include "app/package_trust.h"
 #include "app/prompter.h"
 #include "app/run_model.h"
 #include "app/upgrade_command.h"
@@ -32,6 +33,7 @@ struct PackageGate {
     enum class Status {
         Ready,
         CannotOpen,    // `reason`: why this computer could not (the private folder); empty: no package
+        Untrusted,     // the signature was refused: its reason is among the check's errors
         Invalid,       // the check found errors (in `check`)
         OutputsClash,  // `reason`: the clash, as OutputClash says it
         LocalFailure,  // `reason`: a LOAD member could not be extracted
@@ -46,16 +48,20 @@ struct PackageGate {
     bool Ready() const { return status == Status::Ready; }
 };
 
-// Opens `path` into `package` and makes it ready; a package that is not
-// ready is closed again. `outputs` are the files the program writes besides
-// READ, whose outputs the check adds.
-PackageGate OpenForRun(const std::filesystem::path& path, UpgradePackage& package, RunOutputs outputs);
+// Opens `path` into `package` from the bytes its signature was judged on
+// (OpenJudged) and makes it ready; a package that is not ready is closed
+// again. `outputs` are the files the program writes besides READ, whose
+// outputs the check adds.
+PackageGate OpenForRun(const std::filesystem::path& path, UpgradePackage& package, RunOutputs outputs,
+                       const TrustOptions& trust);
 
 // One admission pass: discovery, information queries, the restriction
-// file's judgement, and the "discovered" and "admitted" events.
-// `refused`, when given, gets the devices that answered but were not admitted.
+// file's judgement, and the "discovered" and "admitted" events (with
+// `keyId`, the package's signer: KeyIdOf its check). `refused`, when
+// given, gets the devices that answered but were not admitted.
 std::vector<AdmittedDevice> AdmitAndAnnounce(UpgradePackage& package, DeviceProtocol& protocol,
                                              Restrictions& restrictions, EventStream* events,
+                                             const std::string& keyId = {},
                                              std::vector<AdmissionRefusal>* refused = nullptr);
 
 // The admitted devices with the wanted MACs, in admission order (so a MAC

@@ -207,6 +207,17 @@ bool PackageCheck::HasWarnings() const {
                        [](const Finding& f) { return f.level == FindingLevel::Warning; });
 }
 
+void JoinSignature(PackageCheck& check, SignatureCheck signature) {
+    if (!signature.reason.empty())
+        check.findings.push_back({signature.Refused() ? FindingLevel::Error : FindingLevel::Warning, "", 0,
+                                  signature.reason});
+    check.signature = std::move(signature);
+}
+
+std::string KeyIdOf(const PackageCheck& check) {
+    return check.signature ? check.signature->keyId : std::string();
+}
+
 PackageCheck CheckPackage(UpgradePackage& package, const fs::path& outputFolder) {
     return CheckPackage(package, outputFolder, package.PackagePath());
 }

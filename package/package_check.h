@@ -7,10 +7,12 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "package/script_command.h"
+#include "package/signature_check.h"
 
 namespace quorvane {
 
@@ -39,6 +41,8 @@ struct PlannedCommand {
 struct PackageCheck {
     std::vector<Finding> findings;
     std::vector<PlannedCommand> plan;  // every line with tokens, in script order
+    // How the package's signature was judged, once it was (JoinSignature).
+    std::optional<SignatureCheck> signature;
 
     bool HasErrors() const;
     bool HasWarnings() const;
@@ -58,6 +62,15 @@ PackageCheck CheckPackage(UpgradePackage& package, const std::filesystem::path& 
 // and is no regular file or has other names, its folder cannot be
 // written, it is the package at `packagePath`); empty when it can.
 std::string ReadOutputProblem(const std::filesystem::path& output, const std::filesystem::path& packagePath);
+
+// Joins the signature's judgement to the check: a refusal is an error, a
+// reason that does not refuse (not verified, unsigned but allowed) a
+// warning, and a good signature or none that nothing requires no finding.
+void JoinSignature(PackageCheck& check, SignatureCheck signature);
+
+// The key that signed the package, as minisign prints it; empty when it is
+// not signed or was never judged.
+std::string KeyIdOf(const PackageCheck& check);
 
 // "error: program.cmd:3: text", "warning: restriction.ini: text".
 std::string FormatFinding(const Finding& finding);

@@ -64,6 +64,8 @@ inline constexpr DialogRect ABOUT_ICON_RECT{11, 17, 20, 20};
 inline constexpr DialogRect ABOUT_VERSION_RECT{40, 10, 119, 8};
 inline constexpr DialogRect ABOUT_SECOND_RECT{40, 25, 119, 8};
 inline constexpr DialogRect ABOUT_OK_RECT{178, 7, 50, 14};
+// Below the two lines, across the box: who signed the package.
+inline constexpr DialogRect ABOUT_SIGNATURE_RECT{11, 41, 217, 8};
 // Followed by the version (DisplayVersion in res/version_line.h).
 inline constexpr const char* ABOUT_VERSION_PREFIX = "Upgrade Version ";
 inline constexpr const char* ABOUT_SECOND_TEXT = "For Quorvane device servers";

@@ -98,6 +98,8 @@ inline constexpr int IDS_STOPPING = 191;              // the progress window, on
 // Device list columns beyond the four of the template.
 inline constexpr int IDS_COLUMN_IP = 192;
 inline constexpr int IDS_COLUMN_LAST_RESULT = 193;  // what this session's runs came to per device
+// The device list's title (%1) when a trusted key (%2, its id) signed the package.
+inline constexpr int IDS_SIGNED_TITLE = 216;
 
 // The progress window's figures.
 inline constexpr int IDS_PROGRESS_PACE = 163;     // %1: KiB per second, %2: time left as m:ss

@@ -97,6 +97,7 @@ constexpr Entry TABLE[] = {
     {IDS_STOPPING, "Stopping after the exchange under way..."},
     {IDS_COLUMN_IP, "IP"},
     {IDS_COLUMN_LAST_RESULT, "Last result"},
+    {IDS_SIGNED_TITLE, "%1 - signed by %2"},
 };
 
 constexpr bool SortedById() {

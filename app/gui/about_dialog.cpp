@@ -21,7 +21,7 @@ QLabel* PlainLabel(QWidget* parent, const std::string& text, const QRect& rect) 
 
 }  // namespace
 
-AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
+AboutDialog::AboutDialog(QWidget* parent, const std::string& signature) : QDialog(parent) {
     using namespace layout;
     setObjectName(QStringLiteral("about_dialog"));
     setWindowTitle(QString::fromLatin1(ABOUT_TITLE));
@@ -40,6 +40,14 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
         ->setObjectName(QStringLiteral("version"));
     PlainLabel(this, ABOUT_SECOND_TEXT, units.Map(ABOUT_SECOND_RECT))
         ->setObjectName(QStringLiteral("second_line"));
+    if (!signature.empty()) {
+        // The trusted comment is the author's: it may be longer than the
+        // line, so the whole of it is the label's tool tip too.
+        QLabel* signer = PlainLabel(this, "", units.Map(ABOUT_SIGNATURE_RECT));
+        signer->setText(QString::fromStdString(signature));
+        signer->setToolTip(signer->text());
+        signer->setObjectName(QStringLiteral("signature"));
+    }
 
     auto* ok = new QPushButton(QString::fromLatin1(ABOUT_OK_TEXT), this);
     ok->setObjectName(QStringLiteral("ok"));

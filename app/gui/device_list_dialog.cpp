@@ -25,6 +25,7 @@
 #include "app/interrupted_text.h"
 #include "app/link_stack.h"
 #include "app/upgrade_run.h"
+#include "package/package_check.h"
 #include "res/dialog_layout.h"
 #include "res/string_format.h"
 #include "res/string_table.h"
@@ -178,7 +179,7 @@ void DeviceListDialog::InitDialog(const std::string& packageName, UpgradePackage
     FillList();
     FitColumns();
     RestoreSort();
-    setWindowTitle(ExternalText(FormatPlaceholders(IDS_WINDOW_TITLE, {packageName})));
+    setWindowTitle(ExternalText(TitleFor(packageName)));
     // Arrows, Space and Enter work on the rows at once.
     list_->setFocus();
 }
@@ -395,9 +396,18 @@ void DeviceListDialog::BuildSystemMenu() {
     connect(entry, &QAction::triggered, this, [this, entry] { OnSysCommand(entry->data().toInt()); });
 }
 
+// The package's name, and the key that signed it when a trusted one did.
+std::string DeviceListDialog::TitleFor(const std::string& packageName) const {
+    const std::string title = FormatPlaceholders(IDS_WINDOW_TITLE, {packageName});
+    if (check_ == nullptr || !check_->signature || check_->signature->status != SignatureStatus::Good) return title;
+    return FormatPlaceholders(IDS_SIGNED_TITLE, {title, check_->signature->keyId});
+}
+
 void DeviceListDialog::OnSysCommand(int id) {
     if ((id & 0xFFF0) != layout::ABOUT_COMMAND) return;
-    AboutDialog about(this);
+    const bool signedWell =
+        check_ != nullptr && check_->signature && check_->signature->status == SignatureStatus::Good;
+    AboutDialog about(this, signedWell ? SignatureLine(*check_->signature) : std::string());
     about.exec();
 }
 

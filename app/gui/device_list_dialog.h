@@ -86,6 +86,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    std::string TitleFor(const std::string& packageName) const;
     QPushButton* AddButton(int id, const char* text, const char* name);
     void SetUpColumns();
     void FillList();

@@ -33,11 +33,15 @@ QStringList LoadRecentFiles(QSettings& settings) {
 }
 
 bool RunProgram(AppWindows windows, UpgradePackage& package, DeviceProtocol& protocol,
-                Restrictions& restrictions, EventStream* events, const RunOutputs& outputs, PackageCheck* checked) {
+                Restrictions& restrictions, EventStream* events, const RunOutputs& outputs, const TrustOptions& trust,
+                PackageCheck* checked) {
+    PackageCheck ownCheck;
+    PackageCheck& check = checked != nullptr ? *checked : ownCheck;
     const std::optional<std::string> packageName =
-        RunPackageLoop(windows.chooser, package, windows.prompter, outputs, checked);
+        RunPackageLoop(windows.chooser, package, windows.prompter, outputs, trust, &check);
     if (!packageName) return false;
-    RunDialogLoop(*packageName, package, protocol, restrictions, windows.screen, windows.search, events);
+    RunDialogLoop(*packageName, package, protocol, restrictions, windows.screen, windows.search, events,
+                  KeyIdOf(check));
     return true;
 }
 
@@ -88,7 +92,7 @@ bool UpgradeApp::InitInstance() {
     SearchWindow search;
     EventStream* events = links_.Events().IsOpen() ? &links_.Events() : nullptr;
     RunProgram({prompter, chooser, dialog, &search}, package, links_.Protocol(), restrictions, events,
-               OutputsOf(options_), &check);
+               OutputsOf(options_), TrustOptionsOf(options_), &check);
     return false;
 }
 

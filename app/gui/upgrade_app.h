@@ -38,7 +38,7 @@ QStringList LoadRecentFiles(QSettings& settings);
 // package's check, before the list is first shown.
 bool RunProgram(AppWindows windows, UpgradePackage& package, DeviceProtocol& protocol,
                 Restrictions& restrictions, EventStream* events = nullptr, const RunOutputs& outputs = {},
-                PackageCheck* checked = nullptr);
+                const TrustOptions& trust = {}, PackageCheck* checked = nullptr);
 
 class TerminationCleanup;
 

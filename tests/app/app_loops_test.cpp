@@ -82,6 +82,20 @@ TEST_F(LoopTest, CancelEndsThePackageLoopWithoutAnyBox) {
     EXPECT_FALSE(package_.IsOpen());
 }
 
+TEST_F(LoopTest, APackageItsSignatureRefusesIsToldAsInvalidAndAskedForAgain) {
+    const auto good = testing::WriteTestPackage(scratch_.Path(), "Good.upk");
+    TrustOptions trust;
+    trust.signature = scratch_.Path() / "Good.sig";
+    chooser_.choices = {good};
+    EXPECT_EQ(RunPackageLoop(chooser_, package_, prompter_, {}, trust), std::nullopt);
+    const Prompt refused{
+        false, 126, "Invalid Upgrade File\n\nerror: signature file " + trust.signature->string() +
+                        ": No such file or directory", 0};
+    EXPECT_EQ(prompter_.prompts, std::vector<Prompt>{refused});
+    EXPECT_EQ(chooser_.prompts, 2);
+    EXPECT_FALSE(package_.IsOpen());
+}
+
 TEST_F(LoopTest, InvalidFilesAreReportedAndAskedForAgain) {
     const auto folder = scratch_.Path() / "packages";
     std::filesystem::create_directories(folder);

@@ -230,7 +230,7 @@ TEST_F(FailureText, AMacThatAnsweredButWasNotAdmittedIsToldWhy) {
     ASSERT_TRUE(package_.Open(path));
     Restrictions restrictions;
     std::vector<AdmissionRefusal> refused;
-    const auto admitted = AdmitAndAnnounce(package_, net.protocol, restrictions, nullptr, &refused);
+    const auto admitted = AdmitAndAnnounce(package_, net.protocol, restrictions, nullptr, {}, &refused);
     ASSERT_EQ(admitted.size(), 1u);
     EXPECT_EQ(refused.size(), 3u);
     EXPECT_EQ(MissingMacText(PORT_TYPE, refused, restrictions),

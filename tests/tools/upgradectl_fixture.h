@@ -4,6 +4,7 @@
 // upgradectl as real processes talking UDP over 127.0.0.1.
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <chrono>
 #include <filesystem>
@@ -73,6 +74,10 @@ inline int ProgrammingRequests(const std::string& log) {
 
 class UpgradectlEndToEnd : public ::testing::Test {
 protected:
+    // upgradectl trusts the keys of the user's configuration: the tests
+    // give it one of their own, so that a key installed there changes nothing.
+    UpgradectlEndToEnd() { ::setenv("XDG_CONFIG_HOME", (Dir() / "config").c_str(), 1); }
+
     fs::path Dir() const { return temp_.Path(); }
 
     void StartSimulator(const std::vector<std::string>& options) {

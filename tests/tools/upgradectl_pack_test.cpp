@@ -164,7 +164,9 @@ TEST_F(UpgradectlPack, WarningsRefuseThePackageUnlessForced) {
     EXPECT_EQ(json.exitCode, 0);
     EXPECT_EQ(nlohmann::json::parse(json.out).at("findings"),
               nlohmann::json::parse(R"({"errors": [], "warnings": [{"member": "program.cmd", "line": 2,
-                                        "message": "unknown keyword 'FROBNICATE' is skipped"}]})"));
+                                        "message": "unknown keyword 'FROBNICATE' is skipped"}],
+                                        "signature": {"status": "none", "key_id": null,
+                                                      "trusted_comment": null, "reason": null}})"));
 
     ASSERT_EQ(Run(Pack("good.cmd", {"image.bin", "--force"})).exitCode, 0);
     EXPECT_NE(Run({UPGRADECTL_PATH, "inspect", "out.upk"}).out.find("\nFindings:\nnone\n"),

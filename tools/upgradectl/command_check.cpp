@@ -48,6 +48,9 @@ void PrintReads(const PackageCheck& check) {
 void PrintSummary(const std::string& packagePath, const PackageCheck& check) {
     PrintFindings(std::cerr, check);
     PrintReads(check);
+    // A signature that refuses or warns is among the findings already.
+    if (check.signature && check.signature->reason.empty())
+        std::cerr << "signature: " << PrintableText(SignatureLine(*check.signature)) << '\n';
     const std::size_t errors = CountOf(check, FindingLevel::Error);
     const std::size_t warnings = CountOf(check, FindingLevel::Warning);
     std::cerr << PrintableText(packagePath) << ": " << errors << (errors == 1 ? " error, " : " errors, ")
@@ -58,9 +61,10 @@ int RunCheck(const GlobalOptions& global, const CheckArgs& args) {
     InterruptCleanup cleanup;
     UpgradePackage package;
     std::string error;
-    if (!OpenPackage(args.package, package, error)) return FailBeforeWork(global.json, error, EXIT_USAGE);
+    PackageCheck check;
+    if (!OpenChecked(args.package, package, TrustOptionsOf(global), check, error))
+        return FailBeforeWork(global.json, error, EXIT_USAGE);
     cleanup.Add(package.PrivateFolder());
-    const PackageCheck check = CheckPackage(package, package.PackageFolder());
     if (global.json)
         PrintJson(FindingsJson(check));
     else

@@ -69,6 +69,7 @@ void PrintText(const nlohmann::ordered_json& report, const PackageCheck& check) 
     std::cout << "\nScript:\n";
     for (const auto& line : report["script"])
         std::cout << "  " << PrintableText(line.get<std::string>()) << '\n';
+    if (check.signature) std::cout << "\nSignature:\n  " << PrintableText(SignatureLine(*check.signature)) << '\n';
     std::cout << "\nFindings:\n";
     if (check.findings.empty()) std::cout << "none\n";
     PrintFindings(std::cout, check);
@@ -78,7 +79,11 @@ int RunInspect(const GlobalOptions& global, const std::string& packagePath) {
     InterruptCleanup cleanup;
     UpgradePackage package;
     std::string error;
-    if (!OpenPackage(packagePath, package, error)) return FailBeforeWork(global.json, error, EXIT_USAGE);
+    // A package that opens is shown whatever its check finds, its signature
+    // too: inspecting is how one learns what is wrong with it.
+    PackageCheck check;
+    if (!OpenChecked(packagePath, package, TrustOptionsOf(global), check, error))
+        return FailBeforeWork(global.json, error, EXIT_USAGE);
     cleanup.Add(package.PrivateFolder());
     nlohmann::ordered_json report;
     report["members"] = nlohmann::ordered_json::array();
@@ -86,9 +91,6 @@ int RunInspect(const GlobalOptions& global, const std::string& packagePath) {
         report["members"].push_back({{"name", member.name}, {"size", member.size}});
     report["restrictions"] = RestrictionsJson(package);
     report["script"] = ScriptLines(package);
-    // A package that opens is shown whatever the check finds: inspecting is
-    // how one learns what is wrong with it.
-    const PackageCheck check = CheckPackage(package, package.PackageFolder());
     report["findings"] = FindingsJson(check);
     if (global.json)
         PrintJson(report);

@@ -26,6 +26,7 @@
 #include "tools/upgradectl/json_output.h"
 #include "tools/upgradectl/plan_output.h"
 #include "tools/upgradectl/status_line.h"
+#include "tools/upgradectl/text_table.h"
 #include "tools/upgradectl/upgrade_monitor.h"
 
 namespace quorvane::cli {
@@ -130,20 +131,24 @@ int RefusePackage(const PackageGate& gate, const std::string& path, bool json) {
     if (gate.status == Status::OutputsClash) return FailBeforeWork(json, Said(gate.reason), EXIT_USAGE);
     if (gate.status == Status::LocalFailure)
         return FailBeforeWork(json, Said(gate.reason) + "; nothing was sent", EXIT_USAGE);
-    std::cerr << MESSAGE_PREFIX << "the package has errors; nothing was sent\n";
+    std::cerr << MESSAGE_PREFIX
+              << (gate.status == Status::Untrusted ? "the package is not trusted; nothing was sent\n"
+                                                   : "the package has errors; nothing was sent\n");
     if (json) PrintJson(FindingsJson(gate.check));
     return EXIT_USAGE;
 }
 
 // The admission pass and the devices the arguments choose among the
-// admitted ones; false with `error` set when there is nothing to upgrade.
+// admitted ones (announced with `keyId`, the package's signer); false with
+// `error` set when there is nothing to upgrade.
 bool ChooseDevices(const UpgradeArgs& args, const std::vector<MacAddress>& wanted, UpgradePackage& package,
                    LinkStack& links, const EndpointOptions& endpoint, Restrictions& restrictions,
-                   std::vector<DeviceRecord*>& selected, bool verbose, std::string& error) {
+                   const std::string& keyId, std::vector<DeviceRecord*>& selected, bool verbose,
+                   std::string& error) {
     DeviceProtocol& protocol = links.Protocol();
     std::vector<AdmissionRefusal> refused;
     const std::vector<AdmittedDevice> devices = AdmitAndAnnounce(
-        package, protocol, restrictions, links.Events().IsOpen() ? &links.Events() : nullptr, &refused);
+        package, protocol, restrictions, links.Events().IsOpen() ? &links.Events() : nullptr, keyId, &refused);
     ReportDiscovery(std::cerr, protocol.LastDiscovery(), devices, verbose);
     for (const std::string& line : NoDeviceHint(protocol.LastDiscovery(), endpoint))
         std::cerr << line << '\n';
@@ -161,8 +166,14 @@ bool ChooseDevices(const UpgradeArgs& args, const std::vector<MacAddress>& wante
 }
 
 // The check's warnings join the JSON report: the run went on despite them.
-void AddWarnings(nlohmann::ordered_json& report, const PackageCheck& check) {
-    if (check.HasWarnings()) report["warnings"] = FindingsJson(check)["warnings"];
+// The package's warnings, and the signature it was judged by.
+void AddPackageFacts(nlohmann::ordered_json& report, const PackageCheck& check) {
+    const nlohmann::ordered_json findings = FindingsJson(check);
+    if (check.HasWarnings()) report["warnings"] = findings["warnings"];
+    if (findings.contains("signature")) {
+        report["key_id"] = findings["signature"]["key_id"];
+        report["signature"] = findings["signature"];
+    }
 }
 
 // --dry-run: everything before the first programming request has run; show
@@ -170,13 +181,19 @@ void AddWarnings(nlohmann::ordered_json& report, const PackageCheck& check) {
 int FinishDryRun(const UpgradeRun& run, const PackageCheck& check, bool json, const UpgradeMonitor& monitor) {
     const int code = run.ExitCode();
     const bool wouldRun = run.Outcome().stop == UpgradeOutcome::Stop::None;
-    if (wouldRun && !json) PrintPlan(std::cout, run.Selected(), check);
+    if (wouldRun && !json) {
+        // An unsigned package that nothing requires to be signed runs as it
+        // always did, and its plan reads as it always did.
+        if (check.signature && (check.signature->status != SignatureStatus::None || !check.signature->reason.empty()))
+            std::cout << "signature: " << PrintableText(SignatureLine(*check.signature)) << '\n';
+        PrintPlan(std::cout, run.Selected(), check);
+    }
     std::cerr << MESSAGE_PREFIX << "dry run; no programming request was sent\n";
     if (!json) return code;
     auto report = monitor.Report(run.Outcome(), code);
     report["dryRun"] = true;
     if (wouldRun) report["devices"] = PlanJson(run.Selected(), check);
-    AddWarnings(report, check);
+    AddPackageFacts(report, check);
     PrintJson(report);
     return code;
 }
@@ -231,9 +248,11 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     // Ready before the endpoint even starts: a package with errors sends
     // nothing, not even discovery, and no output is opened before it is
     // known to spare the others, the READ outputs and the package.
-    const PackageGate gate = OpenForRun(args.package, package, OutputsOf(global));
+    const PackageGate gate = OpenForRun(args.package, package, OutputsOf(global), TrustOptionsOf(global));
     if (!gate.Ready()) return RefusePackage(gate, args.package, global.json);
     PrintFindings(std::cerr, gate.check);
+    if (gate.check.signature->status == SignatureStatus::Good)
+        std::cerr << MESSAGE_PREFIX << PrintableText(SignatureLine(*gate.check.signature)) << '\n';
 
     LinkStack links(LinkSettingsOf(global, endpointOptions, true));
     if (!links.OpenFiles(error)) return FailBeforeWork(global.json, Said(error), EXIT_USAGE);
@@ -245,7 +264,7 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     const auto refuse = [&](const std::string& line) {
         return FinishOutputs(FailBeforeWork(global.json, line, EXIT_USAGE), &run, links);
     };
-    if (!ChooseDevices(args, wanted, package, links, endpointOptions, restrictions, selected,
+    if (!ChooseDevices(args, wanted, package, links, endpointOptions, restrictions, KeyIdOf(gate.check), selected,
                        global.verbosity > 0, error))
         return refuse(error);
     BatchOptions batch;
@@ -279,7 +298,7 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     const int code = FinishOutputs(interrupts.Interrupted() ? interrupts.ExitCode() : run.ExitCode(), &run, links);
     if (global.json) {
         auto report = monitor.Report(run.Outcome(), code);
-        AddWarnings(report, gate.check);
+        AddPackageFacts(report, gate.check);
         PrintJson(report);
     }
     return code;

@@ -55,6 +55,20 @@ bool OpenPackage(const std::filesystem::path& path, UpgradePackage& package, std
     return false;
 }
 
+bool OpenChecked(const std::filesystem::path& path, UpgradePackage& package, const TrustOptions& trust,
+                 PackageCheck& check, std::string& error) {
+    JudgedPackage opened = OpenJudged(path, package, trust);
+    if (opened.opened) {
+        check = std::move(opened.check);
+        return true;
+    }
+    if (!package.OpenError().empty())
+        error = Said(package.OpenError());
+    else
+        error = InvalidPackageText(opened.fileError, path.string());
+    return false;
+}
+
 std::string InvalidPackageText(const std::string& fileError, const std::string& path) {
     return (fileError.empty() ? "" : Said(fileError) + "\n") + LoadString(IDS_INVALID_PACKAGE) + ": " + path;
 }

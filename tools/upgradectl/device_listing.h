@@ -10,6 +10,7 @@
 
 #include "app/link_stack.h"
 #include "app/output_paths.h"
+#include "app/package_trust.h"
 #include "tools/upgradectl/global_options.h"
 #include "package/device_summary.h"
 #include "package/upgrade_package.h"
@@ -26,6 +27,10 @@ std::string InvalidPackageText(const std::string& fileError, const std::string& 
 // Opens the package; on failure sets `error` to IDS_INVALID_PACKAGE with the file
 // name, or to why this computer could not open it (the private folder).
 bool OpenPackage(const std::filesystem::path& path, UpgradePackage& package, std::string& error);
+// The same from the bytes `trust` judged (OpenJudged), with the package's
+// check, the signature joined, in `check`.
+bool OpenChecked(const std::filesystem::path& path, UpgradePackage& package, const TrustOptions& trust,
+                 PackageCheck& check, std::string& error);
 
 // True when at least `expected` devices were `what` ("found", "admitted");
 // otherwise says how many were, on stderr.

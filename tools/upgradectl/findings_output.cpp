@@ -11,7 +11,19 @@ nlohmann::ordered_json FindingsJson(const PackageCheck& check) {
         auto& list = finding.level == FindingLevel::Error ? errors : warnings;
         list.push_back({{"member", finding.member}, {"line", finding.line}, {"message", finding.text}});
     }
-    return {{"errors", std::move(errors)}, {"warnings", std::move(warnings)}};
+    nlohmann::ordered_json report = {{"errors", std::move(errors)}, {"warnings", std::move(warnings)}};
+    if (check.signature) report["signature"] = SignatureJson(*check.signature);
+    return report;
+}
+
+nlohmann::ordered_json SignatureJson(const SignatureCheck& signature) {
+    const auto textOrNull = [](const std::string& text) {
+        return text.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(text);
+    };
+    return {{"status", SignatureStatusWord(signature.status)},
+            {"key_id", textOrNull(signature.keyId)},
+            {"trusted_comment", textOrNull(signature.trustedComment)},
+            {"reason", textOrNull(signature.reason)}};
 }
 
 void PrintFindings(std::ostream& out, const PackageCheck& check) {

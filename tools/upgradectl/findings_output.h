@@ -9,9 +9,11 @@
 
 namespace quorvane::cli {
 
-// {"errors":[{"member":..,"line":N,"message":..}],"warnings":[...]}, in the
-// order the check found them.
+// {"errors":[{"member":..,"line":N,"message":..}],"warnings":[...]} in the
+// order the check found them, and "signature" once it was judged.
 nlohmann::ordered_json FindingsJson(const PackageCheck& check);
+// {"status", "key_id", "trusted_comment", "reason"}: the texts null when empty.
+nlohmann::ordered_json SignatureJson(const SignatureCheck& signature);
 
 // One FormatFinding line per finding, filtered for the terminal: a finding
 // may quote a script line or a member name.

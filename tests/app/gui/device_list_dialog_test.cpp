@@ -323,6 +323,31 @@ TEST_F(DeviceListDialogTest, AboutEntryEndsTheSystemMenuAndOpensTheBox) {
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);  // back to the list
 }
 
+TEST_F(DeviceListDialogTest, APackageATrustedKeySignedNamesItsSignerInTitleAndAbout) {
+    PackageCheck check;
+    SignatureCheck signature;
+    signature.status = SignatureStatus::Good;
+    signature.keyId = "E87719C20608A7B0";
+    signature.trustedComment = "firmware 4.1.0 for QVN, 2026-12-01";
+    check.signature = signature;
+    dialog.SetPackageCheck(&check);
+    Fill({});
+    EXPECT_EQ(dialog.windowTitle(), "Quorvane Firmware Upgrade: field.upk - signed by E87719C20608A7B0");
+    QString signer;
+    ModalAnswerer answerer("about_dialog", [&](QWidget* box) {
+        if (const QLabel* line = box->findChild<QLabel*>("signature")) signer = line->text();
+        ClickButton(box, "OK");
+    });
+    dialog.OnSysCommand(16);
+    EXPECT_TRUE(answerer.Seen());
+    EXPECT_EQ(signer, "signed by key E87719C20608A7B0: firmware 4.1.0 for QVN, 2026-12-01");
+    // Not verified: the title stays as for any package.
+    check.signature->status = SignatureStatus::Unverified;
+    Fill({});
+    EXPECT_EQ(dialog.windowTitle(), "Quorvane Firmware Upgrade: field.upk");
+    dialog.SetPackageCheck(nullptr);
+}
+
 TEST_F(DeviceListDialogTest, AboutCommandIdsAndContextMenu) {
     Fill({});
     dialog.show();

@@ -190,7 +190,8 @@ TEST(DevsimSession, EventsOfThePassesAndTheUpgrade) {
     ASSERT_EQ(byName["admitted"].size(), 6u);
     EXPECT_EQ(Keys(byName["admitted"][0]),
               (std::vector<std::string>{"event", "t", "name", "mac", "firmware", "type", "ip", "vendorId",
-                                        "deviceId", "productId", "revisionId"}));
+                                        "deviceId", "productId", "revisionId", "key_id"}));
+    EXPECT_TRUE(byName["admitted"][0].at("key_id").is_null()) << "the package is not signed";
     EXPECT_EQ(Keys(byName["device-start"].at(0)), (std::vector<std::string>{"event", "t", "mac", "index", "attempt"}));
     ASSERT_EQ(byName["line"].size(), 4u);
     EXPECT_EQ(byName["line"][2].at("text"), "LOAD image.bin 1:0");
@@ -212,7 +213,8 @@ TEST(DevsimSession, EventsOfThePassesAndTheUpgrade) {
                                                                 {"failed", 0},
                                                                 {"exit_code", 0},
                                                                 {"succeeded", 1},
-                                                                {"exitCode", 0}}));
+                                                                {"exitCode", 0},
+                                                                {"key_id", nullptr}}));
 }
 
 }  // namespace
