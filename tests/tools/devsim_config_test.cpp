@@ -170,7 +170,8 @@ TEST(DevsimProfiles, LinesSetTheirKeysAndInheritTheRest) {
         "# two devices\n"
         "\n"
         "mac=00:50:C2:1A:2B:3C vendor=0x1000 device=0x50D8 product=513 version=9.8.7 letters=XY "
-        "date=2024/12/31 name=\"Boiler Room 7\" workgroup=Ops block=256 flag=5 info=flag discovery=1,0x2\n"
+        "date=2024/12/31 name=\"Boiler Room 7\" workgroup=Ops block=256 flag=5 info=flag discovery=1,0x2 "
+        "firmware_after=\"9.9.0 2026/12/1\"\n"
         "  mac=02-00-00-00-00-09   # comment after a field\n");
     std::vector<DeviceProfile> profiles;
     std::string error;
@@ -195,6 +196,10 @@ TEST(DevsimProfiles, LinesSetTheirKeysAndInheritTheRest) {
     EXPECT_EQ(p.infoMode, InfoMode::FlagOnly);
     EXPECT_EQ(p.discoveryWord1, 1);
     EXPECT_EQ(p.discoveryWord2, 2);
+    ASSERT_TRUE(p.firmwareAfter.has_value());
+    EXPECT_EQ(p.firmwareAfter->versionSecond, 9);
+    EXPECT_EQ(p.firmwareAfter->dateFirst, 2026);
+    EXPECT_FALSE(profiles[1].firmwareAfter.has_value());
     // The second line takes the second default device's values, with the given block size.
     DeviceProfile expected = DefaultProfiles(2)[1];
     EXPECT_EQ(FormatMac(profiles[1].mac), "02:00:00:00:00:09");
@@ -213,6 +218,7 @@ TEST(DevsimProfiles, BadLinesAreReportedWithTheirNumber) {
         {"block=0\n", "line 1: bad value for block"},
         {"version=1.2\n", "line 1: bad value for version"},
         {"letters=ABCD\n", "line 1: bad value for letters"},
+        {"firmware_after=4.1.0\n", "line 1: bad value for firmware_after"},
         {"info=maybe\n", "line 1: bad value for info"},
         {"clone=1\n", "line 1: bad value for clone"},
         {"justaword\n", "line 1: field without '='"},

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "tests/tools/devsim_packets.h"
+#include "tools/devsim/info_block_builder.h"
+#include "tools/devsim/profile_file.h"
 #include "tools/devsim/simulator.h"
 
 namespace quorvane::devsim {
@@ -249,6 +251,55 @@ TEST(DevsimFaults, LogNamesEachEventWithOpcodeAndMac) {
         "ignored LOCK 01:02:03:04:05:06",
     };
     EXPECT_EQ(lines, expected);
+}
+
+// The information block a device reports now, without the flag byte.
+std::vector<uint8_t> ReportedBlock(Simulator& sim, const MacAddress& mac, Micros now) {
+    const auto replies = sim.Handle(Request(OP_GET_INFO, mac), now);
+    if (replies.empty()) return {};
+    std::vector<uint8_t> payload = Payload(replies.front().bytes);
+    return {payload.begin() + 1, payload.end()};
+}
+
+TEST(DevsimRestart, ALoadAndAResetReportTheNewFirmwareAndABootIsSilent) {
+    std::vector<DeviceProfile> profiles = DefaultProfiles(2);
+    FirmwareRelease release;
+    ASSERT_TRUE(ParseFirmwareRelease("4.1.0 12/01/26", release));
+    for (auto& p : profiles) p.firmwareAfter = release;
+    DeviceProfile after = profiles[0];
+    after.Report(release);
+    EXPECT_EQ(after.versionSecond, 1);
+    EXPECT_EQ(after.dateFirst, 12);
+    EXPECT_EQ(after.dateThird, 26);
+    FaultOptions faults;
+    faults.rebootMs = 3000;
+    faults.noReturn = {DEVICE_2};
+    Simulator sim(profiles, faults);
+    const std::vector<uint8_t> before = BuildInfoBlock(profiles[0]);
+    ASSERT_EQ(ReportedBlock(sim, DEVICE_1, 0s), before);
+    // A reset without a load keeps the firmware; the boot is silent all the same.
+    ASSERT_EQ(sim.Handle(Request(OP_RESET, DEVICE_1), 1s).size(), 1u);
+    EXPECT_TRUE(ReportedBlock(sim, DEVICE_1, 3999ms).empty());
+    EXPECT_EQ(ReportedBlock(sim, DEVICE_1, 4s), before);
+
+    ASSERT_EQ(sim.Handle(LoadBegin(DEVICE_1, 1, 0, 4), 5s).size(), 1u);
+    ASSERT_EQ(sim.Handle(Request(OP_RESET, DEVICE_1), 6s).size(), 1u);
+    EXPECT_EQ(sim.Handle(Discover(), 8s).size(), 1u) << "the booting device does not answer discovery either";
+    EXPECT_EQ(ReportedBlock(sim, DEVICE_1, 9s), BuildInfoBlock(after));
+
+    ASSERT_EQ(sim.Handle(Request(OP_RESET, DEVICE_2), 0s).size(), 1u);
+    EXPECT_TRUE(ReportedBlock(sim, DEVICE_2, 3600s).empty()) << "--no-return: never again";
+}
+
+TEST(DevsimRestart, FirmwareReleasesParseAsVersionAndDate) {
+    FirmwareRelease release;
+    for (const char* bad : {"4.1.0", "4.1 12/01/26", "4.1.0 12/01", "4.1.256 1/1/1", ""})
+        EXPECT_FALSE(ParseFirmwareRelease(bad, release)) << bad;
+    ASSERT_TRUE(ParseFirmwareRelease("3.2.1 1000/2/3", release));
+    EXPECT_EQ(release.revisionId, 3);
+    EXPECT_EQ(release.versionThird, 1);
+    EXPECT_EQ(release.dateFirst, 1000);
+    EXPECT_EQ(release.dateSecond, 2);
 }
 
 }  // namespace

@@ -76,4 +76,13 @@ std::string DumpFileStem(const DeviceProfile& profile) {
     return profile.sameMacBefore == 0 ? stem : stem + "-" + std::to_string(profile.sameMacBefore + 1);
 }
 
+void DeviceProfile::Report(const FirmwareRelease& release) {
+    revisionId = release.revisionId;
+    versionSecond = release.versionSecond;
+    versionThird = release.versionThird;
+    dateFirst = release.dateFirst;
+    dateSecond = release.dateSecond;
+    dateThird = release.dateThird;
+}
+
 }  // namespace quorvane::devsim

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,16 @@ inline constexpr std::size_t WORKGROUP_ROOM = 40;  // bytes of the workgroup fie
 
 // What the information reply carries: flag and block, the flag alone, or nothing.
 enum class InfoMode { Full, FlagOnly, Empty };
+
+// The firmware a device reports: version "a.b.c" and date "d/e/f".
+struct FirmwareRelease {
+    uint8_t revisionId = 0;
+    uint8_t versionSecond = 0;
+    uint8_t versionThird = 0;
+    uint16_t dateFirst = 0;
+    uint8_t dateSecond = 0;
+    uint8_t dateThird = 0;
+};
 
 struct DeviceProfile {
     MacAddress mac{};
@@ -42,6 +53,11 @@ struct DeviceProfile {
     // takes every request addressed to that MAC as well.
     bool clone = false;
     int sameMacBefore = 0;  // devices before it with its MAC; set by the profile reader
+    // What the device reports once a LOAD was followed by a RESET, as a
+    // device that booted new firmware would; none: its firmware stays.
+    std::optional<FirmwareRelease> firmwareAfter;
+
+    void Report(const FirmwareRelease& release);
 };
 
 // `count` devices with deterministic, varied values: MACs 02:00:00:00:00:01

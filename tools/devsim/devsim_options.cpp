@@ -6,6 +6,7 @@
 
 #include "protocol/opcode_names.h"
 #include "res/version_line.h"
+#include "tools/devsim/profile_file.h"
 #include "tools/devsim/device_profile.h"
 
 namespace quorvane::devsim {
@@ -17,6 +18,7 @@ struct RawFaults {
     std::vector<std::string> silent;
     std::vector<std::string> wrongEcho;
     std::vector<std::string> devices;
+    std::vector<std::string> noReturn;
 };
 
 void AddFaultOptions(CLI::App& app, FaultOptions& f, RawFaults& raw) {
@@ -46,6 +48,9 @@ void AddFaultOptions(CLI::App& app, FaultOptions& f, RawFaults& raw) {
     app.add_option("--oversized-per-s", f.oversizedPerSecond,
                    "Send N datagrams a second longer than any reply to the last client")
         ->check(CLI::Range(0, 10000));
+    app.add_option("--reboot-ms", f.rebootMs, "After answering RESET a device is silent for N ms, as it boots")
+        ->check(CLI::NonNegativeNumber);
+    app.add_option("--no-return", raw.noReturn, "MAC - this device never answers again after its RESET (repeatable)");
     app.add_option("--fault-device", raw.devices, "MAC - apply the faults to this device only (repeatable)")
         ->allow_extra_args(false)
         ->delimiter(',');
@@ -108,6 +113,14 @@ bool Resolve(const RawFaults& raw, FaultOptions& f, std::string& error) {
         }
         f.devices.push_back(mac);
     }
+    for (const auto& text : raw.noReturn) {
+        MacAddress mac{};
+        if (!ParseMacText(text, mac)) {
+            error = "--no-return wants a MAC like 02:00:00:00:00:01, got '" + text + "'";
+            return false;
+        }
+        f.noReturn.push_back(mac);
+    }
     return true;
 }
 
@@ -134,6 +147,9 @@ int ParseDevsimOptions(int argc, const char* const* argv, DevsimConfig& config, 
     app.add_option("--log-file", config.logFile, "Append one line per request and reply to this file");
     app.add_option("--dump-dir", config.dumpDir, "On exit (and on SIGUSR1) write each device's memory here");
     app.add_option("--capture", config.capture, "Write every datagram received and sent to this pcap file");
+    app.add_option("--firmware-after", config.firmwareAfter,
+                   "\"A.B.C D/E/F\" - the firmware a device reports after a LOAD and a RESET "
+                   "(devices whose profile line gives none)");
     AddFaultOptions(app, config.faults, raw);
     try {
         app.parse(argc, argv);
@@ -142,6 +158,13 @@ int ParseDevsimOptions(int argc, const char* const* argv, DevsimConfig& config, 
         return code == 0 ? 0 : EXIT_USAGE;
     }
     std::string error;
+    FirmwareRelease release;
+    if (!config.firmwareAfter.empty() && !ParseFirmwareRelease(config.firmwareAfter, release)) {
+        err << "devsim: --firmware-after wants a version and a date like \"4.1.0 12/01/26\", got '"
+            << config.firmwareAfter << "'\n";
+        return EXIT_USAGE;
+    }
+    if (!config.firmwareAfter.empty()) config.release = release;
     if (!Resolve(raw, config.faults, error)) {
         err << "devsim: " << error << "\n";
         return EXIT_USAGE;

@@ -5,6 +5,9 @@
 #include <ostream>
 #include <string>
 
+#include <optional>
+
+#include "tools/devsim/device_profile.h"
 #include "tools/devsim/fault_options.h"
 
 namespace quorvane::devsim {
@@ -21,6 +24,8 @@ struct DevsimConfig {
     std::string logFile;
     std::string dumpDir;
     std::string capture;
+    std::string firmwareAfter;  // as given; parsed into `release`
+    std::optional<FirmwareRelease> release;
     FaultOptions faults;
 };
 

@@ -1,7 +1,7 @@
 #pragma once
 // The faults a simulated device can show, for tests and demonstrations.
-// All of them apply to the devices named in `devices`, or to every device
-// when none is named. Random drops are drawn per device from a generator
+// All of them but the restart's apply to the devices named in `devices`, or
+// to every device when none is named. Random drops are drawn per device from a generator
 // seeded with `seed` and the device's MAC, so a run is repeatable.
 
 #include <cstdint>
@@ -29,6 +29,10 @@ struct FaultOptions {
     int foreignPerSecond = 0;          // other hosts' traffic sent to the client, datagrams a second
     int oversizedPerSecond = 0;        // datagrams longer than any reply sent to the client, a second
     std::vector<MacAddress> devices;   // empty: every device
+    // After answering RESET: every device is silent this long, as it boots;
+    // the devices of `noReturn` never answer again.
+    int64_t rebootMs = 0;
+    std::vector<MacAddress> noReturn;
 
     bool AppliesTo(const MacAddress& mac) const;
     bool DropsRequests() const { return dropFraction > 0 && dropMode != DropMode::Replies; }

@@ -39,7 +39,10 @@ void InstallHandlers() {
 bool LoadDevices(const DevsimConfig& config, std::vector<DeviceProfile>& profiles) {
     if (config.profile.empty()) {
         profiles = DefaultProfiles(config.devices);
-        for (auto& p : profiles) p.blockSize = config.blockSize;
+        for (auto& p : profiles) {
+            p.blockSize = config.blockSize;
+            p.firmwareAfter = config.release;
+        }
         return true;
     }
     std::string error;
@@ -47,6 +50,8 @@ bool LoadDevices(const DevsimConfig& config, std::vector<DeviceProfile>& profile
         std::cerr << "devsim: " << config.profile << ": " << error << "\n";
         return false;
     }
+    for (auto& p : profiles)
+        if (!p.firmwareAfter) p.firmwareAfter = config.release;
     return true;
 }
 

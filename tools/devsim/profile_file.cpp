@@ -63,6 +63,13 @@ bool Date(const std::string& text, DeviceProfile& p) {
     return true;
 }
 
+bool FirmwareAfter(const std::string& text, DeviceProfile& p) {
+    FirmwareRelease release;
+    if (!ParseFirmwareRelease(text, release)) return false;
+    p.firmwareAfter = release;
+    return true;
+}
+
 bool Letters(const std::string& text, DeviceProfile& p) {
     if (text.size() > 3) return false;
     p.firmwareLetters = {' ', ' ', ' '};
@@ -110,6 +117,7 @@ const std::map<std::string, FieldSetter>& Setters() {
         {"version", Version},
         {"date", Date},
         {"letters", Letters},
+        {"firmware_after", FirmwareAfter},
         {"name", [](const std::string& v, DeviceProfile& p) { return Text(v, NAME_ROOM, p.name); }},
         {"workgroup",
          [](const std::string& v, DeviceProfile& p) { return Text(v, WORKGROUP_ROOM - 1, p.workgroup); }},
@@ -162,6 +170,16 @@ bool SplitFields(const std::string& line, std::vector<std::pair<std::string, std
 }
 
 }  // namespace
+
+bool ParseFirmwareRelease(const std::string& text, FirmwareRelease& release) {
+    const std::size_t space = text.find(' ');
+    if (space == std::string::npos) return false;
+    DeviceProfile fields;
+    if (!Version(text.substr(0, space), fields) || !Date(text.substr(space + 1), fields)) return false;
+    release = {fields.revisionId, fields.versionSecond, fields.versionThird,
+               fields.dateFirst,  fields.dateSecond,    fields.dateThird};
+    return true;
+}
 
 bool ApplyProfileField(const std::string& key, const std::string& value, DeviceProfile& profile,
                        std::string& error) {

@@ -20,6 +20,10 @@ bool ParseProfiles(std::istream& in, std::vector<DeviceProfile>& out, std::strin
 bool LoadProfileFile(const std::string& path, std::vector<DeviceProfile>& out, std::string& error,
                      uint16_t blockSize = DEFAULT_BLOCK_SIZE);
 
+// "4.1.0 12/01/26": a version and a date as the version= and date= keys
+// take them, with one space between.
+bool ParseFirmwareRelease(const std::string& text, FirmwareRelease& release);
+
 // Applies one "key=value" field to a profile; false with `error` on an unknown
 // key or a bad value.
 bool ApplyProfileField(const std::string& key, const std::string& value, DeviceProfile& profile,

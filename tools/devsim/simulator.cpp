@@ -124,7 +124,7 @@ void Simulator::Serve(std::size_t index, std::span<const uint8_t> request, Micro
     const uint8_t opcode = request[OFFSET_OPCODE];
     ++states_[index].arrived[opcode];
     if (Logging()) Log("rx " + RequestLine(index, request));
-    if (Faulty(index) && DropRequest(index, request)) return;
+    if (Booting(index, request, now) || (Faulty(index) && DropRequest(index, request))) return;
     VirtualDevice& device = devices_[index];
     const std::size_t length = device.Answer(request, out.Room(device.MaxReplySize()));
     if (length == 0) {
@@ -135,6 +135,22 @@ void Simulator::Serve(std::size_t index, std::span<const uint8_t> request, Micro
     out.Commit(length, delay);
     if (Faulty(index)) Spoil(index, opcode, out);
     Send(index, delay, out);
+    if (opcode == OP_RESET) Restart(index, now + delay);
+}
+
+bool Simulator::Booting(std::size_t index, std::span<const uint8_t> request, Micros now) {
+    if (now >= states_[index].bootedAt) return false;
+    if (Logging()) Log("booting " + RequestLine(index, request));
+    return true;
+}
+
+void Simulator::Restart(std::size_t index, Micros replyAt) {
+    const MacAddress& mac = devices_[index].Mac();
+    const bool gone = std::find(faults_.noReturn.begin(), faults_.noReturn.end(), mac) != faults_.noReturn.end();
+    if (gone)
+        states_[index].bootedAt = Micros::max();
+    else if (faults_.rebootMs > 0)
+        states_[index].bootedAt = replyAt + std::chrono::milliseconds(faults_.rebootMs);
 }
 
 bool Simulator::DropRequest(std::size_t index, std::span<const uint8_t> request) {

@@ -66,6 +66,7 @@ private:
         std::bitset<256> echoSpoiled;
         Micros busyUntil{0};
         int storingBlock = -1;  // index of the block being stored or stored last
+        Micros bootedAt{0};     // silent until then, after a RESET
         bool faulty = false;    // the faults apply to this device
     };
     // The fault options by opcode, looked up once per request.
@@ -79,6 +80,8 @@ private:
 
     void Serve(std::size_t index, std::span<const uint8_t> request, Micros now, ReplyBatch& out);
     bool DropRequest(std::size_t index, std::span<const uint8_t> request);
+    bool Booting(std::size_t index, std::span<const uint8_t> request, Micros now);
+    void Restart(std::size_t index, Micros replyAt);
     void Spoil(std::size_t index, uint8_t opcode, ReplyBatch& out);
     Micros ReplyDelay(std::size_t index, std::span<const uint8_t> request, Micros now);
     void Send(std::size_t index, Micros delay, ReplyBatch& out);

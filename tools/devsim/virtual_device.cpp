@@ -52,6 +52,7 @@ std::size_t VirtualDevice::Answer(std::span<const uint8_t> request, std::span<ui
         case OP_RESET:
             programMode_ = false;
             load_.reset();
+            Restart();
             return Reply(out, OP_RESET);
         case OP_ERASE:
             return Erase(payload, out);
@@ -68,6 +69,14 @@ std::size_t VirtualDevice::Answer(std::span<const uint8_t> request, std::span<ui
         default:
             return 0;
     }
+}
+
+void VirtualDevice::Restart() {
+    if (loadedSinceReset_ && profile_.firmwareAfter) {
+        profile_.Report(*profile_.firmwareAfter);
+        infoBlock_ = BuildInfoBlock(profile_);
+    }
+    loadedSinceReset_ = false;
 }
 
 uint8_t VirtualDevice::LoadChecksum() const {
@@ -112,6 +121,7 @@ std::size_t VirtualDevice::LoadBegin(std::span<const uint8_t> payload, std::span
     if (payload.size() < 8) return 0;
     // A repeated begin (its reply was lost) simply starts the load afresh.
     load_ = LoadSession{LinearAddress(ReadU16(payload, 0), ReadU16(payload, 2)), ReadU32(payload, 4), {}};
+    loadedSinceReset_ = true;
     memory_.ExpectWrites(load_->begin, load_->totalLength);
     return ReplyWord(out, OP_LOAD_BEGIN, profile_.blockSize);
 }

@@ -13,7 +13,8 @@
 //   reply must not count twice).
 // - READ answers `length` bytes from a:b, at most what one reply can carry.
 // - SETPROGRAMMODE, LOCK, UNLOCK and RESET only set flags; RESET also ends a
-//   load in progress. Memory survives a reset.
+//   load in progress. Memory survives a reset. A RESET after a LOAD makes the
+//   device report its profile's firmwareAfter from then on, when it has one.
 
 #include <algorithm>
 #include <cstdint>
@@ -76,6 +77,7 @@ private:
     std::size_t LoadBegin(std::span<const uint8_t> payload, std::span<uint8_t> out);
     std::size_t LoadBlock(std::span<const uint8_t> payload, std::span<uint8_t> out);
     std::size_t Read(std::span<const uint8_t> payload, std::span<uint8_t> out) const;
+    void Restart();
 
     DeviceProfile profile_;
     std::vector<uint8_t> infoBlock_;
@@ -83,6 +85,7 @@ private:
     std::optional<LoadSession> load_;
     bool programMode_ = false;
     bool locked_ = false;
+    bool loadedSinceReset_ = false;
 };
 
 }  // namespace quorvane::devsim
