@@ -59,6 +59,14 @@ bool DeviceProtocol::QueryInfo(DeviceRecord& record) {
                     [&record](const Reply& reply) { return detail::StoreInformationReply(record, reply); });
 }
 
+bool DeviceProtocol::QueryInfoOnce(DeviceRecord& record) {
+    if (!NamesOneDevice(record.mac)) return false;
+    const RequestBuffer request(OP_GET_INFO, record.mac);
+    return Exchange(
+        transport_, request.Datagram(), record.mac, OP_INFO_REPLY,
+        [&record](const Reply& reply) { return detail::StoreInformationReply(record, reply); }, {}, 1);
+}
+
 bool DeviceProtocol::SetProgramMode(const DeviceRecord& record) {
     return PlainCommand(transport_, record, OP_PROGRAM_MODE, Watch(OP_PROGRAM_MODE));
 }

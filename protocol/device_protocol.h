@@ -31,6 +31,9 @@ public:
     // Asks one device for its information block and stores a copy in
     // `record`. False, sending nothing, when its MAC names no single device.
     bool QueryInfo(DeviceRecord& record);
+    // The same with one send and one receive wait: how a device that is
+    // booting is asked, again and again, whether it is back.
+    bool QueryInfoOnce(DeviceRecord& record);
 
     bool SetProgramMode(const DeviceRecord& record);
     bool Lock(const DeviceRecord& record);

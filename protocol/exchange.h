@@ -61,14 +61,14 @@ uint8_t RequestOpcode(std::span<const uint8_t> request);
 // Notes why the exchange failed in `watch.failure`; always false, for the caller to return.
 bool ExchangeFailed(const ExchangeWatch& watch, ExchangeFailure failure);
 
-// Sends `request` up to MAX_SENDS times. Each attempt lasts at most one
+// Sends `request` up to `sends` times (MAX_SENDS). Each attempt lasts at most one
 // receive wait from its send; every matching reply within it is handed to
 // `accept` until one is accepted. A send the platform refuses ends the
 // exchange. `watch` counts the sends and how they were answered, and
 // hears why the exchange failed.
 template <typename Accept>
 bool Exchange(Transport& link, std::span<const uint8_t> request, const MacAddress& mac, uint8_t replyOpcode,
-              Accept&& accept, const ExchangeWatch& watch = {}) {
+              Accept&& accept, const ExchangeWatch& watch = {}, int sends = MAX_SENDS) {
     // Starts from the caller's note (the value to echo); an empty request
     // carries no opcode, so the note's stays.
     ExchangeFailure failure = watch.failure != nullptr ? *watch.failure : ExchangeFailure{};
@@ -80,7 +80,7 @@ bool Exchange(Transport& link, std::span<const uint8_t> request, const MacAddres
     ExchangeStats ignored;
     ExchangeStats& counts = watch.stats != nullptr ? *watch.stats : ignored;
     ReplyBuffer buffer;
-    for (int send = 0; send < MAX_SENDS; ++send) {
+    for (int send = 0; send < sends; ++send) {
         DropWaiting(link, buffer);
         // Taken before the send: on a near network the reply can be back
         // before the send call returns.
@@ -94,7 +94,7 @@ bool Exchange(Transport& link, std::span<const uint8_t> request, const MacAddres
         ++counts.sends;
         ++failure.sends;
         if (send > 0) ++counts.resends;
-        if (watch.listener != nullptr) watch.listener->OnSend(failure.opcode, send + 1, MAX_SENDS);
+        if (watch.listener != nullptr) watch.listener->OnSend(failure.opcode, send + 1, sends);
         const auto deadline = link.Now() + link.ReceiveWait();
         while (const auto reply = AwaitReply(link, &mac, replyOpcode, buffer, deadline)) {
             if (accept(*reply)) {

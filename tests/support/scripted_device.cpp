@@ -148,6 +148,7 @@ void ScriptedNetwork::Respond(std::span<const uint8_t> request) {
     // Every device with the request's MAC takes it: two with one MAC both answer.
     for (auto& device : devices) {
         if (!std::equal(device.mac.begin(), device.mac.end(), request.begin() + OFFSET_MAC)) continue;
+        if (link.virtualMillis < device.bootedAt) continue;
         if (device.silentOpcode == opcode) {
             if (device.answersBeforeSilence <= 0) continue;
             --device.answersBeforeSilence;
@@ -203,6 +204,12 @@ void ScriptedNetwork::Answer(SimulatedDevice& device, std::span<const uint8_t> r
             link.QueueReply(MakeReply(opcode, mac, data));
             return;
         }
+        case OP_RESET:
+            link.QueueReply(MakeReply(opcode, mac));
+            if (device.bootMillis != 0)
+                device.bootedAt = device.bootMillis < 0 ? INT64_MAX : link.virtualMillis + device.bootMillis;
+            if (!device.infoBlockAfterReset.empty()) device.infoBlock = device.infoBlockAfterReset;
+            return;
         default:
             link.QueueReply(MakeReply(opcode, mac));
             return;

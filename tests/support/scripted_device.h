@@ -34,6 +34,11 @@ struct SimulatedDevice {
     int reportedChecksum = -1;     // what verify reports; -1: the sum of the loaded bytes
     std::map<uint16_t, std::vector<uint8_t>> blocks{};  // data of every answered block since LoadBegin
     int programModeRequests = 0;
+    // After answering RESET: silent this long (virtual time), as it boots,
+    // or for good (-1); then it reports `infoBlockAfterReset` when given.
+    int64_t bootMillis = 0;
+    std::vector<uint8_t> infoBlockAfterReset{};
+    int64_t bootedAt = 0;  // the virtual time it answers again
 
     // The loaded bytes, blocks in index order.
     std::vector<uint8_t> Loaded() const;
