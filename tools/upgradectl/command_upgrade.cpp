@@ -306,6 +306,23 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
 
 // The usage line without the hidden positionals, which would read as
 // further packages.
+// What --yes and --retries do to the questions, said once for both. Wrapped
+// by hand: the formatter prints a footer as it is. No line may open with
+// "  -", which reads as an option line.
+constexpr const char* QUESTIONS_FOOTER =
+    "Questions (--yes, --retries):\n"
+    "On a terminal without --yes, the devices about to be upgraded are listed (name,\n"
+    "MAC, firmware, type) and asked about once before anything is flashed (\"Upgrade\n"
+    "these 3 devices? [y/N]\"); the package's configuration-loss warning, when it\n"
+    "gives one, comes in the same question. No exits 3 before any programming\n"
+    "request. --yes confirms both without asking; without a terminal nothing is\n"
+    "asked and the warning refuses (exit 3) unless --yes is given.\n"
+    "A failed run is retried up to --retries N times (0 by default) on each device\n"
+    "without asking; after that, on a terminal without --yes, the retry question is\n"
+    "asked: for each device in turn with one job, and side by side once all are\n"
+    "done, for the failed devices together. With --yes or without a terminal a run\n"
+    "that still fails is given up.";
+
 class UpgradeFormatter final : public CLI::Formatter {
 public:
     std::string make_usage(const CLI::App*, std::string name) const override {
@@ -334,22 +351,19 @@ Command AddUpgradeCommand(CLI::App& app, GlobalOptions& global) {
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->delimiter(',');
     sub->add_flag("--all", args->all, "Upgrade every admitted device")->excludes(mac);
-    sub->add_flag("--yes", args->yes,
-                  "Ask nothing: the devices and the configuration-loss warning are confirmed, and a run that "
-                  "still fails after --retries is given up (without --yes a terminal asks each; without a "
-                  "terminal the warning refuses and a failed run is given up)");
+    sub->add_flag("--yes", args->yes, "Ask nothing; see \"Questions\" below");
     sub->add_flag("--dry-run", args->dryRun,
                   "Check, discover and confirm as usual, then show each device's plan instead of "
                   "sending any programming request");
     sub->add_option("--retries", args->retries,
-                    "How often a failed run is retried on each device without asking; then, on a "
-                    "terminal without --yes, the retry question is asked")
+                    "How often a failed run is retried on each device without asking; see \"Questions\" below")
         ->capture_default_str()
         ->check(CLI::Range(0, 1000));
     AddCommandOption(*sub, GlobalOptionId::Jobs, global);
     sub->add_option("--expect", args->expected,
                     "Exit 2 before any programming request when fewer devices are admitted")
         ->check(CLI::Range(0, 1 << 20));
+    sub->footer(QUESTIONS_FOOTER);
     return {sub, [&global, args] { return RunUpgrade(global, *args); }};
 }
 
