@@ -3,7 +3,7 @@
 # `upgradectl --help` or a command's --help lists is in the page, every
 # command has an entry in COMMANDS whose synopsis stays on its tag line (no
 # piece of it spilling into the text below), and the page renders without
-# a warning.
+# a warning; FILES names the folders of trusted keys.
 #   upgradectl_man_page_test.sh UPGRADECTL PAGE.1
 set -euo pipefail
 ctl=${1:?usage: upgradectl_man_page_test.sh UPGRADECTL PAGE.1}
@@ -52,6 +52,12 @@ done
 spilled=$(section COMMANDS | grep -E '^ {14}(\[|\(|\||[A-Z]+\])' || true)
 [ -z "$spilled" ] || fail "a synopsis spills into the text of COMMANDS:
 $spilled"
+
+# The folders the trusted keys are read from.
+files=$(section FILES)
+for folder in /etc/quorvane-upgrade/trusted-keys/ '$XDG_CONFIG_HOME/quorvane-upgrade/trusted-keys/'; do
+  grep -qxF "       $folder" <<<"$files" || fail "FILES lacks $folder"
+done
 
 [ "$checked" -ge 20 ] || fail "only $checked options were found in the --help texts"
 [ "$failed" -eq 0 ] && echo "the page names all $checked options and every command's synopsis sits on its tag line"
