@@ -19,13 +19,15 @@
 #include "package/text.h"
 #include "package/upgrade_package.h"
 #include "protocol/output_file.h"
+#include "protocol/packet.h"
 
 namespace quorvane {
 
 namespace {
 
-// Block numbers and request counts travel as 16-bit values.
-constexpr uint64_t MAX_FULL_BLOCKS = 0xFFFF;
+// Block numbers travel as 16-bit values (the partial block takes the
+// number after the last full one).
+constexpr uint64_t MAX_FULL_BLOCKS = MAX_BLOCK_NUMBER;
 // No block size can carry a file this long in 65,535 full blocks and a partial one.
 constexpr uint64_t LOAD_SIZE_LIMIT = (MAX_FULL_BLOCKS + 1) * LOAD_BUFFER;
 
@@ -105,13 +107,18 @@ bool DeviceFailure(ScriptObserver* observer, const DeviceFault& fault) {
     return false;
 }
 
+// How the last command exchange failed, as a device fault.
+DeviceFault ExchangeFaultOf(const DeviceProtocol& protocol) {
+    DeviceFault fault;
+    fault.exchange = protocol.LastFailure();
+    return fault;
+}
+
 // `done` as the command's result: when it failed, the observer hears why
 // from the exchange, before anything else is sent.
 bool Answered(bool done, const DeviceProtocol& protocol, ScriptObserver* observer) {
     if (done) return true;
-    DeviceFault fault;
-    fault.exchange = protocol.LastFailure();
-    return DeviceFailure(observer, fault);
+    return DeviceFailure(observer, ExchangeFaultOf(protocol));
 }
 
 std::string CannotTake(const std::string& member) {
@@ -234,10 +241,13 @@ bool SendBlock(DeviceProtocol& protocol, const DeviceRecord& record, std::istrea
 }
 
 // A transfer the device refused is reset, so that the device does not wait
-// for blocks that never come; the failure was told before. Always false.
-bool ResetAfterFailure(DeviceProtocol& protocol, const DeviceRecord& record) {
+// for blocks that never come, and only then is `fault` told: the waits of
+// a reset the device leaves unanswered come before the failure, which is
+// the last thing the run says. Always false.
+bool ResetThenFail(DeviceProtocol& protocol, const DeviceRecord& record, ScriptObserver* observer,
+                   const DeviceFault& fault) {
     protocol.Reset(record);
-    return false;
+    return DeviceFailure(observer, fault);
 }
 
 // The device's block size must fit the buffer and the 16-bit block count.
@@ -296,30 +306,27 @@ bool DownloadStream(DeviceProtocol& protocol, const DeviceRecord& record, uint16
     Report(observer, name, 0, size);
 
     uint16_t blockSize = 0;
-    if (!Answered(protocol.LoadBegin(record, a, b, static_cast<uint32_t>(size), blockSize), protocol,
-                  observer))
-        return ResetAfterFailure(protocol, record);
+    if (!protocol.LoadBegin(record, a, b, static_cast<uint32_t>(size), blockSize))
+        return ResetThenFail(protocol, record, observer, ExchangeFaultOf(protocol));
     if (!UsableBlockSize(blockSize, size)) {
         DeviceFault fault;
         fault.kind = DeviceFault::Kind::BlockSize;
         fault.blockSize = blockSize;
-        DeviceFailure(observer, fault);
-        return ResetAfterFailure(protocol, record);
+        return ResetThenFail(protocol, record, observer, fault);
     }
     uint8_t checksum = 0;
     // A failed block ends the transfer without a reset.
     if (!SendBlocks(protocol, record, in, size, blockSize, name, observer, checksum)) return false;
     if (Stopped(observer)) return false;
     uint8_t deviceChecksum = 0;
-    if (!Answered(protocol.LoadVerify(record, deviceChecksum), protocol, observer))
-        return ResetAfterFailure(protocol, record);
+    if (!protocol.LoadVerify(record, deviceChecksum))
+        return ResetThenFail(protocol, record, observer, ExchangeFaultOf(protocol));
     if (deviceChecksum != checksum) {
         DeviceFault fault;
         fault.kind = DeviceFault::Kind::Checksum;
         fault.reported = deviceChecksum;
         fault.expected = checksum;
-        DeviceFailure(observer, fault);
-        return ResetAfterFailure(protocol, record);
+        return ResetThenFail(protocol, record, observer, fault);
     }
     return true;
 }
