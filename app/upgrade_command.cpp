@@ -213,6 +213,7 @@ int ExitCodeOf(const UpgradeOutcome& outcome) {
         case UpgradeOutcome::Stop::None:
             return outcome.failed > 0 ? EXIT_SCRIPT_FAILED : EXIT_DONE;
         case UpgradeOutcome::Stop::NothingSelected:
+        case UpgradeOutcome::Stop::ReadsClash:
             return EXIT_USAGE;
         case UpgradeOutcome::Stop::MacShared:
         case UpgradeOutcome::Stop::MacRefused:

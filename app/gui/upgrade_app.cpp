@@ -83,6 +83,8 @@ bool UpgradeApp::InitInstance() {
     DeviceListDialog dialog(links_.Protocol(), restrictions, prompter);
     dialog.SetRunLinks(links_);
     dialog.SetPackageCheck(&check);
+    dialog.SetRunOutputs(OutputsOf(options_));
+    dialog.SetSessionResults(&session_);
     dialog.SetJobs(static_cast<std::size_t>(options_.jobs));
     dialog.SetTermination(termination_);
     SearchWindow search;

@@ -11,6 +11,7 @@
 #include "app/app_loops.h"
 #include "app/gui/command_line.h"
 #include "app/link_stack.h"
+#include "app/session_results.h"
 
 namespace quorvane {
 
@@ -67,6 +68,8 @@ private:
     // The socket stays open as long as the application object lives, that
     // is until the process ends.
     LinkStack links_;
+    // What this program's runs came to, for the device list's "Last result".
+    SessionResults session_;
     bool outputsClosed_ = false;
 };
 
