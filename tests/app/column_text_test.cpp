@@ -244,5 +244,12 @@ TEST(InterruptedLines, NameTheDevicesLeftMidScriptAndThoseNotStarted) {
     EXPECT_EQ(InterruptedLines(model), std::vector<std::string>{"interrupted; no device was left mid-script"});
 }
 
+// One notice for a run asked to stop, as the window and the terminal say it.
+TEST(InterruptedLines, TheStoppingNoticeIsOneTextInTheWindowAndOnTheTerminal) {
+    EXPECT_EQ(StoppingText(StopNotice::Window), "Stopping after the exchange under way...");
+    EXPECT_EQ(StoppingText(StopNotice::Terminal),
+              "stopping after the exchange under way; press Ctrl-C again to end at once");
+}
+
 }  // namespace
 }  // namespace quorvane

@@ -12,6 +12,7 @@
 
 #include "app/output_paths.h"
 #include "app/interrupt_watch.h"
+#include "app/interrupted_text.h"
 #include "app/upgrade_run.h"
 #include "res/string_table.h"
 #include "package/package_check.h"
@@ -188,10 +189,8 @@ void RunInterruptibly(UpgradeRun& run, const BatchOptions& batch, UpgradeMonitor
                       InterruptWatch& interrupts) {
     // Said at once: an exchange may wait for many seconds, and a technician
     // who hears nothing presses Ctrl-C again, which ends mid-device.
-    interrupts.OnFirstSignal([](int) {
-        std::cerr
-            << '\n' << MESSAGE_PREFIX << "stopping after the exchange under way; press Ctrl-C again to end at once\n"
-            << std::flush;
+    interrupts.OnFirstSignal([notice = Said(StoppingText(StopNotice::Terminal))](int) {
+        std::cerr << '\n' << notice << '\n' << std::flush;
     });
     interrupts.SetStopGracefully(true);
     run.Execute(batch, monitor.Prompts(), &monitor);
