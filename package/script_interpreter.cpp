@@ -173,9 +173,7 @@ bool RunLoad(const Command& command, const ScriptCommand& line) {
 
 bool RunRead(const Command& command, const ScriptCommand& line) {
     if (!line.nameUsable) return LocalFailure(command.observer, NameProblem(line));
-    const std::string name = command.names == ReadNames::PerDevice
-                                 ? PerDeviceReadName(line.name, command.record.mac)
-                                 : line.name;
+    const std::string name = ReadOutputFor(line.name, command.record.mac, command.names).string();
     if (command.package.InMemory()) {
         // Kept as READ would write it: what arrived before a failure stays.
         std::string& output = command.package.NewOutput(name);
@@ -379,19 +377,16 @@ std::string TaggedReadName(std::string_view name, std::string_view tag) {
     return std::string(name.substr(0, at)) + std::string(tag) + std::string(name.substr(at));
 }
 
-std::string PerDeviceReadName(std::string_view name, const MacAddress& mac) {
+std::filesystem::path ReadOutputFor(const std::filesystem::path& output, const MacAddress& mac,
+                                    ReadNames names) {
+    if (names == ReadNames::Shared) return output;
     static constexpr char DIGITS[] = "0123456789ABCDEF";
     std::string tag = "-";
     for (const uint8_t byte : mac) {
         tag += DIGITS[byte >> 4];
         tag += DIGITS[byte & 0x0F];
     }
-    return TaggedReadName(name, tag);
-}
-
-std::filesystem::path ReadOutputFor(const std::filesystem::path& output, const MacAddress& mac, ReadNames names) {
-    if (names == ReadNames::Shared) return output;
-    return output.parent_path() / PerDeviceReadName(output.filename().string(), mac);
+    return output.parent_path() / TaggedReadName(output.filename().string(), tag);
 }
 
 bool RunPlan(std::span<const PlannedCommand> plan, UpgradePackage& package, DeviceProtocol& protocol,
