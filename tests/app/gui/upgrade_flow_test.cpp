@@ -576,6 +576,7 @@ TEST_F(UpgradeFlowTest, DevicesSideBySideShowARowEachAndAreRetriedTogether) {
     EXPECT_EQ(prompter.script.prompts,
               (std::vector<Prompt>{{true, 162,
                                     "Upgrade failed on the device with MAC address 00:50:c2:10:20:0a.\n"
+                                    "00:50:c2:10:20:0a: line 2 ERASE 3: no answer to ERASE after 16 sends\n"
                                     "Would you like to retry the upgrade on it now?",
                                     BOX_YES_NO | ICON_STOP},
                                    {false, 148,
