@@ -26,7 +26,9 @@ std::string NameText(const AdmittedDevice& device, const SessionResults*) {
     return FormatStringId(IDS_NAME_FROM_MAC, {mac[3], mac[4], mac[5]});
 }
 
-std::string MacColumn(const AdmittedDevice& device, const SessionResults*) { return MacText(device.record->mac); }
+std::string MacColumn(const AdmittedDevice& device, const SessionResults*) {
+    return MacText(device.record->mac);
+}
 
 // A zero letter byte would end the text of a C string (and hide the rest of
 // the firmware text), so it is shown as the space that stands for "no letter".
@@ -126,10 +128,12 @@ std::string ColumnTitle(const DeviceColumn& column) {
     return column.titleId != 0 ? LoadString(column.titleId) : column.title;
 }
 
-bool DeviceColumnText(const AdmittedDevice* device, std::string& out, int key, const SessionResults* session) {
-    return ColumnTextByKey(device, out, key, [session](const DeviceColumn& column, const AdmittedDevice& listed) {
-        return column.text(listed, session);
-    });
+bool DeviceColumnText(const AdmittedDevice* device, std::string& out, int key,
+                      const SessionResults* session) {
+    return ColumnTextByKey(device, out, key,
+                           [session](const DeviceColumn& column, const AdmittedDevice& listed) {
+                               return column.text(listed, session);
+                           });
 }
 
 std::string DeviceCellText(const DeviceColumn& column, const AdmittedDevice& device,
@@ -141,9 +145,10 @@ std::string DeviceCellText(const DeviceColumn& column, const AdmittedDevice& dev
 }
 
 bool DeviceCellText(const AdmittedDevice* device, std::string& out, int key, const SessionResults* session) {
-    return ColumnTextByKey(device, out, key, [session](const DeviceColumn& column, const AdmittedDevice& listed) {
-        return DeviceCellText(column, listed, session);
-    });
+    return ColumnTextByKey(device, out, key,
+                           [session](const DeviceColumn& column, const AdmittedDevice& listed) {
+                               return DeviceCellText(column, listed, session);
+                           });
 }
 
 }  // namespace quorvane

@@ -238,7 +238,8 @@ void DeviceListDialog::ShowRowTexts() {
     for (int i = 0; i < list_->topLevelItemCount(); ++i) {
         auto* row = static_cast<DeviceListItem*>(list_->topLevelItem(i));
         const AdmittedDevice* device = DeviceAt(row->Parameter());
-        for (int column = 0; column < columns; ++column) row->setText(column, CellText(device, ColumnKey(column), session_));
+        for (int column = 0; column < columns; ++column)
+            row->setText(column, CellText(device, ColumnKey(column), session_));
     }
 }
 

@@ -1,6 +1,7 @@
 #include "app/gui/upgrade_app.h"
 
 #include <QApplication>
+#include <optional>
 
 #include "app/gui/device_list_dialog.h"
 #include "app/gui/event_pumping_transport.h"
@@ -33,11 +34,15 @@ QStringList LoadRecentFiles(QSettings& settings) {
 }
 
 bool RunProgram(AppWindows windows, UpgradePackage& package, DeviceProtocol& protocol,
-                Restrictions& restrictions, EventStream* events, const RunOutputs& outputs, PackageCheck* checked) {
+                Restrictions& restrictions, EventStream* events, const RunOutputs& outputs,
+                PackageCheck* checked, const EndpointOptions* endpoint) {
     const std::optional<std::string> packageName =
         RunPackageLoop(windows.chooser, package, windows.prompter, outputs, checked);
     if (!packageName) return false;
-    RunDialogLoop(*packageName, package, protocol, restrictions, windows.screen, windows.search, events);
+    std::optional<NoDeviceHelp> help;
+    if (endpoint != nullptr) help.emplace(NoDeviceHelp{windows.prompter, *endpoint});
+    RunDialogLoop(*packageName, package, protocol, restrictions, windows.screen, windows.search, events,
+                  help ? &*help : nullptr);
     return true;
 }
 
@@ -90,7 +95,7 @@ bool UpgradeApp::InitInstance() {
     SearchWindow search;
     EventStream* events = links_.Events().IsOpen() ? &links_.Events() : nullptr;
     RunProgram({prompter, chooser, dialog, &search}, package, links_.Protocol(), restrictions, events,
-               OutputsOf(options_), &check);
+               OutputsOf(options_), &check, &options_.endpoint);
     return false;
 }
 

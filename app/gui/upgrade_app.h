@@ -36,10 +36,12 @@ QStringList LoadRecentFiles(QSettings& settings);
 // list after every admission pass until Done; the package is closed at the
 // end. False when the user cancelled the prompt. `events`, when given,
 // receives each admission pass's events; `checked`, when given, the
-// package's check, before the list is first shown.
+// package's check, before the list is first shown. `endpoint`, when given,
+// is what the searches send by: the first that no device answers is
+// followed by the hint of what to look at.
 bool RunProgram(AppWindows windows, UpgradePackage& package, DeviceProtocol& protocol,
                 Restrictions& restrictions, EventStream* events = nullptr, const RunOutputs& outputs = {},
-                PackageCheck* checked = nullptr);
+                PackageCheck* checked = nullptr, const EndpointOptions* endpoint = nullptr);
 
 class TerminationCleanup;
 

@@ -173,7 +173,8 @@ TEST_F(FailureText, AnExchangeSentAgainSaysWhatItWaitsFor) {
 // silent; the failure is still the last thing the run says.
 TEST_F(FailureText, TheFailureComesAfterTheWaitsOfTheResetThatFollowsIt) {
     RunOnce(TestDevice(MAC_A), [](ScriptedNetwork& net) {
-        net.link.responder = [answer = net.link.responder](std::span<const uint8_t> request, FakeTransport& link) {
+        net.link.responder = [answer = net.link.responder](std::span<const uint8_t> request,
+                                                           FakeTransport& link) {
             if (request[OFFSET_OPCODE] == OP_LOAD_VERIFY || request[OFFSET_OPCODE] == OP_RESET) return;
             answer(request, link);
         };

@@ -375,11 +375,11 @@ TEST_F(UpgradeCommandTest, ADeviceReadFileThatIsAnotherOutputRefusesTheSelection
     UpgradeRun run(fleet.protocol, nullptr, {}, package_, nullptr, restrictions_, outputs);
 
     EXPECT_EQ(run.Confirm({a.get(), b.get()}, prompter_), Stop::ReadsClash);
+    const std::string file = folder + "/READBACK-0050C20ABB02.BIN";
     EXPECT_EQ(prompter_.prompts,
               (std::vector<Prompt>{{false, 126,
-                                    "--log-file " + folder + "/READBACK-0050C20ABB02.BIN and the READ of "
-                                    "program.cmd line 2 (" + folder + "/READBACK-0050C20ABB02.BIN) are one file; "
-                                    "nothing was done",
+                                    "--log-file " + file + " and the READ of program.cmd line 2 (" + file +
+                                        ") are one file; nothing was done",
                                     BOX_OK}}));
     EXPECT_EQ(run.ExitCode(), 2);
     EXPECT_TRUE(fleet.link.sent.empty());
