@@ -1,8 +1,10 @@
 #include "app/app_loops.h"
 
+#include <cctype>
 #include <system_error>
 
 #include "app/endpoint_failure.h"
+#include "app/no_device_hint.h"
 #include "app/upgrade_run.h"
 #include "package/package_check.h"
 #include "res/string_table.h"
@@ -63,6 +65,19 @@ void TellRefused(const PackageGate& gate, Prompter& prompter) {
                       BOX_OK);
 }
 
+// The hint's lines, each starting with a capital, in one box; false when
+// the search was answered, so there was nothing to tell.
+bool TellNoDevice(const DiscoveryReport& report, const NoDeviceHelp& help) {
+    std::string text;
+    for (std::string line : NoDeviceHint(report, help.endpoint, HintFor::Desktop)) {
+        if (!line.empty()) line[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(line[0])));
+        text += (text.empty() ? "" : "\n") + line;
+    }
+    if (text.empty()) return false;
+    help.prompter.Tell(IDS_NO_DEVICE_ANSWERED, text, BOX_OK | ICON_INFORMATION);
+    return true;
+}
+
 }  // namespace
 
 bool StartEndpoint(UdpEndpoint& endpoint, Prompter& prompter) {
@@ -107,13 +122,15 @@ std::optional<std::string> RunPackageLoop(PackageChooser& chooser, UpgradePackag
 
 void RunDialogLoop(const std::string& packageName, UpgradePackage& package, DeviceProtocol& protocol,
                    Restrictions& restrictions, DeviceListScreen& screen, SearchIndicator* search,
-                   EventStream* events, const std::string& keyId) {
+                   EventStream* events, const std::string& keyId, const NoDeviceHelp* help) {
     std::vector<AdmittedDevice> devices;
     int result = DIALOG_CANCEL;
+    bool hinted = false;
     do {
         if (search) search->SearchStarted();
         devices = AdmitAndAnnounce(package, protocol, restrictions, events, keyId);
         if (search) search->SearchEnded();
+        if (help != nullptr && !hinted) hinted = TellNoDevice(protocol.LastDiscovery(), *help);
         result = screen.Show(packageName, package, devices);
         // The array refers to records of the chain: it must be empty before
         // the chain frees them.

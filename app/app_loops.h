@@ -72,12 +72,22 @@ std::optional<std::string> RunPackageLoop(PackageChooser& chooser, UpgradePackag
                                           Prompter& prompter, const RunOutputs& outputs = {},
                                           const TrustOptions& trust = {}, PackageCheck* checked = nullptr);
 
+// Where a search that no device answered at all is told so, and what
+// the endpoint sent by, for the hint of what to look at (NoDeviceHint).
+struct NoDeviceHelp {
+    Prompter& prompter;
+    EndpointOptions endpoint;
+};
+
 // Admission pass, dialog, array emptied, chain cleared - until the dialog
 // ends with DIALOG_CANCEL. Closes the package at the end. `events`, when
 // given, receives each pass's "discovered" and "admitted" events, these
-// with `keyId`, the package's signer.
+// with `keyId`, the package's signer. With `help`, the first pass that no
+// device answered at all is followed by an information box with the
+// desktop program's hint (IDS_NO_DEVICE_ANSWERED), once: the empty list is
+// shown after it, and a later empty pass says nothing.
 void RunDialogLoop(const std::string& packageName, UpgradePackage& package, DeviceProtocol& protocol,
                    Restrictions& restrictions, DeviceListScreen& screen, SearchIndicator* search = nullptr,
-                   EventStream* events = nullptr, const std::string& keyId = {});
+                   EventStream* events = nullptr, const std::string& keyId = {}, const NoDeviceHelp* help = nullptr);
 
 }  // namespace quorvane

@@ -16,7 +16,7 @@ namespace {
 constexpr int LOWEST_TYPE_BITS = 0xD8;   // "8-Port USIA"
 constexpr int HIGHEST_TYPE_BITS = 0xFC;  // "Single Serial"
 
-std::string NameText(const AdmittedDevice& device) {
+std::string NameText(const AdmittedDevice& device, const SessionResults*) {
     const DeviceSummary& summary = device.summary;
     const MacAddress& mac = device.record->mac;
     const std::size_t length = strnlen(summary.name, SUMMARY_TEXT_ROOM);
@@ -26,7 +26,9 @@ std::string NameText(const AdmittedDevice& device) {
     return FormatStringId(IDS_NAME_FROM_MAC, {mac[3], mac[4], mac[5]});
 }
 
-std::string MacColumn(const AdmittedDevice& device) { return MacText(device.record->mac); }
+std::string MacColumn(const AdmittedDevice& device, const SessionResults*) {
+    return MacText(device.record->mac);
+}
 
 // A zero letter byte would end the text of a C string (and hide the rest of
 // the firmware text), so it is shown as the space that stands for "no letter".
@@ -34,7 +36,7 @@ char LetterOf(char letter) {
     return letter == '\0' ? ' ' : letter;
 }
 
-std::string FirmwareText(const AdmittedDevice& device) {
+std::string FirmwareText(const AdmittedDevice& device, const SessionResults*) {
     const DeviceSummary& s = device.summary;
     if (s.dateSecond == 0) return LoadString(IDS_FIRMWARE_UPGRADE);
     return FormatStringId(IDS_FIRMWARE_TEXT, {LetterOf(s.firmwareLetters[0]), LetterOf(s.firmwareLetters[1]),
@@ -67,18 +69,18 @@ int ConnectorLabelId(uint16_t deviceId) {
     }
 }
 
-std::string DeviceTypeText(const AdmittedDevice& device) {
+std::string DeviceTypeText(const AdmittedDevice& device, const SessionResults*) {
     const uint16_t deviceId = device.summary.deviceId;
     return FormatPlaceholders(IDS_DEVICE_TYPE_TEXT,
                               {LoadString(PortLabelId(deviceId)), LoadString(ConnectorLabelId(deviceId))});
 }
 
-std::string IpText(const AdmittedDevice& device) {
+std::string IpText(const AdmittedDevice& device, const SessionResults*) {
     return FormatIpv4(DeviceRecord::IpAddress(device.record));
 }
 
-std::string LastResultColumn(const AdmittedDevice& device) {
-    return LastResultText(device.record->mac);
+std::string LastResultColumn(const AdmittedDevice& device, const SessionResults* session) {
+    return session != nullptr ? session->LastText(device.record->mac) : std::string();
 }
 
 // Adding a column: a row here with its text function, and its title in
@@ -126,23 +128,27 @@ std::string ColumnTitle(const DeviceColumn& column) {
     return column.titleId != 0 ? LoadString(column.titleId) : column.title;
 }
 
-bool DeviceColumnText(const AdmittedDevice* device, std::string& out, int key) {
-    return ColumnTextByKey(device, out, key, [](const DeviceColumn& column, const AdmittedDevice& listed) {
-        return column.text(listed);
-    });
+bool DeviceColumnText(const AdmittedDevice* device, std::string& out, int key,
+                      const SessionResults* session) {
+    return ColumnTextByKey(device, out, key,
+                           [session](const DeviceColumn& column, const AdmittedDevice& listed) {
+                               return column.text(listed, session);
+                           });
 }
 
-std::string DeviceCellText(const DeviceColumn& column, const AdmittedDevice& device) {
-    std::string text = column.text(device);
+std::string DeviceCellText(const DeviceColumn& column, const AdmittedDevice& device,
+                           const SessionResults* session) {
+    std::string text = column.text(device, session);
     if (column.key == KEY_MAC && device.record->sharedMac != SharedMac::No)
         text += LoadString(IDS_DUPLICATE_MARK);
     return text;
 }
 
-bool DeviceCellText(const AdmittedDevice* device, std::string& out, int key) {
-    return ColumnTextByKey(device, out, key, [](const DeviceColumn& column, const AdmittedDevice& listed) {
-        return DeviceCellText(column, listed);
-    });
+bool DeviceCellText(const AdmittedDevice* device, std::string& out, int key, const SessionResults* session) {
+    return ColumnTextByKey(device, out, key,
+                           [session](const DeviceColumn& column, const AdmittedDevice& listed) {
+                               return DeviceCellText(column, listed, session);
+                           });
 }
 
 }  // namespace quorvane

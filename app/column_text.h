@@ -3,13 +3,18 @@
 // the desktop dialog (title and width) and upgradectl (title for its text
 // table, name for its JSON), and the text of each cell, made from the
 // device's record and the summary the admission pass built for it, or,
-// for "Last result", from this session's runs (app/session_results.h).
+// for "Last result", from the session's runs (app/session_results.h) that
+// the program showing the list keeps.
 
 #include <cstddef>
 #include <string>
 #include <vector>
 
 #include "package/device_summary.h"
+
+namespace quorvane {
+class SessionResults;
+}
 
 namespace quorvane {
 
@@ -31,7 +36,8 @@ struct DeviceColumn {
     const char* title;  // the title of a column without a string of the table
     int width;          // pixels in the desktop list at least; 0: not in it
     bool upgradectl;    // upgradectl's table and JSON show it
-    std::string (*text)(const AdmittedDevice& device);
+    // `session` (none: no run of this program) holds the last results.
+    std::string (*text)(const AdmittedDevice& device, const SessionResults* session);
 };
 
 // The columns in the order the front ends show them: upgradectl's table
@@ -47,14 +53,17 @@ inline constexpr std::size_t NAME_TEXT_LIMIT = 16;
 
 // Sets `out` to the cell text of the column with `key` and returns true;
 // a key of no column gives false and an empty text. A null device gives
-// empty texts.
-bool DeviceColumnText(const AdmittedDevice* device, std::string& out, int key);
+// empty texts. `session`: where the last results are; none, none are.
+bool DeviceColumnText(const AdmittedDevice* device, std::string& out, int key,
+                      const SessionResults* session = nullptr);
 
 // What a front end shows in a cell: the column text, and in the MAC column
 // a mark for a device whose MAC answered as more than one device. The
 // column text alone stays what scripts read (JSON), a MAC they can pass on.
-std::string DeviceCellText(const DeviceColumn& column, const AdmittedDevice& device);
+std::string DeviceCellText(const DeviceColumn& column, const AdmittedDevice& device,
+                           const SessionResults* session = nullptr);
 // The same by column key, as DeviceColumnText.
-bool DeviceCellText(const AdmittedDevice* device, std::string& out, int key);
+bool DeviceCellText(const AdmittedDevice* device, std::string& out, int key,
+                    const SessionResults* session = nullptr);
 
 }  // namespace quorvane

@@ -5,6 +5,7 @@
 
 #include "protocol/mac_text.h"
 #include "protocol/opcode_names.h"
+#include "protocol/packet.h"
 #include "res/string_format.h"
 #include "res/string_ids.h"
 
@@ -76,8 +77,8 @@ std::string DeviceFaultText(const DeviceFault& fault) {
                 IDS_FAULT_BLOCK_SIZE, {OpcodeName(OP_LOAD_BEGIN), std::to_string(fault.blockSize)});
             // A size the device offered but this program cannot use says what it can.
             if (fault.blockSize != 0)
-                text += " (blocks of 1 to " + std::to_string(LOAD_BUFFER) +
-                        " bytes, at most 65535 of them, can be sent)";
+                text += " (blocks of 1 to " + std::to_string(LOAD_BUFFER) + " bytes, at most " +
+                        std::to_string(MAX_BLOCK_NUMBER) + " of them, can be sent)";
             return text;
         }
     }

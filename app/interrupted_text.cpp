@@ -1,5 +1,7 @@
 #include "app/interrupted_text.h"
 
+#include <cctype>
+
 #include "protocol/mac_text.h"
 #include "res/string_format.h"
 #include "res/string_table.h"
@@ -18,6 +20,15 @@ std::vector<std::string> InterruptedLines(const RunModel& model) {
     if (lines.empty()) lines.push_back(LoadString(IDS_NONE_LEFT_MID_SCRIPT));
     if (!notStarted.empty()) lines.push_back(FormatPlaceholders(IDS_NOT_STARTED, {notStarted}));
     return lines;
+}
+
+std::string StoppingText(StopNotice where) {
+    std::string text = LoadString(IDS_STOPPING);
+    if (where == StopNotice::Window) return text;
+    // The line goes on, so the ellipsis of the window's notice goes.
+    while (!text.empty() && text.back() == '.') text.pop_back();
+    if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    return text + "; press Ctrl-C again to end at once";
 }
 
 }  // namespace quorvane

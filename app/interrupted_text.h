@@ -17,4 +17,13 @@ namespace quorvane {
 // device was left mid-script"), then "not started: ..." when any was not.
 std::vector<std::string> InterruptedLines(const RunModel& model);
 
+// Where the notice of a run asked to stop is shown.
+enum class StopNotice { Window, Terminal };
+// What a run asked to stop says at once, while the exchange under way
+// finishes: IDS_STOPPING in a window ("Stopping after the exchange under
+// way..."); on a terminal a line after the program's name that also says
+// how to end at once ("stopping after the exchange under way; press Ctrl-C
+// again to end at once").
+std::string StoppingText(StopNotice where);
+
 }  // namespace quorvane

@@ -29,7 +29,7 @@ nlohmann::ordered_json KeyIdJson(const std::string& keyId) {
 
 nlohmann::ordered_json AdmittedJson(const AdmittedDevice& device) {
     nlohmann::ordered_json object = nlohmann::ordered_json::object();
-    for (const DeviceColumn& column : DeviceColumns()) object[column.name] = column.text(device);
+    for (const DeviceColumn& column : DeviceColumns()) object[column.name] = column.text(device, nullptr);
     object["vendorId"] = device.summary.vendorId;
     object["deviceId"] = device.summary.deviceId;
     object["productId"] = device.summary.productId;

@@ -20,13 +20,8 @@ void SessionResults::Clear() {
     last_.clear();
 }
 
-SessionResults& ThisSession() {
-    static SessionResults results;
-    return results;
-}
-
-std::string LastResultText(const MacAddress& mac) {
-    const std::optional<DeviceState> last = ThisSession().LastOf(mac);
+std::string SessionResults::LastText(const MacAddress& mac) const {
+    const std::optional<DeviceState> last = LastOf(mac);
     return last ? StateWord(*last) : "";
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 // What this program session's upgrade runs came to, device by device (by
 // MAC): the "Last result" column of the device list. A device that no run
-// of the session finished has none. Every run records itself here when its
-// scripts are done (UpgradeRun::Execute), whichever front end made it.
+// of the session finished has none. The program that shows the column owns
+// one and hands it to every run it makes, which records itself there when
+// its scripts are done (UpgradeRun::Execute).
 
 #include <map>
 #include <mutex>
@@ -20,18 +21,14 @@ public:
     // now has that result; the others keep theirs.
     void Record(const RunModel& model);
     std::optional<DeviceState> LastOf(const MacAddress& mac) const;
+    // "upgraded", "failed", "interrupted", or empty when no run of the
+    // session finished the device.
+    std::string LastText(const MacAddress& mac) const;
     void Clear();
 
 private:
     mutable std::mutex lock_;  // a front end may read while a worker records
     std::map<MacAddress, DeviceState> last_;
 };
-
-// The one record of this process.
-SessionResults& ThisSession();
-
-// The "Last result" text of `mac`: "upgraded", "failed", "interrupted", or
-// empty when no run of the session finished the device.
-std::string LastResultText(const MacAddress& mac);
 
 }  // namespace quorvane

@@ -84,10 +84,22 @@ int RetryTogetherId(const std::vector<std::size_t>& failed) {
     return failed.size() == 1 ? IDS_RETRY_ONE : IDS_RETRY_TOGETHER;
 }
 
+// The question names the failed devices, then says why each failed, a line
+// each as the end-of-run lines say it, before it asks.
 std::string RetryTogetherPrompt(const RunModel& model, const std::vector<std::size_t>& failed) {
     std::string macs;
-    for (std::size_t index : failed) macs += (macs.empty() ? "" : ", ") + MacText(model.devices[index].record->mac);
-    return FormatPlaceholders(RetryTogetherId(failed), {macs});
+    std::string causes;
+    for (std::size_t index : failed) {
+        const DeviceResult& device = model.devices[index];
+        macs += (macs.empty() ? "" : ", ") + MacText(device.record->mac);
+        if (!device.error.empty()) causes += detail::DeviceLine(*device.record, device.error) + '\n';
+    }
+    std::string text = FormatPlaceholders(RetryTogetherId(failed), {macs});
+    if (causes.empty()) return text;
+    // The table's text names the devices on its first line and asks on the next.
+    const std::size_t question = text.find('\n');
+    if (question == std::string::npos) return text + '\n' + causes.substr(0, causes.size() - 1);
+    return text.insert(question + 1, causes);
 }
 
 // After a batch side by side: every failed device by name, the devices
@@ -213,6 +225,7 @@ int ExitCodeOf(const UpgradeOutcome& outcome) {
         case UpgradeOutcome::Stop::None:
             return outcome.failed > 0 ? EXIT_SCRIPT_FAILED : EXIT_DONE;
         case UpgradeOutcome::Stop::NothingSelected:
+        case UpgradeOutcome::Stop::ReadsClash:
             return EXIT_USAGE;
         case UpgradeOutcome::Stop::MacShared:
         case UpgradeOutcome::Stop::MacRefused:

@@ -110,6 +110,7 @@ struct UpgradeOutcome {
     enum class Stop {
         None,             // the scripts ran
         NothingSelected,  // no device selected: nothing shown, nothing done
+        ReadsClash,       // a device's own READ file is another output or cannot be written
         MacShared,        // IDS_MAC_SHARED: a selected MAC answered as more than one device
         MacRefused,       // IDS_MAC_REFUSED
         FirmwareRefused,  // IDS_FIRMWARE_REFUSED (product or revision)
@@ -125,7 +126,8 @@ struct UpgradeOutcome {
 };
 
 // The exit code a run ends with (EXIT_DONE, EXIT_SCRIPT_FAILED when any
-// device failed, EXIT_USAGE when nothing was selected, EXIT_REFUSED for a
+// device failed, EXIT_USAGE when nothing was selected or a device's READ
+// file clashes, EXIT_REFUSED for a
 // refusal, a declined warning or declined devices); an interrupted run exits with its
 // signal's code, which the caller knows.
 int ExitCodeOf(const UpgradeOutcome& outcome);

@@ -6,9 +6,9 @@
 #include "app/exit_codes.h"
 #include "app/failure_text.h"
 #include "app/run_events.h"
-#include "app/session_results.h"
 #include "package/script_interpreter.h"
 #include "protocol/mac_text.h"
+#include "res/string_ids.h"
 
 namespace quorvane {
 
@@ -48,20 +48,22 @@ std::vector<AdmittedDevice> AdmitAndAnnounce(UpgradePackage& package, DeviceProt
 }
 
 UpgradeRun::UpgradeRun(LinkStack& links, UpgradePackage& package, const PackageCheck* check,
-                       const Restrictions& restrictions)
+                       const Restrictions& restrictions, RunOutputs outputs)
     : UpgradeRun(links.Protocol(), links.Events().IsOpen() ? &links.Events() : nullptr,
                  [&links](const DeviceRecord&, std::string& reason) { return links.OpenDeviceLink(reason); },
-                 package, check, restrictions) {}
+                 package, check, restrictions, std::move(outputs)) {}
 
 UpgradeRun::UpgradeRun(DeviceProtocol& protocol, EventStream* events, LinkFactory openLink,
-                       UpgradePackage& package, const PackageCheck* check, const Restrictions& restrictions)
+                       UpgradePackage& package, const PackageCheck* check, const Restrictions& restrictions,
+                       RunOutputs outputs)
     : protocol_(protocol),
       events_(events),
       openLink_(std::move(openLink)),
       package_(package),
       ownCheck_(check != nullptr ? PackageCheck{} : CheckPackage(package, package.PackageFolder())),
       check_(check != nullptr ? *check : ownCheck_),
-      restrictions_(restrictions) {}
+      restrictions_(restrictions),
+      outputs_(std::move(outputs)) {}
 
 UpgradeOutcome::Stop UpgradeRun::Confirm(const std::vector<DeviceRecord*>& selected, Prompter& prompter,
                                          DeviceQuestion question) {
@@ -70,12 +72,21 @@ UpgradeOutcome::Stop UpgradeRun::Confirm(const std::vector<DeviceRecord*>& selec
         if (record != nullptr) selected_.push_back(record);
     model_ = RunModel(selected_);
     outcome_ = {};
+    // Before any question: a selection whose read-back has nowhere to go
+    // is refused as a package whose outputs clash is.
+    refusal_ = DeviceReadsProblem(selected_);
+    if (!refusal_.empty()) {
+        prompter.Tell(IDS_INVALID_PACKAGE, refusal_, BOX_OK);
+        outcome_.stop = UpgradeOutcome::Stop::ReadsClash;
+        return outcome_.stop;
+    }
     outcome_.stop = CheckAndConfirm(selected_, restrictions_, prompter, question);
     return outcome_.stop;
 }
 
-std::string UpgradeRun::DeviceReadsProblem(const std::vector<DeviceRecord*>& selected, RunOutputs outputs) const {
+std::string UpgradeRun::DeviceReadsProblem(const std::vector<DeviceRecord*>& selected) const {
     if (ReadNamesFor(selected.size()) == ReadNames::Shared) return {};
+    RunOutputs outputs = outputs_;
     outputs.reads = DeviceReadOutputs(check_, selected);
     for (const ReadOutput& read : outputs.reads)
         if (std::string problem = ReadOutputProblem(read.path, package_.PackagePath()); !problem.empty())
@@ -94,7 +105,7 @@ void UpgradeRun::Execute(const BatchOptions& batch, Prompter& prompter, UpgradeP
     if (events_ != nullptr) eventful.emplace(*events_, model_, display);
     UpgradeProgress* progress = eventful ? &*eventful : display;
     RunScripts(model_, check_.plan, package_, protocol_, prompter, progress, outcome_, fleet);
-    ThisSession().Record(model_);
+    if (session_ != nullptr) session_->Record(model_);
 }
 
 void UpgradeRun::Complete(Prompter& prompter) {

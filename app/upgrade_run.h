@@ -18,6 +18,7 @@
 #include "app/package_trust.h"
 #include "app/prompter.h"
 #include "app/run_model.h"
+#include "app/session_results.h"
 #include "app/upgrade_command.h"
 #include "package/device_summary.h"
 #include "package/package_check.h"
@@ -89,28 +90,36 @@ class UpgradeRun {
 public:
     // Everything goes through `links`. `check` is the passed check of
     // `package` (OpenForRun's); none: the run checks the package itself.
+    // `outputs` are the files the program writes besides READ, which no
+    // device's own READ file may be.
     UpgradeRun(LinkStack& links, UpgradePackage& package, const PackageCheck* check,
-               const Restrictions& restrictions);
+               const Restrictions& restrictions, RunOutputs outputs = {});
     // The same over a protocol of the caller's and per-device links from
     // `openLink` (tests drive a run over scripted devices this way).
     UpgradeRun(DeviceProtocol& protocol, EventStream* events, LinkFactory openLink, UpgradePackage& package,
-               const PackageCheck* check, const Restrictions& restrictions);
+               const PackageCheck* check, const Restrictions& restrictions, RunOutputs outputs = {});
 
-    // Takes the selection (null entries skipped) and asks the checks and
-    // the configuration question (with the devices listed, see
+    // Takes the selection (null entries skipped), refuses it when a
+    // device's own READ file cannot be written (DeviceReadsProblem, told
+    // under IDS_INVALID_PACKAGE; Stop::ReadsClash), then asks the checks
+    // and the configuration question (with the devices listed, see
     // CheckAndConfirm); Stop::None when the scripts may run.
+    // Where Execute records what each device came to; none (the default):
+    // nothing is recorded.
+    void SetSessionResults(SessionResults* results) { session_ = results; }
+
     UpgradeOutcome::Stop Confirm(const std::vector<DeviceRecord*>& selected, Prompter& prompter,
                                  DeviceQuestion question = DeviceQuestion::FrontEnds);
     // With several devices selected each READs into a file of its own
     // (ReadNamesFor), which the package check could not name: the line
-    // that refuses the first of them that clashes with `outputs` (as
-    // OutputClash says it) or could not take the read-back (as the check
-    // says it); empty when all is well, and always for one device.
-    std::string DeviceReadsProblem(const std::vector<DeviceRecord*>& selected, RunOutputs outputs) const;
+    // that refuses the first of them that clashes with the run's outputs
+    // (as OutputClash says it) or could not take the read-back (as the
+    // check says it); empty when all is well, and always for one device.
+    std::string DeviceReadsProblem(const std::vector<DeviceRecord*>& selected) const;
     // The planned script on every selected device, as RunScripts runs it.
     // `display` (none: nothing shown) hears every step after the model has
     // it and the events were written; its StopRequested stops the run.
-    // What each device came to is then this session's last result for it.
+    // What each device came to is then the session's last result for it.
     void Execute(const BatchOptions& batch, Prompter& prompter, UpgradeProgress* display);
     // IDS_UPGRADE_COMPLETE and the refresh code, when any device was
     // upgraded and the run was not interrupted.
@@ -124,6 +133,9 @@ public:
     const RunModel& Model() const { return model_; }
     const UpgradeOutcome& Outcome() const { return outcome_; }
     const std::vector<DeviceRecord*>& Selected() const { return selected_; }
+    // The line Confirm refused the selection with when it told it itself
+    // (Stop::ReadsClash); empty otherwise.
+    const std::string& Refusal() const { return refusal_; }
 
 private:
     DeviceProtocol& protocol_;
@@ -133,9 +145,12 @@ private:
     PackageCheck ownCheck_;  // when none was given
     const PackageCheck& check_;
     const Restrictions& restrictions_;
+    RunOutputs outputs_;
+    SessionResults* session_ = nullptr;
     std::vector<DeviceRecord*> selected_;
     RunModel model_;
     UpgradeOutcome outcome_;
+    std::string refusal_;
 };
 
 // The end of a program that made one run over `links` (none when the run

@@ -19,13 +19,15 @@
 #include "package/text.h"
 #include "package/upgrade_package.h"
 #include "protocol/output_file.h"
+#include "protocol/packet.h"
 
 namespace quorvane {
 
 namespace {
 
-// Block numbers and request counts travel as 16-bit values.
-constexpr uint64_t MAX_FULL_BLOCKS = 0xFFFF;
+// Block numbers travel as 16-bit values (the partial block takes the
+// number after the last full one).
+constexpr uint64_t MAX_FULL_BLOCKS = MAX_BLOCK_NUMBER;
 // No block size can carry a file this long in 65,535 full blocks and a partial one.
 constexpr uint64_t LOAD_SIZE_LIMIT = (MAX_FULL_BLOCKS + 1) * LOAD_BUFFER;
 
@@ -105,13 +107,18 @@ bool DeviceFailure(ScriptObserver* observer, const DeviceFault& fault) {
     return false;
 }
 
+// How the last command exchange failed, as a device fault.
+DeviceFault ExchangeFaultOf(const DeviceProtocol& protocol) {
+    DeviceFault fault;
+    fault.exchange = protocol.LastFailure();
+    return fault;
+}
+
 // `done` as the command's result: when it failed, the observer hears why
 // from the exchange, before anything else is sent.
 bool Answered(bool done, const DeviceProtocol& protocol, ScriptObserver* observer) {
     if (done) return true;
-    DeviceFault fault;
-    fault.exchange = protocol.LastFailure();
-    return DeviceFailure(observer, fault);
+    return DeviceFailure(observer, ExchangeFaultOf(protocol));
 }
 
 std::string CannotTake(const std::string& member) {
@@ -166,9 +173,7 @@ bool RunLoad(const Command& command, const ScriptCommand& line) {
 
 bool RunRead(const Command& command, const ScriptCommand& line) {
     if (!line.nameUsable) return LocalFailure(command.observer, NameProblem(line));
-    const std::string name = command.names == ReadNames::PerDevice
-                                 ? PerDeviceReadName(line.name, command.record.mac)
-                                 : line.name;
+    const std::string name = ReadOutputFor(line.name, command.record.mac, command.names).string();
     if (command.package.InMemory()) {
         // Kept as READ would write it: what arrived before a failure stays.
         std::string& output = command.package.NewOutput(name);
@@ -234,10 +239,13 @@ bool SendBlock(DeviceProtocol& protocol, const DeviceRecord& record, std::istrea
 }
 
 // A transfer the device refused is reset, so that the device does not wait
-// for blocks that never come; the failure was told before. Always false.
-bool ResetAfterFailure(DeviceProtocol& protocol, const DeviceRecord& record) {
+// for blocks that never come, and only then is `fault` told: the waits of
+// a reset the device leaves unanswered come before the failure, which is
+// the last thing the run says. Always false.
+bool ResetThenFail(DeviceProtocol& protocol, const DeviceRecord& record, ScriptObserver* observer,
+                   const DeviceFault& fault) {
     protocol.Reset(record);
-    return false;
+    return DeviceFailure(observer, fault);
 }
 
 // The device's block size must fit the buffer and the 16-bit block count.
@@ -296,30 +304,27 @@ bool DownloadStream(DeviceProtocol& protocol, const DeviceRecord& record, uint16
     Report(observer, name, 0, size);
 
     uint16_t blockSize = 0;
-    if (!Answered(protocol.LoadBegin(record, a, b, static_cast<uint32_t>(size), blockSize), protocol,
-                  observer))
-        return ResetAfterFailure(protocol, record);
+    if (!protocol.LoadBegin(record, a, b, static_cast<uint32_t>(size), blockSize))
+        return ResetThenFail(protocol, record, observer, ExchangeFaultOf(protocol));
     if (!UsableBlockSize(blockSize, size)) {
         DeviceFault fault;
         fault.kind = DeviceFault::Kind::BlockSize;
         fault.blockSize = blockSize;
-        DeviceFailure(observer, fault);
-        return ResetAfterFailure(protocol, record);
+        return ResetThenFail(protocol, record, observer, fault);
     }
     uint8_t checksum = 0;
     // A failed block ends the transfer without a reset.
     if (!SendBlocks(protocol, record, in, size, blockSize, name, observer, checksum)) return false;
     if (Stopped(observer)) return false;
     uint8_t deviceChecksum = 0;
-    if (!Answered(protocol.LoadVerify(record, deviceChecksum), protocol, observer))
-        return ResetAfterFailure(protocol, record);
+    if (!protocol.LoadVerify(record, deviceChecksum))
+        return ResetThenFail(protocol, record, observer, ExchangeFaultOf(protocol));
     if (deviceChecksum != checksum) {
         DeviceFault fault;
         fault.kind = DeviceFault::Kind::Checksum;
         fault.reported = deviceChecksum;
         fault.expected = checksum;
-        DeviceFailure(observer, fault);
-        return ResetAfterFailure(protocol, record);
+        return ResetThenFail(protocol, record, observer, fault);
     }
     return true;
 }
@@ -372,19 +377,16 @@ std::string TaggedReadName(std::string_view name, std::string_view tag) {
     return std::string(name.substr(0, at)) + std::string(tag) + std::string(name.substr(at));
 }
 
-std::string PerDeviceReadName(std::string_view name, const MacAddress& mac) {
+std::filesystem::path ReadOutputFor(const std::filesystem::path& output, const MacAddress& mac,
+                                    ReadNames names) {
+    if (names == ReadNames::Shared) return output;
     static constexpr char DIGITS[] = "0123456789ABCDEF";
     std::string tag = "-";
     for (const uint8_t byte : mac) {
         tag += DIGITS[byte >> 4];
         tag += DIGITS[byte & 0x0F];
     }
-    return TaggedReadName(name, tag);
-}
-
-std::filesystem::path ReadOutputFor(const std::filesystem::path& output, const MacAddress& mac, ReadNames names) {
-    if (names == ReadNames::Shared) return output;
-    return output.parent_path() / PerDeviceReadName(output.filename().string(), mac);
+    return output.parent_path() / TaggedReadName(output.filename().string(), tag);
 }
 
 bool RunPlan(std::span<const PlannedCommand> plan, UpgradePackage& package, DeviceProtocol& protocol,

@@ -63,15 +63,16 @@ public:
 // device's read-back overwrites another's.
 enum class ReadNames { Shared, PerDevice };
 
-// "READBACK-0050C21A2B3C.BIN" for READBACK.BIN and 00:50:c2:1a:2b:3c: the
-// MAC in upper-case hexadecimal, after a '-', before the extension (at the
-// end of a name without one).
-std::string PerDeviceReadName(std::string_view name, const MacAddress& mac);
-// `name` with `tag` added before its extension, as PerDeviceReadName adds
-// the MAC's: "READBACK-<MAC>.BIN" for the tag "-<MAC>".
+// `name` with `tag` added before its extension (at the end of a name
+// without one), as a READ per device adds the MAC's: "READBACK-<MAC>.BIN"
+// for the tag "-<MAC>".
 std::string TaggedReadName(std::string_view name, std::string_view tag);
-// The file a READ of `output` (as the package check planned it) writes for
-// the device with `mac`.
+// The file a READ of `output` (the script's name, or the path the package
+// check planned for it) writes for the device with `mac`: `output` itself
+// when the name is shared, else "READBACK-0050C21A2B3C.BIN" for READBACK.BIN
+// and 00:50:c2:1a:2b:3c, the MAC in upper-case hexadecimal after a '-'
+// before the extension, in the same folder. The run and the check both
+// name the files by it.
 std::filesystem::path ReadOutputFor(const std::filesystem::path& output, const MacAddress& mac, ReadNames names);
 
 // Runs the planned script lines, in order, against one device: the plan

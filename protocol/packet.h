@@ -20,6 +20,10 @@ inline constexpr std::size_t HEADER_SIZE = 14;
 inline constexpr std::size_t REQUEST_CAPACITY = 1504;
 inline constexpr std::size_t REPLY_CAPACITY = 1488;
 inline constexpr int MAX_SENDS = 16;
+// LOAD_BLOCK numbers its blocks in 16 bits: no block of a transfer has a
+// higher number, so a file goes in at most this many full blocks and the
+// partial one after them.
+inline constexpr uint16_t MAX_BLOCK_NUMBER = 0xFFFF;
 
 // Header field offsets.
 inline constexpr std::size_t OFFSET_OPCODE = 1;

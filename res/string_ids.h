@@ -93,13 +93,22 @@ inline constexpr int IDS_REFUSED_VALUE = 181;
 inline constexpr int IDS_LEFT_MID_SCRIPT = 188;       // %1: the MAC of a device whose script was cut short
 inline constexpr int IDS_NONE_LEFT_MID_SCRIPT = 189;
 inline constexpr int IDS_NOT_STARTED = 190;           // %1: the MACs never started, comma-separated
-inline constexpr int IDS_STOPPING = 191;              // the progress window, once Cancel was pressed
+// A run asked to stop (Cancel, the first Ctrl-C), while the exchange under
+// way finishes; upgradectl's line is made from it (StoppingText).
+inline constexpr int IDS_STOPPING = 191;
 
 // Device list columns beyond the four of the template.
 inline constexpr int IDS_COLUMN_IP = 192;
 inline constexpr int IDS_COLUMN_LAST_RESULT = 193;  // what this session's runs came to per device
 // The device list's title (%1) when a trusted key (%2, its id) signed the package.
 inline constexpr int IDS_SIGNED_TITLE = 216;
+
+// A search that no device answered at all: lines after the program's name
+// in upgradectl, one box in the desktop program.
+inline constexpr int IDS_NO_DEVICE_ANSWERED = 194;       // %1: the interface, %2: the address, %3: the port
+inline constexpr int IDS_OTHER_INTERFACE_COMMAND = 195;  // upgradectl's way to another interface
+inline constexpr int IDS_OTHER_INTERFACE_OPTION = 196;   // the desktop program's
+inline constexpr int IDS_FIREWALL_RULE = 197;            // %1: the port the replies come from
 
 // The progress window's figures.
 inline constexpr int IDS_PROGRESS_PACE = 163;     // %1: KiB per second, %2: time left as m:ss

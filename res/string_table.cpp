@@ -97,6 +97,13 @@ constexpr Entry TABLE[] = {
     {IDS_STOPPING, "Stopping after the exchange under way..."},
     {IDS_COLUMN_IP, "IP"},
     {IDS_COLUMN_LAST_RESULT, "Last result"},
+    {IDS_NO_DEVICE_ANSWERED, "no device answered the discovery sent by %1 to %2 port %3"},
+    {IDS_OTHER_INTERFACE_COMMAND,
+     "`upgradectl interfaces` lists the interfaces; --interface NAME sends by another one"},
+    {IDS_OTHER_INTERFACE_OPTION, "the program started with --interface NAME sends by another interface"},
+    {IDS_FIREWALL_RULE,
+     "a host firewall must let the replies in, for example: sudo nft add rule inet filter input udp sport %1 "
+     "accept"},
     {IDS_SIGNED_TITLE, "%1 - signed by %2"},
 };
 

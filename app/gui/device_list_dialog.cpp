@@ -70,9 +70,9 @@ private:
     const DeviceListDialog& dialog_;
 };
 
-QString CellText(const AdmittedDevice* device, int key) {
+QString CellText(const AdmittedDevice* device, int key, const SessionResults* session) {
     std::string text;
-    DeviceCellText(device, text, key);  // false leaves the empty text
+    DeviceCellText(device, text, key, session);  // false leaves the empty text
     return ExternalText(text);
 }
 
@@ -239,7 +239,8 @@ void DeviceListDialog::ShowRowTexts() {
     for (int i = 0; i < list_->topLevelItemCount(); ++i) {
         auto* row = static_cast<DeviceListItem*>(list_->topLevelItem(i));
         const AdmittedDevice* device = DeviceAt(row->Parameter());
-        for (int column = 0; column < columns; ++column) row->setText(column, CellText(device, ColumnKey(column)));
+        for (int column = 0; column < columns; ++column)
+            row->setText(column, CellText(device, ColumnKey(column), session_));
     }
 }
 
@@ -272,8 +273,8 @@ const AdmittedDevice* DeviceListDialog::DeviceAt(int parameter) const {
 
 int DeviceListDialog::CompareRows(int first, int second, int key) const {
     // Texts are made afresh for every comparison, as the cells show them.
-    const QString a = CellText(DeviceAt(first), key);
-    const QString b = CellText(DeviceAt(second), key);
+    const QString a = CellText(DeviceAt(first), key, session_);
+    const QString b = CellText(DeviceAt(second), key, session_);
     return QString::compare(a, b, Qt::CaseInsensitive);
 }
 
@@ -322,7 +323,8 @@ void DeviceListDialog::OnUpgrade() {
     if (package_ == nullptr || devices_ == nullptr) return;
     const std::vector<DeviceRecord*> selected = SelectedDevices();
     if (selected.empty()) return;  // nothing shown, nothing done
-    UpgradeRun run(protocol_, events_, openLink_, *package_, check_, restrictions_);
+    UpgradeRun run(protocol_, events_, openLink_, *package_, check_, restrictions_, outputs_);
+    run.SetSessionResults(session_);
     // The checks and the warning need no network: they run here, and the
     // progress window comes up only once a script is about to run.
     if (run.Confirm(selected, prompter_) != UpgradeOutcome::Stop::None) {

@@ -59,6 +59,12 @@ public:
     // The open package's check, whose plan the upgrades run; none: each
     // upgrade checks the package itself.
     void SetPackageCheck(const PackageCheck* check) { check_ = check; }
+    // The files the program writes besides READ, which no device's own
+    // READ file may be; none by default.
+    void SetRunOutputs(RunOutputs outputs) { outputs_ = std::move(outputs); }
+    // What the program's runs came to, which every upgrade records into and
+    // the "Last result" column reads; none by default: the column stays empty.
+    void SetSessionResults(SessionResults* session) { session_ = session; }
     // How many devices are upgraded at once (0: all selected); 1 by default.
     void SetJobs(std::size_t jobs);
     std::size_t Jobs() const;
@@ -115,6 +121,8 @@ private:
     EventStream* events_ = nullptr;
     LinkFactory openLink_;
     const PackageCheck* check_ = nullptr;
+    RunOutputs outputs_;
+    SessionResults* session_ = nullptr;
     TerminationCleanup* termination_ = nullptr;
 
     QPushButton* done_;

@@ -19,6 +19,7 @@
 #include "app/gui/app_icon.h"
 #include "app/column_text.h"
 #include "app/gui/gui_text.h"
+#include "app/interrupted_text.h"
 #include "app/mac_strings.h"
 #include "res/string_format.h"
 #include "res/string_ids.h"
@@ -337,7 +338,7 @@ void ProgressWindow::Cancel() {
     // An exchange may wait many seconds for its answer: the user sees at
     // once that the press was taken.
     cancel_->setEnabled(false);
-    ShowNotice(ExternalText(LoadString(IDS_STOPPING)));
+    ShowNotice(ExternalText(StoppingText(StopNotice::Window)));
 }
 
 bool ProgressRelay::PostRow(std::size_t index, bool now) {

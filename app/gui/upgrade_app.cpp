@@ -1,6 +1,7 @@
 #include "app/gui/upgrade_app.h"
 
 #include <QApplication>
+#include <optional>
 
 #include "app/gui/device_list_dialog.h"
 #include "app/gui/event_pumping_transport.h"
@@ -34,14 +35,16 @@ QStringList LoadRecentFiles(QSettings& settings) {
 
 bool RunProgram(AppWindows windows, UpgradePackage& package, DeviceProtocol& protocol,
                 Restrictions& restrictions, EventStream* events, const RunOutputs& outputs, const TrustOptions& trust,
-                PackageCheck* checked) {
+                PackageCheck* checked, const EndpointOptions* endpoint) {
     PackageCheck ownCheck;
     PackageCheck& check = checked != nullptr ? *checked : ownCheck;
     const std::optional<std::string> packageName =
         RunPackageLoop(windows.chooser, package, windows.prompter, outputs, trust, &check);
     if (!packageName) return false;
+    std::optional<NoDeviceHelp> help;
+    if (endpoint != nullptr) help.emplace(NoDeviceHelp{windows.prompter, *endpoint});
     RunDialogLoop(*packageName, package, protocol, restrictions, windows.screen, windows.search, events,
-                  KeyIdOf(check));
+                  KeyIdOf(check), help ? &*help : nullptr);
     return true;
 }
 
@@ -87,12 +90,14 @@ bool UpgradeApp::InitInstance() {
     DeviceListDialog dialog(links_.Protocol(), restrictions, prompter);
     dialog.SetRunLinks(links_);
     dialog.SetPackageCheck(&check);
+    dialog.SetRunOutputs(OutputsOf(options_));
+    dialog.SetSessionResults(&session_);
     dialog.SetJobs(static_cast<std::size_t>(options_.jobs));
     dialog.SetTermination(termination_);
     SearchWindow search;
     EventStream* events = links_.Events().IsOpen() ? &links_.Events() : nullptr;
     RunProgram({prompter, chooser, dialog, &search}, package, links_.Protocol(), restrictions, events,
-               OutputsOf(options_), TrustOptionsOf(options_), &check);
+               OutputsOf(options_), TrustOptionsOf(options_), &check, &options_.endpoint);
     return false;
 }
 

@@ -11,6 +11,7 @@
 #include "app/app_loops.h"
 #include "app/gui/command_line.h"
 #include "app/link_stack.h"
+#include "app/session_results.h"
 
 namespace quorvane {
 
@@ -35,10 +36,13 @@ QStringList LoadRecentFiles(QSettings& settings);
 // list after every admission pass until Done; the package is closed at the
 // end. False when the user cancelled the prompt. `events`, when given,
 // receives each admission pass's events; `checked`, when given, the
-// package's check, before the list is first shown.
+// package's check, before the list is first shown. `endpoint`, when given,
+// is what the searches send by: the first that no device answers is
+// followed by the hint of what to look at.
 bool RunProgram(AppWindows windows, UpgradePackage& package, DeviceProtocol& protocol,
                 Restrictions& restrictions, EventStream* events = nullptr, const RunOutputs& outputs = {},
-                const TrustOptions& trust = {}, PackageCheck* checked = nullptr);
+                const TrustOptions& trust = {}, PackageCheck* checked = nullptr,
+                const EndpointOptions* endpoint = nullptr);
 
 class TerminationCleanup;
 
@@ -67,6 +71,8 @@ private:
     // The socket stays open as long as the application object lives, that
     // is until the process ends.
     LinkStack links_;
+    // What this program's runs came to, for the device list's "Last result".
+    SessionResults session_;
     bool outputsClosed_ = false;
 };
 

@@ -212,6 +212,30 @@ TEST_F(LoopTest, DialogLoopRepeatsUntilDoneThenClosesThePackage) {
     EXPECT_FALSE(std::filesystem::exists(extracted.parent_path()));
 }
 
+// A search nobody answered is followed by the desktop program's hint, once;
+// the empty list is shown all the same.
+TEST_F(LoopTest, ASearchNoDeviceAnsweredGivesTheHintOnce) {
+    ScriptedNetwork fleet;  // no device at all
+    ASSERT_TRUE(package_.Open(testing::WriteTestPackage(scratch_.Path())));
+    ScriptedScreen screen(fleet.chain);
+    screen.results = {DIALOG_REFRESH, DIALOG_CANCEL};
+    Restrictions restrictions;
+    ScriptedPrompter prompter;
+    EndpointOptions endpoint;
+    endpoint.broadcastAddress = 0x7F000001;
+    const NoDeviceHelp help{prompter, endpoint};
+    RunDialogLoop("test.upk", package_, fleet.protocol, restrictions, screen, nullptr, nullptr, {}, &help);
+    EXPECT_EQ(screen.shown, (std::vector<std::size_t>{0, 0}));
+    EXPECT_EQ(
+        prompter.prompts,
+        (std::vector<Prompt>{{false, 194,
+                              "No device answered the discovery sent by lo (127.0.0.1) to 127.0.0.1 port "
+                              "4101\nThe program started with --interface NAME sends by another interface\n"
+                              "A host firewall must let the replies in, for example: sudo nft add rule "
+                              "inet filter input udp sport 4101 accept",
+                              BOX_OK | ICON_INFORMATION}}));
+}
+
 TEST_F(LoopTest, DialogShownEvenWhenNoDeviceIsAdmitted) {
     ScriptedNetwork fleet({TestDevice({0, 0x50, 0xC2, 1, 1, 1}, {.vendorId = 0x2222})});
     ASSERT_TRUE(package_.Open(testing::WriteTestPackage(scratch_.Path())));

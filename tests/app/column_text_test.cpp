@@ -187,10 +187,11 @@ TEST(ColumnText, IpIsUpgradectlsLastColumnAndTheDesktopListAddsTheLastResult) {
     EXPECT_EQ(ColumnTitle(DesktopListColumns().back()), "Last result");
 }
 
-// This session's runs, as the "Last result" column shows them: the last
-// run that finished a device decides; a device never finished shows nothing.
+// The session's runs, as the "Last result" column shows them: the last
+// run that finished a device decides; a device never finished shows nothing,
+// and nor does any without the session that the program keeps.
 TEST(ColumnText, LastResultIsWhatThisSessionsLastRunCameTo) {
-    ThisSession().Clear();
+    SessionResults session;
     std::vector<DeviceRecord> records(4);
     std::vector<DeviceRecord*> selected;
     for (std::size_t i = 0; i < records.size(); ++i) {
@@ -201,22 +202,25 @@ TEST(ColumnText, LastResultIsWhatThisSessionsLastRunCameTo) {
     const DeviceState states[] = {DeviceState::Failed, DeviceState::Upgraded, DeviceState::Interrupted,
                                   DeviceState::Waiting};
     for (std::size_t i = 0; i < 4; ++i) first.devices[i].state = states[i];
-    ThisSession().Record(first);
+    session.Record(first);
     RunModel second({&records[0], &records[1]});
     second.devices[0].state = DeviceState::Upgraded;  // retried and upgraded
     second.devices[1].state = DeviceState::Waiting;   // not run again: keeps its result
-    ThisSession().Record(second);
+    session.Record(second);
 
     const char* expected[] = {"upgraded", "upgraded", "interrupted", ""};
     for (std::size_t i = 0; i < 4; ++i) {
         const AdmittedDevice device{&records[i], {}};
         std::string text = "stale";
-        EXPECT_TRUE(DeviceColumnText(&device, text, KEY_LAST_RESULT)) << i;
+        EXPECT_TRUE(DeviceColumnText(&device, text, KEY_LAST_RESULT, &session)) << i;
         EXPECT_EQ(text, expected[i]) << i;
     }
-    ThisSession().Clear();
     const AdmittedDevice device{&records[0], {}};
-    EXPECT_EQ(Text(&device, KEY_LAST_RESULT), "");
+    EXPECT_EQ(Text(&device, KEY_LAST_RESULT), "") << "no session";
+    session.Clear();
+    std::string text = "stale";
+    EXPECT_TRUE(DeviceColumnText(&device, text, KEY_LAST_RESULT, &session));
+    EXPECT_EQ(text, "");
 }
 
 // What a stopped run says, in upgradectl's words.
@@ -238,6 +242,13 @@ TEST(InterruptedLines, NameTheDevicesLeftMidScriptAndThoseNotStarted) {
     model.devices[1].state = DeviceState::Failed;
     for (std::size_t i = 2; i < 4; ++i) model.devices[i].counters.attempts = 1;
     EXPECT_EQ(InterruptedLines(model), std::vector<std::string>{"interrupted; no device was left mid-script"});
+}
+
+// One notice for a run asked to stop, as the window and the terminal say it.
+TEST(InterruptedLines, TheStoppingNoticeIsOneTextInTheWindowAndOnTheTerminal) {
+    EXPECT_EQ(StoppingText(StopNotice::Window), "Stopping after the exchange under way...");
+    EXPECT_EQ(StoppingText(StopNotice::Terminal),
+              "stopping after the exchange under way; press Ctrl-C again to end at once");
 }
 
 }  // namespace

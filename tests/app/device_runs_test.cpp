@@ -36,8 +36,9 @@ const Prompt GIVEN_UP_BOX{false, 147,
                               GIVEN_UP,
                           0};
 const std::string RETRY_B =
-    "Upgrade failed on the device with MAC address 00:50:c2:0a:bb:02.\nWould you like to retry the upgrade "
-    "on it now?";
+    "Upgrade failed on the device with MAC address 00:50:c2:0a:bb:02.\n"
+    "00:50:c2:0a:bb:02: line 2 ERASE 3: no answer to ERASE after 16 sends\n"
+    "Would you like to retry the upgrade on it now?";
 const Prompt RETRY_B_BOX{true, 162, RETRY_B, 0x14};
 
 // What the command reports per device; calls come one at a time.
@@ -218,6 +219,32 @@ TEST_F(DeviceRunsTest, FailedDevicesAreOfferedTogetherOnceTheBatchIsDone) {
         EXPECT_EQ(deviceNets.networks[MAC_A]->ScriptRuns().size(), 1u) << "an upgraded device is left alone";
         EXPECT_EQ(deviceNets.networks[MAC_B]->ScriptRuns().size(), c.runsOfB);
     }
+}
+
+// Two failed devices are offered in one question, each with why it failed.
+TEST_F(DeviceRunsTest, TheQuestionAfterTheBatchSaysWhyEachDeviceFailed) {
+    test::TempFolder scratch;
+    UpgradePackage package;
+    ASSERT_TRUE(package.Open(testing::WriteTestPackage(scratch.Path())));
+    ScriptedNetwork main({TestDevice(MAC_A), TestDevice(MAC_B)});
+    auto a = main.RecordOf(0);
+    auto b = main.RecordOf(1);
+    DeviceNetworks deviceNets({TestDevice(MAC_A, {}, ALWAYS_FAILS), TestDevice(MAC_B, {}, ALWAYS_FAILS)});
+    ScriptedPrompter prompter;
+    prompter.answers = {false};
+    UpgradeOutcome outcome;
+    testing::RunPlannedScripts({a.get(), b.get()}, package, main.protocol, prompter, nullptr, outcome,
+                               {.jobs = 2, .askAfterBatch = true, .openLink = deviceNets.Factory()});
+    ASSERT_FALSE(prompter.prompts.empty());
+    EXPECT_EQ(
+        prompter.prompts[0],
+        (Prompt{true, 161,
+                "Upgrade failed on the devices with MAC addresses 00:50:c2:0a:bb:01, 00:50:c2:0a:bb:02.\n"
+                "00:50:c2:0a:bb:01: line 2 ERASE 3: no answer to ERASE after 16 sends\n"
+                "00:50:c2:0a:bb:02: line 2 ERASE 3: no answer to ERASE after 16 sends\n"
+                "Would you like to retry the upgrade on them now?",
+                BOX_YES_NO | ICON_STOP}));
+    EXPECT_EQ(outcome.failed, 2u);
 }
 
 // The links of the devices that run at once are opened before any starts;

@@ -44,9 +44,14 @@ public:
     void OnTransfer(std::string_view, uint64_t, uint64_t) override {}
     void OnDeviceWaiting(std::size_t, std::string_view waiting, const ExchangeStats& exchanges) override {
         waits.emplace_back(waiting);
+        told.emplace_back(waiting);
         resends = exchanges.resends;
     }
+    void OnDeviceError(std::size_t, std::string_view error) override {
+        told.push_back("error: " + std::string(error));
+    }
     std::vector<std::string> waits;
+    std::vector<std::string> told;  // the waits and the error, in order
     uint64_t resends = 0;
 };
 
@@ -100,6 +105,11 @@ TEST_F(FailureText, EveryCauseIsNamedWithItsLineAndRequest) {
          [](SimulatedDevice& d) { d.blockSize = 0; },
          {},
          "line 3 LOAD fw.bin: LOAD_BEGIN refused: block size 0"},
+        {"block size past the buffer",
+         [](SimulatedDevice& d) { d.blockSize = 600; },
+         {},
+         "line 3 LOAD fw.bin: LOAD_BEGIN refused: block size 600 (blocks of 1 to 512 bytes, at most 65535 of "
+         "them, can be sent)"},
         {"silent erase",
          [](SimulatedDevice& d) { d.silentOpcode = OP_ERASE; },
          {},
@@ -149,12 +159,31 @@ TEST_F(FailureText, AnExchangeSentAgainSaysWhatItWaitsFor) {
     SimulatedDevice device = TestDevice(MAC_A);
     device.silentOpcode = OP_LOAD_VERIFY;
     RunOnce(device);
-    ASSERT_EQ(progress_.waits.size(), 15u);
+    // 15 waits, then the answered reset after the failure takes the last back.
+    ASSERT_EQ(progress_.waits.size(), 16u);
     EXPECT_EQ(progress_.waits.front(), "waiting for LOAD_VERIFY, send 2 of 16");
     EXPECT_EQ(progress_.waits[3], "waiting for LOAD_VERIFY, send 5 of 16");
-    EXPECT_EQ(progress_.waits.back(), "waiting for LOAD_VERIFY, send 16 of 16");
+    EXPECT_EQ(progress_.waits[14], "waiting for LOAD_VERIFY, send 16 of 16");
+    EXPECT_EQ(progress_.waits.back(), "");
     // The resends of the exchange under way are counted while it waits.
     EXPECT_EQ(progress_.resends, 15u);
+}
+
+// The reset after a failed transfer waits too when the device keeps
+// silent; the failure is still the last thing the run says.
+TEST_F(FailureText, TheFailureComesAfterTheWaitsOfTheResetThatFollowsIt) {
+    RunOnce(TestDevice(MAC_A), [](ScriptedNetwork& net) {
+        net.link.responder = [answer = net.link.responder](std::span<const uint8_t> request,
+                                                           FakeTransport& link) {
+            if (request[OFFSET_OPCODE] == OP_LOAD_VERIFY || request[OFFSET_OPCODE] == OP_RESET) return;
+            answer(request, link);
+        };
+    });
+    ASSERT_EQ(progress_.told.size(), 32u);  // 15 waits, one taken back by the reset, 15 waits, the error
+    EXPECT_EQ(progress_.told[14], "waiting for LOAD_VERIFY, send 16 of 16");
+    EXPECT_EQ(progress_.told[15], "");
+    EXPECT_EQ(progress_.told[30], "waiting for RESET, send 16 of 16");
+    EXPECT_EQ(progress_.told[31], "error: line 3 LOAD fw.bin: no answer to LOAD_VERIFY after 16 sends");
 }
 
 TEST_F(FailureText, AWaitAnsweredAtLastIsTakenBackByTheNextStep) {

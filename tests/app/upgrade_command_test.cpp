@@ -357,6 +357,38 @@ TEST_F(UpgradeCommandTest, StopRequestEndsTheRunWithoutRetryPromptOrFurtherDevic
     }
 }
 
+// Two devices READ into files of their own; one that is another output of
+// the run refuses the selection before any question or datagram, while one
+// device alone keeps the script's name, which clashes with nothing.
+TEST_F(UpgradeCommandTest, ADeviceReadFileThatIsAnotherOutputRefusesTheSelection) {
+    ScriptedNetwork fleet({TestDevice(MAC_A), TestDevice(MAC_B)});
+    auto a = fleet.RecordOf(0);
+    auto b = fleet.RecordOf(1);
+    const std::filesystem::path path = scratch_.Path() / "read.upk";
+    ASSERT_TRUE(WritePackage(path, StandardMembers("SETPROGRAMMODE\nREAD readback.bin 1:0 16\nRESET\n",
+                                                   testing::TEST_RESTRICTIONS)));
+    ASSERT_TRUE(package_.Open(path));
+    restrictions_.wantedProductId = 1;
+    const std::string folder = package_.PackageFolder().string();
+    RunOutputs outputs;
+    outputs.logFile = folder + "/READBACK-0050C20ABB02.BIN";
+    UpgradeRun run(fleet.protocol, nullptr, {}, package_, nullptr, restrictions_, outputs);
+
+    EXPECT_EQ(run.Confirm({a.get(), b.get()}, prompter_), Stop::ReadsClash);
+    const std::string file = folder + "/READBACK-0050C20ABB02.BIN";
+    EXPECT_EQ(prompter_.prompts,
+              (std::vector<Prompt>{{false, 126,
+                                    "--log-file " + file + " and the READ of program.cmd line 2 (" + file +
+                                        ") are one file; nothing was done",
+                                    BOX_OK}}));
+    EXPECT_EQ(run.ExitCode(), 2);
+    EXPECT_TRUE(fleet.link.sent.empty());
+
+    prompter_.prompts.clear();
+    EXPECT_EQ(run.Confirm({b.get()}, prompter_), Stop::None);
+    EXPECT_TRUE(prompter_.prompts.empty());
+}
+
 TEST(RunsSideBySide, MoreThanOneAtOnceAndMoreThanOneDevice) {
     const struct {
         std::size_t jobs;

@@ -150,7 +150,7 @@ TEST_F(Interpreter, PackageInMemoryRunsTheSameAndWritesNothing) {
     EXPECT_EQ(device.Loaded(), firmware);
 }
 
-TEST(PerDeviceReadName, TheMacGoesBeforeTheExtensionInUpperCaseHex) {
+TEST(ReadOutputFor, TheMacGoesBeforeTheExtensionInUpperCaseHex) {
     const MacAddress mac = {0x00, 0x50, 0xc2, 0x1a, 0x2b, 0x3c};
     const std::pair<const char*, const char*> cases[] = {
         {"READBACK.BIN", "READBACK-0050C21A2B3C.BIN"},
@@ -158,7 +158,8 @@ TEST(PerDeviceReadName, TheMacGoesBeforeTheExtensionInUpperCaseHex) {
         {"A.B.BIN", "A.B-0050C21A2B3C.BIN"},
         {".BIN", ".BIN-0050C21A2B3C"},
     };
-    for (const auto& [name, expected] : cases) EXPECT_EQ(PerDeviceReadName(name, mac), expected) << name;
+    for (const auto& [name, expected] : cases)
+        EXPECT_EQ(ReadOutputFor(name, mac, ReadNames::PerDevice), expected) << name;
     EXPECT_EQ(ReadOutputFor("/p/READBACK.BIN", mac, ReadNames::PerDevice), "/p/READBACK-0050C21A2B3C.BIN");
     EXPECT_EQ(ReadOutputFor("/p/READBACK.BIN", mac, ReadNames::Shared), "/p/READBACK.BIN");
 }

@@ -56,7 +56,7 @@ TEST(StringTable, EveryIdInItsRangesIsPresentAndNothingElse) {
                                       141, 146, 147, 148, 149, 150, 151, 152, 153, 160, 161,
                                       162, 163, 164, 165, 170, 171, 173, 174, 175, 176,
                                       177, 178, 179, 180, 181, 182, 183, 188, 189, 190, 191,
-                                      192, 193};
+                                      192, 193, 194, 195, 196, 197};
     for (int id = 0; id < 200; ++id) {
         const bool expected = std::find(present.begin(), present.end(), id) != present.end();
         EXPECT_EQ(!LoadString(id).empty(), expected) << id;

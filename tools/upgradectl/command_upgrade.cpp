@@ -12,6 +12,7 @@
 
 #include "app/output_paths.h"
 #include "app/interrupt_watch.h"
+#include "app/interrupted_text.h"
 #include "app/upgrade_run.h"
 #include "res/string_table.h"
 #include "package/package_check.h"
@@ -205,10 +206,8 @@ void RunInterruptibly(UpgradeRun& run, const BatchOptions& batch, UpgradeMonitor
                       InterruptWatch& interrupts) {
     // Said at once: an exchange may wait for many seconds, and a technician
     // who hears nothing presses Ctrl-C again, which ends mid-device.
-    interrupts.OnFirstSignal([](int) {
-        std::cerr
-            << '\n' << MESSAGE_PREFIX << "stopping after the exchange under way; press Ctrl-C again to end at once\n"
-            << std::flush;
+    interrupts.OnFirstSignal([notice = Said(StoppingText(StopNotice::Terminal))](int) {
+        std::cerr << '\n' << notice << '\n' << std::flush;
     });
     interrupts.SetStopGracefully(true);
     run.Execute(batch, monitor.Prompts(), &monitor);
@@ -258,7 +257,7 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     if (!links.OpenFiles(error)) return FailBeforeWork(global.json, Said(error), EXIT_USAGE);
     if (!links.Start(error)) return FinishOutputs(FailBeforeWork(global.json, error, EXIT_ENDPOINT), nullptr, links);
     Restrictions restrictions;
-    UpgradeRun run(links, package, &gate.check, restrictions);
+    UpgradeRun run(links, package, &gate.check, restrictions, OutputsOf(global));
     std::vector<DeviceRecord*> selected;
     // Nothing was upgraded: the events still end with the run's result.
     const auto refuse = [&](const std::string& line) {
@@ -270,8 +269,6 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     BatchOptions batch;
     batch.jobs = static_cast<std::size_t>(global.jobs);
     batch.retries = args.retries;
-    // Several devices READ into files of their own, which no output may be.
-    if (error = run.DeviceReadsProblem(selected, OutputsOf(global)); !error.empty()) return refuse(Said(error));
 
     // A question is only asked where the user both sees it and can answer.
     // The bar redraws its line, which the trace's lines would break up.
@@ -292,6 +289,12 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     const DeviceQuestion question =
         interactive && !args.yes && !args.dryRun ? DeviceQuestion::Listed : DeviceQuestion::FrontEnds;
     const UpgradeOutcome::Stop stop = run.Confirm(selected, monitor.Prompts(), question);
+    // Several devices READ into files of their own, which no output may be:
+    // the run said which on stderr, refusing as a package whose outputs clash.
+    if (stop == UpgradeOutcome::Stop::ReadsClash) {
+        if (global.json) PrintErrorJson(Said(run.Refusal()), EXIT_USAGE);
+        return FinishOutputs(EXIT_USAGE, &run, links);
+    }
     if (args.dryRun) return FinishDryRun(run, gate.check, global.json, monitor);
     if (stop == UpgradeOutcome::Stop::None) RunInterruptibly(run, batch, monitor, interrupts);
     monitor.PrintSummary(std::cerr);

@@ -4,13 +4,12 @@
 #include <algorithm>
 #include <iostream>
 
+#include "app/no_device_hint.h"
 #include "app/output_paths.h"
 #include "package/device_summary.h"
 #include "protocol/info_queries.h"
-#include "protocol/interfaces.h"
 #include "protocol/ipv4_text.h"
 #include "protocol/mac_text.h"
-#include "protocol/source_address.h"
 #include "res/string_table.h"
 
 namespace quorvane::cli {
@@ -109,25 +108,10 @@ std::string SharedMacWarning(const DeviceRecord& record) {
            ": more than one device has this MAC; it is listed once and will not be upgraded";
 }
 
-std::string InterfaceToward(uint32_t destination, uint32_t local) {
-    const uint32_t source = local != 0 ? local : SourceAddressToward(destination);
-    if (source == 0) return "no interface (the system has no route to " + FormatIpv4(destination) + ")";
-    const auto found = FindIpv4InterfaceByAddress(ListIpv4Interfaces(), source);
-    return (found ? found->name + " " : std::string()) + "(" + FormatIpv4(source) + ")";
-}
-
 std::vector<std::string> NoDeviceHint(const DiscoveryReport& report, const EndpointOptions& endpoint) {
-    if (report.rounds == 0 || report.devices > 0) return {};
-    const uint32_t destination = endpoint.Destination(LIMITED_BROADCAST);
-    const std::string port = std::to_string(endpoint.port);
-    return {
-        Said("no device answered the discovery sent by ") +
-            InterfaceToward(destination, endpoint.localAddress) + " to " + FormatIpv4(destination) +
-            " port " + port,
-        Said("`upgradectl interfaces` lists the interfaces; --interface NAME sends by another one"),
-        Said("a host firewall must let the replies in, for example: sudo nft add rule inet filter input udp "
-             "sport ") +
-            port + " accept"};
+    std::vector<std::string> lines = quorvane::NoDeviceHint(report, endpoint, HintFor::Terminal);
+    for (std::string& line : lines) line = Said(line);
+    return lines;
 }
 
 void ReportDiscovery(std::ostream& err, const DiscoveryReport& report,

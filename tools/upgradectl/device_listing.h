@@ -59,14 +59,10 @@ std::string IgnoredRepliesLine(const DiscoveryReport& report);
 // The warning for a listed device whose MAC answered as more than one
 // device, naming the MAC and how that showed; empty for any other device.
 std::string SharedMacWarning(const DeviceRecord& record);
-// The interface that datagrams to `destination` leave by, "eth0
-// (192.168.7.10)", from the bound address or else the routing table;
-// `local` is the endpoint's bound address (0: any).
-std::string InterfaceToward(uint32_t destination, uint32_t local);
 // After a discovery that no device answered: the lines for stderr naming
 // the interface it left by, `upgradectl interfaces`, --interface, and the
-// firewall rule that lets the replies in. Empty when any device answered
-// or no discovery was sent.
+// firewall rule that lets the replies in (app/no_device_hint.h). Empty
+// when any device answered or no discovery was sent.
 std::vector<std::string> NoDeviceHint(const DiscoveryReport& report, const EndpointOptions& endpoint);
 
 // What the pass leaves to say once the devices are listed or admitted: with

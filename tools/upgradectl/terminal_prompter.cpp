@@ -4,12 +4,16 @@
 
 #include "app/column_text.h"
 #include "res/string_ids.h"
+#include "tools/upgradectl/command_error.h"
 #include "tools/upgradectl/device_output.h"
 
 namespace quorvane::cli {
 
-void TerminalPrompter::Tell(int, const std::string& text, unsigned) {
+void TerminalPrompter::Tell(int messageId, const std::string& text, unsigned) {
     if (status_) status_->Clear();
+    // Under this id the run tells a refusal in its own words, which the
+    // terminal says after the program's name as the package's refusals.
+    if (messageId == IDS_INVALID_PACKAGE) err_ << MESSAGE_PREFIX;
     err_ << text << '\n' << std::flush;
 }
 

@@ -21,6 +21,8 @@ const char* StopName(UpgradeOutcome::Stop stop) {
             return "none";
         case UpgradeOutcome::Stop::NothingSelected:
             return "nothingSelected";
+        case UpgradeOutcome::Stop::ReadsClash:
+            return "readsClash";
         case UpgradeOutcome::Stop::MacShared:
             return "macShared";
         case UpgradeOutcome::Stop::MacRefused:

@@ -176,11 +176,20 @@ TEST(UpgradeApp, NamedInvalidPackageIsToldThenThePromptCancelEnds) {
     EXPECT_FALSE(AnyWindowVisible());
 }
 
+// No device answers: the hint of what to look at comes once, before the
+// empty list.
 TEST(UpgradeApp, NamedPackageShowsTheListAndDoneEnds) {
     test::TempFolder folder;
     const auto path = WriteTestPackage(folder.Path(), "field.upk");
     QString title;
     int rows = -1;
+    QString hint;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    ModalAnswerer box("message_box", [&](QWidget* widget) {
+        hint = static_cast<QMessageBox*>(widget)->text();
+        icon = static_cast<QMessageBox*>(widget)->icon();
+        ClickButton(widget, "OK");
+    });
     ModalAnswerer list("device_list_dialog", [&](QWidget* widget) {
         auto* dialog = static_cast<DeviceListDialog*>(widget);
         title = dialog->windowTitle();
@@ -192,6 +201,13 @@ TEST(UpgradeApp, NamedPackageShowsTheListAndDoneEnds) {
     EXPECT_TRUE(list.Seen());
     EXPECT_EQ(title, "Quorvane Firmware Upgrade: field.upk");
     EXPECT_EQ(rows, 0);
+    EXPECT_EQ(box.Answered(), 1);
+    EXPECT_EQ(hint,
+              "No device answered the discovery sent by lo (127.0.0.1) to 127.0.0.1 port 9\n"
+              "The program started with --interface NAME sends by another interface\n"
+              "A host firewall must let the replies in, for example: sudo nft add rule inet filter input udp "
+              "sport 9 accept");
+    EXPECT_EQ(icon, QMessageBox::Information);
     EXPECT_EQ(std::filesystem::current_path(), std::filesystem::canonical(folder.Path()));
     EXPECT_FALSE(AnyWindowVisible());
 }

@@ -80,6 +80,7 @@ protected:
             records.push_back(MakeListedRecord(listed));
             devices.push_back(WithSummary(*records.back()));
         }
+        dialog.SetSessionResults(&session);
         dialog.InitDialog("field.upk", package, devices);
         dialog.show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&dialog));
@@ -112,6 +113,7 @@ protected:
     WatchingPrompter prompter;
     std::vector<std::unique_ptr<DeviceRecord>> records;
     std::vector<AdmittedDevice> devices;
+    SessionResults session;  // the program's, which every run of the dialogs records into
     DeviceListDialog dialog{fleet.protocol, restrictions, prompter};
 };
 
@@ -327,13 +329,14 @@ TEST_F(UpgradeFlowTest, CancelAndEscapeStopAfterTheExchangeUnderWay) {
         {"Escape", [](ProgressWindow* w) { QTest::keyClick(w, Qt::Key_Escape); }},
     };
     for (const auto& c : cases) {
-        ThisSession().Clear();
+        session.Clear();
         fleet.link.sent.clear();
         prompter.script.prompts.clear();
         GatedTransport gate(fleet.link);
         DeviceChain chain;
         DeviceProtocol slowProtocol(gate, chain);
         DeviceListDialog slowDialog(slowProtocol, restrictions, prompter);
+        slowDialog.SetSessionResults(&session);
         slowDialog.InitDialog("field.upk", package, devices);
         slowDialog.show();
         for (int row = 0; row < 3; ++row) slowDialog.List()->topLevelItem(row)->setSelected(true);
@@ -368,7 +371,6 @@ TEST_F(UpgradeFlowTest, CancelAndEscapeStopAfterTheExchangeUnderWay) {
         for (int row = 0; row < 3; ++row) last.push_back(slowDialog.List()->topLevelItem(row)->text(5));
         EXPECT_EQ(last, (std::vector<QString>{"interrupted", "", ""})) << c.name;
     }
-    ThisSession().Clear();
 }
 
 // The keyboard alone: the list has the focus, Enter upgrades the selection,
@@ -403,7 +405,6 @@ TEST_F(UpgradeFlowTest, EnterOnTheListAndAltUUpgradeTheSelection) {
 
 // A run that leaves the list open shows each device's result in its row.
 TEST_F(UpgradeFlowTest, LastResultColumnShowsThisSessionsRuns) {
-    ThisSession().Clear();
     fleet.devices[2].failingRuns = ALWAYS_FAILS;
     prompter.script.answers = {false};
     Select({2});
@@ -412,7 +413,6 @@ TEST_F(UpgradeFlowTest, LastResultColumnShowsThisSessionsRuns) {
     for (int row = 0; row < 3; ++row) last.push_back(dialog.List()->topLevelItem(row)->text(5));
     EXPECT_EQ(last, (std::vector<QString>{"", "", "failed"}));
     EXPECT_EQ(dialog.List()->headerItem()->text(5), "Last result");
-    ThisSession().Clear();
 }
 
 // The window shows the pace and resends the command reports with each
@@ -576,6 +576,7 @@ TEST_F(UpgradeFlowTest, DevicesSideBySideShowARowEachAndAreRetriedTogether) {
     EXPECT_EQ(prompter.script.prompts,
               (std::vector<Prompt>{{true, 162,
                                     "Upgrade failed on the device with MAC address 00:50:c2:10:20:0a.\n"
+                                    "00:50:c2:10:20:0a: line 2 ERASE 3: no answer to ERASE after 16 sends\n"
                                     "Would you like to retry the upgrade on it now?",
                                     BOX_YES_NO | ICON_STOP},
                                    {false, 148,
