@@ -5,6 +5,7 @@
 
 #include "app/exit_codes.h"
 #include "app/failure_text.h"
+#include "app/history_recorder.h"
 #include "app/run_events.h"
 #include "app/session_results.h"
 #include "package/script_interpreter.h"
@@ -70,6 +71,9 @@ UpgradeOutcome::Stop UpgradeRun::Confirm(const std::vector<DeviceRecord*>& selec
         if (record != nullptr) selected_.push_back(record);
     model_ = RunModel(selected_);
     outcome_ = {};
+    if (history_ != nullptr)
+        history_->Begin(package_.PackagePath().string(), package_.ContainerBytes(), KeyIdOf(check_),
+                        check_.signature ? check_.signature->trustedComment : std::string());
     outcome_.stop = CheckAndConfirm(selected_, restrictions_, prompter, question);
     return outcome_.stop;
 }
@@ -93,6 +97,8 @@ void UpgradeRun::Execute(const BatchOptions& batch, Prompter& prompter, UpgradeP
     std::optional<EventProgress> eventful;
     if (events_ != nullptr) eventful.emplace(*events_, model_, display);
     UpgradeProgress* progress = eventful ? &*eventful : display;
+    std::optional<HistoryProgress> recorded;
+    if (history_ != nullptr) progress = &recorded.emplace(*history_, model_, progress);
     RunScripts(model_, check_.plan, package_, protocol_, prompter, progress, outcome_, fleet);
     ThisSession().Record(model_);
 }
@@ -103,6 +109,11 @@ void UpgradeRun::Complete(Prompter& prompter) {
 
 void UpgradeRun::Finish(int exitCode) {
     if (events_ != nullptr) EmitRunDone(*events_, outcome_.succeeded, outcome_.failed, exitCode, KeyIdOf(check_));
+    if (history_ != nullptr) history_->End(model_, exitCode);
+}
+
+void UpgradeRun::FinishDryRun(int exitCode) {
+    if (history_ != nullptr) history_->End(model_, exitCode, true);
 }
 
 std::vector<DeviceRecord*> SelectByMac(const std::vector<DeviceRecord*>& admitted,

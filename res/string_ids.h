@@ -101,6 +101,10 @@ inline constexpr int IDS_COLUMN_LAST_RESULT = 193;  // what this session's runs 
 // The device list's title (%1) when a trusted key (%2, its id) signed the package.
 inline constexpr int IDS_SIGNED_TITLE = 216;
 
+// The upgrade history. %1: why, naming the database and SQLite's reason.
+inline constexpr int IDS_HISTORY_NOT_RECORDED = 230;  // the default history: the run goes on
+inline constexpr int IDS_HISTORY_REFUSED = 231;       // a history named by --history: nothing is sent
+
 // The progress window's figures.
 inline constexpr int IDS_PROGRESS_PACE = 163;     // %1: KiB per second, %2: time left as m:ss
 inline constexpr int IDS_PROGRESS_RESENDS = 164;  // %1: requests sent again so far

@@ -98,6 +98,8 @@ constexpr Entry TABLE[] = {
     {IDS_COLUMN_IP, "IP"},
     {IDS_COLUMN_LAST_RESULT, "Last result"},
     {IDS_SIGNED_TITLE, "%1 - signed by %2"},
+    {IDS_HISTORY_NOT_RECORDED, "This upgrade is not recorded in the history: %1"},
+    {IDS_HISTORY_REFUSED, "The history cannot be written: %1; nothing was sent"},
 };
 
 constexpr bool SortedById() {
