@@ -46,6 +46,10 @@ public:
     // Every device of `model` and the run's end with `exitCode`.
     void End(const RunModel& model, int exitCode, bool dryRun = false);
 
+    // The devices at once of the next run, where a front end lets each run
+    // choose its own.
+    void SetJobs(int jobs) { facts_.jobs = jobs; }
+
     bool Begun() const { return runId_.has_value(); }
     // The first write that failed, naming the file and SQLite's reason;
     // the run goes on without the rows that could not be written.
