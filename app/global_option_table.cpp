@@ -54,12 +54,16 @@ constexpr GlobalOption TABLE[] = {
     {GlobalOptionId::AllowUnsigned, "allow-unsigned", "", "",
      "Upgrade from an unsigned package although trusted keys are installed; a bad signature is still refused",
      BOTH, &G::allowUnsigned},
+    {GlobalOptionId::History, "history", "", "FILE",
+     "Record the runs in the SQLite database FILE instead of the default one under $XDG_STATE_HOME", BOTH,
+     &G::history},
+    {GlobalOptionId::NoHistory, "no-history", "", "", "Record nothing in the history", BOTH, &G::noHistory},
 };
 
 constexpr bool InIdOrder() {
     for (std::size_t i = 0; i < std::size(TABLE); ++i)
         if (static_cast<std::size_t>(TABLE[i].id) != i) return false;
-    return std::size(TABLE) == static_cast<std::size_t>(GlobalOptionId::AllowUnsigned) + 1;
+    return std::size(TABLE) == static_cast<std::size_t>(GlobalOptionId::NoHistory) + 1;
 }
 static_assert(InIdOrder(), "one entry for every id, in the order of the ids");
 

@@ -26,7 +26,7 @@
 
 namespace quorvane {
 
-// The last one is AllowUnsigned: the table checks that it holds one entry for each.
+// The last one is NoHistory: the table checks that it holds one entry for each.
 enum class GlobalOptionId {
     Broadcast,
     Interface,
@@ -41,7 +41,9 @@ enum class GlobalOptionId {
     Jobs,
     TrustedKey,
     Signature,
-    AllowUnsigned
+    AllowUnsigned,
+    History,
+    NoHistory
 };
 
 // The values of the options, as the parsers leave them.
@@ -62,6 +64,8 @@ struct GlobalOptions {
     std::vector<std::filesystem::path> trustedKeys;
     std::optional<std::filesystem::path> signature;  // the package's, when not beside it
     bool allowUnsigned = false;  // an unsigned package passes though keys are trusted
+    std::optional<std::filesystem::path> history;  // the history database, when not the default one
+    bool noHistory = false;                        // nothing is recorded
     // Not an option: a transport that stands in for the UDP endpoint, so that
     // tests and fuzzers run whole commands without a socket. None in use.
     Transport* link = nullptr;

@@ -5,6 +5,7 @@
 
 #include "app/exit_codes.h"
 #include "app/failure_text.h"
+#include "app/history_recorder.h"
 #include "app/run_events.h"
 #include "package/script_interpreter.h"
 #include "protocol/mac_text.h"
@@ -72,6 +73,9 @@ UpgradeOutcome::Stop UpgradeRun::Confirm(const std::vector<DeviceRecord*>& selec
         if (record != nullptr) selected_.push_back(record);
     model_ = RunModel(selected_);
     outcome_ = {};
+    if (history_ != nullptr)
+        history_->Begin(package_.PackagePath().string(), package_.ContainerBytes(), KeyIdOf(check_),
+                        check_.signature ? check_.signature->trustedComment : std::string());
     // Before any question: a selection whose read-back has nowhere to go
     // is refused as a package whose outputs clash is.
     refusal_ = DeviceReadsProblem(selected_);
@@ -104,6 +108,8 @@ void UpgradeRun::Execute(const BatchOptions& batch, Prompter& prompter, UpgradeP
     std::optional<EventProgress> eventful;
     if (events_ != nullptr) eventful.emplace(*events_, model_, display);
     UpgradeProgress* progress = eventful ? &*eventful : display;
+    std::optional<HistoryProgress> recorded;
+    if (history_ != nullptr) progress = &recorded.emplace(*history_, model_, progress);
     RunScripts(model_, check_.plan, package_, protocol_, prompter, progress, outcome_, fleet);
     if (session_ != nullptr) session_->Record(model_);
 }
@@ -114,6 +120,11 @@ void UpgradeRun::Complete(Prompter& prompter) {
 
 void UpgradeRun::Finish(int exitCode) {
     if (events_ != nullptr) EmitRunDone(*events_, outcome_.succeeded, outcome_.failed, exitCode, KeyIdOf(check_));
+    if (history_ != nullptr) history_->End(model_, exitCode);
+}
+
+void UpgradeRun::FinishDryRun(int exitCode) {
+    if (history_ != nullptr) history_->End(model_, exitCode, true);
 }
 
 std::vector<DeviceRecord*> SelectByMac(const std::vector<DeviceRecord*>& admitted,

@@ -27,6 +27,8 @@
 
 namespace quorvane {
 
+class HistoryRecorder;
+
 // A package made ready for runs: opened, checked, refused when the run's
 // outputs would clash with it or with each other, and its LOAD members
 // extracted once for every device.
@@ -124,8 +126,13 @@ public:
     // IDS_UPGRADE_COMPLETE and the refresh code, when any device was
     // upgraded and the run was not interrupted.
     void Complete(Prompter& prompter);
-    // "run-done" with the devices upgraded and failed and `exitCode`.
+    // "run-done" with the devices upgraded and failed and `exitCode`, and
+    // the run's end in the history.
     void Finish(int exitCode);
+    // A dry run's end: its devices go into the history as "dry-run".
+    void FinishDryRun(int exitCode);
+    // Where the run is recorded from Confirm on; none: nowhere.
+    void RecordTo(HistoryRecorder* history) { history_ = history; }
 
 
     // The exit code the outcome stands for (see ExitCodeOf).
@@ -151,6 +158,7 @@ private:
     RunModel model_;
     UpgradeOutcome outcome_;
     std::string refusal_;
+    HistoryRecorder* history_ = nullptr;
 };
 
 // The end of a program that made one run over `links` (none when the run

@@ -127,6 +127,8 @@ public:
     const std::filesystem::path& PrivateFolder() const { return workFolder_; }
     // The package file itself, absolute; empty while closed.
     const std::filesystem::path& PackagePath() const { return packagePath_; }
+    // The container's bytes, when it was opened from bytes or in memory.
+    std::string_view ContainerBytes() const { return bytes_; }
     // Every member in file order, for listing; a malformed container lists
     // the members in front of the fault.
     std::vector<MemberInfo> Members();

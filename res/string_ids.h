@@ -109,6 +109,9 @@ inline constexpr int IDS_NO_DEVICE_ANSWERED = 194;       // %1: the interface, %
 inline constexpr int IDS_OTHER_INTERFACE_COMMAND = 195;  // upgradectl's way to another interface
 inline constexpr int IDS_OTHER_INTERFACE_OPTION = 196;   // the desktop program's
 inline constexpr int IDS_FIREWALL_RULE = 197;            // %1: the port the replies come from
+// The upgrade history. %1: why, naming the database and SQLite's reason.
+inline constexpr int IDS_HISTORY_NOT_RECORDED = 230;  // the default history: the run goes on
+inline constexpr int IDS_HISTORY_REFUSED = 231;       // a history named by --history: nothing is sent
 
 // The progress window's figures.
 inline constexpr int IDS_PROGRESS_PACE = 163;     // %1: KiB per second, %2: time left as m:ss

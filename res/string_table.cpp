@@ -105,6 +105,8 @@ constexpr Entry TABLE[] = {
      "a host firewall must let the replies in, for example: sudo nft add rule inet filter input udp sport %1 "
      "accept"},
     {IDS_SIGNED_TITLE, "%1 - signed by %2"},
+    {IDS_HISTORY_NOT_RECORDED, "This upgrade is not recorded in the history: %1"},
+    {IDS_HISTORY_REFUSED, "The history cannot be written: %1; nothing was sent"},
 };
 
 constexpr bool SortedById() {

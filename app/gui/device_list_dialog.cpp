@@ -325,6 +325,8 @@ void DeviceListDialog::OnUpgrade() {
     if (selected.empty()) return;  // nothing shown, nothing done
     UpgradeRun run(protocol_, events_, openLink_, *package_, check_, restrictions_, outputs_);
     run.SetSessionResults(session_);
+    if (history_ != nullptr) history_->SetJobs(static_cast<int>(Jobs()));
+    run.RecordTo(history_);
     // The checks and the warning need no network: they run here, and the
     // progress window comes up only once a script is about to run.
     if (run.Confirm(selected, prompter_) != UpgradeOutcome::Stop::None) {

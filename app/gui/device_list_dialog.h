@@ -9,6 +9,7 @@
 
 #include "app/app_loops.h"
 #include "app/event_stream.h"
+#include "app/history_recorder.h"
 #include "app/gui/control_placement.h"
 #include "app/prompter.h"
 #include "app/upgrade_run.h"
@@ -70,6 +71,8 @@ public:
     std::size_t Jobs() const;
     // What a termination signal asks of an upgrade under way; none by default.
     void SetTermination(TerminationCleanup* termination) { termination_ = termination; }
+    // Where each run is recorded; none: nowhere.
+    void SetHistory(HistoryRecorder* history) { history_ = history; }
     // Ids 16 to 31 open the About box.
     void OnSysCommand(int id);
     // Done, Escape and the close box: DIALOG_CANCEL.
@@ -124,6 +127,7 @@ private:
     RunOutputs outputs_;
     SessionResults* session_ = nullptr;
     TerminationCleanup* termination_ = nullptr;
+    HistoryRecorder* history_ = nullptr;
 
     QPushButton* done_;
     QTreeWidget* list_;

@@ -12,6 +12,8 @@
 #include "app/descriptor_limit.h"
 #include "app/exit_codes.h"
 #include "app/output_paths.h"
+#include "res/string_format.h"
+#include "res/string_ids.h"
 #include "res/version_line.h"
 
 namespace {
@@ -63,6 +65,8 @@ int main(int argc, char** argv) {
         Complain(outputError.c_str());
         return 2;
     }
+    if (const std::string& warning = app.HistoryWarning(); !warning.empty())
+        Complain(("warning: " + quorvane::FormatPlaceholders(quorvane::IDS_HISTORY_NOT_RECORDED, {warning})).c_str());
     // What the program wrote besides its windows, closed at the end; false
     // when any of it could not be written to the end (said on stderr).
     const auto closeOutputs = [&] {

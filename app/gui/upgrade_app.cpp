@@ -11,6 +11,7 @@
 #include "app/gui/search_window.h"
 #include "app/gui/termination_cleanup.h"
 #include "app/output_paths.h"
+#include "res/string_format.h"
 #include "res/string_table.h"
 #include "res/version_line.h"
 
@@ -58,7 +59,11 @@ UpgradeApp::UpgradeApp(AppOptions options, TerminationCleanup* termination)
     : options_(std::move(options)), termination_(termination), links_(DesktopLinkSettings(options_)) {}
 
 bool UpgradeApp::OpenOutputs(std::string& error) {
-    return links_.OpenFiles(error);
+    if (!links_.OpenFiles(error)) return false;
+    history_ = StartHistory(options_, "quorvane-upgrade", options_.jobs, 0);
+    if (history_.error.empty()) return true;
+    error = FormatPlaceholders(IDS_HISTORY_REFUSED, {history_.error});
+    return false;
 }
 
 std::vector<std::string> UpgradeApp::CloseOutputs() {
@@ -94,6 +99,7 @@ bool UpgradeApp::InitInstance() {
     dialog.SetSessionResults(&session_);
     dialog.SetJobs(static_cast<std::size_t>(options_.jobs));
     dialog.SetTermination(termination_);
+    dialog.SetHistory(history_.recorder.get());
     SearchWindow search;
     EventStream* events = links_.Events().IsOpen() ? &links_.Events() : nullptr;
     RunProgram({prompter, chooser, dialog, &search}, package, links_.Protocol(), restrictions, events,

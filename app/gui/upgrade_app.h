@@ -10,6 +10,7 @@
 
 #include "app/app_loops.h"
 #include "app/gui/command_line.h"
+#include "app/history_recorder.h"
 #include "app/link_stack.h"
 #include "app/session_results.h"
 
@@ -55,9 +56,12 @@ public:
     // `termination`, when given, removes the open package's folder on a
     // signal and stops an upgrade under way.
     explicit UpgradeApp(AppOptions options, TerminationCleanup* termination = nullptr);
-    // Opens the capture, log and events files the options ask for; false
-    // with `error` saying why. Nothing may be sent without them.
+    // Opens the capture, log and events files and the history the options
+    // ask for; false with `error` saying why. Nothing may be sent without
+    // them; only the default history may fail (HistoryWarning).
     bool OpenOutputs(std::string& error);
+    // Why the runs are not recorded at the default path; empty when they are.
+    const std::string& HistoryWarning() const { return history_.warning; }
     // Runs the whole program; always false, as there is nothing left to run
     // when it returns.
     bool InitInstance();
@@ -74,6 +78,7 @@ private:
     // What this program's runs came to, for the device list's "Last result".
     SessionResults session_;
     bool outputsClosed_ = false;
+    HistoryStart history_;
 };
 
 }  // namespace quorvane

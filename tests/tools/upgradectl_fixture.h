@@ -76,7 +76,11 @@ class UpgradectlEndToEnd : public ::testing::Test {
 protected:
     // upgradectl trusts the keys of the user's configuration: the tests
     // give it one of their own, so that a key installed there changes nothing.
-    UpgradectlEndToEnd() { ::setenv("XDG_CONFIG_HOME", (Dir() / "config").c_str(), 1); }
+    // Its history goes into the test's folder too.
+    UpgradectlEndToEnd() {
+        ::setenv("XDG_CONFIG_HOME", (Dir() / "config").c_str(), 1);
+        ::setenv("XDG_STATE_HOME", (Dir() / "state").c_str(), 1);
+    }
 
     fs::path Dir() const { return temp_.Path(); }
 

@@ -39,7 +39,7 @@ int RunCli(int argc, const char* const* argv, Transport* link) {
     const Command commands[] = {AddDiscoverCommand(app, global), AddInterfacesCommand(app, global),
                                 AddInspectCommand(app, global),  AddCheckCommand(app, global),
                                 AddUpgradeCommand(app, global),  AddPackCommand(app, global),
-                                AddUnpackCommand(app, global)};
+                                AddUnpackCommand(app, global),   AddHistoryCommand(app, global)};
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {

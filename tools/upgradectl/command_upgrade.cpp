@@ -10,10 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "app/history_recorder.h"
 #include "app/output_paths.h"
 #include "app/interrupt_watch.h"
 #include "app/interrupted_text.h"
 #include "app/upgrade_run.h"
+#include "res/string_format.h"
 #include "res/string_table.h"
 #include "package/package_check.h"
 #include "package/restrictions.h"
@@ -215,6 +217,11 @@ void RunInterruptibly(UpgradeRun& run, const BatchOptions& batch, UpgradeMonitor
     if (interrupts.Interrupted()) monitor.TellInterrupted();
 }
 
+// The run goes on without its history, and says why.
+void WarnHistory(const std::string& why) {
+    std::cerr << MESSAGE_PREFIX << "warning: " << FormatPlaceholders(IDS_HISTORY_NOT_RECORDED, {why}) << '\n';
+}
+
 // The command's end (see EndWithOutputs), with every output that could not
 // be written to the end said on stderr.
 int FinishOutputs(int code, UpgradeRun* run, LinkStack& links) {
@@ -252,12 +259,19 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     PrintFindings(std::cerr, gate.check);
     if (gate.check.signature->status == SignatureStatus::Good)
         std::cerr << MESSAGE_PREFIX << PrintableText(SignatureLine(*gate.check.signature)) << '\n';
+    // A history the user named must take the run before anything is sent.
+    HistoryStart history = StartHistory(global, "upgradectl", global.jobs, args.retries);
+    if (!history.error.empty())
+        return FailBeforeWork(global.json, Said(FormatPlaceholders(IDS_HISTORY_REFUSED, {history.error})),
+                              EXIT_USAGE);
+    if (!history.warning.empty()) WarnHistory(history.warning);
 
     LinkStack links(LinkSettingsOf(global, endpointOptions, true));
     if (!links.OpenFiles(error)) return FailBeforeWork(global.json, Said(error), EXIT_USAGE);
     if (!links.Start(error)) return FinishOutputs(FailBeforeWork(global.json, error, EXIT_ENDPOINT), nullptr, links);
     Restrictions restrictions;
     UpgradeRun run(links, package, &gate.check, restrictions, OutputsOf(global));
+    run.RecordTo(history.recorder.get());
     std::vector<DeviceRecord*> selected;
     // Nothing was upgraded: the events still end with the run's result.
     const auto refuse = [&](const std::string& line) {
@@ -295,10 +309,15 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
         if (global.json) PrintErrorJson(Said(run.Refusal()), EXIT_USAGE);
         return FinishOutputs(EXIT_USAGE, &run, links);
     }
-    if (args.dryRun) return FinishDryRun(run, gate.check, global.json, monitor);
+    if (args.dryRun) {
+        const int code = FinishDryRun(run, gate.check, global.json, monitor);
+        run.FinishDryRun(code);
+        return code;
+    }
     if (stop == UpgradeOutcome::Stop::None) RunInterruptibly(run, batch, monitor, interrupts);
     monitor.PrintSummary(std::cerr);
     const int code = FinishOutputs(interrupts.Interrupted() ? interrupts.ExitCode() : run.ExitCode(), &run, links);
+    if (history.recorder && !history.recorder->Error().empty()) WarnHistory(history.recorder->Error());
     if (global.json) {
         auto report = monitor.Report(run.Outcome(), code);
         AddPackageFacts(report, gate.check);

@@ -25,6 +25,7 @@ Command AddCheckCommand(CLI::App& app, const GlobalOptions& global);
 Command AddUpgradeCommand(CLI::App& app, GlobalOptions& global);
 Command AddPackCommand(CLI::App& app, const GlobalOptions& global);
 Command AddUnpackCommand(CLI::App& app, const GlobalOptions& global);
+Command AddHistoryCommand(CLI::App& app, const GlobalOptions& global);
 
 // Builds the whole parser and runs the chosen command. `link`, when given,
 // carries the device requests instead of a UDP socket.

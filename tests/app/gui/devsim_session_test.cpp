@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "app/history_store.h"
 #include "app/gui/device_list_dialog.h"
 #include "app/event_stream.h"
 #include "app/gui/upgrade_app.h"
@@ -100,11 +101,24 @@ TEST(DevsimSession, ListUpgradeAllThenTheListAgainThenDone) {
     options.endpoint.receiveWait = std::chrono::milliseconds(200);
     options.package = package;
     options.capture = folder.Path() / "wire.pcap";
+    options.history = folder.Path() / "history.db";
     UpgradeApp app(options);
     std::string captureError;
     ASSERT_TRUE(app.OpenOutputs(captureError)) << captureError;
     EXPECT_FALSE(app.InitInstance());
     EXPECT_TRUE(app.CloseOutputs().empty());
+    // The run is in the history as upgradectl's are.
+    HistoryOpen history = OpenHistory(folder.Path() / "history.db", false);
+    ASSERT_TRUE(history.store) << history.error;
+    std::vector<HistoryEntry> recorded;
+    std::string historyError;
+    ASSERT_TRUE(history.store->Read({}, recorded, historyError)) << historyError;
+    ASSERT_EQ(recorded.size(), 3u);
+    for (const HistoryEntry& entry : recorded) {
+        EXPECT_EQ(entry.device.result, "upgraded") << entry.device.mac;
+        EXPECT_EQ(entry.run.program, "quorvane-upgrade");
+        EXPECT_EQ(entry.run.exitCode, 0);
+    }
 
     EXPECT_EQ(rows.size(), 2u);
     EXPECT_GT(rows.at(0), 0);

@@ -41,15 +41,20 @@ int main(int argc, char** argv) {
         runtime = PrivateRuntimeFolder();
         ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     }
+    // The runs the tests make are recorded in a history of their own, not the user's.
+    std::string state;
+    if (::getenv("XDG_STATE_HOME") == nullptr) {
+        state = PrivateRuntimeFolder();
+        ::setenv("XDG_STATE_HOME", state.c_str(), 1);
+    }
     int result = 0;
     {
         QApplication application(argc, argv);
         quorvane::SetApplicationIdentity();
         result = RUN_ALL_TESTS();
     }
-    if (!runtime.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(runtime, ignored);
-    }
+    std::error_code ignored;
+    for (const std::string& folder : {runtime, state})
+        if (!folder.empty()) std::filesystem::remove_all(folder, ignored);
     return result;
 }
