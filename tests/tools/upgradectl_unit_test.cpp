@@ -245,22 +245,30 @@ TEST(UpgradectlTextTable, ColumnsAreMeasuredInCharactersAsPrinted) {
               "Caf\xc3\xa9?   2\n");
 }
 
-// While an exchange is sent again the line says so instead of a full bar.
+// While an exchange is sent again the line says so instead of a full bar,
+// the wait first, so that an 80-column terminal still shows all of it.
 TEST(UpgradectlProgressBar, AWaitTakesTheBarsPlaceUntilTheNextStep) {
+    std::ostringstream narrow;
+    StatusLine narrowStatus(narrow, 80);
+    ProgressBar narrowBar(narrowStatus, narrow);
     std::ostringstream out;
     StatusLine status(out, 200);
     ProgressBar bar(status, out);
     DeviceRecord record;
     record.mac = {0x02, 0, 0, 0, 0, 0x02};
-    bar.OnDeviceStart(1, 3, record);
-    bar.OnLine(3, "LOAD fw.bin 1:0");
-    bar.OnTransfer("FW.BIN", 1100, 1100);
-    bar.Waiting("waiting for LOAD_VERIFY, send 5 of 16");
-    EXPECT_TRUE(
-        out.str().ends_with("[2/3 02:00:00:00:00:02]  line 3: LOAD fw.bin 1:0  waiting for LOAD_VERIFY, "
-                            "send 5 of 16"))
+    for (ProgressBar* each : {&narrowBar, &bar}) {
+        each->OnDeviceStart(1, 3, record);
+        each->OnLine(13, "LOAD firmware.bin 0x0001:0x0000");
+        each->OnTransfer("FIRMWARE.BIN", 1100, 1100);
+        each->Waiting("waiting for LOAD_VERIFY, send 5 of 16");
+    }
+    EXPECT_TRUE(narrow.str().ends_with("[2/3 02:00:00:00:00:02]  waiting for LOAD_VERIFY, send 5 of 16"))
+        << narrow.str();
+    EXPECT_TRUE(out.str().ends_with("[2/3 02:00:00:00:00:02]  waiting for LOAD_VERIFY, send 5 of 16  line 13: "
+                                    "LOAD firmware.bin 0x0001:0x0000"))
         << out.str();
     bar.EndDevice("failed: line 3 LOAD fw.bin: no answer to LOAD_VERIFY after 16 sends");
+    narrowBar.EndDevice("done");
     EXPECT_TRUE(out.str().ends_with(
         "[2/3 02:00:00:00:00:02] failed: line 3 LOAD fw.bin: no answer to LOAD_VERIFY after 16 sends\n"))
         << out.str();

@@ -81,7 +81,12 @@ void ProgressBar::Draw() {
     if (!waiting_.empty()) {
         // A bar at its last step would say nothing of the silence.
         drawnPercent_ = static_cast<std::size_t>(-1);
-        status_.Show(device_ + "  " + PrintableText(line_) + "  " + waiting_);
+        // The wait first: on a narrow terminal it is what the line is for,
+        // and the script line follows only where the whole of it fits.
+        std::string text = device_ + "  " + waiting_;
+        const std::string line = "  " + PrintableText(line_);
+        if (!line_.empty() && CharacterCount(text) + CharacterCount(line) <= status_.Room()) text += line;
+        status_.Show(text);
         return;
     }
     if (!transferring_) {
