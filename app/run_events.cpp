@@ -66,6 +66,16 @@ void EmitRunDone(EventStream& events, std::size_t succeeded, std::size_t failed,
                              {"key_id", KeyIdJson(keyId)}});
 }
 
+nlohmann::ordered_json ReturnJson(const ReturnCheck& check) {
+    const auto textOrNull = [](const std::string& text) {
+        return text.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(text);
+    };
+    return {{"firmware_before", textOrNull(check.firmwareBefore)},
+            {"firmware_after", textOrNull(check.firmwareAfter)},
+            {"verify", ReturnWord(check.outcome)},
+            {"verify_seconds", std::round(static_cast<double>(check.waited.count())) / 1000.0}};
+}
+
 nlohmann::ordered_json DeviceCountersJson(const DeviceCounters& counters) {
     const ExchangeStats& e = counters.exchanges;
     return {{"sends", e.sends},
@@ -105,6 +115,7 @@ void EventProgress::OnDeviceEnd(std::size_t index, bool succeeded) {
         done.update(DeviceCountersJson(device->counters));
         if (device->state == DeviceState::Interrupted) done["interrupted"] = true;
         if (!succeeded && !device->error.empty()) done["error"] = device->error;
+        done.update(ReturnJson(device->returned));
         events_.Emit("device-done", done);
     }
     if (display_) display_->OnDeviceEnd(index, succeeded);
@@ -137,6 +148,15 @@ void EventProgress::OnDeviceError(std::size_t index, std::string_view error) {
 void EventProgress::OnDeviceWaiting(std::size_t index, std::string_view waiting,
                                     const ExchangeStats& exchanges) {
     if (display_) display_->OnDeviceWaiting(index, waiting, exchanges);
+}
+
+void EventProgress::OnDeviceReturn(std::size_t index, const ReturnCheck& check) {
+    if (const DeviceResult* device = Find(index)) {
+        nlohmann::ordered_json verify = {{"mac", FormatMac(device->record->mac)}};
+        verify.update(ReturnJson(check));
+        events_.Emit("verify", verify);
+    }
+    if (display_) display_->OnDeviceReturn(index, check);
 }
 
 void EventProgress::OnJobsLowered(std::size_t asked, std::size_t had, std::string_view reason) {

@@ -31,6 +31,10 @@ void EmitRunDone(EventStream& events, std::size_t succeeded, std::size_t failed,
 // "type"), then "ip", "vendorId", "deviceId", "productId", "revisionId", and
 // "duplicate_mac": true for a device whose MAC answered as more than one.
 nlohmann::ordered_json AdmittedJson(const AdmittedDevice& device);
+// What the wait after a device's RESET found, as "device-done", "verify"
+// and the --json report give it: "firmware_before", "firmware_after" (null
+// when unknown), "verify" (ReturnWord) and "verify_seconds".
+nlohmann::ordered_json ReturnJson(const ReturnCheck& check);
 nlohmann::ordered_json AdmittedListJson(const std::vector<AdmittedDevice>& devices);
 
 // A device's counters as the events and the JSON report give them:
@@ -57,6 +61,7 @@ public:
     void OnDeviceWaiting(std::size_t index, std::string_view waiting,
                          const ExchangeStats& exchanges) override;
     void OnJobsLowered(std::size_t asked, std::size_t had, std::string_view reason) override;
+    void OnDeviceReturn(std::size_t index, const ReturnCheck& check) override;
     void OnLine(int lineNumber, std::string_view line) override;
     void OnTransfer(std::string_view fileName, uint64_t done, uint64_t total) override;
     bool StopRequested() const override;

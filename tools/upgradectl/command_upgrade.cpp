@@ -283,6 +283,7 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     BatchOptions batch;
     batch.jobs = static_cast<std::size_t>(global.jobs);
     batch.retries = args.retries;
+    batch.returnLimit = ReturnLimitOf(global);
 
     // A question is only asked where the user both sees it and can answer.
     // The bar redraws its line, which the trace's lines would break up.
