@@ -61,6 +61,12 @@ struct DeviceResult {
     bool Finished() const {
         return state == DeviceState::Upgraded || state == DeviceState::Failed || state == DeviceState::Interrupted;
     }
+    // Whether its script got as far as the check after the reset: an
+    // upgraded device (checked, or with the check off) or one that did not
+    // come back. A device whose script failed or was stopped never did.
+    bool ReachedReturnCheck() const {
+        return state == DeviceState::Upgraded || returned.outcome != ReturnOutcome::Off;
+    }
 };
 
 struct RunModel {

@@ -383,6 +383,8 @@ Command AddUpgradeCommand(CLI::App& app, GlobalOptions& global) {
         ->capture_default_str()
         ->check(CLI::Range(0, 1000));
     AddCommandOption(*sub, GlobalOptionId::Jobs, global);
+    AddCommandOption(*sub, GlobalOptionId::VerifyTimeout, global);
+    AddCommandOption(*sub, GlobalOptionId::NoVerify, global);
     sub->add_option("--expect", args->expected,
                     "Exit 2 before any programming request when fewer devices are admitted")
         ->check(CLI::Range(0, 1 << 20));

@@ -82,7 +82,7 @@ nlohmann::ordered_json UpgradeMonitor::Report(const UpgradeOutcome& outcome, int
         if (!succeeded && !result.error.empty()) device["error"] = result.error;
         if (result.Finished()) {
             device.update(DeviceCountersJson(result.counters));
-            device.update(ReturnJson(result.returned));
+            device.update(ReturnJson(result));
         }
         report["devices"].push_back(std::move(device));
     }
