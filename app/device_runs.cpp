@@ -104,6 +104,35 @@ void TellGivenUp(const DeviceResult& device, Prompter& prompter) {
                   FormatPlaceholders(IDS_LOCAL_FAILURE, {DeviceLine(*device.record, device.error)}), BOX_OK);
 }
 
+// True when the plan's last device command is RESET: only then does the
+// device restart, and only then is there a return to wait for.
+bool EndsWithReset(std::span<const PlannedCommand> plan) {
+    for (auto planned = plan.rbegin(); planned != plan.rend(); ++planned)
+        if (IsDevicePlanned(*planned)) return planned->command.keyword == ScriptKeyword::Reset;
+    return false;
+}
+
+// After a script that succeeded: waits for the device to answer again when
+// the script ended with its RESET. False when it did not come back in
+// time: it has failed. The device is asked about in a record of its own,
+// so that the list's record keeps what admission saw.
+bool CheckReturn(const Script& script, DeviceProtocol& protocol, const DeviceResult& device,
+                 DeviceObserver& observer) {
+    ReturnCheck check;
+    check.firmwareBefore = device.returned.firmwareBefore;
+    if (script.returnLimit.count() > 0 && !EndsWithReset(script.plan)) check.outcome = ReturnOutcome::NotReset;
+    if (script.returnLimit.count() > 0 && check.outcome != ReturnOutcome::NotReset) {
+        observer.OnReturnWait();
+        DeviceRecord asked;
+        asked.mac = device.record->mac;
+        asked.ipAddress = device.record->ipAddress;
+        check = AwaitReturn(protocol, asked, check.firmwareBefore, script.returnLimit,
+                            [&observer] { return observer.StopRequested(); });
+    }
+    observer.OnReturn(check, script.returnLimit);
+    return check.outcome != ReturnOutcome::Missing;
+}
+
 // Runs the script on one device until it succeeds or the user stops asking
 // for another try. True when the device was upgraded. A stopped run is
 // neither retried nor given up with a message: the caller reports it.
@@ -116,7 +145,12 @@ bool UpgradeDevice(std::size_t index, DeviceResult& device, const Script& script
         for (;;) {
             BeginAttempt(device);
             if (progress) progress->OnDeviceStart(index, count, record);
-            if (RunPlan(script.plan, script.package, protocol, record, &observer, script.reads)) return true;
+            if (RunPlan(script.plan, script.package, protocol, record, &observer, script.reads)) {
+                if (CheckReturn(script, protocol, device, observer)) return true;
+                // Its script ran: another run would not bring it back.
+                prompter.Tell(IDS_NOT_BACK, device.error, BOX_OK | ICON_STOP);
+                return false;
+            }
             if (StopRequested(progress)) return false;
             if (!prompter.Ask(IDS_RETRY_PROMPT, RetryPrompt(device), BOX_YES_NO | ICON_STOP)) break;
         }
@@ -192,6 +226,7 @@ void RunBeside(std::size_t index, Fleet& fleet) {
                 stopped = !done && observer.StopRequested();
                 if (attempt >= fleet.options.retries || stopped) break;
             }
+            if (done) done = CheckReturn(fleet.script, protocol, device, observer);
         }
     }
     report([&] {
@@ -328,6 +363,23 @@ void DeviceObserver::OnSend(uint8_t opcode, int send, int of) {
     device_.live = device_.counters.exchanges;
     device_.live.Merge(protocol_.Stats());
     if (progress_ != nullptr) progress_->OnDeviceWaiting(index_, device_.waiting, device_.live);
+}
+
+void DeviceObserver::OnReturnWait() {
+    const auto guard = Guard();
+    device_.waiting = LoadString(IDS_WAITING_FOR_RETURN);
+    if (progress_ != nullptr) progress_->OnDeviceWaiting(index_, device_.waiting, device_.live);
+}
+
+void DeviceObserver::OnReturn(const ReturnCheck& check, std::chrono::milliseconds limit) {
+    const auto guard = Guard();
+    device_.returned = check;
+    device_.waiting.clear();
+    if (check.outcome == ReturnOutcome::Missing) {
+        device_.error = NotBackText(device_.record->mac, limit);
+        if (progress_ != nullptr) progress_->OnDeviceError(index_, device_.error);
+    }
+    if (progress_ != nullptr) progress_->OnDeviceReturn(index_, check);
 }
 
 bool DeviceObserver::StopRequested() const {

@@ -34,6 +34,9 @@ public:
     void OnLocalError(std::string_view text) override;
     void OnDeviceFault(const DeviceFault& fault) override;
     void OnSend(uint8_t opcode, int send, int of) override;
+    // The wait after the script's RESET begins, and how it ended.
+    void OnReturnWait();
+    void OnReturn(const ReturnCheck& check, std::chrono::milliseconds limit);
 
 private:
     std::unique_lock<std::mutex> Guard() const;
@@ -55,6 +58,7 @@ struct Script {
     std::span<const PlannedCommand> plan;
     UpgradePackage& package;
     ReadNames reads = ReadNames::Shared;
+    std::chrono::milliseconds returnLimit{0};  // see FleetOptions
 };
 
 // "02:00:00:00:00:01: text", a line about one device.

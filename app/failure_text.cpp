@@ -1,5 +1,6 @@
 #include "app/failure_text.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -115,6 +116,20 @@ std::string NotAdmittedText(const AdmissionRefusal& refusal, const Restrictions&
 std::string WaitingText(uint8_t opcode, int send, int of) {
     return FormatPlaceholders(IDS_WAITING_FOR_ANSWER,
                               {OpcodeName(opcode), std::to_string(send), std::to_string(of)});
+}
+
+std::string NotBackText(const MacAddress& mac, std::chrono::milliseconds limit) {
+    // Whole seconds as the option gives them; a limit below one is still "1 s".
+    const auto seconds = std::max<long long>(1, (limit.count() + 999) / 1000);
+    return FormatPlaceholders(IDS_NOT_BACK, {FormatMac(mac), std::to_string(seconds)});
+}
+
+std::string ReturnText(const ReturnCheck& check) {
+    if (check.outcome == ReturnOutcome::Verified)
+        return FormatPlaceholders(IDS_FIRMWARE_CHANGED, {check.firmwareBefore, check.firmwareAfter});
+    if (check.outcome == ReturnOutcome::Unchanged)
+        return FormatPlaceholders(IDS_FIRMWARE_UNCHANGED, {check.firmwareBefore});
+    return {};
 }
 
 }  // namespace quorvane

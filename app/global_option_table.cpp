@@ -58,12 +58,18 @@ constexpr GlobalOption TABLE[] = {
      "Record the runs in the SQLite database FILE instead of the default one under $XDG_STATE_HOME", BOTH,
      &G::history},
     {GlobalOptionId::NoHistory, "no-history", "", "", "Record nothing in the history", BOTH, &G::noHistory},
+    {GlobalOptionId::VerifyTimeout, "verify-timeout", "", "SECONDS",
+     "After a script's final RESET, wait this long for each device to answer again; one that does not has "
+     "failed (default 60; 0: no wait, as --no-verify)",
+     IN_DESKTOP | IN_UPGRADECTL_UPGRADE, &G::verifyTimeout, {0, 3600}},
+    {GlobalOptionId::NoVerify, "no-verify", "", "", "Do not wait for the devices to come back after their reset",
+     IN_DESKTOP | IN_UPGRADECTL_UPGRADE, &G::noVerify},
 };
 
 constexpr bool InIdOrder() {
     for (std::size_t i = 0; i < std::size(TABLE); ++i)
         if (static_cast<std::size_t>(TABLE[i].id) != i) return false;
-    return std::size(TABLE) == static_cast<std::size_t>(GlobalOptionId::NoHistory) + 1;
+    return std::size(TABLE) == static_cast<std::size_t>(GlobalOptionId::NoVerify) + 1;
 }
 static_assert(InIdOrder(), "one entry for every id, in the order of the ids");
 
@@ -75,6 +81,11 @@ std::span<const GlobalOption> GlobalOptionTable() {
 
 const GlobalOption& GlobalOptionOf(GlobalOptionId id) {
     return TABLE[static_cast<std::size_t>(id)];
+}
+
+std::chrono::milliseconds ReturnLimitOf(const GlobalOptions& options) {
+    if (options.noVerify) return std::chrono::milliseconds(0);
+    return std::chrono::seconds(options.verifyTimeout);
 }
 
 }  // namespace quorvane

@@ -11,6 +11,7 @@
 // bash completion. Both parsers bind it by the field's type; the link stack
 // gets the values as they are (LinkSettingsOf).
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <span>
@@ -26,7 +27,7 @@
 
 namespace quorvane {
 
-// The last one is NoHistory: the table checks that it holds one entry for each.
+// The last one is NoVerify: the table checks that it holds one entry for each.
 enum class GlobalOptionId {
     Broadcast,
     Interface,
@@ -43,7 +44,9 @@ enum class GlobalOptionId {
     Signature,
     AllowUnsigned,
     History,
-    NoHistory
+    NoHistory,
+    VerifyTimeout,
+    NoVerify
 };
 
 // The values of the options, as the parsers leave them.
@@ -66,10 +69,17 @@ struct GlobalOptions {
     bool allowUnsigned = false;  // an unsigned package passes though keys are trusted
     std::optional<std::filesystem::path> history;  // the history database, when not the default one
     bool noHistory = false;                        // nothing is recorded
+    // How long a device may take to answer again after its script's RESET,
+    // in seconds; 0, or --no-verify, and it is not waited for.
+    int verifyTimeout = 60;
+    bool noVerify = false;
     // Not an option: a transport that stands in for the UDP endpoint, so that
     // tests and fuzzers run whole commands without a socket. None in use.
     Transport* link = nullptr;
 };
+
+// What the options leave of the wait after a device's reset (zero: none).
+std::chrono::milliseconds ReturnLimitOf(const GlobalOptions& options);
 
 // The programs that take an option, as bits. upgradectl takes some on its
 // upgrade command only, not before or after every command.

@@ -65,6 +65,8 @@ HistoryDevice HistoryDeviceOf(const DeviceResult& result, bool dryRun, const std
         device.firmwareBefore = Column(admitted, KEY_FIRMWARE);
     }
     device.result = HistoryResultWord(result.state, dryRun);
+    device.firmwareAfter = result.returned.firmwareAfter;
+    if (result.ReachedReturnCheck()) device.verify = ReturnWord(result.returned.outcome);
     const ExchangeStats& exchanges = result.counters.exchanges;
     device.attempts = result.counters.attempts;
     device.sends = static_cast<int64_t>(exchanges.sends);
@@ -144,48 +146,10 @@ HistoryStart StartHistory(const GlobalOptions& options, const std::string& progr
     return start;
 }
 
-void HistoryProgress::OnDeviceStart(std::size_t index, std::size_t count, const DeviceRecord& record) {
-    if (display_) display_->OnDeviceStart(index, count, record);
-}
-
 void HistoryProgress::OnDeviceEnd(std::size_t index, bool succeeded) {
     // Written before the display hears of it: a run killed then still has it.
     if (index < model_.devices.size()) recorder_.RecordDevice(model_.devices[index]);
-    if (display_) display_->OnDeviceEnd(index, succeeded);
+    ForwardingProgress::OnDeviceEnd(index, succeeded);
 }
-
-void HistoryProgress::OnDeviceCounters(std::size_t index, const DeviceCounters& counters) {
-    if (display_) display_->OnDeviceCounters(index, counters);
-}
-
-void HistoryProgress::OnDeviceLine(std::size_t index, int lineNumber, std::string_view line) {
-    if (display_) display_->OnDeviceLine(index, lineNumber, line);
-}
-
-void HistoryProgress::OnDeviceTransfer(std::size_t index, const TransferStep& step) {
-    if (display_) display_->OnDeviceTransfer(index, step);
-}
-
-void HistoryProgress::OnDeviceError(std::size_t index, std::string_view error) {
-    if (display_) display_->OnDeviceError(index, error);
-}
-
-void HistoryProgress::OnDeviceWaiting(std::size_t index, std::string_view waiting, const ExchangeStats& exchanges) {
-    if (display_) display_->OnDeviceWaiting(index, waiting, exchanges);
-}
-
-void HistoryProgress::OnJobsLowered(std::size_t asked, std::size_t had, std::string_view reason) {
-    if (display_) display_->OnJobsLowered(asked, had, reason);
-}
-
-void HistoryProgress::OnLine(int lineNumber, std::string_view line) {
-    if (display_) display_->OnLine(lineNumber, line);
-}
-
-void HistoryProgress::OnTransfer(std::string_view fileName, uint64_t done, uint64_t total) {
-    if (display_) display_->OnTransfer(fileName, done, total);
-}
-
-bool HistoryProgress::StopRequested() const { return display_ != nullptr && display_->StopRequested(); }
 
 }  // namespace quorvane

@@ -14,6 +14,7 @@
 #include "app/global_option_table.h"
 #include "app/history_store.h"
 #include "app/run_model.h"
+#include "app/forwarding_progress.h"
 #include "app/upgrade_command.h"
 
 namespace quorvane {
@@ -84,29 +85,18 @@ HistoryStart StartHistory(const GlobalOptions& options, const std::string& progr
 // The history path the options name, else the default one.
 std::filesystem::path HistoryPathOf(const GlobalOptions& options);
 
-// Forwards every call to `display` (none: nothing shown) and writes the
+// Passes every call on to `display` (none: nothing shown) and writes the
 // device's row when it ends, after the model has its end.
-class HistoryProgress final : public UpgradeProgress {
+class HistoryProgress final : public ForwardingProgress {
 public:
     HistoryProgress(HistoryRecorder& recorder, const RunModel& model, UpgradeProgress* display)
-        : recorder_(recorder), model_(model), display_(display) {}
+        : ForwardingProgress(display), recorder_(recorder), model_(model) {}
 
-    void OnDeviceStart(std::size_t index, std::size_t count, const DeviceRecord& record) override;
     void OnDeviceEnd(std::size_t index, bool succeeded) override;
-    void OnDeviceCounters(std::size_t index, const DeviceCounters& counters) override;
-    void OnDeviceLine(std::size_t index, int lineNumber, std::string_view line) override;
-    void OnDeviceTransfer(std::size_t index, const TransferStep& step) override;
-    void OnDeviceError(std::size_t index, std::string_view error) override;
-    void OnDeviceWaiting(std::size_t index, std::string_view waiting, const ExchangeStats& exchanges) override;
-    void OnJobsLowered(std::size_t asked, std::size_t had, std::string_view reason) override;
-    void OnLine(int lineNumber, std::string_view line) override;
-    void OnTransfer(std::string_view fileName, uint64_t done, uint64_t total) override;
-    bool StopRequested() const override;
 
 private:
     HistoryRecorder& recorder_;
     const RunModel& model_;
-    UpgradeProgress* display_;
 };
 
 }  // namespace quorvane

@@ -30,7 +30,11 @@ ReturnCheck AwaitReturn(DeviceProtocol& protocol, DeviceRecord& record, const st
     check.outcome = ReturnOutcome::Missing;
     Transport& link = protocol.Link();
     const auto start = link.Now();
-    while (link.Now() - start < limit && !(stopRequested && stopRequested())) {
+    while (link.Now() - start < limit) {
+        if (stopRequested && stopRequested()) {
+            check.outcome = ReturnOutcome::Off;  // upgraded, but not seen back: not checked
+            break;
+        }
         const auto asked = link.Now();
         if (!protocol.QueryInfoOnce(record)) {
             // An unanswered query lasts one receive wait; one that took no

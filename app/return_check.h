@@ -32,7 +32,8 @@ struct ReturnCheck {
 };
 
 // Waits up to `limit` for the device of `record` to answer, on the link's
-// clock; `stopRequested` (may be empty) ends the wait early, as Missing.
+// clock; `stopRequested` (may be empty) ends the wait early, as Off: the
+// script ran, and whether the device came back is not known.
 // `firmwareBefore` is the firmware text the device had before its script.
 // The record then holds the device's new information block.
 ReturnCheck AwaitReturn(DeviceProtocol& protocol, DeviceRecord& record, const std::string& firmwareBefore,

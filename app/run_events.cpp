@@ -66,6 +66,22 @@ void EmitRunDone(EventStream& events, std::size_t succeeded, std::size_t failed,
                              {"key_id", KeyIdJson(keyId)}});
 }
 
+nlohmann::ordered_json ReturnJson(const ReturnCheck& check) {
+    const auto textOrNull = [](const std::string& text) {
+        return text.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(text);
+    };
+    return {{"firmware_before", textOrNull(check.firmwareBefore)},
+            {"firmware_after", textOrNull(check.firmwareAfter)},
+            {"verify", ReturnWord(check.outcome)},
+            {"verify_seconds", std::round(static_cast<double>(check.waited.count())) / 1000.0}};
+}
+
+nlohmann::ordered_json ReturnJson(const DeviceResult& device) {
+    nlohmann::ordered_json fields = ReturnJson(device.returned);
+    if (!device.ReachedReturnCheck()) fields["verify"] = nullptr;
+    return fields;
+}
+
 nlohmann::ordered_json DeviceCountersJson(const DeviceCounters& counters) {
     const ExchangeStats& e = counters.exchanges;
     return {{"sends", e.sends},
@@ -88,11 +104,7 @@ void EventProgress::OnDeviceStart(std::size_t index, std::size_t count, const De
     if (const DeviceResult* device = Find(index))
         events_.Emit("device-start",
                      {{"mac", FormatMac(record.mac)}, {"index", index}, {"attempt", device->counters.attempts}});
-    if (display_) display_->OnDeviceStart(index, count, record);
-}
-
-void EventProgress::OnDeviceCounters(std::size_t index, const DeviceCounters& counters) {
-    if (display_) display_->OnDeviceCounters(index, counters);
+    ForwardingProgress::OnDeviceStart(index, count, record);
 }
 
 void EventProgress::OnDeviceEnd(std::size_t index, bool succeeded) {
@@ -105,15 +117,16 @@ void EventProgress::OnDeviceEnd(std::size_t index, bool succeeded) {
         done.update(DeviceCountersJson(device->counters));
         if (device->state == DeviceState::Interrupted) done["interrupted"] = true;
         if (!succeeded && !device->error.empty()) done["error"] = device->error;
+        done.update(ReturnJson(*device));
         events_.Emit("device-done", done);
     }
-    if (display_) display_->OnDeviceEnd(index, succeeded);
+    ForwardingProgress::OnDeviceEnd(index, succeeded);
 }
 
 void EventProgress::OnDeviceLine(std::size_t index, int lineNumber, std::string_view line) {
     if (const DeviceResult* device = Find(index))
         events_.Emit("line", {{"mac", FormatMac(device->record->mac)}, {"line", lineNumber}, {"text", line}});
-    if (display_) display_->OnDeviceLine(index, lineNumber, line);
+    ForwardingProgress::OnDeviceLine(index, lineNumber, line);
 }
 
 void EventProgress::OnDeviceTransfer(std::size_t index, const TransferStep& step) {
@@ -127,32 +140,16 @@ void EventProgress::OnDeviceTransfer(std::size_t index, const TransferStep& step
                                   {"done", step.done},
                                   {"total", step.total}});
     }
-    if (display_) display_->OnDeviceTransfer(index, step);
+    ForwardingProgress::OnDeviceTransfer(index, step);
 }
 
-void EventProgress::OnDeviceError(std::size_t index, std::string_view error) {
-    if (display_) display_->OnDeviceError(index, error);
-}
-
-void EventProgress::OnDeviceWaiting(std::size_t index, std::string_view waiting,
-                                    const ExchangeStats& exchanges) {
-    if (display_) display_->OnDeviceWaiting(index, waiting, exchanges);
-}
-
-void EventProgress::OnJobsLowered(std::size_t asked, std::size_t had, std::string_view reason) {
-    if (display_) display_->OnJobsLowered(asked, had, reason);
-}
-
-void EventProgress::OnLine(int lineNumber, std::string_view line) {
-    if (display_) display_->OnLine(lineNumber, line);
-}
-
-void EventProgress::OnTransfer(std::string_view fileName, uint64_t done, uint64_t total) {
-    if (display_) display_->OnTransfer(fileName, done, total);
-}
-
-bool EventProgress::StopRequested() const {
-    return display_ != nullptr && display_->StopRequested();
+void EventProgress::OnDeviceReturn(std::size_t index, const ReturnCheck& check) {
+    if (const DeviceResult* device = Find(index)) {
+        nlohmann::ordered_json verify = {{"mac", FormatMac(device->record->mac)}};
+        verify.update(ReturnJson(check));
+        events_.Emit("verify", verify);
+    }
+    ForwardingProgress::OnDeviceReturn(index, check);
 }
 
 }  // namespace quorvane

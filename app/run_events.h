@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/event_stream.h"
+#include "app/forwarding_progress.h"
 #include "app/upgrade_command.h"
 #include "package/device_summary.h"
 
@@ -31,6 +32,13 @@ void EmitRunDone(EventStream& events, std::size_t succeeded, std::size_t failed,
 // "type"), then "ip", "vendorId", "deviceId", "productId", "revisionId", and
 // "duplicate_mac": true for a device whose MAC answered as more than one.
 nlohmann::ordered_json AdmittedJson(const AdmittedDevice& device);
+// What the wait after a device's RESET found, as "device-done", "verify"
+// and the --json report give it: "firmware_before", "firmware_after" (null
+// when unknown), "verify" (ReturnWord) and "verify_seconds".
+nlohmann::ordered_json ReturnJson(const ReturnCheck& check);
+// The same for a device of the run: "verify" is null when its script never
+// got as far as the check.
+nlohmann::ordered_json ReturnJson(const DeviceResult& device);
 nlohmann::ordered_json AdmittedListJson(const std::vector<AdmittedDevice>& devices);
 
 // A device's counters as the events and the JSON report give them:
@@ -42,31 +50,23 @@ nlohmann::ordered_json DeviceCountersJson(const DeviceCounters& counters);
 // device, besides each transfer's first and last step) and "device-done"
 // ("ok" and "succeeded" alike, with "error", why the run failed, when it did),
 // and passes every call on to `display` (none: nothing is shown).
-class EventProgress final : public UpgradeProgress {
+class EventProgress final : public ForwardingProgress {
 public:
     // Device facts come from `model`, which the run writes before it calls here.
     EventProgress(EventStream& events, const RunModel& model, UpgradeProgress* display)
-        : events_(events), model_(model), display_(display), lastProgress_(model.devices.size()) {}
+        : ForwardingProgress(display), events_(events), model_(model), lastProgress_(model.devices.size()) {}
 
     void OnDeviceStart(std::size_t index, std::size_t count, const DeviceRecord& record) override;
     void OnDeviceEnd(std::size_t index, bool succeeded) override;
-    void OnDeviceCounters(std::size_t index, const DeviceCounters& counters) override;
     void OnDeviceLine(std::size_t index, int lineNumber, std::string_view line) override;
     void OnDeviceTransfer(std::size_t index, const TransferStep& step) override;
-    void OnDeviceError(std::size_t index, std::string_view error) override;
-    void OnDeviceWaiting(std::size_t index, std::string_view waiting,
-                         const ExchangeStats& exchanges) override;
-    void OnJobsLowered(std::size_t asked, std::size_t had, std::string_view reason) override;
-    void OnLine(int lineNumber, std::string_view line) override;
-    void OnTransfer(std::string_view fileName, uint64_t done, uint64_t total) override;
-    bool StopRequested() const override;
+    void OnDeviceReturn(std::size_t index, const ReturnCheck& check) override;
 
 private:
     const DeviceResult* Find(std::size_t index) const;
 
     EventStream& events_;
     const RunModel& model_;
-    UpgradeProgress* display_;
     // When each device's last progress event was written.
     std::vector<std::chrono::steady_clock::time_point> lastProgress_;
 };

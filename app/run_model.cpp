@@ -7,6 +7,7 @@ RunModel::RunModel(const std::vector<DeviceRecord*>& selected) {
     for (DeviceRecord* record : selected) {
         devices.emplace_back();
         devices.back().record = record;
+        if (record != nullptr) devices.back().returned.firmwareBefore = FirmwareTextOf(*record);
     }
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/return_check.h"
 #include "app/transfer_pace.h"
 #include "protocol/device_record.h"
 #include "protocol/exchange_stats.h"
@@ -52,10 +53,19 @@ struct DeviceResult {
     uint64_t total = 0;
     TransferPace pace;
     ExchangeStats live;  // every run of the device, the one under way included
+    // The firmware it reported before its script (from admission), and
+    // whether and with which it came back after its RESET.
+    ReturnCheck returned;
 
     bool Started() const { return counters.attempts > 0; }
     bool Finished() const {
         return state == DeviceState::Upgraded || state == DeviceState::Failed || state == DeviceState::Interrupted;
+    }
+    // Whether its script got as far as the check after the reset: an
+    // upgraded device (checked, or with the check off) or one that did not
+    // come back. A device whose script failed or was stopped never did.
+    bool ReachedReturnCheck() const {
+        return state == DeviceState::Upgraded || returned.outcome != ReturnOutcome::Off;
     }
 };
 

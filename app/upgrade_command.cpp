@@ -173,7 +173,7 @@ void RunScripts(RunModel& model, std::span<const PlannedCommand> plan, UpgradePa
                 DeviceProtocol& protocol, Prompter& prompter, UpgradeProgress* progress, UpgradeOutcome& outcome,
                 const FleetOptions& fleet) {
     const std::size_t count = model.devices.size();
-    const detail::Script script{plan, package, ReadNamesFor(count)};
+    const detail::Script script{plan, package, ReadNamesFor(count), fleet.returnLimit};
     const bool sideBySide = RunsSideBySide(fleet.jobs, count);
     std::vector<std::size_t> batch;
     for (std::size_t i = 0; i < count; ++i) batch.push_back(i);
@@ -211,13 +211,19 @@ void ReportCompletion(UpgradeOutcome& outcome, Prompter& prompter, const std::st
 
 std::string FailureLines(const RunModel& model) {
     std::string lines;
+    std::string notBack;
     for (std::size_t index : model.InState(DeviceState::Failed)) {
         const DeviceResult& device = model.devices[index];
+        if (device.returned.outcome == ReturnOutcome::Missing) {
+            notBack += '\n' + MacText(device.record->mac);
+            continue;
+        }
         if (!lines.empty()) lines += '\n';
         lines +=
             detail::DeviceLine(*device.record, device.error.empty() ? StateWord(device.state) : device.error);
     }
-    return lines;
+    if (notBack.empty()) return lines;
+    return lines + (lines.empty() ? "" : "\n\n") + LoadString(IDS_NOT_BACK_LIST) + notBack;
 }
 
 int ExitCodeOf(const UpgradeOutcome& outcome) {

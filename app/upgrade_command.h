@@ -64,6 +64,10 @@ public:
     // Devices side by side: only `had` of the `asked` devices can run at
     // once here, for `reason` (the system's); told before any device starts.
     virtual void OnJobsLowered(std::size_t, std::size_t, std::string_view) {}
+    // The wait for the device after its RESET is over: `check` says how it
+    // ended (also in the model). Told before OnDeviceEnd, after the error
+    // of a device that did not come back.
+    virtual void OnDeviceReturn(std::size_t, const ReturnCheck&) {}
 };
 
 // Opens the link of one device run beside others: a socket of its own, so
@@ -104,6 +108,9 @@ struct FleetOptions {
     // question listing them, once every device of the batch is done.
     bool askAfterBatch = false;
     LinkFactory openLink;  // needed for more than one job
+    // After a script that ends with its RESET, how long a device may take
+    // to answer again (AwaitReturn); zero: it is not waited for.
+    std::chrono::milliseconds returnLimit{0};
 };
 
 struct UpgradeOutcome {
@@ -171,7 +178,8 @@ std::string FailedDeviceText(const MacAddress& mac);
 // the message's text.
 void ReportCompletion(UpgradeOutcome& outcome, Prompter& prompter, const std::string& failures = {});
 // "02:00:00:00:00:02: line 3 LOAD fw.bin: no answer to LOAD_VERIFY after 16
-// sends", a line for each failed device of `model`; empty when none failed.
+// sends", a line for each failed device of `model`, then IDS_NOT_BACK_LIST
+// with the MACs of those that did not come back; empty when none failed.
 std::string FailureLines(const RunModel& model);
 
 }  // namespace quorvane

@@ -104,6 +104,7 @@ void UpgradeRun::Execute(const BatchOptions& batch, Prompter& prompter, UpgradeP
     fleet.jobs = batch.jobs;
     fleet.retries = batch.retries;
     fleet.askAfterBatch = batch.askAfterBatch;
+    fleet.returnLimit = batch.returnLimit;
     fleet.openLink = openLink_;
     std::optional<EventProgress> eventful;
     if (events_ != nullptr) eventful.emplace(*events_, model_, display);

@@ -7,6 +7,7 @@
 // message and "run-done". Front ends parse their options, answer its
 // questions, show its progress and read its model; they assemble nothing.
 
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <string>
@@ -86,6 +87,9 @@ struct BatchOptions {
     // Side by side: the failed devices are offered a retry together, in one
     // question, once the batch is done.
     bool askAfterBatch = false;
+    // After a script's final RESET, how long each device may take to come
+    // back (zero: not waited for); see FleetOptions.
+    std::chrono::milliseconds returnLimit{0};
 };
 
 class UpgradeRun {

@@ -102,6 +102,14 @@ inline constexpr int IDS_COLUMN_IP = 192;
 inline constexpr int IDS_COLUMN_LAST_RESULT = 193;  // what this session's runs came to per device
 // The device list's title (%1) when a trusted key (%2, its id) signed the package.
 inline constexpr int IDS_SIGNED_TITLE = 216;
+// After a device's RESET: the wait for it, the device that did not come back
+// (%1 its MAC, %2 the seconds allowed), what it came back with, and the
+// completion's list of those that did not.
+inline constexpr int IDS_WAITING_FOR_RETURN = 217;
+inline constexpr int IDS_NOT_BACK = 218;
+inline constexpr int IDS_FIRMWARE_CHANGED = 219;    // %1 before, %2 after
+inline constexpr int IDS_FIRMWARE_UNCHANGED = 220;  // %1 before and after
+inline constexpr int IDS_NOT_BACK_LIST = 221;
 
 // A search that no device answered at all: lines after the program's name
 // in upgradectl, one box in the desktop program.

@@ -105,6 +105,11 @@ constexpr Entry TABLE[] = {
      "a host firewall must let the replies in, for example: sudo nft add rule inet filter input udp sport %1 "
      "accept"},
     {IDS_SIGNED_TITLE, "%1 - signed by %2"},
+    {IDS_WAITING_FOR_RETURN, "Waiting for the device to come back"},
+    {IDS_NOT_BACK, "Device %1 did not come back within %2 s after its reset"},
+    {IDS_FIRMWARE_CHANGED, "firmware %1 -> %2"},
+    {IDS_FIRMWARE_UNCHANGED, "firmware %1, unchanged"},
+    {IDS_NOT_BACK_LIST, "These devices did not come back after their reset:"},
     {IDS_HISTORY_NOT_RECORDED, "This upgrade is not recorded in the history: %1"},
     {IDS_HISTORY_REFUSED, "The history cannot be written: %1; nothing was sent"},
 };

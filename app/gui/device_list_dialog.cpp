@@ -316,6 +316,7 @@ BatchOptions DeviceListDialog::BatchFor(std::size_t devices) {
     // Side by side no question interrupts the others: the failed devices
     // are offered a retry together once the batch is done.
     batch.askAfterBatch = RunsSideBySide(batch.jobs, devices);
+    batch.returnLimit = returnLimit_;
     return batch;
 }
 

@@ -3,6 +3,7 @@
 // with Upgrade, Refresh and Done. Its controls are placed by hand from the
 // template and follow the window by the resize rule of control_placement.h.
 
+#include <chrono>
 #include <QDialog>
 #include <string>
 #include <vector>
@@ -68,6 +69,8 @@ public:
     void SetSessionResults(SessionResults* session) { session_ = session; }
     // How many devices are upgraded at once (0: all selected); 1 by default.
     void SetJobs(std::size_t jobs);
+    // How long each device may take to come back after its reset (zero: not waited for).
+    void SetReturnLimit(std::chrono::milliseconds limit) { returnLimit_ = limit; }
     std::size_t Jobs() const;
     // What a termination signal asks of an upgrade under way; none by default.
     void SetTermination(TerminationCleanup* termination) { termination_ = termination; }
@@ -136,6 +139,7 @@ private:
     QPushButton* refresh_;
     QLabel* jobsLabel_;
     QSpinBox* jobs_;
+    std::chrono::milliseconds returnLimit_{0};
     QMenu* systemMenu_;
     MeasuredLayout measured_;
     bool measuredValid_ = false;

@@ -98,6 +98,7 @@ bool UpgradeApp::InitInstance() {
     dialog.SetRunOutputs(OutputsOf(options_));
     dialog.SetSessionResults(&session_);
     dialog.SetJobs(static_cast<std::size_t>(options_.jobs));
+    dialog.SetReturnLimit(ReturnLimitOf(options_));
     dialog.SetTermination(termination_);
     dialog.SetHistory(history_.recorder.get());
     SearchWindow search;

@@ -111,8 +111,9 @@ case_upgrade() {
   stop_simulator
 
   local requests='quorvane && quorvane.reply == 0'
-  # Every request opcode: discovery, information, then the script's commands.
-  local sequence="0 12 9 3 4 5 7 7 7 7 7 7 6 10 2 8"
+  # Every request opcode: discovery, information, then the script's commands,
+  # and the information query that finds the device back after its RESET.
+  local sequence="0 12 9 3 4 5 7 7 7 7 7 7 6 10 2 8 12"
   expect "request opcodes" "$sequence" "$(fields "$work/ctl.pcap" "$requests" quorvane.opcode | joined)"
   expect "requests the simulator received" "$sequence" \
     "$(fields "$work/devsim.pcap" "$requests" quorvane.opcode | joined)"
@@ -122,9 +123,10 @@ case_upgrade() {
   expect "LoadBlock index and data length" "0 512 1 512 2 512 3 512 4 512 5 441" \
     "$(fields "$work/ctl.pcap" "quorvane.block.length" quorvane.block.index quorvane.block.length | joined)"
   expect "LoadVerify checksum" "0xb4" "$(fields "$work/ctl.pcap" "quorvane.verify.checksum" quorvane.verify.checksum)"
-  expect "identity and naming of the information reply" "0x1407 0x70fc Press Line 1" \
+  # Before the script and once it is back, the device tells the same identity.
+  expect "identity and naming of the information replies" "0x1407 0x70fc Press Line 1 0x1407 0x70fc Press Line 1" \
     "$(fields "$work/ctl.pcap" "quorvane.opcode == 13" quorvane.info.vendor_id quorvane.info.device_id \
-      quorvane.info.name)"
+      quorvane.info.name | joined)"
 
   # Each request and its reply name each other.
   local verify_request verify_reply

@@ -39,7 +39,8 @@ const ExpectedDevice DEFAULT_DEVICES[] = {
 
 // A device entry of the upgrade report without the counters, which vary with the network.
 json WithoutCounters(json device) {
-    for (const char* key : {"sends", "resends", "timeouts", "bad_echoes", "rtt_ms", "bytes", "seconds"})
+    for (const char* key :
+         {"sends", "resends", "timeouts", "bad_echoes", "rtt_ms", "bytes", "seconds", "verify_seconds"})
         EXPECT_EQ(device.erase(key), 1u) << key;
     return device;
 }
@@ -326,7 +327,8 @@ TEST_F(UpgradectlEndToEnd, JobsUpgradeDevicesSideBySideWithOneEventStream) {
     for (const nlohmann::ordered_json& done : byName["device-done"]) {
         EXPECT_EQ(Keys(done),
                   (std::vector<std::string>{"event", "t", "mac", "ok", "succeeded", "attempts", "sends",
-                                            "resends", "timeouts", "bad_echoes", "rtt_ms", "bytes", "seconds"}));
+                                            "resends", "timeouts", "bad_echoes", "rtt_ms", "bytes", "seconds",
+                                            "firmware_before", "firmware_after", "verify", "verify_seconds"}));
         EXPECT_EQ(done.at("ok"), true);
         EXPECT_EQ(done.at("bytes"), 3001);
         // SETPROGRAMMODE, ERASE, LOAD (begin, 6 blocks, verify), RESET.
@@ -379,7 +381,13 @@ TEST_F(UpgradectlEndToEnd, UpgradeByMacTouchesOnlyThatDeviceAndReportsJson) {
     EXPECT_EQ(device.at("sends").get<int>() - device.at("resends").get<int>(), 35) << device;
     EXPECT_EQ(device.at("bytes"), 6002) << "3001 loaded and 3001 read back";
     EXPECT_EQ(WithoutCounters(device),
-              json({{"mac", "02:00:00:00:00:02"}, {"attempts", 1}, {"succeeded", true}, {"ok", true}}));
+              json({{"mac", "02:00:00:00:00:02"},
+                    {"attempts", 1},
+                    {"succeeded", true},
+                    {"ok", true},
+                    {"firmware_before", "v QVN 4.1.9 02/06/16"},
+                    {"firmware_after", "v QVN 4.1.9 02/06/16"},
+                    {"verify", "unchanged"}}));
     ASSERT_TRUE(Sim().Stop());
     EXPECT_EQ(Sim().Memory("020000000002"), Image());
     EXPECT_TRUE(Sim().Memory("020000000001").empty());
@@ -753,7 +761,14 @@ TEST_F(UpgradectlEndToEnd, InterruptStopsTheRunNamesTheDeviceLeftMidScriptAndRem
         EXPECT_EQ(report.at("exitCode"), c.exitCode);
         ASSERT_EQ(report.at("devices").size(), 1u);
         EXPECT_EQ(WithoutCounters(report.at("devices")[0]),
-                  json({{"mac", c.mac}, {"attempts", 1}, {"succeeded", false}, {"ok", false}, {"interrupted", true}}));
+                  json({{"mac", c.mac},
+                        {"attempts", 1},
+                        {"succeeded", false},
+                        {"ok", false},
+                        {"interrupted", true},
+                        {"firmware_before", "v QVN 4.1.9 02/06/16"},
+                        {"firmware_after", nullptr},
+                        {"verify", nullptr}}));
     }
 }
 

@@ -58,7 +58,7 @@ TEST_F(UpgradectlEndToEnd, AnUpgradeIsRecordedAndHistoryReadsItBack) {
     const auto latest = Ctl({"--history", db, "history", "--mac", "02-00-00-00-00-01", "--limit", "1"});
     ASSERT_EQ(latest.exitCode, 0) << latest.err;
     EXPECT_TRUE(std::regex_search(latest.out, std::regex("02:00:00:00:00:01 +Press Line 1 +upgraded +v QVN 4.0.2 "
-                                                         "01/01/15 +test1.upk")))
+                                                         "01/01/15 -> v QVN 4.0.2 01/01/15 +test1.upk")))
         << latest.out;
     EXPECT_EQ(CountLines(latest.out, "20"), 1) << latest.out;
 

@@ -283,6 +283,7 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     BatchOptions batch;
     batch.jobs = static_cast<std::size_t>(global.jobs);
     batch.retries = args.retries;
+    batch.returnLimit = ReturnLimitOf(global);
 
     // A question is only asked where the user both sees it and can answer.
     // The bar redraws its line, which the trace's lines would break up.
@@ -382,6 +383,8 @@ Command AddUpgradeCommand(CLI::App& app, GlobalOptions& global) {
         ->capture_default_str()
         ->check(CLI::Range(0, 1000));
     AddCommandOption(*sub, GlobalOptionId::Jobs, global);
+    AddCommandOption(*sub, GlobalOptionId::VerifyTimeout, global);
+    AddCommandOption(*sub, GlobalOptionId::NoVerify, global);
     sub->add_option("--expect", args->expected,
                     "Exit 2 before any programming request when fewer devices are admitted")
         ->check(CLI::Range(0, 1 << 20));

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "app/failure_text.h"
 #include "app/interrupted_text.h"
 #include "app/run_events.h"
 #include "protocol/mac_text.h"
@@ -79,7 +80,10 @@ nlohmann::ordered_json UpgradeMonitor::Report(const UpgradeOutcome& outcome, int
                                          {"ok", succeeded}};
         if (result.state == DeviceState::Interrupted) device["interrupted"] = true;
         if (!succeeded && !result.error.empty()) device["error"] = result.error;
-        if (result.Finished()) device.update(DeviceCountersJson(result.counters));
+        if (result.Finished()) {
+            device.update(DeviceCountersJson(result.counters));
+            device.update(ReturnJson(result));
+        }
         report["devices"].push_back(std::move(device));
     }
     return report;
@@ -115,6 +119,8 @@ void UpgradeMonitor::PrintSummary(std::ostream& out) const {
         out << MESSAGE_PREFIX << line;
         if (result.state != DeviceState::Upgraded && !result.error.empty())
             out << " (" << PrintableText(result.error) << ')';
+        if (const std::string returned = ReturnText(result.returned); !returned.empty())
+            out << ", " << PrintableText(returned);
         out << '\n';
     }
     out << std::flush;

@@ -197,7 +197,7 @@ TEST(DevsimSession, EventsOfThePassesAndTheUpgrade) {
         byName[event.at("event")].push_back(event);
     }
     EXPECT_EQ(order, (std::vector<std::string>{"run-start", "discovered", "admitted", "device-start", "line",
-                                               "progress", "line", "device-done", "run-done", "discovered",
+                                               "progress", "line", "verify", "device-done", "run-done", "discovered",
                                                "admitted"}));
     ASSERT_EQ(byName["discovered"].size(), 2u) << "one for each pass";
     EXPECT_EQ(byName["discovered"][0].at("count"), 3);
@@ -217,7 +217,8 @@ TEST(DevsimSession, EventsOfThePassesAndTheUpgrade) {
     const auto& done = byName["device-done"][0];
     EXPECT_EQ(Keys(done),
               (std::vector<std::string>{"event", "t", "mac", "ok", "succeeded", "attempts", "sends", "resends",
-                                        "timeouts", "bad_echoes", "rtt_ms", "bytes", "seconds"}));
+                                        "timeouts", "bad_echoes", "rtt_ms", "bytes", "seconds", "firmware_before",
+                                        "firmware_after", "verify", "verify_seconds"}));
     EXPECT_EQ(done.at("mac"), byName["device-start"][0].at("mac"));
     EXPECT_EQ(done.at("ok"), true);
     EXPECT_EQ(done.at("bytes"), 3001);
