@@ -4,6 +4,8 @@
 // template and follow the window by the resize rule of control_placement.h.
 
 #include <QDialog>
+#include <QPointer>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,7 @@
 #include "app/event_stream.h"
 #include "app/history_recorder.h"
 #include "app/gui/control_placement.h"
+#include "app/gui/history_window.h"
 #include "app/prompter.h"
 #include "app/upgrade_run.h"
 #include "package/restrictions.h"
@@ -73,6 +76,12 @@ public:
     void SetTermination(TerminationCleanup* termination) { termination_ = termination; }
     // Where each run is recorded; none: nowhere.
     void SetHistory(HistoryRecorder* history) { history_ = history; }
+    // The database the History window reads; none: it shows that nothing
+    // has been recorded.
+    void SetHistoryPath(std::filesystem::path path) { historyPath_ = std::move(path); }
+    // Opens the History window, or brings it to the front read afresh.
+    void ShowHistory();
+    HistoryWindow* History() const { return historyWindow_; }
     // Ids 16 to 31 open the About box.
     void OnSysCommand(int id);
     // Done, Escape and the close box: DIALOG_CANCEL.
@@ -128,6 +137,8 @@ private:
     SessionResults* session_ = nullptr;
     TerminationCleanup* termination_ = nullptr;
     HistoryRecorder* history_ = nullptr;
+    std::filesystem::path historyPath_;
+    QPointer<HistoryWindow> historyWindow_;
 
     QPushButton* done_;
     QTreeWidget* list_;

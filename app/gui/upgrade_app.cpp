@@ -100,6 +100,9 @@ bool UpgradeApp::InitInstance() {
     dialog.SetJobs(static_cast<std::size_t>(options_.jobs));
     dialog.SetTermination(termination_);
     dialog.SetHistory(history_.recorder.get());
+    // The window reads what earlier runs recorded even when this one records
+    // nothing (--no-history).
+    dialog.SetHistoryPath(HistoryPathOf(options_));
     SearchWindow search;
     EventStream* events = links_.Events().IsOpen() ? &links_.Events() : nullptr;
     RunProgram({prompter, chooser, dialog, &search}, package, links_.Protocol(), restrictions, events,
