@@ -120,6 +120,15 @@ inline constexpr int IDS_FIREWALL_RULE = 197;            // %1: the port the rep
 // The upgrade history. %1: why, naming the database and SQLite's reason.
 inline constexpr int IDS_HISTORY_NOT_RECORDED = 230;  // the default history: the run goes on
 inline constexpr int IDS_HISTORY_REFUSED = 231;       // a history named by --history: nothing is sent
+// A device run's result when its run did not finish (%1: the result word).
+inline constexpr int IDS_HISTORY_UNFINISHED = 232;
+// The desktop program's History window: its menu entry, its title, the
+// line of a history with no device run in it, and one that cannot be read
+// (%1: why, naming the database and SQLite's reason).
+inline constexpr int IDS_HISTORY_MENU = 233;  // "&History..."
+inline constexpr int IDS_HISTORY_TITLE = 234;
+inline constexpr int IDS_HISTORY_EMPTY = 235;
+inline constexpr int IDS_HISTORY_UNREADABLE = 236;
 
 // The progress window's figures.
 inline constexpr int IDS_PROGRESS_PACE = 163;     // %1: KiB per second, %2: time left as m:ss

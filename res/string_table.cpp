@@ -112,6 +112,11 @@ constexpr Entry TABLE[] = {
     {IDS_NOT_BACK_LIST, "These devices did not come back after their reset:"},
     {IDS_HISTORY_NOT_RECORDED, "This upgrade is not recorded in the history: %1"},
     {IDS_HISTORY_REFUSED, "The history cannot be written: %1; nothing was sent"},
+    {IDS_HISTORY_UNFINISHED, "%1 (run did not finish)"},
+    {IDS_HISTORY_MENU, "&History..."},
+    {IDS_HISTORY_TITLE, "Upgrade History"},
+    {IDS_HISTORY_EMPTY, "No upgrade has been recorded yet."},
+    {IDS_HISTORY_UNREADABLE, "The history cannot be read: %1"},
 };
 
 constexpr bool SortedById() {

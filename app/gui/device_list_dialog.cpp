@@ -399,6 +399,19 @@ void DeviceListDialog::BuildSystemMenu() {
     entry->setObjectName(QStringLiteral("about_entry"));
     entry->setData(layout::ABOUT_COMMAND);
     connect(entry, &QAction::triggered, this, [this, entry] { OnSysCommand(entry->data().toInt()); });
+    QAction* history = systemMenu_->addAction(TableText(IDS_HISTORY_MENU), this, &DeviceListDialog::ShowHistory);
+    history->setObjectName(QStringLiteral("history_entry"));
+}
+
+void DeviceListDialog::ShowHistory() {
+    if (historyWindow_ == nullptr) {
+        historyWindow_ = new HistoryWindow(historyPath_, this);
+    } else {
+        historyWindow_->Reload();  // runs since it was opened show too
+    }
+    historyWindow_->show();
+    historyWindow_->raise();
+    historyWindow_->activateWindow();
 }
 
 // The package's name, and the key that signed it when a trusted one did.

@@ -5,6 +5,8 @@
 
 #include <chrono>
 #include <QDialog>
+#include <QPointer>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,7 @@
 #include "app/event_stream.h"
 #include "app/history_recorder.h"
 #include "app/gui/control_placement.h"
+#include "app/gui/history_window.h"
 #include "app/prompter.h"
 #include "app/upgrade_run.h"
 #include "package/restrictions.h"
@@ -76,6 +79,12 @@ public:
     void SetTermination(TerminationCleanup* termination) { termination_ = termination; }
     // Where each run is recorded; none: nowhere.
     void SetHistory(HistoryRecorder* history) { history_ = history; }
+    // The database the History window reads; none: it shows that nothing
+    // has been recorded.
+    void SetHistoryPath(std::filesystem::path path) { historyPath_ = std::move(path); }
+    // Opens the History window, or brings it to the front read afresh.
+    void ShowHistory();
+    HistoryWindow* History() const { return historyWindow_; }
     // Ids 16 to 31 open the About box.
     void OnSysCommand(int id);
     // Done, Escape and the close box: DIALOG_CANCEL.
@@ -131,6 +140,8 @@ private:
     SessionResults* session_ = nullptr;
     TerminationCleanup* termination_ = nullptr;
     HistoryRecorder* history_ = nullptr;
+    std::filesystem::path historyPath_;
+    QPointer<HistoryWindow> historyWindow_;
 
     QPushButton* done_;
     QTreeWidget* list_;

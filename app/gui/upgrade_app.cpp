@@ -101,6 +101,9 @@ bool UpgradeApp::InitInstance() {
     dialog.SetReturnLimit(ReturnLimitOf(options_));
     dialog.SetTermination(termination_);
     dialog.SetHistory(history_.recorder.get());
+    // The window reads what earlier runs recorded even when this one records
+    // nothing (--no-history).
+    dialog.SetHistoryPath(HistoryPathOf(options_));
     SearchWindow search;
     EventStream* events = links_.Events().IsOpen() ? &links_.Events() : nullptr;
     RunProgram({prompter, chooser, dialog, &search}, package, links_.Protocol(), restrictions, events,

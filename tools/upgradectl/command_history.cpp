@@ -3,6 +3,7 @@
 // a JSON array or CSV for a spreadsheet.
 
 #include <CLI/CLI.hpp>
+#include <cctype>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "app/exit_codes.h"
+#include "app/history_columns.h"
 #include "app/history_recorder.h"
 #include "app/history_store.h"
 #include "protocol/mac_text.h"
@@ -108,21 +110,26 @@ void PrintJsonArray(const std::vector<HistoryEntry>& entries) {
     PrintJson(array);
 }
 
-// "4.0.2 -> 4.1.0", or the firmware before alone while none after is known.
-std::string FirmwareText(const HistoryDevice& device) {
-    if (device.firmwareAfter.empty()) return device.firmwareBefore;
-    return device.firmwareBefore + " -> " + device.firmwareAfter;
+// The columns' titles, in capitals over the history's lines.
+std::vector<std::string> TerminalHeaders() {
+    std::vector<std::string> headers;
+    for (const HistoryColumn& column : HistoryColumns()) {
+        std::string title = column.title;
+        for (char& c : title) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        headers.push_back(std::move(title));
+    }
+    return headers;
 }
 
 void PrintLines(const std::vector<HistoryEntry>& entries) {
-    TextTable table({"TIME", "MAC", "NAME", "RESULT", "FIRMWARE", "PACKAGE", "KEY"});
+    TextTable table(TerminalHeaders());
     for (const HistoryEntry& entry : entries) {
-        std::string result = entry.device.result;
-        if (!entry.run.exitCode) result += " (run did not finish)";
-        table.AddRow({entry.device.endedUtc, entry.device.mac, PrintableText(entry.device.name), result,
-                      PrintableText(FirmwareText(entry.device)),
-                      PrintableText(std::filesystem::path(entry.run.packagePath).filename().string()),
-                      entry.run.keyId});
+        std::vector<std::string> cells;
+        for (const HistoryColumn& column : HistoryColumns()) {
+            std::string text = column.text(entry);
+            cells.push_back(column.external ? PrintableText(text) : std::move(text));
+        }
+        table.AddRow(std::move(cells));
     }
     table.Print(std::cout);
 }

@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTableWidget>
 #include <QTest>
 #include <QTreeWidget>
 #include <algorithm>
@@ -17,8 +18,11 @@
 #include "app/gui/about_dialog.h"
 #include "app/gui/app_icon.h"
 #include "app/gui/dialog_units.h"
+#include "app/gui/history_window.h"
+#include "app/history_store.h"
 #include "app/upgrade_command.h"
 #include "gui_test_support.h"
+#include "package/package_fixture.h"
 #include "res/dialog_layout.h"
 
 namespace quorvane::testing {
@@ -298,13 +302,14 @@ TEST_F(DeviceListDialogTest, ResizeMovesButtonsWithTheRightEdgeAndLiftsDoneOnlyW
     EXPECT_EQ(at(1004), refresh0);
 }
 
-TEST_F(DeviceListDialogTest, AboutEntryEndsTheSystemMenuAndOpensTheBox) {
+TEST_F(DeviceListDialogTest, AboutAndHistoryEntriesEndTheSystemMenuAndAboutOpensTheBox) {
     Fill({});
     const QList<QAction*> actions = dialog.SystemMenu()->actions();
-    ASSERT_GE(actions.size(), 2);
-    EXPECT_TRUE(actions[actions.size() - 2]->isSeparator());
-    QAction* about = actions.back();
+    ASSERT_GE(actions.size(), 3);
+    EXPECT_TRUE(actions[actions.size() - 3]->isSeparator());
+    QAction* about = actions[actions.size() - 2];
     EXPECT_EQ(about->text(), "&About Upgrade...");
+    EXPECT_EQ(actions.back()->text(), "&History...");
 
     QString title, version;
     bool hasIcon = false;
@@ -321,6 +326,45 @@ TEST_F(DeviceListDialogTest, AboutEntryEndsTheSystemMenuAndOpensTheBox) {
     EXPECT_EQ(version, "Upgrade Version 4.0.2");  // as --version says it
     EXPECT_TRUE(hasIcon);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);  // back to the list
+}
+
+TEST_F(DeviceListDialogTest, HistoryEntryOpensTheHistoryBesideTheListAndReadsItAfresh) {
+    test::TempFolder folder;
+    const std::filesystem::path path = folder.File("history.db");
+    dialog.SetHistoryPath(path);
+    Fill({});
+    QAction* entry = dialog.SystemMenu()->findChild<QAction*>("history_entry");
+    ASSERT_NE(entry, nullptr);
+    entry->trigger();
+    HistoryWindow* window = dialog.History();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);  // the list stays usable
+    EXPECT_EQ(window->Table()->rowCount(), 0);
+    EXPECT_FALSE(std::filesystem::exists(path));
+
+    // A run recorded while it was open shows the next time it is asked for.
+    {
+        HistoryOpen opened = OpenHistory(path, true);
+        ASSERT_NE(opened.store, nullptr) << opened.error;
+        std::string error;
+        HistoryRun run;
+        run.startedUtc = "2026-12-03T10:00:00Z";
+        const auto id = opened.store->BeginRun(run, error);
+        ASSERT_TRUE(id) << error;
+        HistoryDevice device;
+        device.mac = "00:50:c2:1a:2b:3c";
+        device.result = "upgraded";
+        device.endedUtc = "2026-12-03T10:01:00Z";
+        ASSERT_TRUE(opened.store->RecordDevice(*id, device, error)) << error;
+    }
+    window->close();
+    entry->trigger();
+    EXPECT_EQ(dialog.History(), window);
+    EXPECT_TRUE(window->isVisible());
+    ASSERT_EQ(window->Table()->rowCount(), 1);
+    EXPECT_EQ(window->Table()->item(0, 1)->text(), "00:50:c2:1a:2b:3c");
+    window->close();
 }
 
 TEST_F(DeviceListDialogTest, APackageATrustedKeySignedNamesItsSignerInTitleAndAbout) {
