@@ -77,6 +77,10 @@ void BeginAttempt(DeviceResult& device) {
     device.waiting.clear();
     device.done = device.total = 0;
     device.pace = {};
+    // What an earlier attempt's check found is not this attempt's.
+    const std::string firmwareBefore = std::move(device.returned.firmwareBefore);
+    device.returned = {};
+    device.returned.firmwareBefore = firmwareBefore;
 }
 
 // What the device came to. A run that failed because it was asked to stop
@@ -140,20 +144,25 @@ bool UpgradeDevice(std::size_t index, DeviceResult& device, const Script& script
                    Prompter& prompter, UpgradeProgress* progress, std::size_t count) {
     const DeviceRecord& record = *device.record;
     DeviceObserver observer(progress, index, nullptr, protocol, device);
+    bool ran = false;
     {
+        // The counters and seconds are the script's; the wait after its
+        // RESET has a time of its own.
         CounterWatch watch(protocol, device.counters);
         for (;;) {
             BeginAttempt(device);
             if (progress) progress->OnDeviceStart(index, count, record);
-            if (RunPlan(script.plan, script.package, protocol, record, &observer, script.reads)) {
-                if (CheckReturn(script, protocol, device, observer)) return true;
-                // Its script ran: another run would not bring it back.
-                prompter.Tell(IDS_NOT_BACK, device.error, BOX_OK | ICON_STOP);
-                return false;
-            }
+            ran = RunPlan(script.plan, script.package, protocol, record, &observer, script.reads);
+            if (ran) break;
             if (StopRequested(progress)) return false;
             if (!prompter.Ask(IDS_RETRY_PROMPT, RetryPrompt(device), BOX_YES_NO | ICON_STOP)) break;
         }
+    }
+    if (ran) {
+        if (CheckReturn(script, protocol, device, observer)) return true;
+        // Its script ran: another run would not bring it back.
+        prompter.Tell(IDS_NOT_BACK, device.error, BOX_OK | ICON_STOP);
+        return false;
     }
     // A stop asked for while the question was open is the stop's to report.
     if (!StopRequested(progress)) TellGivenUp(device, prompter);
@@ -226,8 +235,8 @@ void RunBeside(std::size_t index, Fleet& fleet) {
                 stopped = !done && observer.StopRequested();
                 if (attempt >= fleet.options.retries || stopped) break;
             }
-            if (done) done = CheckReturn(fleet.script, protocol, device, observer);
         }
+        if (done) done = CheckReturn(fleet.script, protocol, device, observer);
     }
     report([&] {
         EndDevice(device, done, stopped);

@@ -173,15 +173,20 @@ bool HistoryStore::EndRun(int64_t runId, int exitCode, const std::string& endedU
 }
 
 bool HistoryStore::Read(const HistoryQuery& query, std::vector<HistoryEntry>& out, std::string& error) const {
-    Statement select(db_,
-                     "SELECT r.id, r.started_utc, r.ended_utc, r.program, r.version, r.user, r.host,"
-                     " r.package_path, r.package_sha256, r.key_id, r.trusted_comment, r.jobs, r.retries,"
-                     " r.exit_code, d.mac, d.name, d.ipv4, d.type, d.firmware_before, d.firmware_after,"
-                     " d.result, d.verify, d.attempts, d.sends, d.resends, d.timeouts, d.bytes, d.seconds,"
-                     " d.error, d.ended_utc"
-                     " FROM device_runs d JOIN runs r ON r.id = d.run_id"
-                     " WHERE (?1 = '' OR d.mac = ?1) AND (?2 = '' OR r.started_utc >= ?2)"
-                     " ORDER BY d.ended_utc DESC, d.id DESC LIMIT ?3");
+    // Schema 1 had no trusted comment, firmware after or verify outcome:
+    // a file of it that is only read gives them empty.
+    const bool old = schema_ < 2;
+    const std::string sql =
+        std::string("SELECT r.id, r.started_utc, r.ended_utc, r.program, r.version, r.user, r.host,"
+                    " r.package_path, r.package_sha256, r.key_id, ") +
+        (old ? "''" : "r.trusted_comment") +
+        ", r.jobs, r.retries, r.exit_code, d.mac, d.name, d.ipv4, d.type, d.firmware_before, " +
+        (old ? "''" : "d.firmware_after") + ", d.result, " + (old ? "''" : "d.verify") +
+        ", d.attempts, d.sends, d.resends, d.timeouts, d.bytes, d.seconds, d.error, d.ended_utc"
+        " FROM device_runs d JOIN runs r ON r.id = d.run_id"
+        " WHERE (?1 = '' OR d.mac = ?1) AND (?2 = '' OR r.started_utc >= ?2)"
+        " ORDER BY d.ended_utc DESC, d.id DESC LIMIT ?3";
+    Statement select(db_, sql.c_str());
     if (!select.Ok()) {
         error = Failure("cannot read the history");
         return false;
@@ -285,7 +290,8 @@ HistoryOpen OpenHistory(const std::filesystem::path& path, bool create) {
         }
     }
     const bool writable = create && opened.warning.empty();
-    opened.store.reset(new HistoryStore(db, path, writable));
+    // A file this program just created or migrated is of its own schema.
+    opened.store.reset(new HistoryStore(db, path, writable, create ? HISTORY_SCHEMA : version));
     return opened;
 }
 

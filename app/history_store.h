@@ -98,14 +98,15 @@ public:
 
 private:
     friend HistoryOpen OpenHistory(const std::filesystem::path& path, bool create);
-    HistoryStore(sqlite3* db, std::filesystem::path path, bool writable)
-        : db_(db), path_(std::move(path)), writable_(writable) {}
+    HistoryStore(sqlite3* db, std::filesystem::path path, bool writable, int schema)
+        : db_(db), path_(std::move(path)), writable_(writable), schema_(schema) {}
     bool Exec(const char* sql, std::string& error) const;
     std::string Failure(const std::string& what) const;
 
     sqlite3* db_;
     std::filesystem::path path_;
     bool writable_;
+    int schema_;  // of the file; an older one opened only to read is read as it is
 };
 
 struct HistoryOpen {

@@ -110,8 +110,13 @@ void TellFailures(const RunModel& model, Prompter& prompter) {
     std::string local;
     std::string network;  // the devices the network or the device failed, each with why
     bool anyNetwork = false;
+    std::string notBack;  // devices whose script ran and which did not come back
     for (std::size_t index : model.InState(DeviceState::Failed)) {
         const DeviceResult& device = model.devices[index];
+        if (device.returned.outcome == ReturnOutcome::Missing) {
+            notBack += (notBack.empty() ? "" : "\n") + device.error;
+            continue;
+        }
         named += FailedDeviceText(device.record->mac) + '\n';
         if (!device.localError) {
             anyNetwork = true;
@@ -126,6 +131,8 @@ void TellFailures(const RunModel& model, Prompter& prompter) {
     if (anyNetwork)
         prompter.Tell(IDS_UPGRADE_GIVEN_UP,
                       (local.empty() ? named : "") + network + LoadString(IDS_UPGRADE_GIVEN_UP), BOX_OK);
+    // Their scripts ran: the network advice is not theirs.
+    if (!notBack.empty()) prompter.Tell(IDS_NOT_BACK, notBack, BOX_OK | ICON_STOP);
 }
 
 // The one question before anything is flashed, with the devices listed:
@@ -169,6 +176,19 @@ bool RunsSideBySide(std::size_t jobs, std::size_t devices) {
     return jobs != 1 && devices > 1;
 }
 
+namespace {
+
+// The failed devices a retry is offered to: not those whose script ran
+// and which did not come back, which another run would flash again.
+std::vector<std::size_t> RetryableFailures(const RunModel& model) {
+    std::vector<std::size_t> failed;
+    for (std::size_t index : model.InState(DeviceState::Failed))
+        if (model.devices[index].returned.outcome != ReturnOutcome::Missing) failed.push_back(index);
+    return failed;
+}
+
+}  // namespace
+
 void RunScripts(RunModel& model, std::span<const PlannedCommand> plan, UpgradePackage& package,
                 DeviceProtocol& protocol, Prompter& prompter, UpgradeProgress* progress, UpgradeOutcome& outcome,
                 const FleetOptions& fleet) {
@@ -184,7 +204,7 @@ void RunScripts(RunModel& model, std::span<const PlannedCommand> plan, UpgradePa
             outcome.stop = Stop::Interrupted;
             break;
         }
-        batch = model.InState(DeviceState::Failed);
+        batch = RetryableFailures(model);
         if (batch.empty() || !fleet.askAfterBatch ||
             !prompter.Ask(RetryTogetherId(batch), RetryTogetherPrompt(model, batch), BOX_YES_NO | ICON_STOP))
             break;

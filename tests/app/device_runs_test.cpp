@@ -247,6 +247,28 @@ TEST_F(DeviceRunsTest, TheQuestionAfterTheBatchSaysWhyEachDeviceFailed) {
     EXPECT_EQ(outcome.failed, 2u);
 }
 
+// Side by side, a device that ran its script and did not come back is
+// told as such: no retry would bring it back, and no network advice is its.
+// The wait is not in the seconds of its script.
+TEST_F(DeviceRunsTest, ADeviceThatDidNotComeBackIsNeitherRetriedNorGivenTheNetworkAdvice) {
+    SimulatedDevice back = TestDevice(MAC_A);
+    back.bootMillis = 3000;
+    SimulatedDevice gone = TestDevice(MAC_B);
+    gone.bootMillis = -1;
+    Open({back, gone});
+    prompter_.answers = {true};  // a retry question, were one asked, would be answered yes
+    const UpgradeOutcome outcome =
+        Run({.jobs = 2, .askAfterBatch = true, .openLink = nullptr, .returnLimit = std::chrono::seconds(10)});
+    EXPECT_EQ(outcome.succeeded, 1u);
+    EXPECT_EQ(outcome.failed, 1u);
+    EXPECT_EQ(prompter_.prompts,
+              (std::vector<Prompt>{{false, 218, "Device 00:50:c2:0a:bb:02 did not come back within 10 s after its reset",
+                                    BOX_OK | ICON_STOP}}));
+    EXPECT_EQ(networks_->networks[MAC_B]->ScriptRuns().size(), 1u);
+    // Three answered requests of 2, 4 and 6 ms (and the strangers' replies).
+    EXPECT_LT(progress_.counters.at(0).elapsed, std::chrono::milliseconds(100));
+}
+
 // The links of the devices that run at once are opened before any starts;
 // when the process runs out, fewer run at once, or none fails half-way.
 TEST_F(DeviceRunsTest, LinksAreOpenedBeforeAnyDeviceStartsAndTooFewLowerTheJobs) {

@@ -150,6 +150,26 @@ TEST(HistoryStoreTest, TwoWritersAtOnceBothComplete) {
     EXPECT_EQ(all.size(), 160u);
 }
 
+// Only reading (`history`, the History window) leaves a schema-1 file as it
+// is and still reads its rows.
+TEST(HistoryStoreTest, ASchemaOneFileOpenedToReadIsReadUnchanged) {
+    test::TempFolder folder;
+    const auto file = folder.File("old.db");
+    ASSERT_TRUE(Exec(file, test::ReadText(HISTORY_SCHEMA1_SQL)));
+    const std::string before = test::ReadText(file);
+    HistoryOpen opened = OpenHistory(file, false);
+    ASSERT_TRUE(opened.store) << opened.error;
+    std::string error;
+    std::vector<HistoryEntry> all;
+    ASSERT_TRUE(opened.store->Read({}, all, error)) << error;
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_EQ(all[0].device.name, "Line 4");
+    EXPECT_EQ(all[0].device.verify, "");
+    EXPECT_EQ(all[0].run.trustedComment, "");
+    opened.store.reset();
+    EXPECT_EQ(test::ReadText(file), before);
+}
+
 TEST(HistoryStoreTest, ASchemaOneFileIsMigratedInPlaceAndKeepsItsRows) {
     test::TempFolder folder;
     const auto file = folder.File("old.db");
