@@ -95,9 +95,9 @@ from ansible_collections.quorvane.firmware.plugins.module_utils.upgradectl impor
 
 
 def main():
-    spec = dict(package=dict(type='path'), expect=dict(type='int'))
-    spec.update(CONNECTION_ARGUMENTS)
-    module = AnsibleModule(argument_spec=spec, supports_check_mode=True, mutually_exclusive=CONNECTION_EXCLUSIVE)
+    arguments = dict(package=dict(type='path'), expect=dict(type='int'))
+    arguments.update(CONNECTION_ARGUMENTS)
+    module = AnsibleModule(argument_spec=arguments, supports_check_mode=True, mutually_exclusive=CONNECTION_EXCLUSIVE)
     args = global_arguments(module) + ['discover']
     args += value_arguments(module.params, (('package', '--package'), ('expect', '--expect')))
     rc, devices, err = run_json(module, args)

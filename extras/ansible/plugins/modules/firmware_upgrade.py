@@ -203,15 +203,15 @@ def device_result(device, dry_run):
 
 
 def main():
-    spec = dict(
+    arguments = dict(
         package=dict(type='path', required=True),
         macs=dict(type='list', elements='str'),
         all=dict(type='bool', default=False),
         **{name: dict(type='int') for name in ('jobs', 'expect', 'retries', 'canary', 'verify_timeout')}
     )
-    spec.update(max_failures=dict(type='str'), skip_firmware=dict(type='str'))
-    spec.update(CONNECTION_ARGUMENTS)
-    module = AnsibleModule(argument_spec=spec, supports_check_mode=True,
+    arguments.update(max_failures=dict(type='str'), skip_firmware=dict(type='str'))
+    arguments.update(CONNECTION_ARGUMENTS)
+    module = AnsibleModule(argument_spec=arguments, supports_check_mode=True,
                            mutually_exclusive=CONNECTION_EXCLUSIVE + [('macs', 'all')])
     if not module.params['all'] and not module.params['macs']:
         module.fail_json(msg='one of macs or all is required')
