@@ -13,6 +13,7 @@
 #include "app/failure_text.h"
 #include "app/fiber_pool.h"
 #include "app/mac_strings.h"
+#include "app/return_waits.h"
 #include "res/string_format.h"
 #include "res/string_table.h"
 
@@ -37,6 +38,9 @@ namespace {
 bool StopRequested(const UpgradeProgress* progress) {
     return progress != nullptr && progress->StopRequested();
 }
+
+// How often the run's thread looks for a stop while only waits are left.
+constexpr std::chrono::milliseconds RETURN_POLL{100};
 
 // Counts what one device's runs over `protocol` cost, from construction to
 // destruction, into `counters`, under `lock` when one is given: beside
@@ -116,6 +120,36 @@ bool EndsWithReset(std::span<const PlannedCommand> plan) {
     return false;
 }
 
+// True when a device whose script succeeded is waited for.
+bool WaitsForReturn(const Script& script) {
+    return script.returnLimit.count() > 0 && EndsWithReset(script.plan);
+}
+
+std::unique_lock<std::mutex> GuardOf(std::mutex* lock) {
+    return lock != nullptr ? std::unique_lock<std::mutex>(*lock) : std::unique_lock<std::mutex>();
+}
+
+// The wait after the device's RESET begins: the model, then the progress.
+void TellReturnWait(UpgradeProgress* progress, std::size_t index, std::mutex* lock, DeviceResult& device) {
+    const auto guard = GuardOf(lock);
+    device.waiting = LoadString(IDS_WAITING_FOR_RETURN);
+    if (progress != nullptr) progress->OnDeviceWaiting(index, device.waiting, device.live);
+}
+
+// How the wait ended; a device that did not come back has failed, and why
+// is its error.
+void TellReturn(UpgradeProgress* progress, std::size_t index, std::mutex* lock, DeviceResult& device,
+                const ReturnCheck& check, std::chrono::milliseconds limit) {
+    const auto guard = GuardOf(lock);
+    device.returned = check;
+    device.waiting.clear();
+    if (check.outcome == ReturnOutcome::Missing) {
+        device.error = NotBackText(device.record->mac, limit);
+        if (progress != nullptr) progress->OnDeviceError(index, device.error);
+    }
+    if (progress != nullptr) progress->OnDeviceReturn(index, check);
+}
+
 // After a script that succeeded: waits for the device to answer again when
 // the script ended with its RESET. False when it did not come back in
 // time: it has failed. The device is asked about in a record of its own,
@@ -125,7 +159,7 @@ bool CheckReturn(const Script& script, DeviceProtocol& protocol, const DeviceRes
     ReturnCheck check;
     check.firmwareBefore = device.returned.firmwareBefore;
     if (script.returnLimit.count() > 0 && !EndsWithReset(script.plan)) check.outcome = ReturnOutcome::NotReset;
-    if (script.returnLimit.count() > 0 && check.outcome != ReturnOutcome::NotReset) {
+    if (WaitsForReturn(script)) {
         observer.OnReturnWait();
         DeviceRecord asked;
         asked.mac = device.record->mac;
@@ -137,36 +171,93 @@ bool CheckReturn(const Script& script, DeviceProtocol& protocol, const DeviceRes
     return check.outcome != ReturnOutcome::Missing;
 }
 
+// How a device run in turn left off.
+enum class TurnEnd {
+    Upgraded,
+    Failed,
+    Returning,  // its script ran, and its return is waited for beside the next devices
+};
+
+// What the devices of a batch run in turn share with the waits for their
+// return, which end on threads of their own.
+struct Turn {
+    RunModel& model;
+    const Script& script;
+    Prompter& prompter;
+    UpgradeProgress* progress;
+    std::mutex lock;  // held for every call into `progress` and every write to the model
+
+    bool Stopping() {
+        const std::lock_guard<std::mutex> guard(lock);
+        return StopRequested(progress);
+    }
+};
+
 // Runs the script on one device until it succeeds or the user stops asking
-// for another try. True when the device was upgraded. A stopped run is
-// neither retried nor given up with a message: the caller reports it.
-bool UpgradeDevice(std::size_t index, DeviceResult& device, const Script& script, DeviceProtocol& protocol,
-                   Prompter& prompter, UpgradeProgress* progress, std::size_t count) {
+// for another try. A stopped run is neither retried nor given up with a
+// message: the caller reports it. After a script that succeeded, the wait
+// for the device's return goes to `waits` when they can take it, else it
+// is waited for here.
+TurnEnd UpgradeDevice(std::size_t index, Turn& turn, DeviceProtocol& protocol, ReturnWaits& waits) {
+    DeviceResult& device = turn.model.devices[index];
     const DeviceRecord& record = *device.record;
-    DeviceObserver observer(progress, index, nullptr, protocol, device);
+    const Script& script = turn.script;
+    DeviceObserver observer(turn.progress, index, &turn.lock, protocol, device);
     bool ran = false;
     {
         // The counters and seconds are the script's; the wait after its
         // RESET has a time of its own.
-        CounterWatch watch(protocol, device.counters);
+        CounterWatch watch(protocol, device.counters, &turn.lock);
         for (;;) {
-            BeginAttempt(device);
-            if (progress) progress->OnDeviceStart(index, count, record);
+            {
+                const std::lock_guard<std::mutex> guard(turn.lock);
+                BeginAttempt(device);
+                if (turn.progress) turn.progress->OnDeviceStart(index, turn.model.devices.size(), record);
+            }
             ran = RunPlan(script.plan, script.package, protocol, record, &observer, script.reads);
             if (ran) break;
-            if (StopRequested(progress)) return false;
-            if (!prompter.Ask(IDS_RETRY_PROMPT, RetryPrompt(device), BOX_YES_NO | ICON_STOP)) break;
+            if (turn.Stopping()) return TurnEnd::Failed;
+            if (!turn.prompter.Ask(IDS_RETRY_PROMPT, RetryPrompt(device), BOX_YES_NO | ICON_STOP)) break;
         }
     }
     if (ran) {
-        if (CheckReturn(script, protocol, device, observer)) return true;
+        if (WaitsForReturn(script) && waits.Start(index, record, device.returned.firmwareBefore)) {
+            observer.OnReturnWait();
+            return TurnEnd::Returning;
+        }
+        if (CheckReturn(script, protocol, device, observer)) return TurnEnd::Upgraded;
         // Its script ran: another run would not bring it back.
-        prompter.Tell(IDS_NOT_BACK, device.error, BOX_OK | ICON_STOP);
-        return false;
+        turn.prompter.Tell(IDS_NOT_BACK, device.error, BOX_OK | ICON_STOP);
+        return TurnEnd::Failed;
     }
     // A stop asked for while the question was open is the stop's to report.
-    if (!StopRequested(progress)) TellGivenUp(device, prompter);
-    return false;
+    if (!turn.Stopping()) TellGivenUp(device, turn.prompter);
+    return TurnEnd::Failed;
+}
+
+// On the wait's own thread: the device is done with as soon as its wait
+// ends, so that the progress and the history have it while the next
+// devices run.
+void EndReturned(Turn& turn, const ReturnWaits::Ended& end) {
+    const std::lock_guard<std::mutex> guard(turn.lock);
+    DeviceResult& device = turn.model.devices[end.index];
+    TellReturn(turn.progress, end.index, nullptr, device, end.check, turn.script.returnLimit);
+    EndDevice(device, end.check.outcome != ReturnOutcome::Missing, false);
+    TellEnd(turn.progress, end.index, device);
+}
+
+// On the run's thread, between two devices: the box for each device that
+// did not come back.
+void TellNotBack(Turn& turn, const std::vector<ReturnWaits::Ended>& ended) {
+    for (const ReturnWaits::Ended& end : ended) {
+        if (end.check.outcome != ReturnOutcome::Missing) continue;
+        std::string error;
+        {
+            const std::lock_guard<std::mutex> guard(turn.lock);
+            error = turn.model.devices[end.index].error;
+        }
+        turn.prompter.Tell(IDS_NOT_BACK, error, BOX_OK | ICON_STOP);
+    }
 }
 
 // What the threads of one side-by-side batch share.
@@ -183,7 +274,26 @@ struct Fleet {
     // for its files.
     std::string refusal;
     std::mutex lock;  // held for every call into `progress` and every write to the model
+    const std::vector<std::size_t>& batch;
+    std::atomic<std::size_t> next{0};  // the place in `batch` of the next device to start
+    // Sockets that devices waiting for their return may keep open beyond
+    // those of the devices that run at once.
+    std::atomic<std::ptrdiff_t> spareLinks{0};
 };
+
+// A device waiting for its return needs nothing but its socket: when a
+// device is left to start and a socket to spare, a new fiber takes this
+// one's place in the batch while it waits. True when one did.
+bool HandPlaceOn(Fleet& fleet) {
+    if (fleet.next.load() >= fleet.batch.size()) return false;
+    if (fleet.spareLinks.fetch_sub(1) <= 0) {
+        ++fleet.spareLinks;
+        return false;
+    }
+    if (StartFiberBeside()) return true;
+    ++fleet.spareLinks;
+    return false;
+}
 
 std::unique_ptr<Transport> OpenLink(const FleetOptions& options, const DeviceRecord& record, std::string& reason) {
     if (!options.openLink) {
@@ -195,7 +305,9 @@ std::unique_ptr<Transport> OpenLink(const FleetOptions& options, const DeviceRec
 
 // One device's run beside others: its own link and exchanges; only the
 // package (read-only by now), the plan, the model and the progress are shared.
-void RunBeside(std::size_t index, Fleet& fleet) {
+// True when the device handed its place in the batch on while it waited
+// for its return: its fiber then takes no other device.
+bool RunBeside(std::size_t index, Fleet& fleet) {
     DeviceResult& device = fleet.model.devices[index];
     const DeviceRecord& record = *device.record;
     const std::size_t count = fleet.model.devices.size();
@@ -214,6 +326,7 @@ void RunBeside(std::size_t index, Fleet& fleet) {
     if (link == nullptr && reason.empty()) link = OpenLink(fleet.options, record, reason);
     bool done = false;
     bool stopped = false;
+    bool handedOn = false;
     if (link == nullptr) {
         // No socket for this device: it fails without a request sent.
         begin();
@@ -236,12 +349,16 @@ void RunBeside(std::size_t index, Fleet& fleet) {
                 if (attempt >= fleet.options.retries || stopped) break;
             }
         }
+        if (done && WaitsForReturn(fleet.script)) handedOn = HandPlaceOn(fleet);
         if (done) done = CheckReturn(fleet.script, protocol, device, observer);
     }
+    link.reset();
+    if (handedOn) ++fleet.spareLinks;
     report([&] {
         EndDevice(device, done, stopped);
         TellEnd(fleet.progress, index, device);
     });
+    return handedOn;
 }
 
 // Threads the fibers of a batch run on: one per processor, a few at the
@@ -284,6 +401,17 @@ std::size_t DevicesWithRoom(std::size_t wanted, std::string& reason) {
     return room;
 }
 
+// How many sockets devices waiting for their return may keep beyond those
+// of the `jobs` devices that run at once, each of which will also open its
+// file; counted once the links of the first devices are open.
+std::size_t SpareLinks(std::size_t jobs) {
+    std::size_t limit = 0;
+    const std::optional<std::size_t> free = FreeDescriptors(limit);
+    if (!free) return MAX_SIDE_BY_SIDE;
+    const std::size_t needed = DESCRIPTORS_KEPT_FREE + jobs * FILES_PER_DEVICE;
+    return *free > needed ? *free - needed : 0;
+}
+
 // Opens the links of the first devices of the batch, as many as may run
 // at once (`wanted`, or fewer when descriptors are short). Returns how many
 // devices have their link, with `reason` set when that is fewer than `wanted`.
@@ -313,7 +441,7 @@ DeviceObserver::~DeviceObserver() {
 }
 
 std::unique_lock<std::mutex> DeviceObserver::Guard() const {
-    return lock_ != nullptr ? std::unique_lock<std::mutex>(*lock_) : std::unique_lock<std::mutex>();
+    return GuardOf(lock_);
 }
 
 void DeviceObserver::OnLine(int lineNumber, std::string_view line) {
@@ -375,20 +503,11 @@ void DeviceObserver::OnSend(uint8_t opcode, int send, int of) {
 }
 
 void DeviceObserver::OnReturnWait() {
-    const auto guard = Guard();
-    device_.waiting = LoadString(IDS_WAITING_FOR_RETURN);
-    if (progress_ != nullptr) progress_->OnDeviceWaiting(index_, device_.waiting, device_.live);
+    TellReturnWait(progress_, index_, lock_, device_);
 }
 
 void DeviceObserver::OnReturn(const ReturnCheck& check, std::chrono::milliseconds limit) {
-    const auto guard = Guard();
-    device_.returned = check;
-    device_.waiting.clear();
-    if (check.outcome == ReturnOutcome::Missing) {
-        device_.error = NotBackText(device_.record->mac, limit);
-        if (progress_ != nullptr) progress_->OnDeviceError(index_, device_.error);
-    }
-    if (progress_ != nullptr) progress_->OnDeviceReturn(index_, check);
+    TellReturn(progress_, index_, lock_, device_, check, limit);
 }
 
 bool DeviceObserver::StopRequested() const {
@@ -398,16 +517,28 @@ bool DeviceObserver::StopRequested() const {
 }
 
 bool RunInTurn(const std::vector<std::size_t>& batch, RunModel& model, const Script& script,
-               DeviceProtocol& protocol, Prompter& prompter, UpgradeProgress* progress) {
+               DeviceProtocol& protocol, Prompter& prompter, UpgradeProgress* progress,
+               const LinkFactory& openLink) {
+    Turn turn{model, script, prompter, progress, {}};
+    ReturnWaits waits(WaitsForReturn(script) ? openLink : LinkFactory(), script.returnLimit,
+                      [&turn](const ReturnWaits::Ended& end) { EndReturned(turn, end); });
     for (std::size_t index : batch) {
-        if (StopRequested(progress)) return false;
-        DeviceResult& device = model.devices[index];
-        const bool done =
-            UpgradeDevice(index, device, script, protocol, prompter, progress, model.devices.size());
-        EndDevice(device, done, !done && StopRequested(progress));
-        TellEnd(progress, index, device);
+        if (turn.Stopping()) break;
+        TellNotBack(turn, waits.TakeEnded());
+        const TurnEnd end = UpgradeDevice(index, turn, protocol, waits);
+        if (end == TurnEnd::Returning) continue;
+        const bool done = end == TurnEnd::Upgraded;
+        const bool stopped = !done && turn.Stopping();
+        const std::lock_guard<std::mutex> guard(turn.lock);
+        EndDevice(model.devices[index], done, stopped);
+        TellEnd(progress, index, model.devices[index]);
     }
-    return !StopRequested(progress);
+    // The batch ends with its last device: a stop ends the waits early.
+    while (waits.Pending()) {
+        if (turn.Stopping()) waits.Stop();
+        TellNotBack(turn, waits.TakeEnded(RETURN_POLL));
+    }
+    return !turn.Stopping();
 }
 
 bool RunSideBySide(const std::vector<std::size_t>& batch, RunModel& model, const Script& script,
@@ -416,7 +547,7 @@ bool RunSideBySide(const std::vector<std::size_t>& batch, RunModel& model, const
     // run loads the members extracted now. Where one could not be, the runs
     // go one at a time, each failing its LOAD as it would alone.
     const bool prepared = PrepareLoadMembers(script.package, script.plan).empty();
-    Fleet fleet{model, script, options, progress, {}, {}, {}};
+    Fleet fleet{model, script, options, progress, {}, {}, {}, batch};
     fleet.links.resize(model.devices.size());
     const std::size_t wanted = options.jobs == 0 ? batch.size() : options.jobs;
     std::size_t jobs = prepared ? std::min({wanted, batch.size(), MAX_SIDE_BY_SIDE}) : 1;
@@ -430,16 +561,16 @@ bool RunSideBySide(const std::vector<std::size_t>& batch, RunModel& model, const
         if (progress) progress->OnJobsLowered(jobs, had, reason);
         jobs = had;
     }
-    std::atomic<std::size_t> next{0};
+    fleet.spareLinks = static_cast<std::ptrdiff_t>(SpareLinks(jobs));
     std::atomic<bool> stopped{false};
     auto work = [&] {
-        for (std::size_t taken = next++; taken < batch.size(); taken = next++) {
+        for (std::size_t taken = fleet.next++; taken < batch.size(); taken = fleet.next++) {
             {
                 const std::lock_guard<std::mutex> guard(fleet.lock);
                 if (StopRequested(progress)) stopped = true;
             }
             if (stopped) return;
-            RunBeside(batch[taken], fleet);
+            if (RunBeside(batch[taken], fleet)) return;
         }
     };
     // A run per device at once, as fibers on a thread per processor: only

@@ -65,13 +65,19 @@ struct Script {
 std::string DeviceLine(const DeviceRecord& record, const std::string& text);
 
 // Runs the devices of `batch` one after another over `protocol`, each
-// with the retry prompt. False when the progress asked to stop.
+// with the retry prompt. A device whose script ran is waited for after its
+// RESET over a link of its own from `openLink`, while the next devices
+// run; without one, before the next starts. Every device of the batch has
+// ended when this returns. False when the progress asked to stop.
 bool RunInTurn(const std::vector<std::size_t>& batch, RunModel& model, const Script& script,
-               DeviceProtocol& protocol, Prompter& prompter, UpgradeProgress* progress);
+               DeviceProtocol& protocol, Prompter& prompter, UpgradeProgress* progress,
+               const LinkFactory& openLink);
 
 // Runs the devices of `batch` with up to `fleet.jobs` at once, one fiber
 // (RunFibers) and one link each; a failed run is retried at once up to
-// `fleet.retries` times. False when the progress asked to stop: no device
+// `fleet.retries` times. A device waiting for its return after its RESET
+// hands its place to the next device, as far as sockets allow, and every
+// device of the batch has ended when this returns. False when the progress asked to stop: no device
 // starts after that, and those under way end after their current exchange.
 // Before any device starts, the links of as many devices as may run at once
 // are opened, with room left for the file each will need; when the process

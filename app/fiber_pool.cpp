@@ -48,6 +48,7 @@ struct Fiber {
     ucontext_t context{};
     void* mapping = nullptr;  // the stack with its guard page below it
     std::size_t mappingBytes = 0;
+    bool started = false;
     bool done = false;
     bool waiting = false;  // for its socket or its deadline
     int result = 0;        // of the wait: 1 readable, 0 time ran out
@@ -64,7 +65,8 @@ public:
     Scheduler(const Scheduler&) = delete;
     Scheduler& operator=(const Scheduler&) = delete;
 
-    // False when the fiber's stack could not be had.
+    // False when the fiber's stack could not be had. A fiber added while
+    // the scheduler runs starts once the running fiber gives way.
     bool AddFiber();
     bool Empty() const { return fibers_.empty(); }
     // Runs every fiber to its end on the calling thread.
@@ -85,6 +87,8 @@ private:
     void SwitchHome(Fiber& fiber);
     int NextTimeout() const;
     void WakeExpired();
+    // Runs every fiber not yet started until its first wait.
+    void StartNew();
 
     const std::function<void()>& task_;
     std::vector<std::unique_ptr<Fiber>> fibers_;
@@ -125,6 +129,7 @@ bool Scheduler::AddFiber() {
     ::makecontext(&fiber->context, reinterpret_cast<void (*)()>(&Scheduler::Entry), 2,
                   static_cast<unsigned>(address >> 32), static_cast<unsigned>(address & 0xFFFFFFFFu));
     fibers_.push_back(std::move(fiber));
+    ++live_;
     return true;
 }
 
@@ -158,7 +163,12 @@ void Scheduler::Resume(Fiber& fiber) {
     __sanitizer_finish_switch_fiber(fakeStack, nullptr, nullptr);
 #endif
     current_ = nullptr;
-    if (fiber.done) --live_;
+    if (!fiber.done) return;
+    --live_;
+    // Its stack is not needed again: a batch that starts fibers as it goes
+    // keeps only those of the fibers alive.
+    ::munmap(fiber.mapping, fiber.mappingBytes);
+    fiber.mapping = nullptr;
 }
 
 void Scheduler::SwitchHome(Fiber& fiber) {
@@ -220,21 +230,31 @@ int Scheduler::NextTimeout() const {
 
 void Scheduler::WakeExpired() {
     const auto now = Clock::now();
-    for (const auto& fiber : fibers_) {
-        if (!fiber->waiting || fiber->deadline > now) continue;
-        fiber->waiting = false;
-        fiber->result = 0;
-        Resume(*fiber);
+    // By index: a fiber resumed here may add another.
+    for (std::size_t i = 0; i < fibers_.size(); ++i) {
+        Fiber& fiber = *fibers_[i];
+        if (!fiber.waiting || fiber.deadline > now) continue;
+        fiber.waiting = false;
+        fiber.result = 0;
+        Resume(fiber);
+    }
+}
+
+void Scheduler::StartNew() {
+    for (std::size_t i = 0; i < fibers_.size(); ++i) {
+        Fiber& fiber = *fibers_[i];
+        if (fiber.started) continue;
+        fiber.started = true;
+        Resume(fiber);
     }
 }
 
 void Scheduler::Run() {
     epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
     runningScheduler = this;
-    live_ = fibers_.size();
     // Each runs until its first wait; between waits a fiber only ever
     // stops by waiting again or by ending.
-    for (const auto& fiber : fibers_) Resume(*fiber);
+    StartNew();
     epoll_event ready[EVENTS_PER_WAIT];
     while (live_ > 0) {
         const int count = ::epoll_wait(epoll_, ready, EVENTS_PER_WAIT, NextTimeout());
@@ -246,6 +266,7 @@ void Scheduler::Run() {
             Resume(*fiber);
         }
         WakeExpired();
+        StartNew();
     }
     runningScheduler = nullptr;
 }
@@ -295,6 +316,11 @@ bool RunFibers(std::size_t fibers, std::size_t threads, const std::function<void
     for (Scheduler* scheduler : left) scheduler->Run();
     for (std::thread& thread : started) thread.join();
     return true;
+}
+
+bool StartFiberBeside() {
+    Scheduler* scheduler = runningScheduler;
+    return scheduler != nullptr && scheduler->InFiber() && scheduler->AddFiber();
 }
 
 ReadinessWait& FiberReadiness() {

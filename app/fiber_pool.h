@@ -21,6 +21,13 @@ namespace quorvane {
 // run, when not one fiber could be made (no memory for its stack).
 bool RunFibers(std::size_t fibers, std::size_t threads, const std::function<void()>& task);
 
+// From inside a fiber of RunFibers: adds one more fiber, on the calling
+// fiber's thread, calling the same task; it starts once the caller next
+// waits. This is how a run hands its place to the next device while it
+// itself goes on waiting. False outside a fiber, or when no stack could be
+// had for it.
+bool StartFiberBeside();
+
 // The readiness wait to give a socket used from fibers: inside a fiber it
 // lets the fiber's thread run the others until the socket is readable or the
 // time runs out; outside one it is poll().

@@ -67,6 +67,8 @@ struct DeviceResult {
     bool ReachedReturnCheck() const {
         return state == DeviceState::Upgraded || returned.outcome != ReturnOutcome::Off;
     }
+    // Its script ran, and it did not answer again within the time allowed.
+    bool NotBack() const { return returned.outcome == ReturnOutcome::Missing; }
 };
 
 struct RunModel {

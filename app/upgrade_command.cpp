@@ -113,7 +113,7 @@ void TellFailures(const RunModel& model, Prompter& prompter) {
     std::string notBack;  // devices whose script ran and which did not come back
     for (std::size_t index : model.InState(DeviceState::Failed)) {
         const DeviceResult& device = model.devices[index];
-        if (device.returned.outcome == ReturnOutcome::Missing) {
+        if (device.NotBack()) {
             notBack += (notBack.empty() ? "" : "\n") + device.error;
             continue;
         }
@@ -183,7 +183,7 @@ namespace {
 std::vector<std::size_t> RetryableFailures(const RunModel& model) {
     std::vector<std::size_t> failed;
     for (std::size_t index : model.InState(DeviceState::Failed))
-        if (model.devices[index].returned.outcome != ReturnOutcome::Missing) failed.push_back(index);
+        if (!model.devices[index].NotBack()) failed.push_back(index);
     return failed;
 }
 
@@ -199,7 +199,7 @@ void RunScripts(RunModel& model, std::span<const PlannedCommand> plan, UpgradePa
     for (std::size_t i = 0; i < count; ++i) batch.push_back(i);
     for (;;) {
         const bool finished = sideBySide ? detail::RunSideBySide(batch, model, script, fleet, progress)
-                                         : detail::RunInTurn(batch, model, script, protocol, prompter, progress);
+                                         : detail::RunInTurn(batch, model, script, protocol, prompter, progress, fleet.openLink);
         if (!finished) {
             outcome.stop = Stop::Interrupted;
             break;
@@ -234,7 +234,7 @@ std::string FailureLines(const RunModel& model) {
     std::string notBack;
     for (std::size_t index : model.InState(DeviceState::Failed)) {
         const DeviceResult& device = model.devices[index];
-        if (device.returned.outcome == ReturnOutcome::Missing) {
+        if (device.NotBack()) {
             notBack += '\n' + MacText(device.record->mac);
             continue;
         }

@@ -94,5 +94,29 @@ TEST(FiberPool, ASocketLeftRegisteredWakesItsNextWaiter) {
     EXPECT_EQ(woken, 1);
 }
 
+// A fiber started from a fiber runs while its starter waits, on the same
+// thread: only the new one can send what the waiting one waits for. Each
+// new fiber starts the next, so the chain reaches one thread's end only if
+// every start worked; outside a fiber nothing can be started.
+TEST(FiberPool, AFiberStartedBesideRunsWhileItsStarterWaits) {
+    constexpr int CHAIN = 50;
+    std::vector<SocketPair> pairs(CHAIN);
+    std::atomic<int> next{0};
+    std::atomic<int> woken{0};
+    const bool ran = RunFibers(1, 1, [&] {
+        const int mine = next++;
+        if (mine > 0) {
+            ASSERT_EQ(::send(pairs[mine - 1].ends[1], "x", 1, 0), 1);
+        }
+        if (mine + 1 == CHAIN) return;
+        ASSERT_TRUE(StartFiberBeside());
+        if (FiberReadiness().WaitReadable(pairs[mine].ends[0], 5000) > 0) ++woken;
+    });
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(next, CHAIN);
+    EXPECT_EQ(woken, CHAIN - 1);
+    EXPECT_FALSE(StartFiberBeside());
+}
+
 }  // namespace
 }  // namespace quorvane

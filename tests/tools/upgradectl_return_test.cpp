@@ -104,5 +104,27 @@ TEST_F(UpgradectlEndToEnd, NoVerifyAndAScriptWithoutResetWaitForNothing) {
     }
 }
 
+// A device waiting for its return holds no other device back, in turn or
+// side by side: every device has started before the first comes back.
+TEST_F(UpgradectlEndToEnd, TheWaitAfterAResetHoldsNoOtherDeviceBack) {
+    StartSimulator({"--devices", "3", "--reboot-ms", "2000"});
+    const fs::path package = MakePackage(ADMIT_ALL);
+    for (const char* jobs : {"1", "2"}) {
+        SCOPED_TRACE(std::string("--jobs ") + jobs);
+        const fs::path events = Dir() / (std::string("events-") + jobs + ".jsonl");
+        const auto run = Ctl({"--events", events.string(), "upgrade", package.string(), "--all", "--yes", "--jobs",
+                              jobs, "--verify-timeout", "10"});
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        const std::string text = ReadFileText(events);
+        const std::size_t lastStart = text.rfind("{\"event\":\"device-start\"");
+        const std::size_t firstBack = text.find("{\"event\":\"verify\"");
+        ASSERT_NE(lastStart, std::string::npos) << text;
+        ASSERT_NE(firstBack, std::string::npos) << text;
+        EXPECT_LT(lastStart, firstBack) << text;
+        EXPECT_EQ(CountLines(text, "{\"event\":\"verify\""), 3);
+        std::this_thread::sleep_for(2200ms);  // every device is back before the next run
+    }
+}
+
 }  // namespace
 }  // namespace quorvane::testing
