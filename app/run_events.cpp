@@ -21,10 +21,6 @@ double Seconds(std::chrono::microseconds time) {
     return static_cast<double>(time.count()) / 1e6;
 }
 
-nlohmann::ordered_json KeyIdJson(const std::string& keyId) {
-    return keyId.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(keyId);
-}
-
 }  // namespace
 
 nlohmann::ordered_json AdmittedJson(const AdmittedDevice& device) {
@@ -50,7 +46,7 @@ void EmitAdmission(EventStream& events, std::size_t discovered, const std::vecto
     events.Emit("discovered", {{"count", discovered}});
     for (const AdmittedDevice& device : admitted) {
         nlohmann::ordered_json object = AdmittedJson(device);
-        object["key_id"] = KeyIdJson(keyId);
+        object["key_id"] = TextOrNull(keyId);
         events.Emit("admitted", std::move(object));
     }
 }
@@ -63,15 +59,16 @@ void EmitRunDone(EventStream& events, std::size_t succeeded, std::size_t failed,
                              {"exit_code", exitCode},
                              {"succeeded", succeeded},
                              {"exitCode", exitCode},
-                             {"key_id", KeyIdJson(keyId)}});
+                             {"key_id", TextOrNull(keyId)}});
+}
+
+nlohmann::ordered_json TextOrNull(const std::string& text) {
+    return text.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(text);
 }
 
 nlohmann::ordered_json ReturnJson(const ReturnCheck& check) {
-    const auto textOrNull = [](const std::string& text) {
-        return text.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(text);
-    };
-    return {{"firmware_before", textOrNull(check.firmwareBefore)},
-            {"firmware_after", textOrNull(check.firmwareAfter)},
+    return {{"firmware_before", TextOrNull(check.firmwareBefore)},
+            {"firmware_after", TextOrNull(check.firmwareAfter)},
             {"verify", ReturnWord(check.outcome)},
             {"verify_seconds", std::round(static_cast<double>(check.waited.count())) / 1000.0}};
 }

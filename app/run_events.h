@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstddef>
 #include <nlohmann/json.hpp>
+#include <string>
 #include <vector>
 
 #include "app/event_stream.h"
@@ -32,6 +33,11 @@ void EmitRunDone(EventStream& events, std::size_t succeeded, std::size_t failed,
 // "type"), then "ip", "vendorId", "deviceId", "productId", "revisionId", and
 // "duplicate_mac": true for a device whose MAC answered as more than one.
 nlohmann::ordered_json AdmittedJson(const AdmittedDevice& device);
+
+// A text, or null when it is empty: how every report writes a value
+// that is not known.
+nlohmann::ordered_json TextOrNull(const std::string& text);
+
 // What the wait after a device's RESET found, as "device-done", "verify"
 // and the --json report give it: "firmware_before", "firmware_after" (null
 // when unknown), "verify" (ReturnWord) and "verify_seconds".

@@ -16,6 +16,7 @@
 #include "app/history_columns.h"
 #include "app/history_recorder.h"
 #include "app/history_store.h"
+#include "app/run_events.h"
 #include "protocol/mac_text.h"
 #include "tools/upgradectl/command_error.h"
 #include "tools/upgradectl/commands.h"
@@ -33,8 +34,6 @@ struct HistoryArgs {
 };
 
 using Json = nlohmann::ordered_json;
-
-Json TextOrNull(const std::string& text) { return text.empty() ? Json(nullptr) : Json(text); }
 
 // Every recorded field by its key, in the order JSON and CSV give them.
 struct HistoryField {

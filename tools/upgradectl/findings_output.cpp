@@ -1,5 +1,6 @@
 #include "tools/upgradectl/findings_output.h"
 
+#include "app/run_events.h"
 #include "tools/upgradectl/text_table.h"
 
 namespace quorvane::cli {
@@ -17,13 +18,10 @@ nlohmann::ordered_json FindingsJson(const PackageCheck& check) {
 }
 
 nlohmann::ordered_json SignatureJson(const SignatureCheck& signature) {
-    const auto textOrNull = [](const std::string& text) {
-        return text.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(text);
-    };
     return {{"status", SignatureStatusWord(signature.status)},
-            {"key_id", textOrNull(signature.keyId)},
-            {"trusted_comment", textOrNull(signature.trustedComment)},
-            {"reason", textOrNull(signature.reason)}};
+            {"key_id", TextOrNull(signature.keyId)},
+            {"trusted_comment", TextOrNull(signature.trustedComment)},
+            {"reason", TextOrNull(signature.reason)}};
 }
 
 void PrintFindings(std::ostream& out, const PackageCheck& check) {
