@@ -19,10 +19,20 @@ std::string PackageName(const HistoryEntry& entry) {
     return std::filesystem::path(entry.run.packagePath).filename().string();
 }
 
-// "4.0.2 -> 4.1.0", or the firmware before alone while none after is known.
+// Whether the device's script was sent to it, so that what it runs now may
+// differ from what it ran before.
+bool ScriptWasSent(const std::string& result) {
+    return result == "upgraded" || result == "failed" || result == "interrupted";
+}
+
+// "4.0.2 -> 4.1.0". Without a firmware after, a device the script was sent
+// to reads "4.0.2 -> not checked", so that the newest row never passes its
+// old firmware off as what it runs; one left alone shows what it ran.
 std::string FirmwareText(const HistoryEntry& entry) {
-    if (entry.device.firmwareAfter.empty()) return entry.device.firmwareBefore;
-    return entry.device.firmwareBefore + " -> " + entry.device.firmwareAfter;
+    const HistoryDevice& device = entry.device;
+    if (!device.firmwareAfter.empty()) return device.firmwareBefore + " -> " + device.firmwareAfter;
+    if (ScriptWasSent(device.result)) return FormatPlaceholders(IDS_HISTORY_NOT_CHECKED, {device.firmwareBefore});
+    return device.firmwareBefore;
 }
 
 }  // namespace

@@ -122,6 +122,9 @@ inline constexpr int IDS_HISTORY_NOT_RECORDED = 230;  // the default history: th
 inline constexpr int IDS_HISTORY_REFUSED = 231;       // a history named by --history: nothing is sent
 // A device run's result when its run did not finish (%1: the result word).
 inline constexpr int IDS_HISTORY_UNFINISHED = 232;
+// A device run's firmware when the script was sent and no firmware after
+// was read (%1: the firmware before).
+inline constexpr int IDS_HISTORY_NOT_CHECKED = 260;
 // The desktop program's History window: its menu entry, its title, the
 // line of a history with no device run in it, and one that cannot be read
 // (%1: why, naming the database and SQLite's reason).

@@ -117,6 +117,7 @@ constexpr Entry TABLE[] = {
     {IDS_HISTORY_TITLE, "Upgrade History"},
     {IDS_HISTORY_EMPTY, "No upgrade has been recorded yet."},
     {IDS_HISTORY_UNREADABLE, "The history cannot be read: %1"},
+    {IDS_HISTORY_NOT_CHECKED, "%1 -> not checked"},
 };
 
 constexpr bool SortedById() {

@@ -8,6 +8,7 @@
 
 #include <thread>
 
+#include "app/history_columns.h"
 #include "app/history_recorder.h"
 #include "tests/package/package_fixture.h"
 
@@ -243,6 +244,31 @@ TEST(HistoryStoreTest, DefaultPathAndWords) {
     };
     for (const Case& c : cases) EXPECT_STREQ(HistoryResultWord(c.state, c.dryRun), c.word);
     EXPECT_EQ(Sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+}
+
+// The Firmware cell answers "what does it run now": a device the script was
+// sent to and not checked after never shows its old firmware alone.
+TEST(HistoryStoreTest, TheFirmwareCellSaysWhenWhatADeviceRunsWasNotChecked) {
+    struct Case {
+        const char* result;
+        const char* after;
+        const char* cell;
+    } cases[] = {
+        {"upgraded", "v QVN 4.1.0 12/01/26", "v QVN 4.0.2 01/01/15 -> v QVN 4.1.0 12/01/26"},
+        {"upgraded", "", "v QVN 4.0.2 01/01/15 -> not checked"},
+        {"failed", "", "v QVN 4.0.2 01/01/15 -> not checked"},
+        {"interrupted", "", "v QVN 4.0.2 01/01/15 -> not checked"},
+        {"not started", "", "v QVN 4.0.2 01/01/15"},
+        {"dry-run", "", "v QVN 4.0.2 01/01/15"},
+    };
+    const HistoryColumn& firmware = HistoryColumns().at(4);
+    ASSERT_STREQ(firmware.title, "Firmware");
+    for (const Case& c : cases) {
+        HistoryEntry entry;
+        entry.device = SomeDevice("00:50:c2:1a:2b:3c", c.result, "2026-12-10T09:00:00Z");
+        entry.device.firmwareAfter = c.after;
+        EXPECT_EQ(firmware.text(entry), c.cell) << c.result;
+    }
 }
 
 }  // namespace

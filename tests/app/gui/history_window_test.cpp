@@ -74,7 +74,7 @@ TEST(HistoryWindow, ShowsEachDeviceRunNewestFirstAndSortsByAClickedHeader) {
     EXPECT_EQ(headers, (QStringList{"Time", "MAC", "Name", "Result", "Firmware", "Package", "Key"}));
     ASSERT_EQ(table.rowCount(), 2);
     EXPECT_EQ(Row(table, 0), (QStringList{"2026-12-02T09:00:40Z", "00:50:c2:ff:00:01", "hall",
-                                          "failed (run did not finish)", "4.0.2", "field-4.1.0.upk", ""}));
+                                          "failed (run did not finish)", "4.0.2 -> not checked", "field-4.1.0.upk", ""}));
     EXPECT_EQ(Row(table, 1), (QStringList{"2026-12-01T08:01:30Z", "00:50:c2:1a:2b:3c", "lab-bench", "upgraded",
                                           "4.0.2 -> 4.1.0", "field-4.1.0.upk", "E87719C20608A7B0"}));
     EXPECT_FALSE(window.Status()->isVisibleTo(&window));
