@@ -29,8 +29,6 @@ void ProgressBar::OnDeviceStart(std::size_t index, std::size_t count, const Devi
     device_ = std::string("[") + std::to_string(index + 1) + "/" + std::to_string(count) + " " +
               FormatMac(record.mac) + "]";
     labels_[index] = device_;
-    index_ = index;
-    ended_ = false;
     line_.clear();
     waiting_.clear();
     transferring_ = false;
@@ -45,8 +43,6 @@ void ProgressBar::EndDevice(std::size_t index, std::string_view result) {
     status_.Clear();
     const auto label = labels_.find(index);
     out_ << (label != labels_.end() ? label->second : device_) << ' ' << result << '\n' << std::flush;
-    if (index == index_) ended_ = true;
-    if (!ended_) Draw();
 }
 
 void ProgressBar::OnLine(int lineNumber, std::string_view line) {

@@ -27,7 +27,8 @@ public:
     // Ends device `index`'s line with `result` ("upgraded", "failed: why",
     // "interrupted"). Run in turn, a device waited for after its RESET ends
     // while the next one is drawn: the line names the device that ended,
-    // and the one under way is drawn again below it.
+    // and the one under way is drawn again at its next step (not at once:
+    // a question may be open on the line below).
     void EndDevice(std::size_t index, std::string_view result);
     // The exchange under way is sent again: `waiting` takes the bar's
     // place until the next step (empty: it was answered).
@@ -41,9 +42,7 @@ private:
 
     StatusLine& status_;
     std::ostream& out_;
-    std::string device_;  // "[1/3 00:50:c2:00:00:01]", the device drawn
-    std::size_t index_ = 0;
-    bool ended_ = true;                          // the device drawn has its result line
+    std::string device_;                         // "[1/3 00:50:c2:00:00:01]", the device drawn
     std::map<std::size_t, std::string> labels_;  // each started device's device_
     std::string line_;    // "line 4: LOAD FIRMWARE.BIN 0x10:0"
     std::string file_;
