@@ -186,10 +186,24 @@ struct Turn {
     Prompter& prompter;
     UpgradeProgress* progress;
     std::mutex lock;  // held for every call into `progress` and every write to the model
+    // Sockets the waits may hold at once, under `lock`: each wait keeps one
+    // open while the next devices run and open their files.
+    std::size_t spareLinks = 0;
 
     bool Stopping() {
         const std::lock_guard<std::mutex> guard(lock);
         return StopRequested(progress);
+    }
+    // True when a wait may open its socket; it is given back as it ends.
+    bool TakeSpareLink() {
+        const std::lock_guard<std::mutex> guard(lock);
+        if (spareLinks == 0) return false;
+        --spareLinks;
+        return true;
+    }
+    void GiveBackLink() {
+        const std::lock_guard<std::mutex> guard(lock);
+        ++spareLinks;
     }
 };
 
@@ -221,9 +235,14 @@ TurnEnd UpgradeDevice(std::size_t index, Turn& turn, DeviceProtocol& protocol, R
         }
     }
     if (ran) {
-        if (WaitsForReturn(script) && waits.Start(index, record, device.returned.firmwareBefore)) {
-            observer.OnReturnWait();
-            return TurnEnd::Returning;
+        // Without a socket to spare the device is waited for here: a wait
+        // must never take the descriptor the next device's files need.
+        if (WaitsForReturn(script) && turn.TakeSpareLink()) {
+            if (waits.Start(index, record, device.returned.firmwareBefore)) {
+                observer.OnReturnWait();
+                return TurnEnd::Returning;
+            }
+            turn.GiveBackLink();
         }
         if (CheckReturn(script, protocol, device, observer)) return TurnEnd::Upgraded;
         // Its script ran: another run would not bring it back.
@@ -240,6 +259,7 @@ TurnEnd UpgradeDevice(std::size_t index, Turn& turn, DeviceProtocol& protocol, R
 // devices run.
 void EndReturned(Turn& turn, const ReturnWaits::Ended& end) {
     const std::lock_guard<std::mutex> guard(turn.lock);
+    ++turn.spareLinks;  // the wait's socket is closed by now
     DeviceResult& device = turn.model.devices[end.index];
     TellReturn(turn.progress, end.index, nullptr, device, end.check, turn.script.returnLimit);
     EndDevice(device, end.check.outcome != ReturnOutcome::Missing, false);
@@ -520,6 +540,7 @@ bool RunInTurn(const std::vector<std::size_t>& batch, RunModel& model, const Scr
                DeviceProtocol& protocol, Prompter& prompter, UpgradeProgress* progress,
                const LinkFactory& openLink) {
     Turn turn{model, script, prompter, progress, {}};
+    turn.spareLinks = SpareLinks(1);
     ReturnWaits waits(WaitsForReturn(script) ? openLink : LinkFactory(), script.returnLimit,
                       [&turn](const ReturnWaits::Ended& end) { EndReturned(turn, end); });
     for (std::size_t index : batch) {

@@ -357,6 +357,7 @@ void ProgressRelay::OnDeviceLine(std::size_t index, int lineNumber, std::string_
 
 void ProgressRelay::OnDeviceStart(std::size_t index, std::size_t count, const DeviceRecord& record) {
     if (PostRow(index, true)) return;
+    shown_ = index;
     const QString mac = MacOf(record);
     QMetaObject::invokeMethod(
         &window_, [w = &window_, index, count, mac] { w->DeviceStarted(index, count, mac); },
@@ -365,13 +366,13 @@ void ProgressRelay::OnDeviceStart(std::size_t index, std::size_t count, const De
 
 void ProgressRelay::OnDeviceEnd(std::size_t index, bool) {
     // Shown before DeviceEnded, which looks at the rows' states for the cursor.
-    PostRow(index, true);
+    if (!PostRow(index, true) && index != shown_) return;
     QMetaObject::invokeMethod(
         &window_, [w = &window_, index] { w->DeviceEnded(index); }, Qt::QueuedConnection);
 }
 
-void ProgressRelay::OnDeviceCounters(std::size_t, const DeviceCounters& counters) {
-    if (model_ != nullptr) return;  // the row has them
+void ProgressRelay::OnDeviceCounters(std::size_t index, const DeviceCounters& counters) {
+    if (model_ != nullptr || index != shown_) return;  // the row has them, or another device is shown
     QMetaObject::invokeMethod(
         &window_, [w = &window_, resends = counters.exchanges.resends] { w->ResendsCounted(resends); },
         Qt::QueuedConnection);

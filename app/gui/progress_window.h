@@ -151,6 +151,10 @@ private:
     const RunModel* model_;
     // Side by side: the rows as last posted, written under the batch's lock.
     std::vector<ProgressRow> rows_;
+    // One device at a time: the device the window shows. Run in turn, a
+    // device waited for after its reset ends while the next one is shown,
+    // and its end and counters are not the shown device's.
+    std::size_t shown_ = 0;
 };
 
 // Shows `window` application-modal, runs `work` on a worker thread and keeps

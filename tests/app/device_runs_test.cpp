@@ -2,7 +2,9 @@
 // question that offers the failed ones a new batch.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <filesystem>
 #include <map>
 #include <mutex>
 
@@ -321,6 +323,50 @@ TEST_F(DeviceRunsTest, LinksAreOpenedBeforeAnyDeviceStartsAndTooFewLowerTheJobs)
         EXPECT_EQ(outcome.succeeded, c.succeeded);
         EXPECT_EQ(prompter.prompts, c.prompts);
         EXPECT_EQ(deviceNets.networks.empty(), c.succeeded == 0) << "a device without a link is sent nothing";
+    }
+}
+
+
+// In turn, each wait after a RESET holds a socket while the next devices
+// run; once the descriptors left are only what the next device's files
+// need, a device is waited for before the next starts instead, and every
+// device still comes back upgraded.
+TEST_F(DeviceRunsTest, WaitsInTurnKeepNoSocketTheNextDeviceNeeds) {
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    ASSERT_TRUE(package_.Open(testing::WriteTestPackage(scratch_.Path())));
+    std::size_t open = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++open;
+    struct Case {
+        rlim_t room;  // descriptors the process may open beyond those it has
+        int waitLinks;
+    } cases[] = {{64, 3}, {9, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.room);
+        std::vector<SimulatedDevice> fleet;
+        for (const MacAddress& mac : {MAC_A, MAC_B, MAC_C}) {
+            fleet.push_back(TestDevice(mac));
+            fleet.back().bootMillis = 3000;
+        }
+        ScriptedNetwork main;
+        std::vector<std::unique_ptr<DeviceRecord>> records;
+        std::vector<DeviceRecord*> selected;
+        for (const auto& device : fleet) main.Add(device);
+        for (std::size_t i = 0; i < fleet.size(); ++i) selected.push_back(records.emplace_back(main.RecordOf(i)).get());
+        DeviceNetworks deviceNets(fleet);
+        DeviceProgress progress;
+        ScriptedPrompter prompter;
+        UpgradeOutcome outcome;
+        rlimit lowered = saved;
+        lowered.rlim_cur = static_cast<rlim_t>(open) + c.room;
+        ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+        testing::RunPlannedScripts(selected, package_, main.protocol, prompter, &progress, outcome,
+                                   {.jobs = 1, .openLink = deviceNets.Factory(), .returnLimit = std::chrono::seconds(10)});
+        ::setrlimit(RLIMIT_NOFILE, &saved);
+        EXPECT_EQ(outcome.succeeded, 3u);
+        EXPECT_EQ(outcome.failed, 0u);
+        EXPECT_EQ(progress.errors, (std::map<std::size_t, std::string>{}));
+        EXPECT_EQ(deviceNets.opened, c.waitLinks);
     }
 }
 

@@ -107,6 +107,34 @@ TEST(UpgradectlProgressBar, DrawsDeviceLineAndTransferAndEndsWithAResultLine) {
     EXPECT_NE(out.str().rfind("\r\x1b[2K[1/3 02:00:00:00:00:01] failed\n"), std::string::npos) << out.str();
 }
 
+// Run in turn, a device waited for after its RESET ends while the next
+// device is drawn: each result line names its own device, and the device
+// under way is drawn again at its next step.
+TEST(UpgradectlProgressBar, AResultLineNamesItsDeviceWhileAnotherIsDrawn) {
+    std::ostringstream out;
+    StatusLine status(out, 200);
+    ProgressBar bar(status, out);
+    DeviceRecord first;
+    first.mac = {0x02, 0, 0, 0, 0, 0x01};
+    DeviceRecord second;
+    second.mac = {0x02, 0, 0, 0, 0, 0x02};
+    bar.OnDeviceStart(0, 2, first);
+    bar.Waiting("Waiting for the device to come back");
+    bar.OnDeviceStart(1, 2, second);
+    bar.OnLine(2, "ERASE 3");
+    bar.EndDevice(0, "upgraded");
+    EXPECT_TRUE(out.str().ends_with("\r\x1b[2K[1/2 02:00:00:00:00:01] upgraded\n")) << out.str();
+    bar.Waiting("Waiting for the device to come back");
+    EXPECT_TRUE(out.str().ends_with("\r\x1b[2K[2/2 02:00:00:00:00:02]  Waiting for the device to come back  line 2: "
+                                    "ERASE 3"))
+        << out.str();
+    bar.EndDevice(1, "failed: Device 02:00:00:00:00:02 did not come back within 3 s after its reset");
+    EXPECT_TRUE(out.str().ends_with(
+        "\r\x1b[2K[2/2 02:00:00:00:00:02] failed: Device 02:00:00:00:00:02 did not come back within 3 s after "
+        "its reset\n"))
+        << out.str();
+}
+
 TEST(UpgradectlTransferText, RateAndEtaOnceTimeHasPassed) {
     using std::chrono::milliseconds;
     EXPECT_EQ(PaceText(PaceOf(0, 1024, milliseconds(2000))), "");
@@ -267,8 +295,8 @@ TEST(UpgradectlProgressBar, AWaitTakesTheBarsPlaceUntilTheNextStep) {
     EXPECT_TRUE(out.str().ends_with("[2/3 02:00:00:00:00:02]  waiting for LOAD_VERIFY, send 5 of 16  line 13: "
                                     "LOAD firmware.bin 0x0001:0x0000"))
         << out.str();
-    bar.EndDevice("failed: line 3 LOAD fw.bin: no answer to LOAD_VERIFY after 16 sends");
-    narrowBar.EndDevice("done");
+    bar.EndDevice(1, "failed: line 3 LOAD fw.bin: no answer to LOAD_VERIFY after 16 sends");
+    narrowBar.EndDevice(1, "done");
     EXPECT_TRUE(out.str().ends_with(
         "[2/3 02:00:00:00:00:02] failed: line 3 LOAD fw.bin: no answer to LOAD_VERIFY after 16 sends\n"))
         << out.str();

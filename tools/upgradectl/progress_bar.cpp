@@ -28,19 +28,21 @@ std::string ProgressBar::Bar(uint64_t done, uint64_t total, std::size_t width) {
 void ProgressBar::OnDeviceStart(std::size_t index, std::size_t count, const DeviceRecord& record) {
     device_ = std::string("[") + std::to_string(index + 1) + "/" + std::to_string(count) + " " +
               FormatMac(record.mac) + "]";
+    labels_[index] = device_;
     line_.clear();
     waiting_.clear();
     transferring_ = false;
     Draw();
 }
 
-void ProgressBar::OnDeviceEnd(std::size_t, bool succeeded) {
-    EndDevice(succeeded ? "upgraded" : "failed");
+void ProgressBar::OnDeviceEnd(std::size_t index, bool succeeded) {
+    EndDevice(index, succeeded ? "upgraded" : "failed");
 }
 
-void ProgressBar::EndDevice(std::string_view result) {
+void ProgressBar::EndDevice(std::size_t index, std::string_view result) {
     status_.Clear();
-    out_ << device_ << ' ' << result << '\n' << std::flush;
+    const auto label = labels_.find(index);
+    out_ << (label != labels_.end() ? label->second : device_) << ' ' << result << '\n' << std::flush;
 }
 
 void ProgressBar::OnLine(int lineNumber, std::string_view line) {

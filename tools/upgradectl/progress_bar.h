@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include "app/upgrade_command.h"
@@ -23,8 +24,12 @@ public:
     void OnTransfer(std::string_view fileName, uint64_t done, uint64_t total) override;
     // A transfer step with its pace.
     void Transfer(const TransferStep& step);
-    // Ends the device's line with `result` ("upgraded", "failed: why", "interrupted").
-    void EndDevice(std::string_view result);
+    // Ends device `index`'s line with `result` ("upgraded", "failed: why",
+    // "interrupted"). Run in turn, a device waited for after its RESET ends
+    // while the next one is drawn: the line names the device that ended,
+    // and the one under way is drawn again at its next step (not at once:
+    // a question may be open on the line below).
+    void EndDevice(std::size_t index, std::string_view result);
     // The exchange under way is sent again: `waiting` takes the bar's
     // place until the next step (empty: it was answered).
     void Waiting(std::string_view waiting);
@@ -37,7 +42,8 @@ private:
 
     StatusLine& status_;
     std::ostream& out_;
-    std::string device_;  // "[1/3 00:50:c2:00:00:01]"
+    std::string device_;                         // "[1/3 00:50:c2:00:00:01]", the device drawn
+    std::map<std::size_t, std::string> labels_;  // each started device's device_
     std::string line_;    // "line 4: LOAD FIRMWARE.BIN 0x10:0"
     std::string file_;
     uint64_t done_ = 0;

@@ -174,7 +174,7 @@ void UpgradeMonitor::OnDeviceEnd(std::size_t index, bool succeeded) {
     // The result, and why when the run failed.
     std::string result = StateWord(device->state);
     if (!device->error.empty()) result += ": " + PrintableText(device->error);
-    if (bar_) bar_->EndDevice(result);
+    if (bar_) bar_->EndDevice(index, result);
     if (board_) board_->End(index, result, succeeded);
     if (listResults_) Say(Prefix(index) + ' ' + result + '\n');
 }

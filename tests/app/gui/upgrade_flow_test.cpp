@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -444,6 +445,39 @@ TEST(ProgressWindow, ShowsRateTimeLeftAndResends) {
     relay.OnDeviceStart(2, 3, record);
     EXPECT_EQ(text("pace"), "");
     EXPECT_EQ(text("resends"), "");
+}
+
+// Run in turn, a device waited for after its reset ends while the next
+// device is shown: the window keeps the shown device's resends and its
+// wait cursor.
+TEST(ProgressWindow, ADeviceEndingBehindTheShownOneLeavesItsResendsAndCursor) {
+    ProgressWindow window;
+    ProgressRelay relay(window);
+    auto text = [&](const char* name) {
+        QCoreApplication::processEvents();
+        return window.findChild<QLabel*>(name)->text();
+    };
+    DeviceRecord first;
+    first.mac = {0x00, 0x50, 0xC2, 0x00, 0x00, 0x07};
+    DeviceRecord second;
+    second.mac = {0x00, 0x50, 0xC2, 0x00, 0x00, 0x08};
+    relay.OnDeviceStart(0, 2, first);
+    relay.OnDeviceWaiting(0, "Waiting for the device to come back", {});
+    EXPECT_EQ(text("pace"), "Waiting for the device to come back");
+    relay.OnDeviceStart(1, 2, second);
+    TransferStep step{"FIRMWARE.BIN", 24576, 65536, {}, {}};
+    step.exchanges.resends = 2;
+    relay.OnDeviceTransfer(1, step);
+    DeviceCounters counters;
+    counters.exchanges.resends = 7;
+    relay.OnDeviceCounters(0, counters);
+    relay.OnDeviceEnd(0, true);
+    EXPECT_EQ(text("resends"), "Resends: 2");
+    EXPECT_EQ(text("device"), "Upgrading device 2 of 2 (00:50:c2:00:00:08)");
+    EXPECT_NE(QApplication::overrideCursor(), nullptr) << "the shown device is still under way";
+    relay.OnDeviceEnd(1, true);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 // While an exchange is sent again the window says so, and its resends
