@@ -178,14 +178,37 @@ enum class TurnEnd {
     Returning,  // its script ran, and its return is waited for beside the next devices
 };
 
+// Asks and tells under `lock`: on a terminal a box clears and redraws the
+// status line that a wait ending on its own thread writes to, and a result
+// line must not land inside an open question.
+class GuardedPrompter final : public Prompter {
+public:
+    GuardedPrompter(Prompter& inner, std::mutex& lock) : inner_(inner), lock_(lock) {}
+    void Tell(int messageId, const std::string& text, unsigned style) override {
+        const std::lock_guard<std::mutex> guard(lock_);
+        inner_.Tell(messageId, text, style);
+    }
+    bool Ask(int messageId, const std::string& text, unsigned style) override {
+        const std::lock_guard<std::mutex> guard(lock_);
+        return inner_.Ask(messageId, text, style);
+    }
+
+private:
+    Prompter& inner_;
+    std::mutex& lock_;
+};
+
 // What the devices of a batch run in turn share with the waits for their
 // return, which end on threads of their own.
 struct Turn {
+    Turn(RunModel& model, const Script& script, Prompter& inner, UpgradeProgress* progress)
+        : model(model), script(script), progress(progress), prompter(inner, lock) {}
+
     RunModel& model;
     const Script& script;
-    Prompter& prompter;
     UpgradeProgress* progress;
     std::mutex lock;  // held for every call into `progress` and every write to the model
+    GuardedPrompter prompter;
     // Sockets the waits may hold at once, under `lock`: each wait keeps one
     // open while the next devices run and open their files.
     std::size_t spareLinks = 0;
@@ -539,7 +562,7 @@ bool DeviceObserver::StopRequested() const {
 bool RunInTurn(const std::vector<std::size_t>& batch, RunModel& model, const Script& script,
                DeviceProtocol& protocol, Prompter& prompter, UpgradeProgress* progress,
                const LinkFactory& openLink) {
-    Turn turn{model, script, prompter, progress, {}};
+    Turn turn(model, script, prompter, progress);
     turn.spareLinks = SpareLinks(1);
     ReturnWaits waits(WaitsForReturn(script) ? openLink : LinkFactory(), script.returnLimit,
                       [&turn](const ReturnWaits::Ended& end) { EndReturned(turn, end); });

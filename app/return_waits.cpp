@@ -13,7 +13,7 @@ ReturnWaits::ReturnWaits(LinkFactory openLink, std::chrono::milliseconds limit,
 
 ReturnWaits::~ReturnWaits() {
     Stop();
-    for (std::thread& thread : threads_) thread.join();
+    for (auto& [index, thread] : threads_) thread.join();
 }
 
 bool ReturnWaits::Start(std::size_t index, const DeviceRecord& record, const std::string& firmwareBefore) {
@@ -31,7 +31,8 @@ bool ReturnWaits::Start(std::size_t index, const DeviceRecord& record, const std
         ++underWay_;
     }
     try {
-        threads_.emplace_back(&ReturnWaits::Wait, this, index, std::move(link), std::move(asked), firmwareBefore);
+        threads_.emplace(index,
+                         std::thread(&ReturnWaits::Wait, this, index, std::move(link), std::move(asked), firmwareBefore));
     } catch (const std::system_error&) {
         const std::lock_guard<std::mutex> guard(lock_);
         --underWay_;
@@ -58,10 +59,22 @@ void ReturnWaits::Wait(std::size_t index, std::unique_ptr<Transport> link, Devic
 }
 
 std::vector<ReturnWaits::Ended> ReturnWaits::TakeEnded(std::chrono::milliseconds most) {
-    std::unique_lock<std::mutex> guard(lock_);
-    if (most.count() > 0)
-        ended_.wait_for(guard, most, [this] { return !done_.empty() || underWay_ == 0; });
-    return std::exchange(done_, {});
+    std::vector<Ended> taken;
+    {
+        std::unique_lock<std::mutex> guard(lock_);
+        if (most.count() > 0)
+            ended_.wait_for(guard, most, [this] { return !done_.empty() || underWay_ == 0; });
+        taken = std::exchange(done_, {});
+    }
+    // Each of these threads has told its end and is returning: its stack
+    // goes now rather than with the batch.
+    for (const Ended& end : taken) {
+        const auto thread = threads_.find(end.index);
+        if (thread == threads_.end()) continue;
+        thread->second.join();
+        threads_.erase(thread);
+    }
+    return taken;
 }
 
 bool ReturnWaits::Pending() const {

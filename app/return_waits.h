@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -41,8 +42,9 @@ public:
     // could not be opened or no thread could be had: the caller waits itself.
     bool Start(std::size_t index, const DeviceRecord& record, const std::string& firmwareBefore);
 
-    // The waits that ended since the last call, in the order they ended;
-    // with `most` above zero, waits up to that long for one when none has.
+    // The waits that ended since the last call, in the order they ended,
+    // their threads joined; with `most` above zero, waits up to that long
+    // for one when none has.
     std::vector<Ended> TakeEnded(std::chrono::milliseconds most = std::chrono::milliseconds(0));
     // True while any wait is under way or its end not yet taken.
     bool Pending() const;
@@ -60,7 +62,9 @@ private:
     std::vector<Ended> done_;  // under lock_
     std::size_t underWay_ = 0;  // under lock_
     bool stop_ = false;         // under lock_
-    std::vector<std::thread> threads_;
+    // Each wait's thread by device index, joined once its end is taken;
+    // touched only by the thread that starts the waits.
+    std::map<std::size_t, std::thread> threads_;
 };
 
 }  // namespace quorvane
