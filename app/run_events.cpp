@@ -149,4 +149,17 @@ void EventProgress::OnDeviceReturn(std::size_t index, const ReturnCheck& check) 
     ForwardingProgress::OnDeviceReturn(index, check);
 }
 
+void EventProgress::OnDeviceSkipped(std::size_t index) {
+    if (const DeviceResult* device = Find(index))
+        events_.Emit("device-skip", {{"mac", FormatMac(device->record->mac)},
+                                     {"firmware", TextOrNull(device->returned.firmwareBefore)},
+                                     {"result", ResultWord(*device)}});
+    ForwardingProgress::OnDeviceSkipped(index);
+}
+
+void EventProgress::OnCanariesDone(std::size_t canaries, bool passed) {
+    events_.Emit("stage", {{"stage", "canaries"}, {"canaries", canaries}, {"passed", passed}});
+    ForwardingProgress::OnCanariesDone(canaries, passed);
+}
+
 }  // namespace quorvane

@@ -67,6 +67,10 @@ public:
     void OnDeviceLine(std::size_t index, int lineNumber, std::string_view line) override;
     void OnDeviceTransfer(std::size_t index, const TransferStep& step) override;
     void OnDeviceReturn(std::size_t index, const ReturnCheck& check) override;
+    // "device-skip" with the device's "mac" and "firmware".
+    void OnDeviceSkipped(std::size_t index) override;
+    // "stage" with "canaries" (how many) and "passed".
+    void OnCanariesDone(std::size_t canaries, bool passed) override;
 
 private:
     const DeviceResult* Find(std::size_t index) const;
