@@ -120,7 +120,7 @@ struct FleetOptions {
     std::chrono::milliseconds returnLimit{0};
     // The canaries (devices by index, in the order they start) and the
     // failures that stop further starts (zero: no limit); see RolloutGate.
-    std::vector<std::size_t> canaries;
+    std::vector<std::size_t> canaries{};
     std::size_t failureLimit = 0;
 };
 
