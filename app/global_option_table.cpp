@@ -66,8 +66,8 @@ constexpr GlobalOption TABLE[] = {
      IN_DESKTOP | IN_UPGRADECTL_UPGRADE, &G::noVerify},
     {GlobalOptionId::Canary, "canary", "", "N",
      "Upgrade the first N selected devices first; the others start only once every one of them was upgraded "
-     "and came back, and not at all when one failed",
-     IN_UPGRADECTL_UPGRADE, &G::canary, {1, 1 << 20}},
+     "and came back, and not at all when one failed (default 0: no canaries)",
+     IN_UPGRADECTL_UPGRADE, &G::canary, {0, 1 << 20}},
     {GlobalOptionId::MaxFailures, "max-failures", "", "N|P%",
      "Start no further device once N devices (or P% of the selected ones, rounded up) have failed; those "
      "under way finish (default: no limit)",
