@@ -51,15 +51,16 @@ void EmitAdmission(EventStream& events, std::size_t discovered, const std::vecto
     }
 }
 
-void EmitRunDone(EventStream& events, std::size_t succeeded, std::size_t failed, int exitCode,
-                 const std::string& keyId) {
+void EmitRunDone(EventStream& events, const UpgradeOutcome& outcome, int exitCode, const std::string& keyId) {
     // "succeeded" and "exitCode" as the --json report spells them.
-    events.Emit("run-done", {{"ok", succeeded},
-                             {"failed", failed},
+    events.Emit("run-done", {{"ok", outcome.succeeded},
+                             {"failed", outcome.failed},
                              {"exit_code", exitCode},
-                             {"succeeded", succeeded},
+                             {"succeeded", outcome.succeeded},
                              {"exitCode", exitCode},
-                             {"key_id", TextOrNull(keyId)}});
+                             {"key_id", TextOrNull(keyId)},
+                             {"current", outcome.current},
+                             {"not_started", outcome.notStarted}});
 }
 
 nlohmann::ordered_json TextOrNull(const std::string& text) {

@@ -25,8 +25,8 @@ void EmitAdmission(EventStream& events, std::size_t discovered, const std::vecto
 // "run-done": devices upgraded ("ok", and "succeeded" as the --json report
 // has it) and failed, the run's exit code ("exit_code", and "exitCode"
 // as the report has it) and "key_id" as "admitted" has it.
-void EmitRunDone(EventStream& events, std::size_t succeeded, std::size_t failed, int exitCode,
-                 const std::string& keyId);
+// With `current` and `not_started` (device counts) after them.
+void EmitRunDone(EventStream& events, const UpgradeOutcome& outcome, int exitCode, const std::string& keyId);
 
 // A device as the "admitted" event and `discover --json` give it: the
 // device list's columns by their JSON names ("name", "mac", "firmware",

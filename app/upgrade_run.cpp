@@ -140,7 +140,7 @@ void UpgradeRun::Complete(Prompter& prompter) {
 }
 
 void UpgradeRun::Finish(int exitCode) {
-    if (events_ != nullptr) EmitRunDone(*events_, outcome_.succeeded, outcome_.failed, exitCode, KeyIdOf(check_));
+    if (events_ != nullptr) EmitRunDone(*events_, outcome_, exitCode, KeyIdOf(check_));
     if (history_ != nullptr) history_->End(model_, exitCode);
 }
 

@@ -137,6 +137,7 @@ TEST_F(UpgradectlEndToEnd, TheSameCommandTwiceUpgradesNothingTheSecondTime) {
               std::string::npos)
         << second.err;
     EXPECT_EQ(CountLines(ReadFileText(events), "{\"event\":\"device-skip\""), 3);
+    EXPECT_NE(ReadFileText(events).find("\"key_id\":null,\"current\":3,\"not_started\":0}"), std::string::npos);
     EXPECT_NE(ReadFileText(events).find(
                   "\"mac\":\"02:00:00:00:00:03\",\"firmware\":\"v QVS 4.1.0 12/01/26\",\"result\":\"current\"}"),
               std::string::npos);
