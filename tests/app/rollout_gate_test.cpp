@@ -232,22 +232,6 @@ TEST_P(StagedRuns, StartOnlyWhatTheGateLets) {
 
 INSTANTIATE_TEST_SUITE_P(Table, StagedRuns, ::testing::ValuesIn(STAGED_CASES));
 
-TEST(HaltText, SaysWhyAndHowManyWereNotStarted) {
-    UpgradeOutcome outcome;
-    outcome.succeeded = 1;
-    outcome.failed = 1;
-    outcome.notStarted = 3;
-    outcome.halt = RolloutHalt::CanaryFailed;
-    EXPECT_EQ(HaltText(outcome), "a canary failed, so the run stopped: 3 of 5 devices were not started");
-    outcome.halt = RolloutHalt::BudgetReached;
-    outcome.failureLimit = 1;
-    EXPECT_EQ(HaltText(outcome),
-              "1 devices failed, which reaches the failure budget of 1, so the run stopped: 3 of 5 devices were "
-              "not started");
-    outcome.halt = RolloutHalt::None;
-    EXPECT_EQ(HaltText(outcome), "");
-}
-
 // A retried device counts by its last end: a retry that succeeds takes its
 // failure back.
 TEST(RolloutGate, ARetryThatSucceedsTakesItsFailureBack) {
