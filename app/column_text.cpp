@@ -44,6 +44,16 @@ std::string FirmwareText(const AdmittedDevice& device, const SessionResults*) {
                                               s.versionThird, s.dateFirst, s.dateSecond, s.dateThird});
 }
 
+}  // namespace
+
+std::string FirmwareVersionText(const AdmittedDevice& device) {
+    const DeviceSummary& s = device.summary;
+    if (s.dateSecond == 0) return {};
+    return std::to_string(s.revisionId) + '.' + std::to_string(s.versionSecond) + '.' + std::to_string(s.versionThird);
+}
+
+namespace {
+
 int PortLabelId(uint16_t deviceId) {
     const int bits = deviceId & 0xFC;
     if (bits < LOWEST_TYPE_BITS) return IDS_TYPE_UNKNOWN;

@@ -43,6 +43,9 @@ struct DeviceColumn {
 // The columns in the order the front ends show them: upgradectl's table
 // and JSON those it shows, the desktop list those with a width.
 std::vector<DeviceColumn> DeviceColumns();
+// The version number alone of the firmware column's text ("4.1.0" of
+// "v QVN 4.1.0 12/01/26"); empty for a device that shows none.
+std::string FirmwareVersionText(const AdmittedDevice& device);
 // Those of the desktop list, in its order.
 std::vector<DeviceColumn> DesktopListColumns();
 

@@ -95,7 +95,10 @@ void EndDevice(DeviceResult& device, bool done, bool stopped) {
     device.live = device.counters.exchanges;
 }
 
-void TellEnd(UpgradeProgress* progress, std::size_t index, const DeviceResult& device) {
+// The gate hears of the end before anyone else, under the same lock, so
+// that no device starts on a gate that has not heard yet.
+void TellEnd(UpgradeProgress* progress, std::size_t index, const DeviceResult& device, RolloutGate* gate) {
+    if (gate != nullptr) gate->Ended(index, device.state == DeviceState::Upgraded);
     if (progress == nullptr) return;
     progress->OnDeviceCounters(index, device.counters);
     progress->OnDeviceEnd(index, device.state == DeviceState::Upgraded);
@@ -228,6 +231,11 @@ struct Turn {
         const std::lock_guard<std::mutex> guard(lock);
         ++spareLinks;
     }
+    // The gate may have closed on the thread of a wait that ended.
+    bool Closed() {
+        const std::lock_guard<std::mutex> guard(lock);
+        return script.gate != nullptr && !script.gate->MayStart();
+    }
 };
 
 // Runs the script on one device until it succeeds or the user stops asking
@@ -286,7 +294,7 @@ void EndReturned(Turn& turn, const ReturnWaits::Ended& end) {
     DeviceResult& device = turn.model.devices[end.index];
     TellReturn(turn.progress, end.index, nullptr, device, end.check, turn.script.returnLimit);
     EndDevice(device, end.check.outcome != ReturnOutcome::Missing, false);
-    TellEnd(turn.progress, end.index, device);
+    TellEnd(turn.progress, end.index, device, turn.script.gate);
 }
 
 // On the run's thread, between two devices: the box for each device that
@@ -399,7 +407,7 @@ bool RunBeside(std::size_t index, Fleet& fleet) {
     if (handedOn) ++fleet.spareLinks;
     report([&] {
         EndDevice(device, done, stopped);
-        TellEnd(fleet.progress, index, device);
+        TellEnd(fleet.progress, index, device, fleet.script.gate);
     });
     return handedOn;
 }
@@ -569,13 +577,14 @@ bool RunInTurn(const std::vector<std::size_t>& batch, RunModel& model, const Scr
     for (std::size_t index : batch) {
         if (turn.Stopping()) break;
         TellNotBack(turn, waits.TakeEnded());
+        if (turn.Closed()) break;
         const TurnEnd end = UpgradeDevice(index, turn, protocol, waits);
         if (end == TurnEnd::Returning) continue;
         const bool done = end == TurnEnd::Upgraded;
         const bool stopped = !done && turn.Stopping();
         const std::lock_guard<std::mutex> guard(turn.lock);
         EndDevice(model.devices[index], done, stopped);
-        TellEnd(progress, index, model.devices[index]);
+        TellEnd(progress, index, model.devices[index], script.gate);
     }
     // The batch ends with its last device: a stop ends the waits early.
     while (waits.Pending()) {
@@ -612,6 +621,8 @@ bool RunSideBySide(const std::vector<std::size_t>& batch, RunModel& model, const
             {
                 const std::lock_guard<std::mutex> guard(fleet.lock);
                 if (StopRequested(progress)) stopped = true;
+                // A gate that closed lets the devices under way finish.
+                if (script.gate != nullptr && !script.gate->MayStart()) return;
             }
             if (stopped) return;
             if (RunBeside(batch[taken], fleet)) return;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/prompter.h"
+#include "app/rollout_gate.h"
 #include "app/upgrade_command.h"
 
 namespace quorvane::detail {
@@ -59,6 +60,9 @@ struct Script {
     UpgradePackage& package;
     ReadNames reads = ReadNames::Shared;
     std::chrono::milliseconds returnLimit{0};  // see FleetOptions
+    // Asked before each device starts and told of each device's end, under
+    // the batch's lock; none: every device starts.
+    RolloutGate* gate = nullptr;
 };
 
 // "02:00:00:00:00:01: text", a line about one device.
@@ -68,7 +72,8 @@ std::string DeviceLine(const DeviceRecord& record, const std::string& text);
 // with the retry prompt. A device whose script ran is waited for after its
 // RESET over a link of its own from `openLink`, while the next devices
 // run; without one, before the next starts. Every device of the batch has
-// ended when this returns. False when the progress asked to stop.
+// ended when this returns, or was never started once the script's gate
+// closed. False when the progress asked to stop.
 bool RunInTurn(const std::vector<std::size_t>& batch, RunModel& model, const Script& script,
                DeviceProtocol& protocol, Prompter& prompter, UpgradeProgress* progress,
                const LinkFactory& openLink);
@@ -77,7 +82,8 @@ bool RunInTurn(const std::vector<std::size_t>& batch, RunModel& model, const Scr
 // (RunFibers) and one link each; a failed run is retried at once up to
 // `fleet.retries` times. A device waiting for its return after its RESET
 // hands its place to the next device, as far as sockets allow, and every
-// device of the batch has ended when this returns. False when the progress asked to stop: no device
+// device of the batch has ended (or was never started, once the script's
+// gate closed) when this returns. False when the progress asked to stop: no device
 // starts after that, and those under way end after their current exchange.
 // Before any device starts, the links of as many devices as may run at once
 // are opened, with room left for the file each will need; when the process

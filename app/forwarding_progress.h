@@ -38,6 +38,12 @@ public:
     void OnDeviceReturn(std::size_t index, const ReturnCheck& check) override {
         if (next_) next_->OnDeviceReturn(index, check);
     }
+    void OnDeviceSkipped(std::size_t index) override {
+        if (next_) next_->OnDeviceSkipped(index);
+    }
+    void OnCanariesDone(std::size_t canaries, bool passed) override {
+        if (next_) next_->OnCanariesDone(canaries, passed);
+    }
     void OnLine(int lineNumber, std::string_view line) override {
         if (next_) next_->OnLine(lineNumber, line);
     }

@@ -64,16 +64,41 @@ constexpr GlobalOption TABLE[] = {
      IN_DESKTOP | IN_UPGRADECTL_UPGRADE, &G::verifyTimeout, {0, 3600}},
     {GlobalOptionId::NoVerify, "no-verify", "", "", "Do not wait for the devices to come back after their reset",
      IN_DESKTOP | IN_UPGRADECTL_UPGRADE, &G::noVerify},
+    {GlobalOptionId::Canary, "canary", "", "N",
+     "Upgrade the first N selected devices first; the others start only once every one of them was upgraded "
+     "and came back, and not at all when one failed (default 0: no canaries)",
+     IN_UPGRADECTL_UPGRADE, &G::canary, {0, 1 << 20}},
+    {GlobalOptionId::MaxFailures, "max-failures", "", "N|P%",
+     "Start no further device once N devices (or P% of the selected ones, rounded up) have failed; those "
+     "under way finish (default: no limit)",
+     IN_UPGRADECTL_UPGRADE, &G::maxFailures, {}, false, FailureBudgetRefusal},
+    {GlobalOptionId::SkipFirmware, "skip-firmware", "", "TEXT",
+     "Leave alone the devices whose firmware is TEXT, as the firmware column shows it "
+     "(\"v QVN 4.1.0 12/01/26\") or its version number alone (\"4.1.0\"); they count as current",
+     IN_UPGRADECTL_UPGRADE, &G::skipFirmware},
 };
 
 constexpr bool InIdOrder() {
     for (std::size_t i = 0; i < std::size(TABLE); ++i)
         if (static_cast<std::size_t>(TABLE[i].id) != i) return false;
-    return std::size(TABLE) == static_cast<std::size_t>(GlobalOptionId::NoVerify) + 1;
+    return std::size(TABLE) == static_cast<std::size_t>(GlobalOptionId::SkipFirmware) + 1;
 }
 static_assert(InIdOrder(), "one entry for every id, in the order of the ids");
 
 }  // namespace
+
+std::string FailureBudgetRefusal(const std::string& text) {
+    if (ParseFailureBudget(text)) return {};
+    return "needs a count of at least 1 or a percentage from 1% to 100%, not '" + text + "'";
+}
+
+RolloutOptions RolloutOf(const GlobalOptions& options) {
+    RolloutOptions rollout;
+    rollout.canaries = options.canary > 0 ? static_cast<std::size_t>(options.canary) : 0;
+    rollout.maxFailures = ParseFailureBudget(options.maxFailures).value_or(FailureBudget{});
+    rollout.skipFirmware = options.skipFirmware;
+    return rollout;
+}
 
 std::span<const GlobalOption> GlobalOptionTable() {
     return TABLE;

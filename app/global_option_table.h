@@ -20,6 +20,7 @@
 #include <variant>
 #include <vector>
 
+#include "app/rollout_gate.h"
 #include "protocol/ipv4_text.h"
 #include "protocol/network_options.h"
 #include "protocol/transport.h"
@@ -27,7 +28,7 @@
 
 namespace quorvane {
 
-// The last one is NoVerify: the table checks that it holds one entry for each.
+// The last one is SkipFirmware: the table checks that it holds one entry for each.
 enum class GlobalOptionId {
     Broadcast,
     Interface,
@@ -46,7 +47,10 @@ enum class GlobalOptionId {
     History,
     NoHistory,
     VerifyTimeout,
-    NoVerify
+    NoVerify,
+    Canary,
+    MaxFailures,
+    SkipFirmware
 };
 
 // The values of the options, as the parsers leave them.
@@ -73,6 +77,12 @@ struct GlobalOptions {
     // in seconds; 0, or --no-verify, and it is not waited for.
     int verifyTimeout = 60;
     bool noVerify = false;
+    // A staged rollout: the first `canary` devices first, no device started
+    // once `maxFailures` ("3", "10%") have failed, and devices whose firmware
+    // is `skipFirmware` left alone. None of them by default.
+    int canary = 0;
+    std::string maxFailures;
+    std::string skipFirmware;
     // Not an option: a transport that stands in for the UDP endpoint, so that
     // tests and fuzzers run whole commands without a socket. None in use.
     Transport* link = nullptr;
@@ -80,6 +90,13 @@ struct GlobalOptions {
 
 // What the options leave of the wait after a device's reset (zero: none).
 std::chrono::milliseconds ReturnLimitOf(const GlobalOptions& options);
+
+// The staged rollout the options ask for (see RolloutOptions); a budget
+// that does not parse is none, the parsers having refused it.
+RolloutOptions RolloutOf(const GlobalOptions& options);
+
+// Why --max-failures refuses `text`; empty when it takes it.
+std::string FailureBudgetRefusal(const std::string& text);
 
 // The programs that take an option, as bits. upgradectl takes some on its
 // upgrade command only, not before or after every command.
@@ -108,6 +125,8 @@ struct GlobalOption {
     // Read with the destination by the network options' parser
     // (ResolveNetworkOptions), which both programs hand these texts to.
     bool destination = false;
+    // Of a text: why a value is refused (empty when it is taken); none: any text.
+    std::string (*refusal)(const std::string&) = nullptr;
 };
 
 // Every shared option, in the order the help texts list them.

@@ -49,6 +49,7 @@ const char* HistoryResultWord(DeviceState state, bool dryRun) {
     case DeviceState::Interrupted: return "interrupted";
     // A device whose run was under way when the run ended did not finish it.
     case DeviceState::Running: return "interrupted";
+    case DeviceState::Current: return "current";
     case DeviceState::Waiting: break;
     }
     return dryRun ? "dry-run" : "not started";

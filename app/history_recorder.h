@@ -24,8 +24,9 @@ namespace quorvane {
 // variables are left out.
 std::filesystem::path DefaultHistoryPath(const char* xdgStateHome, const char* home);
 
-// "upgraded", "failed", "interrupted", "not started", or "dry-run" for a
-// device a dry run left waiting.
+// "upgraded", "failed", "interrupted", "not started", "current" for a
+// device that already ran the wanted firmware, or "dry-run" for a device a
+// dry run left waiting.
 const char* HistoryResultWord(DeviceState state, bool dryRun);
 
 // A device's row as the model has it now, ended at `endedUtc`.

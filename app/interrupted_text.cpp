@@ -14,7 +14,7 @@ std::vector<std::string> InterruptedLines(const RunModel& model) {
     for (const DeviceResult& device : model.devices) {
         const std::string mac = FormatMac(device.record->mac);
         // Devices run side by side may leave gaps: a device never started has no attempt.
-        if (!device.Started()) notStarted += (notStarted.empty() ? "" : ", ") + mac;
+        if (!device.Started() && device.state != DeviceState::Current) notStarted += (notStarted.empty() ? "" : ", ") + mac;
         if (device.state == DeviceState::Interrupted) lines.push_back(FormatPlaceholders(IDS_LEFT_MID_SCRIPT, {mac}));
     }
     if (lines.empty()) lines.push_back(LoadString(IDS_NONE_LEFT_MID_SCRIPT));

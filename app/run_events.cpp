@@ -51,15 +51,16 @@ void EmitAdmission(EventStream& events, std::size_t discovered, const std::vecto
     }
 }
 
-void EmitRunDone(EventStream& events, std::size_t succeeded, std::size_t failed, int exitCode,
-                 const std::string& keyId) {
+void EmitRunDone(EventStream& events, const UpgradeOutcome& outcome, int exitCode, const std::string& keyId) {
     // "succeeded" and "exitCode" as the --json report spells them.
-    events.Emit("run-done", {{"ok", succeeded},
-                             {"failed", failed},
+    events.Emit("run-done", {{"ok", outcome.succeeded},
+                             {"failed", outcome.failed},
                              {"exit_code", exitCode},
-                             {"succeeded", succeeded},
+                             {"succeeded", outcome.succeeded},
                              {"exitCode", exitCode},
-                             {"key_id", TextOrNull(keyId)}});
+                             {"key_id", TextOrNull(keyId)},
+                             {"current", outcome.current},
+                             {"not_started", outcome.notStarted}});
 }
 
 nlohmann::ordered_json TextOrNull(const std::string& text) {
@@ -147,6 +148,19 @@ void EventProgress::OnDeviceReturn(std::size_t index, const ReturnCheck& check) 
         events_.Emit("verify", verify);
     }
     ForwardingProgress::OnDeviceReturn(index, check);
+}
+
+void EventProgress::OnDeviceSkipped(std::size_t index) {
+    if (const DeviceResult* device = Find(index))
+        events_.Emit("device-skip", {{"mac", FormatMac(device->record->mac)},
+                                     {"firmware", TextOrNull(device->returned.firmwareBefore)},
+                                     {"result", ResultWord(*device)}});
+    ForwardingProgress::OnDeviceSkipped(index);
+}
+
+void EventProgress::OnCanariesDone(std::size_t canaries, bool passed) {
+    events_.Emit("stage", {{"stage", "canaries"}, {"canaries", canaries}, {"passed", passed}});
+    ForwardingProgress::OnCanariesDone(canaries, passed);
 }
 
 }  // namespace quorvane

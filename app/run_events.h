@@ -25,8 +25,8 @@ void EmitAdmission(EventStream& events, std::size_t discovered, const std::vecto
 // "run-done": devices upgraded ("ok", and "succeeded" as the --json report
 // has it) and failed, the run's exit code ("exit_code", and "exitCode"
 // as the report has it) and "key_id" as "admitted" has it.
-void EmitRunDone(EventStream& events, std::size_t succeeded, std::size_t failed, int exitCode,
-                 const std::string& keyId);
+// With `current` and `not_started` (device counts) after them.
+void EmitRunDone(EventStream& events, const UpgradeOutcome& outcome, int exitCode, const std::string& keyId);
 
 // A device as the "admitted" event and `discover --json` give it: the
 // device list's columns by their JSON names ("name", "mac", "firmware",
@@ -67,6 +67,10 @@ public:
     void OnDeviceLine(std::size_t index, int lineNumber, std::string_view line) override;
     void OnDeviceTransfer(std::size_t index, const TransferStep& step) override;
     void OnDeviceReturn(std::size_t index, const ReturnCheck& check) override;
+    // "device-skip" with the device's "mac" and "firmware".
+    void OnDeviceSkipped(std::size_t index) override;
+    // "stage" with "canaries" (how many) and "passed".
+    void OnCanariesDone(std::size_t canaries, bool passed) override;
 
 private:
     const DeviceResult* Find(std::size_t index) const;

@@ -30,8 +30,26 @@ const char* StateWord(DeviceState state) {
             return "failed";
         case DeviceState::Interrupted:
             return "interrupted";
+        case DeviceState::Current:
+            return "current";
     }
     return "waiting";
+}
+
+const char* ResultWord(const DeviceResult& device) {
+    switch (device.state) {
+        case DeviceState::Upgraded:
+            return "upgraded";
+        case DeviceState::Current:
+            return "current";
+        case DeviceState::Waiting:
+            return "not-started";
+        case DeviceState::Running:  // under way when the run ended: it did not finish
+        case DeviceState::Failed:
+        case DeviceState::Interrupted:
+            break;
+    }
+    return "failed";
 }
 
 }  // namespace quorvane

@@ -29,6 +29,7 @@ enum class DeviceState {
     Upgraded,     // its script ran to the end
     Failed,       // given up: the device, the network or this computer failed it
     Interrupted,  // asked to stop: its run ended between two exchanges, mid-script
+    Current,      // it already runs the wanted firmware (--skip-firmware): never touched
 };
 
 // One device of the run.
@@ -79,7 +80,12 @@ struct RunModel {
     std::size_t CountIn(DeviceState state) const { return InState(state).size(); }
 };
 
-// "upgraded", "failed", "interrupted", "running", "waiting".
+// "upgraded", "failed", "interrupted", "running", "waiting", "current".
 const char* StateWord(DeviceState state);
+
+// What a run came to for the device, as --json's "result" says it:
+// "upgraded", "failed" (given up, stopped mid-script or not back),
+// "current" (left alone) or "not-started".
+const char* ResultWord(const DeviceResult& device);
 
 }  // namespace quorvane

@@ -1,5 +1,7 @@
 #include "app/upgrade_command.h"
 
+#include <algorithm>
+
 #include "app/device_runs.h"
 #include "app/exit_codes.h"
 #include "app/mac_strings.h"
@@ -189,31 +191,91 @@ std::vector<std::size_t> RetryableFailures(const RunModel& model) {
 
 }  // namespace
 
+namespace {
+
+// The devices of each stage, in the order they start: the canaries, then
+// the others once the canaries passed; without canaries, one stage.
+std::vector<std::vector<std::size_t>> StagesToRun(const RunModel& model, const std::vector<std::size_t>& canaries) {
+    std::vector<std::size_t> others;
+    for (std::size_t i = 0; i < model.devices.size(); ++i)
+        if (model.devices[i].state == DeviceState::Waiting &&
+            std::find(canaries.begin(), canaries.end(), i) == canaries.end())
+            others.push_back(i);
+    if (canaries.empty()) return {others};
+    return {canaries, others};
+}
+
+// One stage's devices, then the failed ones again for as long as the user
+// asks for it; false when the progress asked to stop. A closed gate starts
+// no device, a retry neither.
+bool RunStage(std::vector<std::size_t> batch, RunModel& model, const detail::Script& script,
+              DeviceProtocol& protocol, Prompter& prompter, UpgradeProgress* progress, const FleetOptions& fleet,
+              bool sideBySide) {
+    if (batch.empty()) return true;
+    for (;;) {
+        const bool finished =
+            sideBySide ? detail::RunSideBySide(batch, model, script, fleet, progress)
+                       : detail::RunInTurn(batch, model, script, protocol, prompter, progress, fleet.openLink);
+        if (!finished) return false;
+        if (!script.gate->MayStart()) return true;
+        batch = RetryableFailures(model);
+        if (batch.empty() || !fleet.askAfterBatch ||
+            !prompter.Ask(RetryTogetherId(batch), RetryTogetherPrompt(model, batch), BOX_YES_NO | ICON_STOP))
+            return true;
+    }
+}
+
+}  // namespace
+
 void RunScripts(RunModel& model, std::span<const PlannedCommand> plan, UpgradePackage& package,
                 DeviceProtocol& protocol, Prompter& prompter, UpgradeProgress* progress, UpgradeOutcome& outcome,
                 const FleetOptions& fleet) {
     const std::size_t count = model.devices.size();
-    const detail::Script script{plan, package, ReadNamesFor(count), fleet.returnLimit};
+    RolloutGate gate(count, fleet.canaries, fleet.failureLimit);
+    const detail::Script script{plan, package, ReadNamesFor(count), fleet.returnLimit, &gate};
     const bool sideBySide = RunsSideBySide(fleet.jobs, count);
-    std::vector<std::size_t> batch;
-    for (std::size_t i = 0; i < count; ++i) batch.push_back(i);
-    for (;;) {
-        const bool finished = sideBySide ? detail::RunSideBySide(batch, model, script, fleet, progress)
-                                         : detail::RunInTurn(batch, model, script, protocol, prompter, progress, fleet.openLink);
-        if (!finished) {
+    for (std::size_t i = 0; i < count; ++i)
+        if (model.devices[i].state == DeviceState::Current && progress != nullptr) progress->OnDeviceSkipped(i);
+    const std::vector<std::vector<std::size_t>> stages = StagesToRun(model, fleet.canaries);
+    for (std::size_t stage = 0; stage < stages.size(); ++stage) {
+        if (!RunStage(stages[stage], model, script, protocol, prompter, progress, fleet, sideBySide)) {
             outcome.stop = Stop::Interrupted;
             break;
         }
-        batch = RetryableFailures(model);
-        if (batch.empty() || !fleet.askAfterBatch ||
-            !prompter.Ask(RetryTogetherId(batch), RetryTogetherPrompt(model, batch), BOX_YES_NO | ICON_STOP))
-            break;
+        if (stage == 0 && !fleet.canaries.empty()) {
+            const bool passed = gate.CanariesPassed();
+            if (progress != nullptr) progress->OnCanariesDone(fleet.canaries.size(), passed);
+            if (!passed) break;
+        }
+        if (!gate.MayStart()) break;
     }
     outcome.succeeded = model.CountIn(DeviceState::Upgraded);
     outcome.failed = model.CountIn(DeviceState::Failed) + model.CountIn(DeviceState::Interrupted);
+    outcome.current = model.CountIn(DeviceState::Current);
+    outcome.notStarted = model.CountIn(DeviceState::Waiting);
+    outcome.failureLimit = fleet.failureLimit;
+    // Only a gate that left devices out stopped the run; a stop is the stop's to report.
+    if (outcome.notStarted > 0 && outcome.stop != Stop::Interrupted) outcome.halt = gate.Halted();
     // Runs side by side ask nothing while others run: the one apology
     // comes once they are all done.
     if (sideBySide && outcome.failed > 0 && outcome.stop != Stop::Interrupted) TellFailures(model, prompter);
+}
+
+std::string HaltText(const UpgradeOutcome& outcome) {
+    const std::string notStarted = std::to_string(outcome.notStarted);
+    const std::string selected =
+        std::to_string(outcome.succeeded + outcome.failed + outcome.current + outcome.notStarted);
+    switch (outcome.halt) {
+        case RolloutHalt::None:
+            break;
+        case RolloutHalt::CanaryFailed:
+            return FormatPlaceholders(IDS_CANARY_FAILED, {notStarted, selected});
+        case RolloutHalt::BudgetReached:
+            return FormatPlaceholders(IDS_BUDGET_REACHED, {std::to_string(outcome.failed),
+                                                           std::to_string(outcome.failureLimit), notStarted,
+                                                           selected});
+    }
+    return {};
 }
 
 std::string FailedDeviceText(const MacAddress& m) {

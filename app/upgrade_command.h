@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/prompter.h"
+#include "app/rollout_gate.h"
 #include "res/dialog_codes.h"
 #include "app/run_model.h"
 #include "app/transfer_pace.h"
@@ -68,6 +69,12 @@ public:
     // ended (also in the model). Told before OnDeviceEnd, after the error
     // of a device that did not come back.
     virtual void OnDeviceReturn(std::size_t, const ReturnCheck&) {}
+    // The device already runs the wanted firmware and is left alone; told
+    // before any device starts.
+    virtual void OnDeviceSkipped(std::size_t) {}
+    // Every one of the `canaries` first devices has ended; `passed` when
+    // all were upgraded and came back, so that the others start.
+    virtual void OnCanariesDone(std::size_t, bool) {}
 };
 
 // Opens the link of one device run beside others: a socket of its own, so
@@ -111,6 +118,10 @@ struct FleetOptions {
     // After a script that ends with its RESET, how long a device may take
     // to answer again (AwaitReturn); zero: it is not waited for.
     std::chrono::milliseconds returnLimit{0};
+    // The canaries (devices by index, in the order they start) and the
+    // failures that stop further starts (zero: no limit); see RolloutGate.
+    std::vector<std::size_t> canaries{};
+    std::size_t failureLimit = 0;
 };
 
 struct UpgradeOutcome {
@@ -128,6 +139,10 @@ struct UpgradeOutcome {
     Stop stop = Stop::None;
     std::size_t succeeded = 0;
     std::size_t failed = 0;
+    std::size_t current = 0;     // left alone: they already ran the wanted firmware
+    std::size_t notStarted = 0;  // never started: a canary failed, the budget was reached, or a stop
+    RolloutHalt halt = RolloutHalt::None;
+    std::size_t failureLimit = 0;  // the budget the run had; zero: none
     // REFRESH_RESULT when at least one device was upgraded, else 0 (the list stays open).
     int dialogResult = 0;
 };
@@ -181,5 +196,9 @@ void ReportCompletion(UpgradeOutcome& outcome, Prompter& prompter, const std::st
 // sends", a line for each failed device of `model`, then IDS_NOT_BACK_LIST
 // with the MACs of those that did not come back; empty when none failed.
 std::string FailureLines(const RunModel& model);
+// The line that says why devices were not started: a canary failed
+// (IDS_CANARY_FAILED) or the failures reached the budget
+// (IDS_BUDGET_REACHED); empty when neither stopped the run.
+std::string HaltText(const UpgradeOutcome& outcome);
 
 }  // namespace quorvane

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "app/column_text.h"
 #include "app/exit_codes.h"
 #include "app/failure_text.h"
 #include "app/history_recorder.h"
@@ -84,8 +85,24 @@ UpgradeOutcome::Stop UpgradeRun::Confirm(const std::vector<DeviceRecord*>& selec
         outcome_.stop = UpgradeOutcome::Stop::ReadsClash;
         return outcome_.stop;
     }
-    outcome_.stop = CheckAndConfirm(selected_, restrictions_, prompter, question);
+    // Current devices are not touched: neither checked nor asked about.
+    const std::vector<DeviceRecord*> touched = MarkCurrent();
+    if (touched.empty() && !selected_.empty()) return outcome_.stop;
+    outcome_.stop = CheckAndConfirm(touched, restrictions_, prompter, question);
     return outcome_.stop;
+}
+
+std::vector<DeviceRecord*> UpgradeRun::MarkCurrent() {
+    std::vector<DeviceRecord*> touched;
+    for (DeviceResult& device : model_.devices) {
+        const AdmittedDevice admitted = WithSummary(*device.record);
+        if (FirmwareMatches(device.returned.firmwareBefore, FirmwareVersionText(admitted), rollout_.skipFirmware))
+            device.state = DeviceState::Current;
+        else
+            touched.push_back(device.record);
+    }
+    outcome_.current = selected_.size() - touched.size();
+    return touched;
 }
 
 std::string UpgradeRun::DeviceReadsProblem(const std::vector<DeviceRecord*>& selected) const {
@@ -106,6 +123,9 @@ void UpgradeRun::Execute(const BatchOptions& batch, Prompter& prompter, UpgradeP
     fleet.askAfterBatch = batch.askAfterBatch;
     fleet.returnLimit = batch.returnLimit;
     fleet.openLink = openLink_;
+    const RolloutStages stages = Stages();
+    fleet.canaries = stages.canaries;
+    fleet.failureLimit = stages.failureLimit;
     std::optional<EventProgress> eventful;
     if (events_ != nullptr) eventful.emplace(*events_, model_, display);
     UpgradeProgress* progress = eventful ? &*eventful : display;
@@ -120,7 +140,7 @@ void UpgradeRun::Complete(Prompter& prompter) {
 }
 
 void UpgradeRun::Finish(int exitCode) {
-    if (events_ != nullptr) EmitRunDone(*events_, outcome_.succeeded, outcome_.failed, exitCode, KeyIdOf(check_));
+    if (events_ != nullptr) EmitRunDone(*events_, outcome_, exitCode, KeyIdOf(check_));
     if (history_ != nullptr) history_->End(model_, exitCode);
 }
 

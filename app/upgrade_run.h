@@ -18,6 +18,7 @@
 #include "app/output_paths.h"
 #include "app/package_trust.h"
 #include "app/prompter.h"
+#include "app/rollout_gate.h"
 #include "app/run_model.h"
 #include "app/session_results.h"
 #include "app/upgrade_command.h"
@@ -105,14 +106,20 @@ public:
     UpgradeRun(DeviceProtocol& protocol, EventStream* events, LinkFactory openLink, UpgradePackage& package,
                const PackageCheck* check, const Restrictions& restrictions, RunOutputs outputs = {});
 
-    // Takes the selection (null entries skipped), refuses it when a
+    // Takes the selection (null entries skipped), marks the devices that
+    // already run the rollout's firmware Current, refuses it when a
     // device's own READ file cannot be written (DeviceReadsProblem, told
     // under IDS_INVALID_PACKAGE; Stop::ReadsClash), then asks the checks
     // and the configuration question (with the devices listed, see
-    // CheckAndConfirm); Stop::None when the scripts may run.
+    // CheckAndConfirm) on the devices that are not current; Stop::None when
+    // the scripts may run, and when every device is current (nothing runs).
     // Where Execute records what each device came to; none (the default):
     // nothing is recorded.
     void SetSessionResults(SessionResults* results) { session_ = results; }
+
+    // The canaries, the failure budget and the firmware that is left
+    // alone, for the runs confirmed after it; none by default.
+    void SetRollout(RolloutOptions rollout) { rollout_ = std::move(rollout); }
 
     UpgradeOutcome::Stop Confirm(const std::vector<DeviceRecord*>& selected, Prompter& prompter,
                                  DeviceQuestion question = DeviceQuestion::FrontEnds);
@@ -144,11 +151,17 @@ public:
     const RunModel& Model() const { return model_; }
     const UpgradeOutcome& Outcome() const { return outcome_; }
     const std::vector<DeviceRecord*>& Selected() const { return selected_; }
+    // The stages of the confirmed selection: current devices, canaries, the
+    // rest and the failure budget.
+    RolloutStages Stages() const { return StagesOf(model_, rollout_); }
     // The line Confirm refused the selection with when it told it itself
     // (Stop::ReadsClash); empty otherwise.
     const std::string& Refusal() const { return refusal_; }
 
 private:
+    // Marks the selected devices that run the rollout's firmware; the others.
+    std::vector<DeviceRecord*> MarkCurrent();
+
     DeviceProtocol& protocol_;
     EventStream* events_;
     LinkFactory openLink_;
@@ -163,6 +176,7 @@ private:
     UpgradeOutcome outcome_;
     std::string refusal_;
     HistoryRecorder* history_ = nullptr;
+    RolloutOptions rollout_;
 };
 
 // The end of a program that made one run over `links` (none when the run

@@ -132,6 +132,11 @@ inline constexpr int IDS_HISTORY_MENU = 233;  // "&History..."
 inline constexpr int IDS_HISTORY_TITLE = 234;
 inline constexpr int IDS_HISTORY_EMPTY = 235;
 inline constexpr int IDS_HISTORY_UNREADABLE = 236;
+// Why a staged run left devices not started: %1 the devices not started, %2
+// the devices selected; the budget's line has %1 the failures, %2 the
+// budget, %3 not started, %4 selected.
+inline constexpr int IDS_CANARY_FAILED = 237;
+inline constexpr int IDS_BUDGET_REACHED = 238;
 
 // The progress window's figures.
 inline constexpr int IDS_PROGRESS_PACE = 163;     // %1: KiB per second, %2: time left as m:ss

@@ -382,6 +382,7 @@ TEST_F(UpgradectlEndToEnd, UpgradeByMacTouchesOnlyThatDeviceAndReportsJson) {
     EXPECT_EQ(device.at("bytes"), 6002) << "3001 loaded and 3001 read back";
     EXPECT_EQ(WithoutCounters(device),
               json({{"mac", "02:00:00:00:00:02"},
+                    {"result", "upgraded"},
                     {"attempts", 1},
                     {"succeeded", true},
                     {"ok", true},
@@ -762,6 +763,7 @@ TEST_F(UpgradectlEndToEnd, InterruptStopsTheRunNamesTheDeviceLeftMidScriptAndRem
         ASSERT_EQ(report.at("devices").size(), 1u);
         EXPECT_EQ(WithoutCounters(report.at("devices")[0]),
                   json({{"mac", c.mac},
+                        {"result", "failed"},
                         {"attempts", 1},
                         {"succeeded", false},
                         {"ok", false},

@@ -189,13 +189,15 @@ int FinishDryRun(const UpgradeRun& run, const PackageCheck& check, bool json, co
         // always did, and its plan reads as it always did.
         if (check.signature && (check.signature->status != SignatureStatus::None || !check.signature->reason.empty()))
             std::cout << "signature: " << PrintableText(SignatureLine(*check.signature)) << '\n';
-        PrintPlan(std::cout, run.Selected(), check);
+        PrintStages(std::cout, run.Model(), run.Stages());
+        PrintPlan(std::cout, TouchedDevices(run.Model()), check);
     }
     std::cerr << MESSAGE_PREFIX << "dry run; no programming request was sent\n";
     if (!json) return code;
     auto report = monitor.Report(run.Outcome(), code);
     report["dryRun"] = true;
-    if (wouldRun) report["devices"] = PlanJson(run.Selected(), check);
+    if (wouldRun) report["devices"] = PlanJson(TouchedDevices(run.Model()), check);
+    if (wouldRun && run.Stages().asked) report["stages"] = StagesJson(run.Model(), run.Stages());
     AddPackageFacts(report, check);
     PrintJson(report);
     return code;
@@ -272,6 +274,7 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
     Restrictions restrictions;
     UpgradeRun run(links, package, &gate.check, restrictions, OutputsOf(global));
     run.RecordTo(history.recorder.get());
+    run.SetRollout(RolloutOf(global));
     std::vector<DeviceRecord*> selected;
     // Nothing was upgraded: the events still end with the run's result.
     const auto refuse = [&](const std::string& line) {
@@ -316,7 +319,7 @@ int RunUpgrade(const GlobalOptions& global, UpgradeArgs& args) {
         return code;
     }
     if (stop == UpgradeOutcome::Stop::None) RunInterruptibly(run, batch, monitor, interrupts);
-    monitor.PrintSummary(std::cerr);
+    monitor.PrintSummary(std::cerr, run.Outcome());
     const int code = FinishOutputs(interrupts.Interrupted() ? interrupts.ExitCode() : run.ExitCode(), &run, links);
     if (history.recorder && !history.recorder->Error().empty()) WarnHistory(history.recorder->Error());
     if (global.json) {
@@ -385,6 +388,9 @@ Command AddUpgradeCommand(CLI::App& app, GlobalOptions& global) {
     AddCommandOption(*sub, GlobalOptionId::Jobs, global);
     AddCommandOption(*sub, GlobalOptionId::VerifyTimeout, global);
     AddCommandOption(*sub, GlobalOptionId::NoVerify, global);
+    AddCommandOption(*sub, GlobalOptionId::Canary, global);
+    AddCommandOption(*sub, GlobalOptionId::MaxFailures, global);
+    AddCommandOption(*sub, GlobalOptionId::SkipFirmware, global);
     sub->add_option("--expect", args->expected,
                     "Exit 2 before any programming request when fewer devices are admitted")
         ->check(CLI::Range(0, 1 << 20));

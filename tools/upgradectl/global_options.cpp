@@ -61,7 +61,10 @@ CLI::Option* BindOption(CLI::App& app, const GlobalOption& entry, GlobalOptions&
                 return app.add_flag(names, value, help);
             } else if constexpr (std::is_same_v<Value, std::string>) {
                 // An empty default shows as none.
-                return app.add_option(names, value, help)->capture_default_str();
+                CLI::Option* option = app.add_option(names, value, help)->capture_default_str();
+                if (entry.refusal == nullptr) return option;
+                return option->check(CLI::Validator(
+                    [refusal = entry.refusal](std::string& input) { return refusal(input); }, std::string()));
             } else if constexpr (std::is_same_v<Value, int>) {
                 // Without a value: counted, -vv is twice as much.
                 if (entry.valueName.empty()) return app.add_flag(names, value, help);

@@ -69,4 +69,59 @@ nlohmann::ordered_json PlanJson(const std::vector<DeviceRecord*>& devices, const
     return list;
 }
 
+namespace {
+
+std::string MacList(const RunModel& model, const std::vector<std::size_t>& devices) {
+    std::string list;
+    for (std::size_t index : devices) list += (list.empty() ? "" : ", ") + FormatMac(model.devices[index].record->mac);
+    return list;
+}
+
+nlohmann::ordered_json MacArray(const RunModel& model, const std::vector<std::size_t>& devices) {
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (std::size_t index : devices) list.push_back(FormatMac(model.devices[index].record->mac));
+    return list;
+}
+
+std::string Devices(std::size_t count) {
+    return std::to_string(count) + (count == 1 ? " device" : " devices");
+}
+
+}  // namespace
+
+void PrintStages(std::ostream& out, const RunModel& model, const RolloutStages& stages) {
+    if (!stages.asked) return;
+    if (!stages.canaries.empty()) {
+        out << "canaries: " << MacList(model, stages.canaries) << '\n';
+        out << "then: " << Devices(stages.rest.size()) << ", once every canary was upgraded and came back\n";
+    } else {
+        out << "one stage: " << Devices(stages.rest.size()) << '\n';
+    }
+    for (std::size_t index : stages.current)
+        out << "current, not touched: " << FormatMac(model.devices[index].record->mac) << " ("
+            << PrintableText(model.devices[index].returned.firmwareBefore) << ")\n";
+    out << "failure budget: "
+        << (stages.failureLimit == 0 ? std::string("none") : Devices(stages.failureLimit)) << '\n';
+}
+
+nlohmann::ordered_json StagesJson(const RunModel& model, const RolloutStages& stages) {
+    nlohmann::ordered_json current = nlohmann::ordered_json::array();
+    for (std::size_t index : stages.current)
+        current.push_back({{"mac", FormatMac(model.devices[index].record->mac)},
+                           {"firmware", model.devices[index].returned.firmwareBefore}});
+    nlohmann::ordered_json json = {{"canaries", MacArray(model, stages.canaries)},
+                                   {"then", MacArray(model, stages.rest)},
+                                   {"current", current},
+                                   {"max_failures", nullptr}};
+    if (stages.failureLimit > 0) json["max_failures"] = stages.failureLimit;
+    return json;
+}
+
+std::vector<DeviceRecord*> TouchedDevices(const RunModel& model) {
+    std::vector<DeviceRecord*> touched;
+    for (const DeviceResult& device : model.devices)
+        if (device.state != DeviceState::Current) touched.push_back(device.record);
+    return touched;
+}
+
 }  // namespace quorvane::cli

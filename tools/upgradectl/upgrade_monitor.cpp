@@ -40,6 +40,19 @@ const char* StopName(UpgradeOutcome::Stop stop) {
     return "none";
 }
 
+// null, "canary-failed" or "budget-reached": why devices were not started.
+nlohmann::ordered_json HaltWord(RolloutHalt halt) {
+    switch (halt) {
+        case RolloutHalt::None:
+            break;
+        case RolloutHalt::CanaryFailed:
+            return "canary-failed";
+        case RolloutHalt::BudgetReached:
+            return "budget-reached";
+    }
+    return nullptr;
+}
+
 double Seconds(std::chrono::microseconds time) {
     return static_cast<double>(time.count()) / 1e6;
 }
@@ -68,16 +81,28 @@ nlohmann::ordered_json UpgradeMonitor::Report(const UpgradeOutcome& outcome, int
     report["succeeded"] = outcome.succeeded;
     report["ok"] = outcome.succeeded;
     report["failed"] = outcome.failed;
+    report["current"] = outcome.current;
+    report["not_started"] = outcome.notStarted;
+    report["halt"] = HaltWord(outcome.halt);
     report["devices"] = nlohmann::ordered_json::array();
+    // A refused selection ran nothing: its devices are not the run's.
+    const bool ran = outcome.stop == UpgradeOutcome::Stop::None || outcome.stop == UpgradeOutcome::Stop::Interrupted;
     for (std::size_t i = 0; Device(i) != nullptr; ++i) {
         const DeviceResult& result = *Device(i);
-        if (!result.Started()) continue;  // never started (devices side by side leave gaps)
+        if (!ran && !result.Started()) continue;
         const bool succeeded = result.state == DeviceState::Upgraded;
         // "ok" as the device-done event has it; "succeeded" as reports had it before.
         nlohmann::ordered_json device = {{"mac", FormatMac(result.record->mac)},
+                                         {"result", ResultWord(result)},
                                          {"attempts", result.counters.attempts},
                                          {"succeeded", succeeded},
                                          {"ok", succeeded}};
+        if (!result.Started()) {
+            // Current, or never started: the firmware it has, nothing run.
+            device["firmware"] = TextOrNull(result.returned.firmwareBefore);
+            report["devices"].push_back(std::move(device));
+            continue;
+        }
         if (result.state == DeviceState::Interrupted) device["interrupted"] = true;
         if (!succeeded && !result.error.empty()) device["error"] = result.error;
         if (result.Finished()) {
@@ -104,9 +129,20 @@ void UpgradeMonitor::TellInterrupted() {
     std::cerr << std::flush;
 }
 
-void UpgradeMonitor::PrintSummary(std::ostream& out) const {
+void UpgradeMonitor::PrintSummary(std::ostream& out, const UpgradeOutcome& outcome) const {
     for (std::size_t i = 0; Device(i) != nullptr; ++i) {
         const DeviceResult& result = *Device(i);
+        const std::string mac = FormatMac(result.record->mac);
+        if (result.state == DeviceState::Current) {
+            out << MESSAGE_PREFIX << mac << ": current, firmware " << PrintableText(result.returned.firmwareBefore)
+                << '\n';
+            continue;
+        }
+        // A stop names the devices it left out in lines of its own.
+        if (!result.Started() && outcome.halt != RolloutHalt::None) {
+            out << MESSAGE_PREFIX << mac << ": not started\n";
+            continue;
+        }
         if (!result.Finished()) continue;
         const ExchangeStats& e = result.counters.exchanges;
         const double seconds = Seconds(result.counters.elapsed);
@@ -123,6 +159,7 @@ void UpgradeMonitor::PrintSummary(std::ostream& out) const {
             out << ", " << PrintableText(returned);
         out << '\n';
     }
+    if (const std::string halt = HaltText(outcome); !halt.empty()) out << MESSAGE_PREFIX << halt << '\n';
     out << std::flush;
 }
 

@@ -37,12 +37,17 @@ public:
     // its lock: devices side by side write them from their own threads,
     // and a trace entry must not land in the middle of one.
     void ShareScreen(TraceSink& trace);
-    // {"exitCode": n, "stop": ..., "succeeded": n, "failed": n,
-    //  "devices": [{"mac", "attempts", "succeeded"[, "interrupted": true][, "error"],
-    //  and the counters of DeviceCountersJson}]}
+    // {"exitCode": n, "stop": ..., "succeeded": n, "failed": n, "current": n,
+    //  "not_started": n, "halt": null | "canary-failed" | "budget-reached",
+    //  "devices": [{"mac", "result" (ResultWord), "attempts", "succeeded"
+    //  [, "interrupted": true][, "error"], and the counters of
+    //  DeviceCountersJson}]}; a device that never ran has "firmware" instead
+    //  of the counters.
     nlohmann::ordered_json Report(const UpgradeOutcome& outcome, int exitCode) const;
-    // One line per device that ran: its result, bytes, seconds, rate and resends.
-    void PrintSummary(std::ostream& out) const;
+    // One line per device that ran: its result, bytes, seconds, rate and
+    // resends; one per current device with its firmware; with `outcome`,
+    // the devices a halt left out and the line that says why.
+    void PrintSummary(std::ostream& out, const UpgradeOutcome& outcome = {}) const;
     // After an interruption: which device was left mid-script (and so
     // probably in programming mode) and which were never started.
     void TellInterrupted();

@@ -229,7 +229,9 @@ TEST(DevsimSession, EventsOfThePassesAndTheUpgrade) {
                                                                 {"exit_code", 0},
                                                                 {"succeeded", 1},
                                                                 {"exitCode", 0},
-                                                                {"key_id", nullptr}}));
+                                                                {"key_id", nullptr},
+                                                                {"current", 0},
+                                                                {"not_started", 0}}));
 }
 
 }  // namespace

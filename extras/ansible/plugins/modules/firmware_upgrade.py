@@ -114,7 +114,9 @@ devices:
     - One entry per selected device, in selection order, with the keys of upgradectl's C(--json) report
       (C(mac), C(ok), C(attempts), C(sends), C(resends), C(timeouts), C(bytes), C(seconds), C(error) when it failed;
       in check mode C(plan), the script lines it would run).
-    - C(result) is upgradectl's own when it gives one, else C(upgraded) or C(failed); in check mode C(planned).
+    - C(result) is upgradectl's own, one of C(upgraded), C(failed), C(current) (already running
+      C(skip_firmware), not touched) and C(not-started) (a canary failed or C(max_failures) was reached);
+      from an upgradectl that gives none, C(upgraded) or C(failed); in check mode C(planned).
   returned: when upgradectl wrote its report
   type: list
   elements: dict
