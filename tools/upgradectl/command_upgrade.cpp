@@ -190,13 +190,13 @@ int FinishDryRun(const UpgradeRun& run, const PackageCheck& check, bool json, co
         if (check.signature && (check.signature->status != SignatureStatus::None || !check.signature->reason.empty()))
             std::cout << "signature: " << PrintableText(SignatureLine(*check.signature)) << '\n';
         PrintStages(std::cout, run.Model(), run.Stages());
-        PrintPlan(std::cout, TouchedDevices(run.Model()), check);
+        PrintPlan(std::cout, TouchedDevices(run.Model()), check, run.Model().devices.size());
     }
     std::cerr << MESSAGE_PREFIX << "dry run; no programming request was sent\n";
     if (!json) return code;
     auto report = monitor.Report(run.Outcome(), code);
     report["dryRun"] = true;
-    if (wouldRun) report["devices"] = PlanJson(TouchedDevices(run.Model()), check);
+    if (wouldRun) report["devices"] = PlanJson(TouchedDevices(run.Model()), check, run.Model().devices.size());
     if (wouldRun && run.Stages().asked) report["stages"] = StagesJson(run.Model(), run.Stages());
     AddPackageFacts(report, check);
     PrintJson(report);

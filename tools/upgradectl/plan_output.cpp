@@ -44,9 +44,10 @@ std::vector<const PlannedCommand*> DeviceCommands(const PackageCheck& check) {
 
 }  // namespace
 
-void PrintPlan(std::ostream& out, const std::vector<DeviceRecord*>& devices, const PackageCheck& check) {
+void PrintPlan(std::ostream& out, const std::vector<DeviceRecord*>& devices, const PackageCheck& check,
+               std::size_t named) {
     const std::vector<const PlannedCommand*> commands = DeviceCommands(check);
-    const ReadNames names = ReadNamesFor(devices.size());
+    const ReadNames names = ReadNamesFor(named > 0 ? named : devices.size());
     for (const DeviceRecord* record : devices) {
         out << FormatMac(record->mac) << " would run:\n";
         if (commands.empty()) out << "  no device command\n";
@@ -57,8 +58,9 @@ void PrintPlan(std::ostream& out, const std::vector<DeviceRecord*>& devices, con
     }
 }
 
-nlohmann::ordered_json PlanJson(const std::vector<DeviceRecord*>& devices, const PackageCheck& check) {
-    const ReadNames names = ReadNamesFor(devices.size());
+nlohmann::ordered_json PlanJson(const std::vector<DeviceRecord*>& devices, const PackageCheck& check,
+                                std::size_t named) {
+    const ReadNames names = ReadNamesFor(named > 0 ? named : devices.size());
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
     for (const DeviceRecord* record : devices) {
         nlohmann::ordered_json steps = nlohmann::ordered_json::array();

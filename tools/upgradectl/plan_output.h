@@ -15,10 +15,14 @@
 namespace quorvane::cli {
 
 // "02:00:00:00:00:01 would run:" and then one indented line per command.
-void PrintPlan(std::ostream& out, const std::vector<DeviceRecord*>& devices, const PackageCheck& check);
+// READ files are named as a run of `named` devices names them (0: of the
+// devices listed): a run with current devices counts them too.
+void PrintPlan(std::ostream& out, const std::vector<DeviceRecord*>& devices, const PackageCheck& check,
+               std::size_t named = 0);
 
 // [{"mac": ..., "plan": [{"line", "command", "text"[, "loadBytes"][, "readOutput"]}]}]
-nlohmann::ordered_json PlanJson(const std::vector<DeviceRecord*>& devices, const PackageCheck& check);
+nlohmann::ordered_json PlanJson(const std::vector<DeviceRecord*>& devices, const PackageCheck& check,
+                                std::size_t named = 0);
 
 // The stages a staged run would go through, when any was asked for:
 // "canaries: 02:00:00:00:00:01", "then: 3 devices, once every canary was
