@@ -117,10 +117,10 @@ constexpr Entry TABLE[] = {
     {IDS_HISTORY_TITLE, "Upgrade History"},
     {IDS_HISTORY_EMPTY, "No upgrade has been recorded yet."},
     {IDS_HISTORY_UNREADABLE, "The history cannot be read: %1"},
-    {IDS_CANARY_FAILED, "a canary failed, so the run stopped: %1 of %2 devices were not started"},
+    {IDS_CANARY_FAILED, "a canary failed, so the run stopped; not started: %1 of %2 devices"},
     {IDS_BUDGET_REACHED,
-     "%1 devices failed, which reaches the failure budget of %2, so the run stopped: %3 of %4 devices were "
-     "not started"},
+     "the failure budget of %2 is reached (%1 failed), so the run stopped; not started: %3 of %4 "
+     "devices"},
     {IDS_HISTORY_NOT_CHECKED, "%1 -> not checked"},
 };
 

@@ -42,11 +42,11 @@ TEST_F(UpgradectlEndToEnd, ACanaryThatDoesNotComeBackLeavesTheOthersNotStarted) 
         {"1",
          {{"02:00:00:00:00:01", "not-started"}, {"02:00:00:00:00:02", "not-started"}, {"02:00:00:00:00:03", "failed"}},
          "02:00:00:00:00:03",
-         "upgradectl: a canary failed, so the run stopped: 2 of 3 devices were not started\n"},
+         "upgradectl: a canary failed, so the run stopped; not started: 2 of 3 devices\n"},
         {"0",
          {{"02:00:00:00:00:01", "not-started"}, {"02:00:00:00:00:02", "failed"}},
          "02:00:00:00:00:02",
-         "upgradectl: a canary failed, so the run stopped: 1 of 2 devices were not started\n"},
+         "upgradectl: a canary failed, so the run stopped; not started: 1 of 2 devices\n"},
     };
     for (const auto& expected : runs) {
         SCOPED_TRACE(std::string("--jobs ") + expected.jobs);
@@ -101,8 +101,8 @@ TEST_F(UpgradectlEndToEnd, ABudgetOfOneStopsTheRunAfterTheFirstFailure) {
               (std::map<std::string, std::string>{{"02:00:00:00:00:01", "not-started"},
                                                   {"02:00:00:00:00:02", "not-started"},
                                                   {"02:00:00:00:00:03", "failed"}}));
-    EXPECT_NE(run.err.find("upgradectl: 1 devices failed, which reaches the failure budget of 1, so the run "
-                           "stopped: 2 of 3 devices were not started\n"),
+    EXPECT_NE(run.err.find("upgradectl: the failure budget of 1 is reached (1 failed), so the run stopped; not "
+                           "started: 2 of 3 devices\n"),
               std::string::npos)
         << run.err;
     EXPECT_EQ(ProgrammingRequestsTo(Sim().Log(), "02:00:00:00:00:02"), 0);
