@@ -84,7 +84,7 @@ EXAMPLES = r'''
   quorvane.firmware.firmware_upgrade:
     package: /srv/firmware/qvn-4.1.0.upk
     all: true
-    jobs: 0
+    jobs: 4
     expect: 12
     canary: 1
     max_failures: 10%
