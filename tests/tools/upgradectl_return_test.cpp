@@ -44,9 +44,10 @@ TEST_F(UpgradectlEndToEnd, EachDeviceIsAwaitedAfterItsResetAndOneThatStaysSilent
         EXPECT_EQ(device.at("firmware_after"), expected.after) << expected.mac;
         EXPECT_EQ(device.at("verify"), expected.verify) << expected.mac;
         // Booting takes 1 s; the silent one is waited for the whole 3 s.
+        // The upper bounds leave a busy machine most of a second.
         const double seconds = device.at("verify_seconds").get<double>();
         EXPECT_GE(seconds, expected.verify == "missing" ? 3.0 : 1.0) << expected.mac;
-        EXPECT_LT(seconds, expected.verify == "missing" ? 3.5 : 2.0) << expected.mac;
+        EXPECT_LT(seconds, expected.verify == "missing" ? 3.9 : 2.0) << expected.mac;
     }
     EXPECT_EQ(DeviceOf(report, "02:00:00:00:00:03").at("ok"), false);
     EXPECT_NE(run.err.find("Device 02:00:00:00:00:03 did not come back within 3 s after its reset"),
